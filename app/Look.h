@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QColor>
+#include <QLabel>
+
+inline const QColor Blue{0, 0, 255};
+inline const QColor Red{255, 0, 0};
+
+inline void SetForeColor(QLabel& label, const QColor& colour) {
+    QPalette p = label.palette();
+    p.setColor(QPalette::WindowText, colour);
+    label.setPalette(p);
+}
+
+inline QColor ForeColor(const QLabel& label) {
+    return label.palette().color(QPalette::WindowText);
+}
+
+// Captions carry file names and modem text: never let them be read as markup.
+inline QLabel* PlainLabel(QLabel* label) {
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}

@@ -1,0 +1,26 @@
+#include "app/Module1.h"
+
+#include <QDir>
+
+void InitDefaults(Module1& m) {
+    m.BaudRate = 115200;
+    m.PortNumber = 1;
+    m.LoadMode = 2;
+    m.LoadFileName = QStringLiteral("MYFILE.ROM");
+    m.ModemConnected = false;
+    m.AppDirectory = QDir::currentPath();
+    m.BaudTable = {9600, 19200, 38400, 57600, 115200};
+    m.AtesCommand = QByteArrayLiteral("+++  ATES\r");
+    m.Att8Command = QByteArrayLiteral("+++  ATT8\r");
+    m.FastSettings = SettingsFor(m.BaudRate);
+    m.AbortRequested = false;
+    m.SettingsChanged = false;
+}
+
+QString FormatNumber(qint64 n) {
+    return n < 0 ? QString::number(n) : QLatin1Char(' ') + QString::number(n);
+}
+
+QString SettingsFor(std::int32_t baud) {
+    return QString::number(baud) + QStringLiteral(",N,8,1");
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+// The state every part of the tool shares. The application owns exactly one
+// and hands it around by reference; tests build their own.
+struct Module1 {
+    // The operator's settings (kept in the configuration file).
+    QString LoadFileName;
+    std::int16_t PortNumber = 0;
+    std::int32_t BaudRate = 0;
+    std::int16_t LoadMode = 0;
+
+    QString LoadFileDirectory; // where the load-file dialog opens
+    QString AppDirectory;      // where the configuration file lives
+
+    // The rates the baud-rate dialog offers, in its order.
+    std::array<std::int32_t, 5> BaudTable{};
+    QByteArray AtesCommand;
+    QByteArray Att8Command;
+    QString FastSettings; // always SettingsFor(BaudRate)
+
+    // Each stage's outcome, true on success; read only right after the stage ran.
+    bool FileValid = false;
+    bool PortOpened = false;
+    bool ModemConnected = false;
+    bool ModeSetOk = false;
+    bool DownloadOk = false;
+    bool AbortRequested = false;
+    bool SettingsChanged = false;
+};
+
+void InitDefaults(Module1& m);
+
+// A number as the window shows it: one blank before a non-negative value.
+QString FormatNumber(qint64 n);
+
+// The serial settings string for a rate: "115200,N,8,1".
+QString SettingsFor(std::int32_t baud);
+
+inline constexpr std::int32_t WakeUpBaud = 9600;
+inline const QString WakeUpSettings = QStringLiteral("9600,N,8,1");

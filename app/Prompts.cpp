@@ -1,0 +1,89 @@
+#include "app/Prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+QMessageBox::StandardButton toQt(BoxAnswer a) {
+    switch (a) {
+    case BoxAnswer::Ok:
+        return QMessageBox::Ok;
+    case BoxAnswer::Cancel:
+        return QMessageBox::Cancel;
+    case BoxAnswer::Yes:
+        return QMessageBox::Yes;
+    case BoxAnswer::No:
+        return QMessageBox::No;
+    case BoxAnswer::Retry:
+        return QMessageBox::Retry;
+    }
+    return QMessageBox::Ok;
+}
+
+BoxAnswer fromQt(int b, BoxButtons buttons) {
+    switch (b) {
+    case QMessageBox::Ok:
+        return BoxAnswer::Ok;
+    case QMessageBox::Yes:
+        return BoxAnswer::Yes;
+    case QMessageBox::No:
+        return BoxAnswer::No;
+    case QMessageBox::Retry:
+        return BoxAnswer::Retry;
+    case QMessageBox::Cancel:
+        return BoxAnswer::Cancel;
+    default:
+        // A box closed without a button (Escape on a box that has no Cancel).
+        return buttons == BoxButtons::YesNo ? BoxAnswer::No
+               : buttons == BoxButtons::Ok  ? BoxAnswer::Ok
+                                            : BoxAnswer::Cancel;
+    }
+}
+
+} // namespace
+
+BoxAnswer QtPrompts::MsgBox(const Box& box) {
+    QMessageBox mb(parent_);
+    mb.setWindowTitle(box.title);
+    mb.setText(box.text);
+    mb.setTextFormat(Qt::PlainText);
+    mb.setIcon(box.icon == BoxIcon::Question      ? QMessageBox::Question
+               : box.icon == BoxIcon::Exclamation ? QMessageBox::Warning
+                                                  : QMessageBox::Information);
+    switch (box.buttons) {
+    case BoxButtons::Ok:
+        mb.setStandardButtons(QMessageBox::Ok);
+        break;
+    case BoxButtons::OkCancel:
+        mb.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        mb.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case BoxButtons::YesNo:
+        mb.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    case BoxButtons::RetryCancel:
+        mb.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        mb.setEscapeButton(QMessageBox::Cancel);
+        break;
+    }
+    mb.setDefaultButton(toQt(box.defaultButton));
+    if (!box.detail.isEmpty())
+        mb.setDetailedText(box.detail);
+    return fromQt(mb.exec(), box.buttons);
+}
+
+QString QtPrompts::ShowOpen(const OpenFileRequest& request) {
+    // "Description | pattern" becomes Qt's "Description (pattern)".
+    QString filter = request.filter;
+    if (const auto bar = filter.indexOf(QLatin1Char('|')); bar >= 0)
+        filter = filter.left(bar).trimmed();
+    QFileDialog dialog(parent_, request.title, request.initialDirectory, filter);
+    dialog.setFileMode(QFileDialog::AnyFile); // a name that does not exist yet is allowed
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setLabelText(QFileDialog::Accept, QFileDialog::tr("&Open"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Every message box and the open-file dialog go through this one hook, so that
+// tests can answer them without a person.
+enum class BoxIcon { Information, Exclamation, Question };
+enum class BoxButtons { Ok, OkCancel, YesNo, RetryCancel };
+enum class BoxAnswer { Ok, Cancel, Yes, No, Retry };
+
+struct Box {
+    QString text;
+    QString title;
+    BoxIcon icon = BoxIcon::Information;
+    BoxButtons buttons = BoxButtons::Ok;
+    BoxAnswer defaultButton = BoxAnswer::Ok;
+    QString detail; // shown behind "Show Details..."; empty for none
+};
+
+inline Box MakeBox(const QString& text, const QString& title, BoxIcon icon,
+                   BoxButtons buttons = BoxButtons::Ok, BoxAnswer defaultButton = BoxAnswer::Ok) {
+    Box box;
+    box.text = text;
+    box.title = title;
+    box.icon = icon;
+    box.buttons = buttons;
+    box.defaultButton = defaultButton;
+    return box;
+}
+
+struct OpenFileRequest {
+    QString title;
+    QString filter; // "Program Files (*.rom) | *.rom"
+    QString initialDirectory;
+};
+
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+    virtual BoxAnswer MsgBox(const Box& box) = 0;
+    // The chosen path, or an empty string when the operator cancels.
+    virtual QString ShowOpen(const OpenFileRequest& request) = 0;
+};
+
+// The real thing: modal Qt boxes and the Qt open-file dialog.
+class QtPrompts : public Prompts {
+public:
+    explicit QtPrompts(QWidget* parent = nullptr) : parent_(parent) {}
+    void setParent(QWidget* parent) { parent_ = parent; }
+    BoxAnswer MsgBox(const Box& box) override;
+    QString ShowOpen(const OpenFileRequest& request) override;
+
+private:
+    QWidget* parent_;
+};

@@ -1,0 +1,3 @@
+#include "dialogs/frmAbout.h"
+
+frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {}

@@ -1,0 +1,29 @@
+#include "link/MSComm.h"
+
+#include <QStringList>
+#include <QtGlobal>
+
+std::optional<int> MSComm::BaudOf(const QString& settings) {
+    const QStringList parts = settings.split(QLatin1Char(','));
+    if (parts.size() != 4 || parts[1].trimmed().compare(QLatin1String("N"), Qt::CaseInsensitive) ||
+        parts[2].trimmed() != QLatin1String("8") || parts[3].trimmed() != QLatin1String("1"))
+        return std::nullopt;
+    bool ok = false;
+    const int baud = parts[0].trimmed().toInt(&ok);
+    if (!ok || baud <= 0)
+        return std::nullopt;
+    return baud;
+}
+
+QString PortDevice(int n) {
+    const QByteArray var = "VELLORAN_COM" + QByteArray::number(n);
+    if (qEnvironmentVariableIsSet(var.constData()))
+        return qEnvironmentVariable(var.constData());
+    if (n < 1)
+        return {};
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
+}

@@ -1,0 +1,59 @@
+#include "link/SerialAccess.h"
+
+#include "app/Context.h"
+#include "app/Look.h"
+#include "link/Clock.h"
+#include "link/MSComm.h"
+
+void OpenCommPort(Context& ctx) {
+    ctx.m.PortOpened = false;
+    try {
+        if (ctx.MSComm1.PortOpen())
+            ctx.MSComm1.setPortOpen(false);
+        ctx.MSComm1.setCommPort(ctx.m.PortNumber);
+        ctx.MSComm1.setSettings(WakeUpSettings);
+        ctx.MSComm1.setPortOpen(true);
+        ctx.m.PortOpened = true;
+        ctx.lblMsg.setText(QStringLiteral("Comm Port Open"));
+        SetForeColor(ctx.lblMsg, Blue);
+    } catch (const CommError& e) {
+        Box box = MakeBox(QStringLiteral("Unable to Open Comm Port"),
+                          QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
+        box.detail = e.text();
+        ctx.prompts.MsgBox(box);
+        ctx.lblMsg.setText(QStringLiteral("Comm Port Open Failed"));
+        SetForeColor(ctx.lblMsg, Red);
+    }
+}
+
+QByteArray WaitForReply(Context& ctx, double limit, int count) {
+    const double start = ctx.clock.Timer();
+    const double deadline = start + limit;
+    for (;;) {
+        if (deadline <= ctx.clock.Timer())
+            break;
+        if (ctx.MSComm1.InBufferCount() > count)
+            break;
+        ctx.clock.Yield(deadline);
+    }
+    return ctx.MSComm1.Input();
+}
+
+void YieldingPause(Context& ctx, double start, double seconds) {
+    const double deadline = start + seconds;
+    while (deadline > ctx.clock.Timer())
+        ctx.clock.Yield(deadline);
+}
+
+void ReopenPort(Context& ctx, const QString& settings) {
+    ctx.MSComm1.setPortOpen(false);
+    ctx.MSComm1.setCommPort(ctx.m.PortNumber);
+    ctx.MSComm1.setSettings(settings);
+    ctx.MSComm1.setPortOpen(true);
+}
+
+void ReportCommFault(Context& ctx, const CommError& error) {
+    ctx.MSComm1.setPortOpen(false);
+    ctx.lblMsg.setText(QStringLiteral("Comm Port Failed - ") + error.text());
+    SetForeColor(ctx.lblMsg, Red);
+}

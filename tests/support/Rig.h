@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/Context.h"
+#include "app/Look.h"
+#include "download/LineReader.h"
+#include "tests/support/MemoryComm.h"
+#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/SimClock.h"
+
+#include <QLabel>
+
+// Everything a stage needs, in memory and on simulated time.
+struct Rig {
+    Rig() { InitDefaults(m); }
+
+    Module1 m;
+    MemoryComm port;
+    SimClock clock;
+    ScriptedPrompts prompts;
+    QLabel lblMsg;
+    LineReader file;
+    Context ctx{m, port, clock, prompts, lblMsg, file};
+
+    // Opens the port as OpenCommPort leaves it.
+    void OpenAtWakeUp() {
+        port.setCommPort(m.PortNumber);
+        port.setSettings(WakeUpSettings);
+        port.setPortOpen(true);
+        m.PortOpened = true;
+    }
+};

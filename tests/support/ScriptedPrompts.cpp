@@ -1,0 +1,39 @@
+#include "tests/support/ScriptedPrompts.h"
+
+#include <QTest>
+
+void ScriptedPrompts::Expect(const QString& text, BoxAnswer answer) {
+    boxes_.emplace_back(text, answer);
+}
+
+void ScriptedPrompts::ExpectOpen(const QString& path) {
+    files_.push_back(path);
+}
+
+BoxAnswer ScriptedPrompts::MsgBox(const Box& box) {
+    seen.append(box);
+    if (whileShown)
+        whileShown();
+    if (boxes_.empty()) {
+        QTest::qFail(qPrintable(QStringLiteral("unexpected box: ") + box.text), __FILE__, __LINE__);
+        return box.defaultButton;
+    }
+    auto [text, answer] = boxes_.front();
+    boxes_.pop_front();
+    if (text != box.text)
+        QTest::qFail(
+            qPrintable(QStringLiteral("expected box \"%1\", got \"%2\"").arg(text, box.text)),
+            __FILE__, __LINE__);
+    return answer;
+}
+
+QString ScriptedPrompts::ShowOpen(const OpenFileRequest& request) {
+    openRequests.append(request);
+    if (files_.empty()) {
+        QTest::qFail("unexpected open-file dialog", __FILE__, __LINE__);
+        return {};
+    }
+    QString path = files_.front();
+    files_.pop_front();
+    return path;
+}

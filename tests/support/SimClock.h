@@ -1,0 +1,26 @@
+#pragma once
+
+#include "link/Clock.h"
+
+#include <functional>
+#include <map>
+
+// Simulated time. Nothing happens between agenda entries, so a Yield jumps
+// straight to the next entry or to the deadline: a minute of protocol time
+// passes in microseconds. Entries are how a simulated modem answers and how a
+// test presses a button in the middle of a wait.
+class SimClock : public Clock {
+public:
+    double Timer() override { return now_; }
+    void Yield(double deadline) override;
+
+    void At(double time, std::function<void()> action);
+    void After(double delay, std::function<void()> action) { At(now_ + delay, std::move(action)); }
+    bool Idle() const { return agenda_.empty(); }
+    int Yields() const { return yields_; }
+
+private:
+    double now_ = 1000.0;
+    std::multimap<double, std::function<void()>> agenda_;
+    int yields_ = 0;
+};
