@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QLabel>
 
 inline const QColor Blue{0, 0, 255};
@@ -14,6 +15,17 @@ inline void SetForeColor(QLabel& label, const QColor& colour) {
 
 inline QColor ForeColor(const QLabel& label) {
     return label.palette().color(QPalette::WindowText);
+}
+
+// Bold 8.25 pt sans-serif, preferring faces with the metrics the layout was drawn with.
+inline QFont WindowFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    font.setBold(true);
+    return font;
 }
 
 // Captions carry file names and modem text: never let them be read as markup.

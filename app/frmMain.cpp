@@ -21,12 +21,15 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <algorithm>
 
 namespace {
 
 QLabel* placeLabel(QWidget* parent, const QString& text, int x, int y, int w, int h) {
     auto* label = PlainLabel(new QLabel(text, parent));
-    label->setGeometry(x, y, w, h);
+    // Where the font on this machine is wider than the one the layout was
+    // drawn for, a caption grows to the right rather than being cut off.
+    label->setGeometry(x, y, std::max(w, label->sizeHint().width()), h);
     return label;
 }
 
@@ -50,11 +53,7 @@ frmMain::frmMain(Module1& m, MSComm& comm, Clock& clock, Prompts& prompts, QWidg
 frmMain::~frmMain() = default;
 
 void frmMain::buildLayout() {
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.25);
-    font.setBold(true);
-    setFont(font);
+    setFont(WindowFont());
 
     auto* client = new QWidget(this);
     client->setFixedSize(558, 268);

@@ -39,6 +39,7 @@ public:
     // True while a reprogramming run or a boot check has not returned.
     bool Busy() const { return busy_; }
     frmCheckBoot* CheckBootWindow() const { return checkBoot_; }
+    bool LoadFileOpen() const { return LoadFileStream.IsOpen(); }
 
 public slots:
     void cmdLoad_Click();
