@@ -62,12 +62,8 @@ void TestLogon::dialogue_data() {
         << 2 << QByteArray() << id << ok << QByteArray("%BLqeltvomr\r") << "Logon Failed !!" << false;
     QTest::newRow("ID refused")
         << 2 << ok << QByteArray("$BFIX1234\r\n") << ok << all << "Failed to Retrieve Device ID" << false;
-    QTest::newRow("ID unanswered")
-        << 0 << ok << QByteArray() << ok << all << "Failed to Retrieve Device ID" << false;
     QTest::newRow("mode refused")
         << 1 << ok << id << QByteArray("$BERR!\r\n") << all + "%BV1\r" << "Failed to Set Mode" << false;
-    QTest::newRow("mode unanswered")
-        << 2 << ok << id << QByteArray() << all + "%BV2\r" << "Failed to Set Mode" << false;
     // clang-format on
 }
 
