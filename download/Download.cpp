@@ -1,8 +1,73 @@
 #include "download/Download.h"
 
 #include "app/Context.h"
+#include "app/Look.h"
+#include "download/LineReader.h"
+#include "download/Records.h"
+#include "link/MSComm.h"
+#include "link/SerialAccess.h"
 
-// Not built yet: the stage fails without touching the port.
+#include <QLabel>
+
+namespace {
+
+constexpr int TriesPerRecord = 5;
+constexpr double ReplyLimit = 10;
+constexpr int ReplyCount = 5;
+
+void SendRecords(Context& ctx) {
+    PendingText pending;
+    qint64 lines = 0; // records acknowledged
+    // Whatever the wake-up and logon left behind is not a reply to a record.
+    (void)ctx.MSComm1.Input();
+
+    for (;;) {
+        if (ctx.m.AbortRequested)
+            return;
+
+        if (!ctx.LoadFileStream.AtEnd()) {
+            const QByteArray line = ctx.LoadFileStream.ReadLine();
+            if (lines == 0 && !line.startsWith('%')) {
+                ctx.lblMsg.setText(QStringLiteral("Invalid File Type"));
+                SetForeColor(ctx.lblMsg, Red);
+                return;
+            }
+            pending.Append(line);
+        }
+
+        const QByteArray record = pending.CutRecord() + '\r';
+        ctx.MSComm1.setOutput(record);
+
+        bool succeeded = false;
+        for (int tries = 0; tries < TriesPerRecord && !succeeded; ++tries) {
+            const Reply reply = ClassifyReply(WaitForReply(ctx, ReplyLimit, ReplyCount));
+            if (reply == Reply::Ok) {
+                ++lines;
+                ctx.lblMsg.setText(FormatNumber(lines) + QStringLiteral(" Lines Downloaded"));
+                succeeded = true;
+            } else if (reply == Reply::End) {
+                ctx.m.DownloadOk = true;
+                succeeded = true;
+            } else {
+                ctx.lblMsg.setText(ReplyMessage(reply));
+                if (reply == Reply::TimedOut)
+                    return;
+                if (ResendsRecord(reply))
+                    ctx.MSComm1.setOutput(record);
+            }
+        }
+        if (!succeeded || ctx.m.DownloadOk)
+            return;
+    }
+}
+
+} // namespace
+
 void DownloadFile(Context& ctx) {
     ctx.m.DownloadOk = false;
+    try {
+        SendRecords(ctx);
+    } catch (const CommError& e) {
+        ReportCommFault(ctx, e);
+    }
 }

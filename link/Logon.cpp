@@ -1,8 +1,60 @@
 #include "link/Logon.h"
 
 #include "app/Context.h"
+#include "link/MSComm.h"
+#include "link/SerialAccess.h"
 
-// Not built yet: the stage fails without touching the port.
+#include <QLabel>
+
+namespace {
+
+const QByteArray LogonCommand = QByteArrayLiteral("%BLqeltvomr\r");
+const QByteArray DeviceIdCommand = QByteArrayLiteral("%BFID\r");
+
+// Only the head of a reply is compared; what trails it (CR, LF, more text)
+// does not matter.
+QByteArray Ask(Context& ctx, const QByteArray& command, double limit, int count) {
+    ctx.MSComm1.setOutput(command);
+    return WaitForReply(ctx, limit, count);
+}
+
+void SetModeSteps(Context& ctx) {
+    if (!Ask(ctx, LogonCommand, 1, 5).startsWith("$BOK!")) {
+        ctx.lblMsg.setText(QStringLiteral("Logon Failed !!"));
+        return;
+    }
+    ctx.lblMsg.setText(QStringLiteral("Logon Succeeded !!"));
+
+    const QByteArray id = Ask(ctx, DeviceIdCommand, 2, 9);
+    if (!id.startsWith("$BFID")) {
+        ctx.lblMsg.setText(QStringLiteral("Failed to Retrieve Device ID"));
+        return;
+    }
+    // Shown as it came, control characters included; the label is plain text.
+    ctx.lblMsg.setText(QStringLiteral("Modem ROM Device ID = ") +
+                       QString::fromLatin1(id.mid(5, 4)));
+
+    // The K1X boot loader has a single mode and knows no mode command.
+    if (ctx.m.LoadMode == 0) {
+        ctx.m.ModeSetOk = true;
+        return;
+    }
+    const QByteArray mode = "%BV" + QByteArray::number(ctx.m.LoadMode) + '\r';
+    if (!Ask(ctx, mode, 10, 5).startsWith("$BOK!")) {
+        ctx.lblMsg.setText(QStringLiteral("Failed to Set Mode"));
+        return;
+    }
+    ctx.lblMsg.setText(QStringLiteral("Mode Set to") + FormatNumber(ctx.m.LoadMode));
+    ctx.m.ModeSetOk = true;
+}
+
+} // namespace
+
 void LogonAndSetMode(Context& ctx) {
     ctx.m.ModeSetOk = false;
+    try {
+        SetModeSteps(ctx);
+    } catch (const CommError& e) {
+        ReportCommFault(ctx, e);
+    }
 }
