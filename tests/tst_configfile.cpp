@@ -34,8 +34,6 @@ private slots:
     void write_data();
     void write();
     void write_replacesTheWholeOldFile();
-    void write_thenRead_data();
-    void write_thenRead();
     void write_failure_leavesWhatWasThere();
     void write_unwritableDirectory_keepsTheOldFile();
 
@@ -73,19 +71,15 @@ void TestConfigFile::read_data() {
     QTest::newRow("any order, the last repeat wins")
         << QByteArray("MODE=0\r\nPORT=4\r\nMODE=1\r\nPORT=5\r\n") << deflt << none << 5 << 115200
         << 1;
-    QTest::newRow("unknown lines ignored")
-        << QByteArray("[settings]\r\nSPEED=9600\r\n\r\nPORT=2\r\n") << deflt << none << 2 << 115200
-        << 2;
-    QTest::newRow("lower-case keyword ignored")
-        << QByteArray("file=/x.rom\r\nport=4\r\n") << deflt << none << 1 << 115200 << 2;
+    QTest::newRow("lower-case keywords and unknown lines ignored")
+        << QByteArray("file=/x.rom\r\nport=4\r\n[main]\r\nSPEED=9600\r\n") << deflt << none << 1
+        << 115200 << 2;
     QTest::newRow("blanks around keyword and =: the name keeps its blank")
         << QByteArray(" FILE = /X.ROM\r\n") << " /X.ROM"
         << " " << 1 << 115200 << 2;
     QTest::newRow("keywords inside the value touch only the file")
         << QByteArray("FILE=/MODEM/PORT/BAUD/X.ROM\r\n") << "/MODEM/PORT/BAUD/X.ROM"
         << "/MODEM/PORT/BAUD" << 1 << 115200 << 2;
-    QTest::newRow("keyword anywhere in the key part")
-        << QByteArray("#PORT#=6\r\n") << deflt << none << 6 << 115200 << 2;
     QTest::newRow("one key part, two settings")
         << QByteArray("PORTMODE=7\r\n") << deflt << none << 7 << 115200 << 7;
     QTest::newRow("no = : the value starts the line")
@@ -99,8 +93,6 @@ void TestConfigFile::read_data() {
         << QByteArray("PORT=12345\r\n") << deflt << none << 1234 << 115200 << 2;
     QTest::newRow("not a number gives 0")
         << QByteArray("PORT=A\r\nMODE=\r\n") << deflt << none << 0 << 115200 << 0;
-    QTest::newRow("number then text")
-        << QByteArray("BAUD=9600bps\r\n") << deflt << none << 1 << 9600 << 2;
     QTest::newRow("blanks and sign before the number")
         << QByteArray("PORT=  +2\r\nMODE= -1\r\n") << deflt << none << 2 << 115200 << -1;
     QTest::newRow("1.5 rounds to 2")
@@ -109,14 +101,10 @@ void TestConfigFile::read_data() {
         << QByteArray("MODE=2.5\r\n") << deflt << none << 1 << 115200 << 2;
     QTest::newRow("3.5 rounds to 4, -2.5 to -2")
         << QByteArray("MODE=3.5\r\nPORT=-2.5\r\n") << deflt << none << -2 << 115200 << 4;
-    QTest::newRow("fraction only")
-        << QByteArray("MODE=.51\r\nPORT=.5\r\n") << deflt << none << 0 << 115200 << 1;
     QTest::newRow("exponent") << QByteArray("BAUD=96E2\r\nMODE=2e-1\r\n") << deflt << none << 1
                               << 9600 << 0;
     QTest::newRow("exponent without digits is not one")
         << QByteArray("MODE=0E\r\nPORT=3e+\r\n") << deflt << none << 3 << 115200 << 0;
-    QTest::newRow("tiny exponent gives 0")
-        << QByteArray("MODE=1E-999\r\n") << deflt << none << 1 << 115200 << 0;
     QTest::newRow("lone LF and lone CR end lines too")
         << QByteArray("PORT=4\nBAUD=9600\rMODE=0") << deflt << none << 4 << 9600 << 0;
     QTest::newRow("overflow stops at its line")
@@ -124,18 +112,12 @@ void TestConfigFile::read_data() {
         << 2;
     QTest::newRow("large exponent overflows")
         << QByteArray("PORT=3\r\nMODE=1E10\r\nBAUD=9600\r\n") << deflt << none << 3 << 115200 << 2;
-    QTest::newRow("huge exponent overflows")
-        << QByteArray("PORT=3\r\nMODE=1E999\r\nBAUD=9600\r\n") << deflt << none << 3 << 115200 << 2;
     QTest::newRow("a half that rounds out of range overflows")
         << QByteArray("MODE=32767.5\r\nPORT=5\r\n") << deflt << none << 1 << 115200 << 2;
-    QTest::newRow("top of 16 bits fits")
-        << QByteArray("MODE=32767.4\r\n") << deflt << none << 1 << 115200 << 32767;
     QTest::newRow("bottom of 16 bits fits")
         << QByteArray("MODE=-32768.5\r\n") << deflt << none << 1 << 115200 << -32768;
     QTest::newRow("baud beyond 32 bits overflows")
         << QByteArray("BAUD=3E9\r\nPORT=5\r\n") << deflt << none << 1 << 115200 << 2;
-    QTest::newRow("baud within 32 bits")
-        << QByteArray("BAUD=-2E9\r\n") << deflt << none << 1 << -2000000000 << 2;
     QTest::newRow("file before an overflow on the same line stays")
         << QByteArray("FILEMODE=1E10\r\nPORT=5\r\n") << "1E10" << none << 1 << 115200 << 2;
 }
@@ -230,37 +212,6 @@ void TestConfigFile::write_replacesTheWholeOldFile() {
     // Nothing left over beside it.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("VELLORAN.CFG")});
-}
-
-void TestConfigFile::write_thenRead_data() {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("readBack");
-    QTest::newRow("mode 0") << 0 << 0;
-    QTest::newRow("mode 1 comes back as the default 2") << 1 << 2;
-    QTest::newRow("mode 2") << 2 << 2;
-}
-
-void TestConfigFile::write_thenRead() {
-    QFETCH(int, mode);
-    QFETCH(int, readBack);
-
-    m.LoadFileName = QStringLiteral("/HOME/OP/LOADS/K2X.ROM");
-    m.PortNumber = 4;
-    m.BaudRate = 38400;
-    m.FastSettings = SettingsFor(38400);
-    m.LoadMode = std::int16_t(mode);
-    WriteConfigFile(m);
-
-    Module1 next;
-    InitDefaults(next);
-    next.AppDirectory = dir.path();
-    ReadConfigFile(next);
-    QCOMPARE(next.LoadFileName, m.LoadFileName);
-    QCOMPARE(next.LoadFileDirectory, QStringLiteral("/HOME/OP/LOADS"));
-    QCOMPARE(next.PortNumber, 4);
-    QCOMPARE(next.BaudRate, 38400);
-    QCOMPARE(next.FastSettings, QStringLiteral("38400,N,8,1"));
-    QCOMPARE(next.LoadMode, readBack);
 }
 
 void TestConfigFile::write_failure_leavesWhatWasThere() {
