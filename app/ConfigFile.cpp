@@ -1,12 +1,206 @@
 #include "app/ConfigFile.h"
 
 #include "app/Module1.h"
+#include "download/LoadFileSelection.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <optional>
 
-QString ConfigFilePath(const Module1& m) {
-    return m.AppDirectory + QLatin1Char('/') + QStringLiteral("VELLORAN.CFG");
+namespace {
+
+constexpr qsizetype FileWidth = 128;
+constexpr qsizetype PortWidth = 4;
+constexpr qsizetype BaudWidth = 8;
+constexpr qsizetype ModeWidth = 8;
+
+bool isBlank(QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
 }
 
-void ReadConfigFile(Module1&) {}
-void WriteConfigFile(const Module1&) {}
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// The number a value text starts with, read the way a person writes one:
+// "  -1.5E3xyz" gives -1500, "abc" gives 0. Nothing at all when the number is
+// too large for a double.
+std::optional<double> LeadingNumber(const QString& text) {
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && isBlank(text[i]))
+        ++i;
+    QByteArray number;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        if (text[i] == QLatin1Char('-'))
+            number += '-';
+        ++i;
+    }
+    bool anyDigit = false;
+    for (; i < n && isDigit(text[i]); ++i, anyDigit = true)
+        number += char(text[i].unicode());
+    if (i < n && text[i] == QLatin1Char('.')) {
+        number += '.';
+        for (++i; i < n && isDigit(text[i]); ++i, anyDigit = true)
+            number += char(text[i].unicode());
+    }
+    if (!anyDigit)
+        return 0.0;
+    // An exponent counts only when digits follow its letter and sign.
+    bool negativeExponent = false;
+    if (i < n && (text[i] == QLatin1Char('E') || text[i] == QLatin1Char('e'))) {
+        qsizetype j = i + 1;
+        QByteArray exponent("e");
+        if (j < n && (text[j] == QLatin1Char('+') || text[j] == QLatin1Char('-'))) {
+            negativeExponent = text[j] == QLatin1Char('-');
+            exponent += char(text[j].unicode());
+            ++j;
+        }
+        if (j < n && isDigit(text[j])) {
+            for (; j < n && isDigit(text[j]); ++j)
+                exponent += char(text[j].unicode());
+            number += exponent;
+        }
+    }
+    double value = 0;
+    const auto result = std::from_chars(number.constData(), number.constData() + number.size(),
+                                        value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range)
+        return negativeExponent ? std::optional<double>(0.0) : std::nullopt;
+    if (result.ec != std::errc())
+        return 0.0;
+    return value;
+}
+
+// Nearest whole number, halves to the even neighbour; nothing when it does not
+// fit the setting.
+template <typename Int> std::optional<Int> RoundToSetting(std::optional<double> value) {
+    if (!value)
+        return std::nullopt;
+    const double floor = std::floor(*value);
+    const double fraction = *value - floor;
+    double whole = floor;
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0))
+        whole = floor + 1;
+    if (whole < double(std::numeric_limits<Int>::min()) ||
+        whole > double(std::numeric_limits<Int>::max()))
+        return std::nullopt;
+    return Int(whole);
+}
+
+// Applies one line to the settings; false when a value does not fit, which
+// ends the reading.
+bool ApplyLine(Module1& m, const QString& line) {
+    const qsizetype equals = line.indexOf(QLatin1Char('='));
+    const QString key = equals < 0 ? line : line.left(equals);
+    const QString value = equals < 0 ? line : line.mid(equals + 1);
+
+    // The four keywords are tested independently: one line may set several.
+    if (key.contains(QLatin1String("FILE"))) {
+        m.LoadFileName = value.left(FileWidth);
+        m.LoadFileDirectory = DirectoryOf(m.LoadFileName);
+    }
+    if (key.contains(QLatin1String("PORT"))) {
+        const auto port = RoundToSetting<std::int16_t>(LeadingNumber(value.left(PortWidth)));
+        if (!port)
+            return false;
+        m.PortNumber = *port;
+    }
+    if (key.contains(QLatin1String("BAUD"))) {
+        const auto baud = RoundToSetting<std::int32_t>(LeadingNumber(value.left(BaudWidth)));
+        if (!baud)
+            return false;
+        m.BaudRate = *baud;
+        m.FastSettings = SettingsFor(m.BaudRate);
+    }
+    if (key.contains(QLatin1String("MODE"))) {
+        const auto mode = RoundToSetting<std::int16_t>(LeadingNumber(value.left(ModeWidth)));
+        if (!mode)
+            return false;
+        m.LoadMode = *mode;
+    }
+    return true;
+}
+
+// Only blanks go: any other character at either end is part of the name.
+QString TrimBlanks(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == QLatin1Char(' '))
+        ++first;
+    while (last > first && text[last - 1] == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+} // namespace
+
+QString ConfigFilePath(const Module1& m) {
+    return m.AppDirectory + QDir::separator() + QStringLiteral("VELLORAN.CFG");
+}
+
+void ReadConfigFile(Module1& m) {
+    const QString path = ConfigFilePath(m);
+    // A plain file only: opening a pipe of that name would wait for ever.
+    if (!QFileInfo(path).isFile())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+
+    // Lines end at CR LF as written; a lone CR or LF from a hand edit counts too.
+    QByteArray line;
+    bool afterCr = false;
+    char chunk[4096];
+    for (;;) {
+        const qint64 got = file.read(chunk, sizeof chunk);
+        if (got < 0)
+            return;
+        if (got == 0)
+            break;
+        for (qint64 i = 0; i < got; ++i) {
+            const char c = chunk[i];
+            if (c == '\n' && afterCr) {
+                afterCr = false;
+                continue;
+            }
+            afterCr = c == '\r';
+            if (c == '\r' || c == '\n') {
+                if (!ApplyLine(m, QString::fromLatin1(line)))
+                    return;
+                line.clear();
+            } else {
+                line += c;
+            }
+        }
+    }
+    if (!line.isEmpty())
+        ApplyLine(m, QString::fromLatin1(line));
+}
+
+void WriteConfigFile(const Module1& m) {
+    QByteArray text;
+    text += "FILE=" + TrimBlanks(m.LoadFileName).toLatin1() + "\r\n";
+    text += "PORT=" + QByteArray::number(m.PortNumber) + "\r\n";
+    text += "BAUD=" + QByteArray::number(m.BaudRate) + "\r\n";
+    // Mode 1 rewrites the boot loader: it is never the mode a new start
+    // should come up in.
+    if (m.LoadMode != 1)
+        text += "MODE=" + QByteArray::number(m.LoadMode) + "\r\n";
+
+    // Written beside the old file and renamed over it, so a failure at any
+    // point leaves the old settings whole rather than half a file.
+    QSaveFile file(ConfigFilePath(m));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    if (file.write(text) != text.size()) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit();
+}

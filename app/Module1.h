@@ -14,6 +14,9 @@ struct Module1 {
     std::int32_t BaudRate = 0;
     std::int16_t LoadMode = 0;
 
+    // The path exactly as last chosen in the dialog. LoadFileName is its upper
+    // case, which on a case-sensitive file system may name another file or none.
+    QString LoadFilePath;
     QString LoadFileDirectory; // where the load-file dialog opens
     QString AppDirectory;      // where the configuration file lives
 

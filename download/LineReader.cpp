@@ -8,7 +8,9 @@ constexpr qint64 ChunkSize = 64 * 1024;
 
 bool LineReader::Open(const QString& path) {
     Close();
-    if (QFileInfo(path).isDir())
+    // Only a plain file: a directory cannot be read, and opening a pipe or a
+    // device would wait for a writer that may never come.
+    if (!QFileInfo(path).isFile())
         return false;
     file_.setFileName(path);
     return file_.open(QIODevice::ReadOnly);

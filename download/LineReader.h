@@ -8,7 +8,8 @@
 // CR or CR LF, which are not part of it; a lone LF is an ordinary character.
 class LineReader {
 public:
-    // Opens `path` at its first line; false (and closed) when it cannot.
+    // Opens the plain file `path` at its first line; false (and closed) when it
+    // cannot.
     bool Open(const QString& path);
     void Close();
     bool IsOpen() const { return file_.isOpen(); }

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 struct Context;
 class QLabel;
 
 // Lets the operator choose the load file; updates LoadFileName (upper case),
-// LoadFileDirectory, SettingsChanged and lblFile.
+// LoadFilePath (as chosen), LoadFileDirectory, SettingsChanged and lblFile.
 void SelectLoadFile(Context& ctx, QLabel& lblFile);
 
 // The first stage of a run: the load file exists and its first line begins
@@ -15,3 +16,17 @@ void ValidateLoadFile(Context& ctx);
 
 // The directory part of a path: everything before its last separator.
 QString DirectoryOf(const QString& path);
+
+// Load file names are kept in upper case, while the file system may tell
+// cases apart. A name is followed component by component: the spelling as
+// given where it exists, else the one entry that differs from it only in case.
+enum class PathKind { File, Directory };
+
+struct ResolvedPath {
+    QString path;        // what the name leads to; the name itself when nothing matches
+    QStringList matches; // the case twins met where no spelling matched exactly
+    bool Ambiguous() const { return matches.size() > 1; }
+};
+
+// Relative names start from the current directory.
+ResolvedPath ResolveLoadFile(const QString& name, PathKind kind = PathKind::File);
