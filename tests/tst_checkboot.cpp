@@ -61,80 +61,52 @@ struct Peer {
 class TestCheckBoot : public QObject {
     Q_OBJECT
 private slots:
-    void check_data();
-    void check();
+    void wakeUp_data();
+    void wakeUp();
+    void versionReply_data();
+    void versionReply();
     void unopenablePortEndsAtOnce();
-    void secondCheckReusesTheOpenWindow();
-    void closedWindowComesBackEmpty();
+    void oneWindowThatComesBackEmptyAfterClosing();
     void portFailureEndsTheCheck_data();
     void portFailureEndsTheCheck();
 };
 
-void TestCheckBoot::check_data() {
+void TestCheckBoot::wakeUp_data() {
     QTest::addColumn<QList<QByteArray>>("answers");
-    QTest::addColumn<QByteArray>("version");
     QTest::addColumn<QList<QByteArray>>("sent");
     QTest::addColumn<QList<int>>("bauds");     // speed of each send
     QTest::addColumn<QStringList>("captions"); // status line at each send
-    QTest::addColumn<QString>("end");
     QTest::addColumn<double>("took");
-    QTest::addColumn<QString>("type"); // empty: no window
-    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("type"); // empty: failed, no window
 
     const QList<QByteArray> slowTries{Ates, Autobaud, Autobaud, Autobaud, Att8};
     const QStringList slowCaptions{SendingAtes, SendingAutobaud, SendingAutobaud, SendingAutobaud,
                                    SendingAtt8};
 
-    QTest::newRow("$ at 9600, several lines: the first with its CR")
-        << QList<QByteArray>{"$"} << QByteArray("BL 2.07\r\nK1X 2026-01-05\r\n")
-        << QList<QByteArray>{Ates, Autobaud, Ver} << QList<int>{9600, 9600, 9600}
-        << QStringList{SendingAtes, SendingAutobaud, ConnectionOk} << "No Connection" << 4.1
-        << "Q70"
-        << "BL 2.07\r";
-    QTest::newRow("# only at the fast speed")
-        << QList<QByteArray>{"", "", "", "#"} << QByteArray("BL 3.10\r")
-        << slowTries + QList<QByteArray>{Autobaud, Ver}
-        << QList<int>{9600, 9600, 9600, 9600, 9600, 57600, 57600}
-        << slowCaptions + QStringList{SendingAutobaud, ConnectionOk} << "No Connection" << 7.2
-        << "6620"
-        << "BL 3.10\r";
+    QTest::newRow("$ at 9600 never reopens")
+        << QList<QByteArray>{"$"} << QList<QByteArray>{Ates, Autobaud, Ver}
+        << QList<int>{9600, 9600, 9600} << QStringList{SendingAtes, SendingAutobaud, ConnectionOk}
+        << 4.1 << "Q70";
     QTest::newRow("an answer not starting with $ or # is dropped")
-        << QList<QByteArray>{" $", "$"} << QByteArray("BL 2.07\r")
-        << QList<QByteArray>{Ates, Autobaud, Autobaud, Ver} << QList<int>{9600, 9600, 9600, 9600}
-        << QStringList{SendingAtes, SendingAutobaud, SendingAutobaud, ConnectionOk}
-        << "No Connection" << 5.1 << "Q70"
-        << "BL 2.07\r";
-    QTest::newRow("a reply without CR is shown whole")
-        << QList<QByteArray>{"#"} << QByteArray("BL 3.10") << QList<QByteArray>{Ates, Autobaud, Ver}
-        << QList<int>{9600, 9600, 9600} << QStringList{SendingAtes, SendingAutobaud, ConnectionOk}
-        << "No Connection" << 4.1 << "6620"
-        << "BL 3.10";
-    QTest::newRow("no reply to the request still shows the board")
-        << QList<QByteArray>{"$"} << QByteArray() << QList<QByteArray>{Ates, Autobaud, Ver}
-        << QList<int>{9600, 9600, 9600} << QStringList{SendingAtes, SendingAutobaud, ConnectionOk}
-        << "No Connection" << 4.1 << "Q70" << QString();
-    QTest::newRow("markup and high bytes are shown as they came")
-        << QList<QByteArray>{"$"} << QByteArray("<b>V\xe9</b>\r")
-        << QList<QByteArray>{Ates, Autobaud, Ver} << QList<int>{9600, 9600, 9600}
-        << QStringList{SendingAtes, SendingAutobaud, ConnectionOk} << "No Connection" << 4.1
-        << "Q70" << QStringLiteral(u"<b>V\u00e9</b>\r");
-    QTest::newRow("silence") << QList<QByteArray>{} << QByteArray()
-                             << slowTries + QList<QByteArray>(3, Autobaud)
+        << QList<QByteArray>{" $", "$"} << QList<QByteArray>{Ates, Autobaud, Autobaud, Ver}
+        << QList<int>{9600, 9600, 9600, 9600}
+        << QStringList{SendingAtes, SendingAutobaud, SendingAutobaud, ConnectionOk} << 5.1 << "Q70";
+    QTest::newRow("# only at the fast speed")
+        << QList<QByteArray>{"", "", "", "#"} << slowTries + QList<QByteArray>{Autobaud, Ver}
+        << QList<int>{9600, 9600, 9600, 9600, 9600, 57600, 57600}
+        << slowCaptions + QStringList{SendingAutobaud, ConnectionOk} << 7.2 << "6620";
+    QTest::newRow("silence") << QList<QByteArray>{} << slowTries + QList<QByteArray>(3, Autobaud)
                              << QList<int>{9600, 9600, 9600, 9600, 9600, 57600, 57600, 57600}
-                             << slowCaptions + QStringList(3, SendingAutobaud)
-                             << "Connection Failed" << 6.2 << QString() << QString();
+                             << slowCaptions + QStringList(3, SendingAutobaud) << 6.2 << QString();
 }
 
-void TestCheckBoot::check() {
+void TestCheckBoot::wakeUp() {
     QFETCH(QList<QByteArray>, answers);
-    QFETCH(QByteArray, version);
     QFETCH(QList<QByteArray>, sent);
     QFETCH(QList<int>, bauds);
     QFETCH(QStringList, captions);
-    QFETCH(QString, end);
     QFETCH(double, took);
     QFETCH(QString, type);
-    QFETCH(QString, shown);
 
     Rig r;
     r.m.PortNumber = 4;
@@ -144,7 +116,7 @@ void TestCheckBoot::check() {
     r.m.AbortRequested = true; // "Halt Load" does not stop a check
     Peer peer(r);
     peer.answers = answers;
-    peer.version = version;
+    peer.version = "BL 2.07\r";
     QWidget owner;
     QPointer<frmCheckBoot> window;
 
@@ -154,105 +126,107 @@ void TestCheckBoot::check() {
     QCOMPARE(peer.Sent(), sent);
     QCOMPARE(peer.Bauds(), bauds);
     QCOMPARE(peer.captions, captions);
-    QCOMPARE(r.lblMsg.text(), end);
-    QCOMPARE(ForeColor(r.lblMsg), Blue);
     QCOMPARE(r.clock.Timer() - start, took);
     QVERIFY(!r.port.PortOpen());
     QCOMPARE(r.port.CommPort(), 4);
     QCOMPARE(r.m.ModemConnected, !type.isEmpty());
+    QCOMPARE(ForeColor(r.lblMsg), Blue);
     QVERIFY(r.prompts.seen.isEmpty());
     if (type.isEmpty()) {
+        QCOMPARE(r.lblMsg.text(), QStringLiteral("Connection Failed"));
         QVERIFY(window.isNull());
         return;
     }
-    QVERIFY(window);
-    QVERIFY(window->isVisible());
-    QVERIFY(window->isWindow());
+    QCOMPARE(r.lblMsg.text(), QStringLiteral("No Connection"));
+    QVERIFY(window && window->isVisible() && window->isWindow());
     QCOMPARE(window->parentWidget(), &owner); // goes when the main window goes
     QCOMPARE(window->lblType->text(), type);
+    QCOMPARE(window->lblVersion->text(), QStringLiteral("BL 2.07\r"));
+}
+
+void TestCheckBoot::versionReply_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("several lines: the first with its CR")
+        << QByteArray("BL 2.07\r\nK1X 2026-01-05\r\n") << "BL 2.07\r";
+    QTest::newRow("no CR: shown whole") << QByteArray("BL 2.07") << "BL 2.07";
+    QTest::newRow("no reply: emptied") << QByteArray() << QString();
+    QTest::newRow("markup and high bytes as they came")
+        << QByteArray("<b>V\xe9</b>\r") << QStringLiteral(u"<b>V\u00e9</b>\r");
+}
+
+void TestCheckBoot::versionReply() {
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, shown);
+
+    Rig r;
+    Peer peer(r);
+    peer.answers = {"$"};
+    peer.version = reply;
+    QPointer<frmCheckBoot> window;
+    CheckBootVersion(r.ctx, window, nullptr);
+    QScopedPointer<frmCheckBoot> owned(window.data());
+    QVERIFY(window);
     QCOMPARE(window->lblVersion->text(), shown);
     QCOMPARE(window->lblVersion->textFormat(), Qt::PlainText);
+    QCOMPARE(window->lblType->text(), QStringLiteral("Q70"));
 }
 
 void TestCheckBoot::unopenablePortEndsAtOnce() {
     Rig r;
     r.port.refuseOpen = QStringLiteral("/dev/ttyS0: Permission denied");
     r.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
-    Peer peer(r);
     QPointer<frmCheckBoot> window;
     CheckBootVersion(r.ctx, window, nullptr);
     QVERIFY(r.prompts.AllAnswered());
-    QVERIFY(!r.m.PortOpened);
     QVERIFY(r.port.writes.empty());
     QCOMPARE(r.lblMsg.text(), QStringLiteral("Comm Port Open Failed"));
     QVERIFY(window.isNull());
 }
 
-void TestCheckBoot::secondCheckReusesTheOpenWindow() {
+void TestCheckBoot::oneWindowThatComesBackEmptyAfterClosing() {
     Rig r;
     Peer peer(r);
     QWidget owner;
     QPointer<frmCheckBoot> window;
-    peer.answers = {"$"};
-    peer.version = "BL 2.07\r";
-    CheckBootVersion(r.ctx, window, &owner);
-    QPointer<frmCheckBoot> first = window;
-    QVERIFY(first);
+    auto check = [&](QList<QByteArray> answers, QByteArray version) {
+        peer.answers = answers;
+        peer.autobauds = 0;
+        peer.version = version;
+        CheckBootVersion(r.ctx, window, &owner);
+    };
 
-    peer.answers = {"", "", "", "", "#"}; // the count runs on: the fifth at speed
-    peer.version = "BL 3.10\r";
-    CheckBootVersion(r.ctx, window, &owner);
+    check({"$"}, "BL 2.07\r");
+    QPointer<frmCheckBoot> first = window;
+    check({"", "", "", "#"}, "BL 3.10\r");
     QCOMPARE(window, first);
     QCOMPARE(owner.findChildren<frmCheckBoot*>().size(), 1);
-    QVERIFY(window->isVisible());
     QCOMPARE(window->lblVersion->text(), QStringLiteral("BL 3.10\r"));
     QCOMPARE(window->lblType->text(), QStringLiteral("6620"));
-}
 
-void TestCheckBoot::closedWindowComesBackEmpty() {
-    Rig r;
-    Peer peer(r);
-    QWidget owner;
-    QPointer<frmCheckBoot> window;
-    peer.answers = {"$"};
-    peer.version = "BL 2.07\r";
-    CheckBootVersion(r.ctx, window, &owner);
-    QVERIFY(window);
-
-    // Closed by the operator between checks: gone, and a failed check leaves
-    // it gone.
+    // Closed by the operator: gone, and a failed check leaves it gone.
     window->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(window.isNull());
-    peer.answers.clear();
-    peer.autobauds = 0;
-    CheckBootVersion(r.ctx, window, &owner);
-    QCOMPARE(r.lblMsg.text(), QStringLiteral("Connection Failed"));
+    check({}, {});
     QVERIFY(window.isNull());
 
-    // Closed in the last moment of the version pause, too late for the
-    // pause to let the deletion happen: the check must show a new window,
-    // not the condemned one.
-    peer.answers = {"$"};
-    peer.autobauds = 0;
-    CheckBootVersion(r.ctx, window, &owner);
-    QVERIFY(window);
+    // Closed in the last moment of the version pause, too late for the pause
+    // to let the deletion happen: the check must show a new window, not the
+    // condemned one.
+    check({"$"}, "BL 2.07\r");
     QPointer<frmCheckBoot> old = window;
-    peer.answers = {"#"};
-    peer.autobauds = 0;
-    peer.version = "BL 3.10\r";
     r.port.onOutput = [&](const QByteArray& bytes) {
         peer.Hear(bytes);
         if (bytes == Ver)
             r.clock.After(3.0, [&] { old->close(); });
     };
-    CheckBootVersion(r.ctx, window, &owner);
+    check({"#"}, "BL 3.10\r");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(old.isNull());
-    QVERIFY(window);
-    QVERIFY(window->isVisible());
+    QVERIFY(window && window->isVisible());
     QCOMPARE(window->lblVersion->text(), QStringLiteral("BL 3.10\r"));
-    QCOMPARE(window->lblType->text(), QStringLiteral("6620"));
 }
 
 void TestCheckBoot::portFailureEndsTheCheck_data() {

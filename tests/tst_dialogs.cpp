@@ -6,13 +6,14 @@
 #include "dialogs/frmPort.h"
 #include "tests/support/ScriptedPrompts.h"
 
-#include <QApplication>
 #include <QButtonGroup>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -28,19 +29,52 @@ template <std::size_t N> int Checked(const std::array<QRadioButton*, N>& buttons
     return -1;
 }
 
-int SelectedRow(const QListWidget& list) {
-    const auto chosen = list.selectedItems();
-    return chosen.isEmpty() ? -1 : list.row(chosen.constFirst());
-}
-
 void Click(QAbstractButton* button) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-void ClickRow(QListWidget* list, int row) {
-    list->scrollToItem(list->item(row));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(row)).center());
+// A settings dialog behind one face: the choice it shows selected (-1 for
+// none), the operator picking choice i, and the setting it guards.
+struct Opened {
+    std::unique_ptr<QDialog> dialog;
+    QPushButton* cmdSet = nullptr;
+    std::function<int()> selected;
+    std::function<void(int)> choose;
+    std::function<qint64()> setting;
+};
+
+Opened Open(const QString& which, Module1& m, QLabel& label, Prompts& prompts) {
+    Opened o;
+    if (which == QLatin1String("port")) {
+        auto* d = new frmPort(m, label);
+        o.dialog.reset(d);
+        o.cmdSet = d->cmdSet;
+        o.selected = [d] { return Checked(d->optCom); };
+        o.choose = [d](int i) { Click(d->optCom[i]); };
+        o.setting = [&m] { return m.PortNumber; };
+    } else if (which == QLatin1String("mode")) {
+        auto* d = new frmMode(m, label, prompts);
+        o.dialog.reset(d);
+        o.cmdSet = d->cmdSet;
+        o.selected = [d] { return Checked(d->optMode); };
+        o.choose = [d](int i) { Click(d->optMode[i]); };
+        o.setting = [&m] { return m.LoadMode; };
+    } else {
+        auto* d = new frmBaud(m, label);
+        o.dialog.reset(d);
+        o.cmdSet = d->cmdSet;
+        QListWidget* list = d->lstBaud;
+        o.selected = [list] {
+            const auto chosen = list->selectedItems();
+            return chosen.isEmpty() ? -1 : list->row(chosen.constFirst());
+        };
+        o.choose = [list](int row) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(row)).center());
+        };
+        o.setting = [&m] { return m.BaudRate; };
+    }
+    return o;
 }
 
 } // namespace
@@ -48,68 +82,83 @@ void ClickRow(QListWidget* list, int row) {
 class TestDialogs : public QObject {
     Q_OBJECT
 private slots:
-    void port_data();
-    void port();
-    void port_closeBoxStoresNothing();
-    void port_reopeningStartsFromTheStoredValue();
-    void baud_data();
-    void baud();
-    void mode_data();
-    void mode();
+    void set_data();
+    void set();
+    void port_closeBoxStoresNothingAndReopeningStartsAfresh();
     void mode_reloadQuestion_data();
     void mode_reloadQuestion();
-    void dialogs_openCentredOverTheMainWindow();
     void about();
 };
 
-// stored: PortNumber when the dialog opens; choose: button clicked (-1: none)
-void TestDialogs::port_data() {
-    QTest::addColumn<int>("stored");
-    QTest::addColumn<int>("preselected");
-    QTest::addColumn<int>("choose");
-    QTest::addColumn<int>("result"); // PortNumber afterwards
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<bool>("closed");
+void TestDialogs::set_data() {
+    QTest::addColumn<QString>("which");
+    QTest::addColumn<int>("stored");      // the setting when the dialog opens
+    QTest::addColumn<int>("preselected"); // -1: nothing selected
+    QTest::addColumn<int>("choose");      // -1: Set without a choice
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("label"); // "old": untouched, and the dialog stays open
 
-    QTest::newRow("Set at once keeps the port") << 3 << 2 << -1 << 3 << "COM 3" << true;
-    QTest::newRow("COM 8") << 3 << 2 << 7 << 8 << "COM 8" << true;
-    QTest::newRow("COM 5, right column") << 1 << 0 << 4 << 5 << "COM 5" << true;
-    QTest::newRow("port 0 from the file") << 0 << -1 << -1 << 0 << "old" << false;
-    QTest::newRow("port 12 from the file") << 12 << -1 << -1 << 12 << "old" << false;
-    QTest::newRow("port 12, then a choice") << 12 << -1 << 1 << 2 << "COM 2" << true;
-    QTest::newRow("negative port") << -1 << -1 << -1 << -1 << "old" << false;
+    QTest::newRow("port: Set at once keeps it") << "port" << 3 << 2 << -1 << 3 << "COM 3";
+    QTest::newRow("port: COM 8") << "port" << 3 << 2 << 7 << 8 << "COM 8";
+    QTest::newRow("port: COM 5, right column") << "port" << 1 << 0 << 4 << 5 << "COM 5";
+    QTest::newRow("port 0 from the file") << "port" << 0 << -1 << -1 << 0 << "old";
+    QTest::newRow("port 12 from the file") << "port" << 12 << -1 << -1 << 12 << "old";
+    QTest::newRow("port 12, then a choice") << "port" << 12 << -1 << 1 << 2 << "COM 2";
+    QTest::newRow("baud: 115200 on the last entry, 38400 chosen")
+        << "baud" << 115200 << 4 << 2 << 38400 << " 38400";
+    QTest::newRow("baud: Set at once keeps 9600") << "baud" << 9600 << 0 << -1 << 9600 << " 9600";
+    QTest::newRow("baud the table lacks") << "baud" << 12345 << -1 << -1 << 12345 << "old";
+    QTest::newRow("baud the table lacks, then a choice")
+        << "baud" << 12345 << -1 << 3 << 57600 << " 57600";
+    QTest::newRow("mode 0 without a question") << "mode" << 2 << 2 << 0 << 0 << " 0";
+    QTest::newRow("mode 2 without a question") << "mode" << 0 << 0 << 2 << 2 << " 2";
+    QTest::newRow("mode 7 from the file") << "mode" << 7 << -1 << -1 << 7 << "old";
+    QTest::newRow("mode -1 from the file") << "mode" << -1 << -1 << -1 << -1 << "old";
+    QTest::newRow("mode 7, then a choice") << "mode" << 7 << -1 << 0 << 0 << " 0";
 }
 
-void TestDialogs::port() {
+void TestDialogs::set() {
+    QFETCH(QString, which);
     QFETCH(int, stored);
     QFETCH(int, preselected);
     QFETCH(int, choose);
     QFETCH(int, result);
     QFETCH(QString, label);
-    QFETCH(bool, closed);
+    const bool stores = label != QLatin1String("old");
 
     Module1 m;
     InitDefaults(m);
     m.PortNumber = static_cast<std::int16_t>(stored);
-    QLabel lblPort(QStringLiteral("old"));
-    frmPort dialog(m, lblPort);
-    dialog.show();
-    QCOMPARE(Checked(dialog.optCom), preselected);
-    QCOMPARE(dialog.PendingPort, preselected < 0 ? 0 : stored);
+    m.LoadMode = static_cast<std::int16_t>(stored);
+    m.BaudRate = stored;
+    m.FastSettings = SettingsFor(stored);
+    QLabel shown(QStringLiteral("old"));
+    ScriptedPrompts prompts; // no box expected
+    Opened o = Open(which, m, shown, prompts);
+    o.dialog->show();
+    // Opened for real, the dialog's first control has the keyboard focus; in
+    // the list that brings a current row, which is not a choice.
+    o.dialog->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(o.dialog.get()));
+    QCOMPARE(o.selected(), preselected);
+    if (auto* baud = qobject_cast<frmBaud*>(o.dialog.get())) {
+        QCOMPARE(baud->lstBaud->item(0)->text(), QStringLiteral(" 9600"));
+        QCOMPARE(baud->lstBaud->item(4)->text(), QStringLiteral(" 115200"));
+    }
 
     if (choose >= 0)
-        Click(dialog.optCom[choose]);
-    Click(dialog.cmdSet);
+        o.choose(choose);
+    Click(o.cmdSet);
 
-    QCOMPARE(m.PortNumber, result);
-    QCOMPARE(lblPort.text(), label);
-    QCOMPARE(m.SettingsChanged, closed);
-    QCOMPARE(dialog.isVisible(), !closed);
-    if (closed)
-        QCOMPARE(dialog.result(), QDialog::Accepted);
+    QCOMPARE(o.setting(), result);
+    QCOMPARE(m.FastSettings, SettingsFor(m.BaudRate));
+    QCOMPARE(shown.text(), label);
+    QCOMPARE(m.SettingsChanged, stores);
+    QCOMPARE(o.dialog->isVisible(), !stores);
+    QVERIFY(prompts.seen.isEmpty());
 }
 
-void TestDialogs::port_closeBoxStoresNothing() {
+void TestDialogs::port_closeBoxStoresNothingAndReopeningStartsAfresh() {
     Module1 m;
     InitDefaults(m);
     m.PortNumber = 3;
@@ -121,17 +170,6 @@ void TestDialogs::port_closeBoxStoresNothing() {
     QCOMPARE(m.PortNumber, 3);
     QCOMPARE(lblPort.text(), QStringLiteral("COM 3"));
     QVERIFY(!m.SettingsChanged);
-}
-
-void TestDialogs::port_reopeningStartsFromTheStoredValue() {
-    Module1 m;
-    InitDefaults(m);
-    m.PortNumber = 3;
-    QLabel lblPort;
-    frmPort dialog(m, lblPort);
-    dialog.show();
-    Click(dialog.optCom[4]);
-    dialog.close();
 
     dialog.show();
     QCOMPARE(Checked(dialog.optCom), 2);
@@ -145,104 +183,6 @@ void TestDialogs::port_reopeningStartsFromTheStoredValue() {
     Click(dialog.cmdSet);
     QCOMPARE(m.PortNumber, 12);
     QVERIFY(dialog.isVisible());
-}
-
-void TestDialogs::baud_data() {
-    QTest::addColumn<int>("stored");
-    QTest::addColumn<int>("preselected");
-    QTest::addColumn<int>("choose"); // row clicked, -1 for none
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<bool>("closed");
-
-    QTest::newRow("115200 opens on the last entry, 38400 chosen")
-        << 115200 << 4 << 2 << 38400 << " 38400" << true;
-    QTest::newRow("Set at once keeps 9600") << 9600 << 0 << -1 << 9600 << " 9600" << true;
-    QTest::newRow("57600") << 19200 << 1 << 3 << 57600 << " 57600" << true;
-    QTest::newRow("rate the table lacks") << 12345 << -1 << -1 << 12345 << "old" << false;
-    QTest::newRow("rate the table lacks, then a choice")
-        << 12345 << -1 << 4 << 115200 << " 115200" << true;
-}
-
-void TestDialogs::baud() {
-    QFETCH(int, stored);
-    QFETCH(int, preselected);
-    QFETCH(int, choose);
-    QFETCH(int, result);
-    QFETCH(QString, label);
-    QFETCH(bool, closed);
-
-    Module1 m;
-    InitDefaults(m);
-    m.BaudRate = stored;
-    m.FastSettings = SettingsFor(stored);
-    QLabel lblBaud(QStringLiteral("old"));
-    frmBaud dialog(m, lblBaud);
-    dialog.show();
-    // Opened for real, the list has the keyboard focus, and with it a
-    // current row that is not a choice.
-    dialog.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QCOMPARE(QApplication::focusWidget(), dialog.lstBaud);
-    QCOMPARE(dialog.lstBaud->count(), 5);
-    QCOMPARE(dialog.lstBaud->item(0)->text(), QStringLiteral(" 9600"));
-    QCOMPARE(dialog.lstBaud->item(4)->text(), QStringLiteral(" 115200"));
-    QCOMPARE(SelectedRow(*dialog.lstBaud), preselected);
-
-    if (choose >= 0)
-        ClickRow(dialog.lstBaud, choose);
-    Click(dialog.cmdSet);
-
-    QCOMPARE(m.BaudRate, result);
-    QCOMPARE(m.FastSettings, SettingsFor(result));
-    QCOMPARE(lblBaud.text(), label);
-    QCOMPARE(m.SettingsChanged, closed);
-    QCOMPARE(dialog.isVisible(), !closed);
-}
-
-void TestDialogs::mode_data() {
-    QTest::addColumn<int>("stored");
-    QTest::addColumn<int>("preselected");
-    QTest::addColumn<int>("choose");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<bool>("closed");
-
-    QTest::newRow("mode 0 without a question") << 2 << 2 << 0 << 0 << " 0" << true;
-    QTest::newRow("mode 2 without a question") << 0 << 0 << 2 << 2 << " 2" << true;
-    QTest::newRow("Set at once keeps mode 2") << 2 << 2 << -1 << 2 << " 2" << true;
-    QTest::newRow("mode 7 from the file") << 7 << -1 << -1 << 7 << "old" << false;
-    QTest::newRow("mode -1 from the file") << -1 << -1 << -1 << -1 << "old" << false;
-    QTest::newRow("mode 7, then a choice") << 7 << -1 << 0 << 0 << " 0" << true;
-}
-
-void TestDialogs::mode() {
-    QFETCH(int, stored);
-    QFETCH(int, preselected);
-    QFETCH(int, choose);
-    QFETCH(int, result);
-    QFETCH(QString, label);
-    QFETCH(bool, closed);
-
-    Module1 m;
-    InitDefaults(m);
-    m.LoadMode = static_cast<std::int16_t>(stored);
-    QLabel lblMode(QStringLiteral("old"));
-    ScriptedPrompts prompts; // no box expected
-    frmMode dialog(m, lblMode, prompts);
-    dialog.show();
-    QCOMPARE(dialog.optMode[0]->text(), QStringLiteral("Mode 0 - Load K1X Application Code "));
-    QCOMPARE(Checked(dialog.optMode), preselected);
-
-    if (choose >= 0)
-        Click(dialog.optMode[choose]);
-    Click(dialog.cmdSet);
-
-    QCOMPARE(m.LoadMode, result);
-    QCOMPARE(lblMode.text(), label);
-    QCOMPARE(m.SettingsChanged, closed);
-    QCOMPARE(dialog.isVisible(), !closed);
-    QVERIFY(prompts.seen.isEmpty());
 }
 
 void TestDialogs::mode_reloadQuestion_data() {
@@ -295,27 +235,6 @@ void TestDialogs::mode_reloadQuestion() {
     QCOMPARE(lblMode.text(), QStringLiteral(" 1"));
     QVERIFY(m.SettingsChanged);
     QVERIFY(!dialog.isVisible());
-}
-
-void TestDialogs::dialogs_openCentredOverTheMainWindow() {
-    Module1 m;
-    InitDefaults(m);
-    QLabel label;
-    ScriptedPrompts prompts;
-    QWidget main;
-    main.setGeometry(60, 50, 558, 268);
-    main.show();
-
-    frmPort port(m, label, &main);
-    frmBaud baud(m, label, &main);
-    frmMode mode(m, label, prompts, &main);
-    frmAbout about(&main);
-    for (QDialog* dialog : std::initializer_list<QDialog*>{&port, &baud, &mode, &about}) {
-        dialog->show();
-        const QPoint offset = dialog->geometry().center() - main.geometry().center();
-        QVERIFY2(offset.manhattanLength() <= 2, dialog->metaObject()->className());
-        dialog->close();
-    }
 }
 
 void TestDialogs::about() {
