@@ -12,7 +12,9 @@ class frmCheckBoot : public QWidget {
     Q_OBJECT
 public:
     explicit frmCheckBoot(QWidget* parent = nullptr);
+    QLabel* Label1;
     QLabel* lblVersion;
+    QLabel* Label2;
     QLabel* lblType;
 };
 

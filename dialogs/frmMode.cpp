@@ -1,3 +1,85 @@
 #include "dialogs/frmMode.h"
 
-frmMode::frmMode(Module1&, QLabel&, Prompts&, QWidget* parent) : QDialog(parent) {}
+#include "app/Module1.h"
+#include "app/Prompts.h"
+#include "dialogs/DialogLook.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+
+frmMode::frmMode(Module1& m, QLabel& lblMode, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), m_(m), lblMode_(lblMode), prompts_(prompts) {
+    DressWindow(*this, QStringLiteral("Quorvel Velloran"), {332, 212});
+
+    Frame1 = new QGroupBox(QStringLiteral("Select Mode"), this);
+    Frame1->setGeometry(16, 16, 300, 129);
+    const QString captions[] = {
+        QStringLiteral("Mode 0 - Load K1X Application Code "),
+        QStringLiteral("Mode 1 - Load K2X Boot Loader Code"),
+        QStringLiteral("Mode 2 - Load K2X Application Code"),
+    };
+    group_ = new QButtonGroup(this);
+    for (int i = 0; i < static_cast<int>(optMode.size()); ++i) {
+        optMode[i] = new QRadioButton(captions[i], Frame1);
+        optMode[i]->setGeometry(16, 28 + i * 32, 276, 21);
+        group_->addButton(optMode[i], i);
+    }
+    // Selecting a button from Form_Load counts as choosing it, so the pending
+    // mode starts as the stored one.
+    connect(group_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked)
+            optMode_Click(id);
+    });
+
+    cmdSet = new QPushButton(QStringLiteral("Set"), this);
+    cmdSet->setGeometry(117, 164, 97, 25);
+    connect(cmdSet, &QPushButton::clicked, this, &frmMode::cmdSet_Click);
+}
+
+void frmMode::showEvent(QShowEvent* event) {
+    // Every opening starts from the stored setting; a window restored by the
+    // window manager keeps what the operator was doing.
+    if (!event->spontaneous())
+        Form_Load();
+    QDialog::showEvent(event);
+}
+
+void frmMode::Form_Load() {
+    PendingMode = -1;
+    // An exclusive group never lets its last checked button go.
+    group_->setExclusive(false);
+    for (QRadioButton* button : optMode)
+        button->setChecked(false);
+    group_->setExclusive(true);
+
+    // A mode from the configuration file that no button offers leaves none
+    // selected; the operator has to pick one.
+    if (m_.LoadMode >= 0 && m_.LoadMode < static_cast<int>(optMode.size()))
+        optMode[m_.LoadMode]->setChecked(true);
+}
+
+void frmMode::optMode_Click(int index) {
+    PendingMode = static_cast<std::int16_t>(index);
+}
+
+void frmMode::cmdSet_Click() {
+    if (PendingMode < 0)
+        return;
+    if (PendingMode == 1) {
+        const Box box = MakeBox(QStringLiteral("Are you sure you want to reload the boot loader\r\n"
+                                               "If the load fails the modem will require factory "
+                                               "servicing"),
+                                QStringLiteral("Velloran"), BoxIcon::Question, BoxButtons::OkCancel,
+                                BoxAnswer::Cancel);
+        if (prompts_.MsgBox(box) != BoxAnswer::Ok)
+            return;
+    }
+    m_.LoadMode = PendingMode;
+    lblMode_.setText(FormatNumber(m_.LoadMode));
+    m_.SettingsChanged = true;
+    accept();
+}

@@ -1,13 +1,41 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
+#include <cstdint>
 
 struct Module1;
-class QLabel;
 class Prompts;
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
 
+// Chooses the load mode 0, 1 or 2. Mode 1 rewrites the boot loader, so "Set"
+// asks for it every time before storing it.
 class frmMode : public QDialog {
     Q_OBJECT
 public:
     frmMode(Module1& m, QLabel& lblMode, Prompts& prompts, QWidget* parent = nullptr);
+
+    QGroupBox* Frame1;
+    std::array<QRadioButton*, 3> optMode; // index i is mode i
+    QPushButton* cmdSet;
+
+    // The mode of the button chosen last, not stored yet; -1 while none is.
+    std::int16_t PendingMode = -1;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void Form_Load();
+    void optMode_Click(int index);
+    void cmdSet_Click();
+
+    Module1& m_;
+    QLabel& lblMode_;
+    Prompts& prompts_;
+    QButtonGroup* group_;
 };

@@ -1,3 +1,72 @@
 #include "dialogs/frmPort.h"
 
-frmPort::frmPort(Module1&, QLabel&, QWidget* parent) : QDialog(parent) {}
+#include "app/Module1.h"
+#include "dialogs/DialogLook.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+
+frmPort::frmPort(Module1& m, QLabel& lblPort, QWidget* parent)
+    : QDialog(parent), m_(m), lblPort_(lblPort) {
+    DressWindow(*this, QStringLiteral("Quorvel Velloran"), {291, 213});
+
+    Frame1 = new QGroupBox(QStringLiteral("Select Comm Port"), this);
+    Frame1->setGeometry(24, 16, 243, 137);
+    group_ = new QButtonGroup(this);
+    for (int i = 0; i < static_cast<int>(optCom.size()); ++i) {
+        optCom[i] = new QRadioButton(QStringLiteral("COM ") + QString::number(i + 1), Frame1);
+        // Two columns of four: COM 1-4 on the left, COM 5-8 on the right.
+        optCom[i]->setGeometry(i < 4 ? 32 : 136, 28 + (i % 4) * 26, 89, 21);
+        group_->addButton(optCom[i], i);
+    }
+    // Selecting a button from Form_Load counts as choosing it, so the pending
+    // port starts as the stored one.
+    connect(group_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked)
+            optCom_Click(id);
+    });
+
+    cmdSet = new QPushButton(QStringLiteral("Set"), this);
+    cmdSet->setGeometry(97, 168, 97, 25);
+    connect(cmdSet, &QPushButton::clicked, this, &frmPort::cmdSet_Click);
+}
+
+void frmPort::showEvent(QShowEvent* event) {
+    // Every opening starts from the stored setting; a window restored by the
+    // window manager keeps what the operator was doing.
+    if (!event->spontaneous())
+        Form_Load();
+    QDialog::showEvent(event);
+}
+
+void frmPort::Form_Load() {
+    PendingPort = 0;
+    // An exclusive group never lets its last checked button go.
+    group_->setExclusive(false);
+    for (QRadioButton* button : optCom)
+        button->setChecked(false);
+    group_->setExclusive(true);
+
+    // A port from the configuration file that no button offers leaves none
+    // selected; the operator has to pick one.
+    const int index = m_.PortNumber - 1;
+    if (index >= 0 && index < static_cast<int>(optCom.size()))
+        optCom[index]->setChecked(true);
+}
+
+void frmPort::optCom_Click(int index) {
+    PendingPort = static_cast<std::int16_t>(index + 1);
+}
+
+void frmPort::cmdSet_Click() {
+    if (PendingPort < 1)
+        return;
+    m_.PortNumber = PendingPort;
+    lblPort_.setText(QStringLiteral("COM") + FormatNumber(m_.PortNumber));
+    m_.SettingsChanged = true;
+    accept();
+}
