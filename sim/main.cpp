@@ -246,13 +246,19 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
             nextCharAt = std::max(nextCharAt, now);
         }
         if (line.IsOpen() && !outgoing.isEmpty() && now >= nextCharAt) {
-            // Paced, one character takes ten bit times (start, eight data, stop).
-            const ssize_t n =
-                write(line.Master(), outgoing.constData(), options.pace ? 1 : outgoing.size());
+            // Paced, one character takes ten bit times (start, eight data, stop);
+            // the characters whose time has come since the last pass go together.
+            const double charTime = 10.0 / std::max(speed, 1);
+            const qsizetype due =
+                options.pace
+                    ? std::min<qsizetype>(outgoing.size(),
+                                          1 + static_cast<qsizetype>((now - nextCharAt) / charTime))
+                    : outgoing.size();
+            const ssize_t n = write(line.Master(), outgoing.constData(), due);
             if (n > 0) {
                 outgoing.remove(0, n);
                 if (options.pace)
-                    nextCharAt = now + 10.0 / std::max(speed, 1);
+                    nextCharAt += static_cast<double>(n) * charTime;
             }
         }
 
