@@ -11,6 +11,7 @@ const QByteArray Logon = "%BLqeltvomr";
 const QByteArray Ok = "$BOK\r\n";
 const QByteArray OkBang = "$BOK!\r\n";
 const QByteArray End = "$BEND\r\n";
+const QByteArray Bdle = "$BDLE\r\n";
 const QByteArray Refused = "$BERR\r\n";
 // Line noise: matches no reply and is long enough to end the tool's wait.
 const QByteArray Noise = "\xff\x9c?\xe5\x1e\r\n";
@@ -163,52 +164,45 @@ void BootLoader::record(const QByteArray& text, std::vector<Reply>& out) {
         return;
 
     const bool end = text.startsWith("%E");
-    QByteArray answer = !text.startsWith('%') ? QByteArray("$BDLE\r\n") : end ? End : Ok;
-    acknowledged_ = answer != "$BDLE\r\n";
-
+    const QByteArray answer = !text.startsWith('%') ? Bdle : end ? End : Ok;
     const auto f = config_.faults.find(n);
-    if (f != config_.faults.end() && f->second.times != 0) {
-        const Fault fault = f->second.fault;
-        int times = 1;
-        if (fault == Fault::BWAT) // the tool waits on without sending again
-            times = f->second.times < 0 ? EndlessWaits : std::exchange(f->second.times, 0);
-        else if (f->second.times > 0)
-            --f->second.times;
-        note(QStringLiteral("record %1%2: %3")
-                 .arg(n)
-                 .arg(again ? QStringLiteral(" again") : QString())
-                 .arg(QLatin1String(FaultNames[static_cast<size_t>(fault)].first)));
-        switch (fault) {
-        case Fault::BWAT:
-            for (int i = 0; i < times; ++i)
-                send(out, "$BWAT\r\n", i * config_.eraseTime);
-            if (f->second.times < 0) {
-                acknowledged_ = false;
-                return;
-            }
-            send(out, answer, times * config_.eraseTime);
-            break;
+    RecordFault* spoil = f != config_.faults.end() && f->second.times != 0 ? &f->second : nullptr;
+    note(QStringLiteral("record %1%2%3")
+             .arg(n)
+             .arg(again ? QStringLiteral(" again") : QString())
+             .arg(spoil ? QStringLiteral(": ") + QLatin1String(FaultNames[int(spoil->fault)].first)
+                        : QString()));
+    acknowledged_ = false;
+    if (!spoil) {
+        send(out, answer);
+    } else if (spoil->fault == Fault::BWAT) {
+        // The tool waits on without sending again: every wait comes of this receipt.
+        const bool endless = spoil->times < 0;
+        const int waits = endless ? EndlessWaits : std::exchange(spoil->times, 0);
+        for (int i = 0; i < waits; ++i)
+            send(out, "$BWAT\r\n", i * config_.eraseTime);
+        if (endless)
+            return;
+        send(out, answer, waits * config_.eraseTime);
+    } else {
+        if (spoil->times > 0)
+            --spoil->times;
+        switch (spoil->fault) {
         case Fault::Split:
             send(out, answer.left(answer.size() / 2));
             send(out, answer.mid(answer.size() / 2), config_.splitGap);
             break;
         case Fault::Silence:
-            acknowledged_ = false;
             return;
         case Fault::Garbage:
-            acknowledged_ = false;
             send(out, Noise);
             return;
-        default: // the error replies
-            acknowledged_ = false;
-            send(out, "$" + QByteArray(FaultNames[static_cast<size_t>(fault)].first) + "\r\n");
+        default: // an error reply
+            send(out, "$" + QByteArray(FaultNames[int(spoil->fault)].first) + "\r\n");
             return;
         }
-    } else {
-        note(
-            QStringLiteral("record %1%2").arg(n).arg(again ? QStringLiteral(" again") : QString()));
-        send(out, answer);
     }
+    acknowledged_ = answer != Bdle;
     if (end && acknowledged_) {
         ++loads_;
         note(QStringLiteral("load complete"));
@@ -251,7 +245,7 @@ QByteArray BootLoader::SampleLoadFile(int records) {
         bytes += static_cast<char>(address >> 8);
         bytes += static_cast<char>(address & 0xff);
         for (int i = 0; i < 16; ++i)
-            bytes += static_cast<char>((r * 31 + i * 7 + 0x5a) & 0xff);
+            bytes += static_cast<char>((r * 37 + i * 7 + 0x5a) & 0xff);
         unsigned sum = 0;
         for (const char b : bytes)
             sum += static_cast<unsigned char>(b);
