@@ -320,7 +320,7 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("fault"),
          QStringLiteral("Spoil record N: N=KIND, N=KIND*COUNT or N=KIND*all; KIND is BWAT, "
                         "BFCE, BDLE, BFWE, BTMO, silence, garbage or split. Repeatable."),
-         QStringLiteral("spec")},
+         QStringLiteral("n=kind")},
         {QStringLiteral("hang-up"),
          QStringLiteral("Drop the line once, at wakeup, autobaud, logon, id, mode, version or "
                         "record=N."),
