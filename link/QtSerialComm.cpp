@@ -72,6 +72,7 @@ void QtSerialComm::setOutput(const QByteArray& bytes) {
     if (port_.write(bytes) != bytes.size())
         throw CommError(QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString()));
     port_.flush();
+    requireOpen(); // the write failed for a device that went away: the port closed itself
 }
 
 void QtSerialComm::onError(QSerialPort::SerialPortError error) {

@@ -1,0 +1,388 @@
+// velloran-sim: the simulated boot loader on a pseudo-terminal, so that the
+// tool can be tried without a modem.
+//
+//   velloran-sim --link /tmp/velloran-com1 --board 6620 --fault 5=BFCE &
+//   VELLORAN_COM1=/tmp/velloran-com1 velloran
+//   velloran-sim --make-rom sample.rom --records 40
+//
+// Nothing tells the master end of a pseudo-terminal what the program at the
+// slave end does, so the loop polls the line speed: the tool's opening at
+// 9600, its reopening at the load speed and its closing (Qt puts back the
+// settings it found, and this program leaves an idle speed no tool uses)
+// all show there. The program keeps a descriptor of the slave open itself,
+// so the master never loses its peer while the tool closes and reopens.
+#include "sim/BootLoader.h"
+#include "sim/LineSpeed.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+void OnSignal(int) {
+    stopRequested = 1;
+}
+
+// The speed this program leaves on the line: seeing it, the tool's port is closed.
+constexpr speed_t IdleSpeedCode = B50;
+constexpr int IdleSpeed = 50;
+constexpr double PollInterval = 0.02;
+// A hung-up line comes back (a new pseudo-terminal at the same link) after this.
+constexpr double ReplugDelay = 1.0;
+// After a completed load, how long to wait for the tool to close its port.
+constexpr double EndLinger = 5.0;
+
+bool verbose = false;
+
+double Now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void Say(const QString& text) {
+    std::fprintf(stderr, "velloran-sim: %s\n", qPrintable(text));
+}
+
+void Log(const QString& text) {
+    if (verbose)
+        Say(text);
+}
+
+QString Printable(const QByteArray& bytes) {
+    QString text;
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\r')
+            text += QStringLiteral("\\r");
+        else if (c == '\n')
+            text += QStringLiteral("\\n");
+        else if (u < 0x20 || u >= 0x7f)
+            text += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else
+            text += QLatin1Char(c);
+    }
+    return text;
+}
+
+QString Errno() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// One pseudo-terminal, reachable through a symbolic link.
+class Line {
+public:
+    explicit Line(const QString& link) : link_(QFile::encodeName(link)) {}
+    ~Line() { Close(); }
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    bool Open(QString& error);
+    void Close();
+    bool IsOpen() const { return master_ >= 0; }
+    int Master() const { return master_; }
+    int Slave() const { return slave_; }
+
+private:
+    QByteArray link_;
+    QByteArray slaveName_;
+    int master_ = -1;
+    int slave_ = -1;
+};
+
+bool Line::Open(QString& error) {
+    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
+        error = QStringLiteral("openpty: ") + Errno();
+        return false;
+    }
+    // Raw at once: a cooked line would echo the first bytes and turn CR into LF.
+    termios t{};
+    tcgetattr(slave_, &t);
+    cfmakeraw(&t);
+    cfsetspeed(&t, IdleSpeedCode);
+    tcsetattr(slave_, TCSANOW, &t);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    slaveName_ = ttyname(slave_);
+
+    struct stat st {};
+    if (lstat(link_.constData(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            error = QStringLiteral("%1 exists and is not a symbolic link")
+                        .arg(QFile::decodeName(link_));
+            Close();
+            return false;
+        }
+        unlink(link_.constData());
+    }
+    if (symlink(slaveName_.constData(), link_.constData()) != 0) {
+        error = QStringLiteral("%1: %2").arg(QFile::decodeName(link_), Errno());
+        Close();
+        return false;
+    }
+    Log(QStringLiteral("%1 -> %2").arg(QFile::decodeName(link_), QFile::decodeName(slaveName_)));
+    return true;
+}
+
+void Line::Close() {
+    if (master_ < 0)
+        return;
+    char target[PATH_MAX];
+    const ssize_t n = readlink(link_.constData(), target, sizeof target);
+    if (n > 0 && QByteArray(target, n) == slaveName_)
+        unlink(link_.constData()); // only while it still leads to this line
+    close(slave_);
+    close(master_);
+    master_ = slave_ = -1;
+}
+
+struct Options {
+    QString link;
+    bool pace = false;
+    bool exitAfterEnd = false;
+};
+
+// Plays the loader on the line until a signal (or the end of a load).
+int Play(Line& line, BootLoader& loader, const Options& options) {
+    std::multimap<double, BootLoader::Reply> agenda; // by the time they are due
+    QByteArray outgoing;
+    double nextCharAt = 0;
+    int speed = IdleSpeed;
+    int lastOpenSpeed = 0;
+    double replugAt = 0;
+    double endSeenAt = 0;
+
+    while (!stopRequested) {
+        double now = Now();
+        if (!line.IsOpen()) {
+            if (now < replugAt) {
+                poll(nullptr, 0, static_cast<int>(PollInterval * 1000));
+                continue;
+            }
+            QString error;
+            if (!line.Open(error)) {
+                Say(error);
+                return 1;
+            }
+            speed = IdleSpeed;
+        }
+
+        double wakeAt = now + PollInterval;
+        if (!agenda.empty())
+            wakeAt = std::min(wakeAt, agenda.begin()->first);
+        if (!outgoing.isEmpty())
+            wakeAt = std::min(wakeAt, nextCharAt);
+        pollfd p{line.Master(), POLLIN, 0};
+        const int r = poll(&p, 1, std::max(0, static_cast<int>(std::ceil((wakeAt - now) * 1000))));
+        if (r < 0 && errno != EINTR) {
+            Say(QStringLiteral("poll: ") + Errno());
+            return 1;
+        }
+        // Read after the poll: a change during it concerns the bytes now waiting.
+        const int seen = LineSpeed(line.Master());
+        if (seen != speed) {
+            // The tool closed or reopened its port: what was on its way is lost.
+            Log(seen == IdleSpeed ? QStringLiteral("port closed")
+                                  : QStringLiteral("port open at %1").arg(seen));
+            if (!agenda.empty() || !outgoing.isEmpty())
+                Log(QStringLiteral("answers in flight are lost"));
+            agenda.clear();
+            outgoing.clear();
+            tcflush(line.Slave(), TCIFLUSH);
+            speed = seen;
+            if (seen != IdleSpeed)
+                lastOpenSpeed = seen;
+        }
+
+        if (r > 0 && (p.revents & POLLIN)) {
+            char buffer[4096];
+            const ssize_t n = read(line.Master(), buffer, sizeof buffer);
+            if (n > 0) {
+                // Bytes read after the port closed were sent while it was open.
+                const int baud = speed == IdleSpeed ? lastOpenSpeed : speed;
+                const QByteArray bytes(buffer, n);
+                Log(QStringLiteral("heard at %1: %2").arg(baud).arg(Printable(bytes)));
+                now = Now();
+                for (const auto& reply : loader.Receive(bytes, baud))
+                    agenda.emplace(now + reply.delay, reply);
+            }
+            // EIO: no program has the slave open (never while this one holds it); poll on.
+        } else if (r > 0 && (p.revents & (POLLHUP | POLLERR))) {
+            poll(nullptr, 0, static_cast<int>(PollInterval * 1000));
+        }
+
+        now = Now();
+        while (!agenda.empty() && agenda.begin()->first <= now) {
+            const BootLoader::Reply reply = agenda.begin()->second;
+            agenda.erase(agenda.begin());
+            if (reply.hangUp) {
+                Log(QStringLiteral("hangs up; the line comes back in %1 s").arg(ReplugDelay));
+                line.Close();
+                agenda.clear();
+                outgoing.clear();
+                replugAt = now + ReplugDelay;
+                break;
+            }
+            if (speed == IdleSpeed)
+                continue; // nobody listens
+            Log(QStringLiteral("says: %1").arg(Printable(reply.bytes)));
+            outgoing += reply.bytes;
+            nextCharAt = std::max(nextCharAt, now);
+        }
+        if (line.IsOpen() && !outgoing.isEmpty() && now >= nextCharAt) {
+            // Paced, one character takes ten bit times (start, eight data, stop);
+            // the characters whose time has come since the last pass go together.
+            const double charTime = 10.0 / std::max(speed, 1);
+            const qsizetype due =
+                options.pace
+                    ? std::min<qsizetype>(outgoing.size(),
+                                          1 + static_cast<qsizetype>((now - nextCharAt) / charTime))
+                    : outgoing.size();
+            const ssize_t n = write(line.Master(), outgoing.constData(), due);
+            if (n > 0) {
+                outgoing.remove(0, n);
+                if (options.pace)
+                    nextCharAt += static_cast<double>(n) * charTime;
+            }
+        }
+
+        if (options.exitAfterEnd && loader.LoadsCompleted() > 0 && agenda.empty() &&
+            outgoing.isEmpty()) {
+            if (endSeenAt == 0)
+                endSeenAt = now;
+            if (speed == IdleSpeed || now - endSeenAt > EndLinger)
+                break;
+        }
+    }
+    return 0;
+}
+
+int MakeRom(const QString& path, const QString& records) {
+    bool ok = false;
+    const int n = records.toInt(&ok);
+    if (!ok || n < 0) {
+        Say(QStringLiteral("--records takes a number"));
+        return 2;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(BootLoader::SampleLoadFile(n)) < 0 ||
+        !file.flush()) {
+        Say(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velloran-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("A simulated modem boot loader on a pseudo-terminal."));
+    parser.addHelpOption();
+    const QList<QCommandLineOption> loaderOptions{
+        {QStringLiteral("board"), QStringLiteral("Board type: q70 or 6620 (default)."),
+         QStringLiteral("type")},
+        {QStringLiteral("wake"),
+         QStringLiteral("Wake-up command it needs: either (default), ates, att8 or none."),
+         QStringLiteral("command")},
+        {QStringLiteral("answer-on"),
+         QStringLiteral("Which autobaud byte since waking it answers: 1 (default), 2, ... or "
+                        "never."),
+         QStringLiteral("n")},
+        {QStringLiteral("autobaud-speed"),
+         QStringLiteral("Count autobaud bytes only at this speed (default any)."),
+         QStringLiteral("baud")},
+        {QStringLiteral("id"), QStringLiteral("Flash device ID (default 2281)."),
+         QStringLiteral("chars")},
+        {QStringLiteral("version-reply"),
+         QStringLiteral("Answer to \"ver\", without its CR LF (default \"BL 3.10\")."),
+         QStringLiteral("text")},
+        {QStringLiteral("fault"),
+         QStringLiteral("Spoil record N: N=KIND, N=KIND*COUNT or N=KIND*all; KIND is BWAT, "
+                        "BFCE, BDLE, BFWE, BTMO, silence, garbage or split. Repeatable."),
+         QStringLiteral("n=kind")},
+        {QStringLiteral("hang-up"),
+         QStringLiteral("Drop the line once, at wakeup, autobaud, logon, id, mode, version or "
+                        "record=N."),
+         QStringLiteral("point")},
+        {QStringLiteral("delay"),
+         QStringLiteral("Seconds from hearing to answering (default 0.01)."),
+         QStringLiteral("seconds")},
+    };
+    for (const auto& option : loaderOptions)
+        parser.addOption(option);
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Make the line reachable at this path."),
+                                  QStringLiteral("path"));
+    const QCommandLineOption pace(QStringLiteral("pace"),
+                                  QStringLiteral("Send at the rate of the line speed."));
+    const QCommandLineOption exitAfterEnd(QStringLiteral("exit-after-end"),
+                                          QStringLiteral("Exit after a completed load."));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+                                           QStringLiteral("Tell on stderr what goes on."));
+    const QCommandLineOption makeRom(QStringLiteral("make-rom"),
+                                     QStringLiteral("Write a sample load file and exit."),
+                                     QStringLiteral("file"));
+    const QCommandLineOption records(QStringLiteral("records"),
+                                     QStringLiteral("Data records in the sample (default 20)."),
+                                     QStringLiteral("n"), QStringLiteral("20"));
+    parser.addOptions({link, pace, exitAfterEnd, verboseOption, makeRom, records});
+    parser.process(app);
+
+    if (parser.isSet(makeRom))
+        return MakeRom(parser.value(makeRom), parser.value(records));
+    if (!parser.isSet(link)) {
+        Say(QStringLiteral("--link PATH is needed (or --make-rom FILE)"));
+        return 2;
+    }
+
+    BootLoader::Config config;
+    for (const auto& option : loaderOptions) {
+        const QString name = option.names().constFirst();
+        for (const QString& value : parser.values(name)) {
+            QString error;
+            if (!BootLoader::ApplyOption(config, name, value, error)) {
+                Say(QStringLiteral("--%1 %2: %3").arg(name, value, error));
+                return 2;
+            }
+        }
+    }
+    verbose = parser.isSet(verboseOption);
+    const Options options{parser.value(link), parser.isSet(pace), parser.isSet(exitAfterEnd)};
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal; // no SA_RESTART: poll() returns at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+
+    BootLoader loader(config);
+    loader.onEvent = [](const QString& what) { Log(what); };
+    Line line(options.link);
+    QString error;
+    if (!line.Open(error)) {
+        Say(error);
+        return 1;
+    }
+    return Play(line, loader, options);
+}

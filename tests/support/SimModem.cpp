@@ -1,0 +1,30 @@
+#include "tests/support/SimModem.h"
+
+#include "tests/support/MemoryComm.h"
+#include "tests/support/SimClock.h"
+
+SimModem::SimModem(MemoryComm& port, SimClock& clock, BootLoader::Config config)
+    : loader(std::move(config)), port_(port), clock_(clock) {
+    port_.onOutput = [this](const QByteArray& bytes) { hear(bytes); };
+    port_.onOpenChange = [this](bool) { ++opening_; };
+}
+
+SimModem::~SimModem() {
+    port_.onOutput = nullptr;
+    port_.onOpenChange = nullptr;
+}
+
+void SimModem::hear(const QByteArray& bytes) {
+    const int baud = MSComm::BaudOf(port_.Settings()).value_or(0);
+    for (const auto& reply : loader.Receive(bytes, baud)) {
+        clock_.After(reply.delay,
+                     [this, reply, opening = opening_, alive = std::weak_ptr<char>(alive_)] {
+                         if (alive.expired() || opening != opening_)
+                             return;
+                         if (reply.hangUp)
+                             port_.Vanish(QStringLiteral("The modem hung up"));
+                         else
+                             port_.Feed(reply.bytes);
+                     });
+    }
+}
