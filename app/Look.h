@@ -3,6 +3,9 @@
 #include <QColor>
 #include <QFont>
 #include <QLabel>
+#include <QSize>
+#include <QString>
+#include <QWidget>
 
 inline const QColor Blue{0, 0, 255};
 inline const QColor Red{255, 0, 0};
@@ -26,6 +29,15 @@ inline QFont WindowFont() {
     font.setPointSizeF(8.25);
     font.setBold(true);
     return font;
+}
+
+// The tool's small windows wear the main window's face. Fonts do not pass
+// from a window to the windows it opens, so each one sets its own; they are
+// laid out by hand, so their client area is fixed.
+inline void DressWindow(QWidget& window, const QString& caption, QSize client) {
+    window.setWindowTitle(caption);
+    window.setFont(WindowFont());
+    window.setFixedSize(client);
 }
 
 // Captions carry file names and modem text: never let them be read as markup.

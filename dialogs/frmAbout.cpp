@@ -2,7 +2,7 @@
 
 #include "app/Logo.h"
 #include "app/Look.h"
-#include "dialogs/DialogLook.h"
+#include "app/Look.h"
 
 #include <QLabel>
 #include <QPushButton>

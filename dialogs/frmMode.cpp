@@ -2,7 +2,7 @@
 
 #include "app/Module1.h"
 #include "app/Prompts.h"
-#include "dialogs/DialogLook.h"
+#include "app/Look.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #include "dialogs/frmPort.h"
 
 #include "app/Module1.h"
-#include "dialogs/DialogLook.h"
+#include "app/Look.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

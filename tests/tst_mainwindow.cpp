@@ -2,6 +2,7 @@
 // run, "Halt Load" and closing.
 #include "app/frmMain.h"
 #include "tests/support/Rig.h"
+#include "tests/support/SimModem.h"
 
 #include <QAction>
 #include <QDir>
@@ -12,10 +13,14 @@
 
 namespace {
 
-// A window over in-memory parts, started in a folder of its own.
+// A window over in-memory parts and a simulated modem, started in a folder
+// of its own.
 struct Window {
-    Window() {
+    explicit Window(BootLoader::Config config = {}) : modem(port, clock, config) {
         QDir::setCurrent(dir.path());
+    }
+    void writeLoadFile(int records) {
+        writeFile(QStringLiteral("MYFILE.ROM"), BootLoader::SampleLoadFile(records));
     }
     void writeFile(const QString& name, const QByteArray& bytes) {
         QFile f(dir.filePath(name));
@@ -27,6 +32,7 @@ struct Window {
     MemoryComm port;
     SimClock clock;
     ScriptedPrompts prompts;
+    SimModem modem;
     std::unique_ptr<frmMain> w{};
     frmMain& open() {
         w = std::make_unique<frmMain>(m, port, clock, prompts);
@@ -37,14 +43,29 @@ struct Window {
 
 } // namespace
 
+Q_DECLARE_METATYPE(BootLoader::Config)
+
+namespace {
+BootLoader::Config withFault(int record, BootLoader::Fault fault, int times = 1) {
+    BootLoader::Config c;
+    c.faults[record] = {fault, times};
+    return c;
+}
+} // namespace
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void startsWithTheDefaults();
     void missingLoadFileEndsTheRunBeforeThePort();
-    void validFileOpensThePortAtWakeUpSpeed();
     void portThatWillNotOpenIsReported();
+    void runs_data();
+    void runs();
+    void failedDownloadReportIsClearedByTheNextRun();
+    void duringARun_theOtherCommandsWait();
+    void haltDuringTheDownload();
     void haltWhenIdle();
+    void closingDuringARunStopsItFirst();
     void closing_data();
     void closing();
 };
@@ -82,20 +103,9 @@ void TestMainWindow::missingLoadFileEndsTheRunBeforeThePort() {
     QVERIFY(w.cmdAbort->isEnabled());
 }
 
-void TestMainWindow::validFileOpensThePortAtWakeUpSpeed() {
-    Window t;
-    t.writeFile(QStringLiteral("MYFILE.ROM"), "%00\r\n");
-    frmMain& w = t.open();
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
-    QVERIFY(t.m.FileValid);
-    QVERIFY(!t.port.openings.empty());
-    QCOMPARE(t.port.openings.front(), QStringLiteral("9600,N,8,1"));
-    QVERIFY(w.cmdLoad->isEnabled());
-}
-
 void TestMainWindow::portThatWillNotOpenIsReported() {
     Window t;
-    t.writeFile(QStringLiteral("MYFILE.ROM"), "%00\r\n");
+    t.writeLoadFile(3);
     t.port.refuseOpen = QStringLiteral("/dev/ttyS0: Device or resource busy");
     frmMain& w = t.open();
     t.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
@@ -107,9 +117,133 @@ void TestMainWindow::portThatWillNotOpenIsReported() {
     QVERIFY(w.cmdLoad->isEnabled());
 }
 
+// Whole runs against the simulated modem: where each way out leaves the
+// window and the port.
+void TestMainWindow::runs_data() {
+    QTest::addColumn<BootLoader::Config>("modem");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("box"); // expected box, answered OK
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("red");
+    QTest::addColumn<bool>("failedShown"); // lblMsg2
+    QTest::addColumn<bool>("portOpen");
+
+    BootLoader::Config q70;
+    q70.board = '$';
+    QTest::newRow("mode 2 loads a 6620 board")
+        << BootLoader::Config{} << 2 << QString()
+        << QStringLiteral("*** Download Completed Succesfully ****") << false << false << false;
+    QTest::newRow("mode 0 loads a Q70 board")
+        << q70 << 0 << QString() << QStringLiteral("*** Download Completed Succesfully ****")
+        << false << false << false;
+    QTest::newRow("a checksum error is resent and the load completes")
+        << withFault(2, BootLoader::Fault::BFCE) << 2 << QString()
+        << QStringLiteral("*** Download Completed Succesfully ****") << false << false << false;
+    QTest::newRow("a time-out ends the load as failed")
+        << withFault(2, BootLoader::Fault::BTMO) << 2 << QString()
+        << QStringLiteral("Modem Timed Out Waiting for String") << false << true << false;
+    QTest::newRow("wrong board leaves the port open")
+        << q70 << 2 << QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620")
+        << QStringLiteral("Sending AutoBaud Character") << false << false << true;
+
+    BootLoader::Config dropsLine;
+    dropsLine.hangUp = BootLoader::Point::Record;
+    dropsLine.hangUpRecord = 2;
+    QTest::newRow("device vanishing mid-download")
+        << dropsLine << 2 << QString() << QStringLiteral("Comm Port Failed - ") << true << true
+        << false;
+}
+
+void TestMainWindow::runs() {
+    QFETCH(BootLoader::Config, modem);
+    QFETCH(int, mode);
+    QFETCH(QString, box);
+    QFETCH(QString, message);
+    QFETCH(bool, red);
+    QFETCH(bool, failedShown);
+    QFETCH(bool, portOpen);
+
+    Window t(modem);
+    t.writeLoadFile(5);
+    frmMain& w = t.open();
+    t.m.LoadMode = static_cast<std::int16_t>(mode);
+    if (!box.isEmpty())
+        t.prompts.Expect(box);
+    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QVERIFY(t.prompts.AllAnswered());
+    QVERIFY2(w.lblMsg->text().startsWith(message), qPrintable(w.lblMsg->text()));
+    QCOMPARE(ForeColor(*w.lblMsg), red ? Red : Blue);
+    QCOMPARE(w.lblMsg2->isVisible(), failedShown);
+    if (failedShown) {
+        QCOMPARE(w.lblMsg2->text(), QStringLiteral("*** Download Failed ****"));
+        QCOMPARE(ForeColor(*w.lblMsg2), Red);
+    }
+    QCOMPARE(t.port.PortOpen(), portOpen);
+    QVERIFY(w.cmdLoad->isEnabled());
+    QVERIFY(w.cmdAbort->isEnabled());
+    QVERIFY(!w.Busy());
+}
+
+void TestMainWindow::failedDownloadReportIsClearedByTheNextRun() {
+    Window t(withFault(1, BootLoader::Fault::BTMO));
+    t.writeLoadFile(2);
+    frmMain& w = t.open();
+    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QVERIFY(w.lblMsg2->isVisible());
+    QTest::mouseClick(w.cmdLoad, Qt::LeftButton); // the fault was a one-off
+    QVERIFY(!w.lblMsg2->isVisible());
+    QCOMPARE(w.lblMsg->text(), QStringLiteral("*** Download Completed Succesfully ****"));
+}
+
+void TestMainWindow::duringARun_theOtherCommandsWait() {
+    Window t;
+    t.writeLoadFile(3);
+    frmMain& w = t.open();
+    int seen = 0;
+    t.clock.After(0.5, [&] { // inside the first autobaud pause
+        ++seen;
+        QVERIFY(w.Busy());
+        QVERIFY(!w.cmdLoad->isEnabled());
+        for (QAction* a : {w.mnuFileSelect, w.mnuPortSelect, w.mnuAdvancedBaud, w.mnuAdvancedMode,
+                           w.mnuAdvancedCheckBoot})
+            QVERIFY(!a->isEnabled());
+        QVERIFY(w.mnuHelpAbout->isEnabled());
+        const auto sent = t.port.writes.size();
+        w.cmdLoad_Click(); // a second run must not start inside the first
+        w.mnuAdvancedCheckBoot_Click();
+        QCOMPARE(t.port.writes.size(), sent);
+    });
+    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QCOMPARE(seen, 1);
+    QCOMPARE(w.lblMsg->text(), QStringLiteral("*** Download Completed Succesfully ****"));
+    QVERIFY(w.mnuAdvancedCheckBoot->isEnabled());
+}
+
+void TestMainWindow::haltDuringTheDownload() {
+    Window t;
+    t.writeLoadFile(50);
+    frmMain& w = t.open();
+    bool enabledEarly = true;
+    t.modem.loader.onEvent = [&](const QString& what) {
+        if (what.contains(QStringLiteral("record 10")) && !t.m.AbortRequested) {
+            QTest::mouseClick(w.cmdAbort, Qt::LeftButton);
+            // The button comes back only when the stopped stage has returned.
+            enabledEarly = w.cmdLoad->isEnabled();
+        }
+    };
+    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QVERIFY(!enabledEarly);
+    QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
+    QCOMPARE(ForeColor(*w.lblMsg), Red);
+    QVERIFY(!w.lblMsg2->isVisible());
+    QVERIFY(!t.port.PortOpen());
+    QVERIFY(t.modem.loader.LoadsCompleted() == 0);
+    QVERIFY(w.cmdLoad->isEnabled());
+}
+
 void TestMainWindow::haltWhenIdle() {
     Window t;
-    t.writeFile(QStringLiteral("MYFILE.ROM"), "%00\r\n");
+    t.writeLoadFile(1);
     frmMain& w = t.open();
     QTest::mouseClick(w.cmdLoad, Qt::LeftButton); // "Halt Load" is enabled by a first run
     QTest::mouseClick(w.cmdAbort, Qt::LeftButton);
@@ -119,6 +253,24 @@ void TestMainWindow::haltWhenIdle() {
     QVERIFY(w.cmdLoad->isEnabled());
     QTest::mouseClick(w.cmdLoad, Qt::LeftButton); // the next run clears the request
     QVERIFY(!t.m.AbortRequested);
+    QCOMPARE(w.lblMsg->text(), QStringLiteral("*** Download Completed Succesfully ****"));
+}
+
+void TestMainWindow::closingDuringARunStopsItFirst() {
+    Window t;
+    t.writeLoadFile(50);
+    frmMain& w = t.open();
+    bool closedAtOnce = true;
+    t.modem.loader.onEvent = [&](const QString& what) {
+        if (what.contains(QStringLiteral("record 5")) && !t.m.AbortRequested)
+            closedAtOnce = w.close();
+    };
+    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QVERIFY(!closedAtOnce);
+    QVERIFY(!w.isVisible()); // closed once the run had returned
+    QVERIFY(!t.port.PortOpen());
+    QVERIFY(!w.LoadFileOpen());
+    QCOMPARE(t.modem.loader.LoadsCompleted(), 0);
 }
 
 void TestMainWindow::closing_data() {
@@ -134,10 +286,15 @@ void TestMainWindow::closing() {
     QFETCH(bool, changed);
     QFETCH(int, answer);
     QFETCH(bool, written);
-    Window t;
-    t.writeFile(QStringLiteral("MYFILE.ROM"), "%00\r\n");
+    BootLoader::Config q70; // refuses mode 2: the run ends with the port open
+    q70.board = '$';
+    Window t(q70);
+    t.writeLoadFile(1);
     frmMain& w = t.open();
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton); // leaves the port and the load file open
+    t.prompts.Expect(QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620"));
+    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QVERIFY(t.port.PortOpen());
+    QVERIFY(w.LoadFileOpen());
     t.m.SettingsChanged = changed;
     if (answer >= 0)
         t.prompts.Expect(QStringLiteral("Save Configuration File Now"), BoxAnswer(answer));

@@ -7,7 +7,7 @@
 #include <functional>
 
 // Answers the tool's boxes the way a test declared, in order. A box nobody
-// declared fails the test (and is answered with its default button).
+// declared fails the test (and is answered so that it ends: Cancel or No).
 class ScriptedPrompts : public Prompts {
 public:
     // The next box must carry `text` (exact); it is answered with `answer`.
