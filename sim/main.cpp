@@ -159,7 +159,7 @@ struct Options {
     QString link;
     bool pace = false;
     bool exitAfterEnd = false;
-    std::FILE* timing = nullptr; // when each reply left and each line began to arrive
+    std::FILE* timing = nullptr; // when each write began and each read returned
 };
 
 // Bytes from the tool still on the wire, paced: the loader hears them at `at`.
@@ -312,9 +312,11 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
                     ? std::min<qsizetype>(outgoing.size(), static_cast<qsizetype>((now - outStart) /
                                                                                   CharTime(speed)))
                     : outgoing.size();
+            // Stamped before the write: the tool may answer before write() returns.
+            const double writeAt = Now();
             const ssize_t n = due > 0 ? write(line.Master(), outgoing.constData(), due) : 0;
             if (n > 0) {
-                Stamp(options, 'W', Now(), outgoing.left(n));
+                Stamp(options, 'W', writeAt, outgoing.left(n));
                 outgoing.remove(0, n);
                 if (options.pace)
                     outStart += static_cast<double>(n) * CharTime(speed);
@@ -397,8 +399,8 @@ int main(int argc, char* argv[]) {
                                   QStringLiteral("Send at the rate of the line speed."));
     const QCommandLineOption timing(
         QStringLiteral("timing"),
-        QStringLiteral("Write to this file when each read began (R) and each write ended (W), "
-                       "in seconds, with the bytes."),
+        QStringLiteral("Write to this file when each read returned (R) and each write began "
+                       "(W), in seconds, with the bytes."),
         QStringLiteral("file"));
     const QCommandLineOption exitAfterEnd(QStringLiteral("exit-after-end"),
                                           QStringLiteral("Exit after a completed load."));
