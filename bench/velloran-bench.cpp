@@ -2,7 +2,7 @@
 // program on a pseudo-terminal and prints what it measured, one "key=value"
 // a line. bench/run.sh drives it and judges the figures.
 //
-//   velloran-bench download --records N [--pace] [--timing] [--tool-side]
+//   velloran-bench download --records N [--pace] [--timing | --timing-file F] [--tool-side]
 //   velloran-bench idle [--seconds 10] [--busy-seconds 2]
 #include "app/Context.h"
 #include "download/Download.h"
@@ -48,8 +48,8 @@ public:
 };
 
 // The real port, counting the bytes that pass and, when asked, timing the
-// tool's own share of each record's turn: from the read that took in a reply
-// to the write of the next record.
+// tool's own share of each record's turn (from the read that took in a reply
+// to the write of the next record) and the time from one record to the next.
 class RecordingComm : public MSComm {
 public:
     bool PortOpen() const override { return port_.PortOpen(); }
@@ -68,27 +68,36 @@ public:
         return bytes;
     }
     void setOutput(const QByteArray& bytes) override {
-        if (timeTurns && lastReplyAt_ >= 0 && bytes.startsWith('%'))
-            turns.push_back(clock_.Timer() - lastReplyAt_);
+        if (timeTurns && bytes.startsWith('%')) {
+            const double now = clock_.Timer();
+            if (lastReplyAt_ >= 0)
+                turns.push_back(now - lastReplyAt_);
+            if (lastRecordAt_ >= 0)
+                periods.push_back(now - lastRecordAt_);
+            lastRecordAt_ = now;
+        }
         lastReplyAt_ = -1;
         sent += bytes.size();
         port_.setOutput(bytes);
     }
     void ResetCounts() {
         sent = received = 0;
-        lastReplyAt_ = -1;
+        lastReplyAt_ = lastRecordAt_ = -1;
         turns.clear();
+        periods.clear();
     }
 
     qint64 sent = 0;
     qint64 received = 0;
     bool timeTurns = false;
-    std::vector<double> turns; // seconds
+    std::vector<double> turns;   // seconds
+    std::vector<double> periods; // from one record sent to the next
 
 private:
     QtSerialComm port_;
     SteadyClock clock_;
     double lastReplyAt_ = -1;
+    double lastRecordAt_ = -1;
 };
 
 struct Usage {
@@ -177,10 +186,10 @@ struct Tool {
 
 bool verboseSim = false;
 
-int Download(int records, bool pace, bool timing, bool toolSide) {
+int Download(int records, bool pace, QString timingLog, bool toolSide) {
     QTemporaryDir dir;
     const QString rom = dir.filePath(QStringLiteral("BENCH.ROM"));
-    const QString timingLog = dir.filePath(QStringLiteral("timing.log"));
+    const bool timing = !timingLog.isEmpty();
     // The simulator writes the load file: its memory is not the tool's.
     if (QProcess::execute(SimProcess::Program(),
                           {QStringLiteral("--make-rom"), rom, QStringLiteral("--records"),
@@ -237,6 +246,7 @@ int Download(int records, bool pace, bool timing, bool toolSide) {
     if (toolSide) {
         Put("tool_turns", static_cast<double>(tool.port.turns.size()));
         Put("tool_turn_median_ms", Quantile(tool.port.turns, 0.5) * 1e3);
+        Put("record_period_median_ms", Quantile(tool.port.periods, 0.5) * 1e3);
     }
     return 0;
 }
@@ -298,6 +308,10 @@ int main(int argc, char* argv[]) {
                                   QStringLiteral("The simulator keeps to the line speed."));
     const QCommandLineOption timing(QStringLiteral("timing"),
                                     QStringLiteral("Time each turn at the simulator's end."));
+    const QCommandLineOption timingFile(
+        QStringLiteral("timing-file"),
+        QStringLiteral("Time each turn at the simulator's end, keeping its log here."),
+        QStringLiteral("file"));
     const QCommandLineOption toolSide(QStringLiteral("tool-side"),
                                       QStringLiteral("Time each turn inside the tool too."));
     const QCommandLineOption seconds(QStringLiteral("seconds"),
@@ -308,14 +322,19 @@ int main(int argc, char* argv[]) {
                                          QStringLiteral("s"), QStringLiteral("2"));
     const QCommandLineOption verbose(QStringLiteral("verbose-sim"),
                                      QStringLiteral("Show what the simulator told on a failure."));
-    parser.addOptions({records, pace, timing, toolSide, seconds, busySeconds, verbose});
+    parser.addOptions({records, pace, timing, timingFile, toolSide, seconds, busySeconds, verbose});
     parser.process(app);
     verboseSim = parser.isSet(verbose);
 
     const QString what = parser.positionalArguments().value(0);
-    if (what == QLatin1String("download"))
-        return Download(parser.value(records).toInt(), parser.isSet(pace), parser.isSet(timing),
+    if (what == QLatin1String("download")) {
+        QTemporaryDir scratch;
+        QString timingLog = parser.value(timingFile);
+        if (timingLog.isEmpty() && parser.isSet(timing))
+            timingLog = scratch.filePath(QStringLiteral("timing.log"));
+        return Download(parser.value(records).toInt(), parser.isSet(pace), timingLog,
                         parser.isSet(toolSide));
+    }
     if (what == QLatin1String("idle"))
         return Idle(parser.value(seconds).toDouble(), parser.value(busySeconds).toDouble());
     parser.showHelp(2);
