@@ -17,6 +17,7 @@ SimProcess::SimProcess()
 
 SimProcess::~SimProcess() {
     Stop();
+    QObject::disconnect(&process_, nullptr, nullptr, nullptr); // told_ goes first
     if (hadCom1_)
         qputenv("VELLORAN_COM1", oldCom1_);
     else
