@@ -38,7 +38,7 @@ ProgressPanel::ProgressPanel(Clock& clock, QWidget* parent) : QWidget(parent), c
     barProgress->setTextVisible(true);
     lblProgress = PlainLabel(new QLabel(this));
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(4, 0, 4, 0);
+    layout->setContentsMargins(6, 2, 6, 4);
     layout->addWidget(barProgress);
     layout->addWidget(lblProgress, 1);
 

@@ -29,7 +29,9 @@ frmTranscript::frmTranscript(const Transcript& transcript, Prompts& prompts,
     txtTranscript = new QPlainTextEdit(this);
     txtTranscript->setReadOnly(true);
     txtTranscript->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtTranscript->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setBold(false); // the window's own font is bold
+    txtTranscript->setFont(fixed);
     txtTranscript->setPlaceholderText(
         QStringLiteral("Nothing yet: a reprogramming run or a boot version check fills this."));
 
@@ -54,7 +56,8 @@ void frmTranscript::Refresh() {
         transcript_.DroppedEntries() == dropped_)
         return;
     QScrollBar* bar = txtTranscript->verticalScrollBar();
-    const bool atEnd = bar->value() == bar->maximum();
+    const int position = bar->value();
+    const bool atEnd = position == bar->maximum();
     if (transcript_.Session() == session_ && transcript_.DroppedEntries() == dropped_) {
         // Only new lines: appended where they belong, without a redraw.
         QTextCursor end(txtTranscript->document());
@@ -66,8 +69,8 @@ void frmTranscript::Refresh() {
     session_ = transcript_.Session();
     serial_ = transcript_.LastSerial();
     dropped_ = transcript_.DroppedEntries();
-    if (atEnd)
-        bar->setValue(bar->maximum());
+    // A reader at the end keeps following; one further up keeps their place.
+    bar->setValue(atEnd ? bar->maximum() : position);
 }
 
 void frmTranscript::cmdSave_Click() {
