@@ -41,6 +41,13 @@ BoxAnswer fromQt(int b, BoxButtons buttons) {
     }
 }
 
+// "Description | pattern" becomes Qt's "Description (pattern)".
+QString QtFilter(const QString& filter) {
+    if (const auto bar = filter.indexOf(QLatin1Char('|')); bar >= 0)
+        return filter.left(bar).trimmed();
+    return filter;
+}
+
 } // namespace
 
 BoxAnswer QtPrompts::MsgBox(const Box& box) {
@@ -74,15 +81,21 @@ BoxAnswer QtPrompts::MsgBox(const Box& box) {
 }
 
 QString QtPrompts::ShowOpen(const OpenFileRequest& request) {
-    // "Description | pattern" becomes Qt's "Description (pattern)".
-    QString filter = request.filter;
-    if (const auto bar = filter.indexOf(QLatin1Char('|')); bar >= 0)
-        filter = filter.left(bar).trimmed();
-    QFileDialog dialog(parent_, request.title, request.initialDirectory, filter);
+    QFileDialog dialog(parent_, request.title, request.initialDirectory, QtFilter(request.filter));
     dialog.setFileMode(QFileDialog::AnyFile); // a name that does not exist yet is allowed
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setLabelText(QFileDialog::Accept, QFileDialog::tr("&Open"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+QString QtPrompts::ShowSave(const SaveFileRequest& request) {
+    QFileDialog dialog(parent_, request.title, request.initialPath, QtFilter(request.filter));
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

@@ -36,12 +36,21 @@ struct OpenFileRequest {
     QString initialDirectory;
 };
 
+struct SaveFileRequest {
+    QString title;
+    QString filter;      // "Text Files (*.txt) | *.txt"
+    QString initialPath; // the directory, with a suggested name
+};
+
 class Prompts {
 public:
     virtual ~Prompts() = default;
     virtual BoxAnswer MsgBox(const Box& box) = 0;
     // The chosen path, or an empty string when the operator cancels.
     virtual QString ShowOpen(const OpenFileRequest& request) = 0;
+    // Where to save, or an empty string when the operator cancels. A hook
+    // that offers no save dialog cancels.
+    virtual QString ShowSave(const SaveFileRequest&) { return {}; }
 };
 
 // The real thing: modal Qt boxes and the Qt open-file dialog.
@@ -51,6 +60,7 @@ public:
     void setParent(QWidget* parent) { parent_ = parent; }
     BoxAnswer MsgBox(const Box& box) override;
     QString ShowOpen(const OpenFileRequest& request) override;
+    QString ShowSave(const SaveFileRequest& request) override;
 
 private:
     QWidget* parent_;

@@ -3,6 +3,7 @@
 #include "app/ConfigFile.h"
 #include "app/Logo.h"
 #include "app/Look.h"
+#include "app/ProgressPanel.h"
 #include "bootcheck/CheckBoot.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmBaud.h"
@@ -10,16 +11,20 @@
 #include "dialogs/frmPort.h"
 #include "download/Download.h"
 #include "download/LoadFileSelection.h"
+#include "download/RecordCount.h"
+#include "link/Clock.h"
 #include "link/Connection.h"
 #include "link/Logon.h"
 #include "link/MSComm.h"
 #include "link/SerialAccess.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QStyle>
 #include <algorithm>
 
@@ -42,15 +47,18 @@ QLabel* valueLabel(QWidget* parent, int x, int y, int w, int h) {
 } // namespace
 
 frmMain::frmMain(Module1& m, MSComm& comm, Clock& clock, Prompts& prompts, QWidget* parent)
-    : QMainWindow(parent), lblMsg(new QLabel), m_(m),
-      MSComm1(comm), ctx_{m, comm, clock, prompts, *lblMsg, LoadFileStream} {
+    : QMainWindow(parent), lblMsg(new QLabel), m_(m), recordedComm_(comm, clock, transcript_),
+      MSComm1(recordedComm_), ctx_{m, recordedComm_, clock, prompts, *lblMsg, LoadFileStream} {
     setWindowTitle(QStringLiteral("Quorvel Velloran"));
     buildLayout();
     buildMenus();
     Form_Load();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain() {
+    // It reads the transcript, which goes before the window's children do.
+    delete transcriptWindow_;
+}
 
 void frmMain::buildLayout() {
     setFont(WindowFont());
@@ -87,6 +95,12 @@ void frmMain::buildLayout() {
     setTabOrder(cmdLoad, cmdAbort);
     connect(cmdLoad, &QPushButton::clicked, this, &frmMain::cmdLoad_Click);
     connect(cmdAbort, &QPushButton::clicked, this, &frmMain::cmdAbort_Click);
+
+    // Below the layout, so that the client area keeps its size.
+    Progress = new ProgressPanel(ctx_.clock);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(Progress, 1);
+    ctx_.observer = Progress;
 }
 
 void frmMain::buildMenus() {
@@ -105,6 +119,9 @@ void frmMain::buildMenus() {
     mnuAdvanced->addSeparator();
     mnuAdvancedCheckBoot = mnuAdvanced->addAction(QStringLiteral("Check Boot Version"), this,
                                                   &frmMain::mnuAdvancedCheckBoot_Click);
+    mnuAdvanced->addSeparator();
+    mnuAdvancedTranscript = mnuAdvanced->addAction(QStringLiteral("Session &Transcript..."), this,
+                                                   &frmMain::mnuAdvancedTranscript_Click);
     QMenu* mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = mnuHelp->addAction(QStringLiteral("About"), this, &frmMain::mnuHelpAbout_Click);
 }
@@ -134,6 +151,15 @@ void frmMain::setBusy(bool busy) {
         close();
 }
 
+void frmMain::beginTranscript(const QString& title) {
+    const QString settings = QStringLiteral("COM %1 (%2), %3, wake-up at %4, mode %5, load file %6")
+                                 .arg(m_.PortNumber)
+                                 .arg(PortDevice(m_.PortNumber), m_.FastSettings, WakeUpSettings)
+                                 .arg(m_.LoadMode)
+                                 .arg(m_.LoadFileName);
+    transcript_.Begin(title, QDateTime::currentDateTime(), settings, ctx_.clock.Timer());
+}
+
 void frmMain::cmdLoad_Click() {
     if (busy_)
         return;
@@ -143,15 +169,19 @@ void frmMain::cmdLoad_Click() {
     cmdLoad->setEnabled(false);
     SetForeColor(*lblMsg, Blue);
     cmdAbort->setEnabled(true);
+    beginTranscript(QStringLiteral("Reprogramming run"));
 
     // The stage that is running when the sequence returns decides the port.
     [this] {
         ValidateLoadFile(ctx_);
         if (!m_.FileValid)
             return;
+        // What the download will send, for its progress bar.
+        const qint64 records = CountRecords(LoadFileStream.FileName());
         OpenCommPort(ctx_);
         if (!m_.PortOpened)
             return;
+        Progress->BeginConnection();
         ConnectToModem(ctx_);
         if (!m_.ModemConnected)
             return;
@@ -160,6 +190,7 @@ void frmMain::cmdLoad_Click() {
             MSComm1.setPortOpen(false);
             return;
         }
+        Progress->BeginDownload(records);
         DownloadFile(ctx_);
         MSComm1.setPortOpen(false);
         if (m_.AbortRequested) {
@@ -173,6 +204,7 @@ void frmMain::cmdLoad_Click() {
             SetForeColor(*lblMsg2, Red);
         }
     }();
+    Progress->End();
     cmdLoad->setEnabled(true);
     setBusy(false);
 }
@@ -211,9 +243,20 @@ void frmMain::mnuAdvancedCheckBoot_Click() {
         return;
     setBusy(true);
     cmdLoad->setEnabled(false);
+    beginTranscript(QStringLiteral("Boot version check"));
     CheckBootVersion(ctx_, checkBoot_, this);
     cmdLoad->setEnabled(true);
     setBusy(false);
+}
+
+void frmMain::mnuAdvancedTranscript_Click() {
+    if (!transcriptWindow_) {
+        transcriptWindow_ = new frmTranscript(transcript_, ctx_.prompts, m_.AppDirectory, this);
+        transcriptWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    transcriptWindow_->show();
+    transcriptWindow_->raise();
+    transcriptWindow_->activateWindow();
 }
 
 void frmMain::mnuHelpAbout_Click() {

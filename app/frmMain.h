@@ -1,8 +1,11 @@
 #pragma once
 
 #include "app/Context.h"
+#include "app/frmTranscript.h"
 #include "bootcheck/CheckBoot.h"
 #include "download/LineReader.h"
+#include "link/Transcript.h"
+#include "link/TranscriptComm.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -10,6 +13,7 @@
 class QAction;
 class QLabel;
 class QPushButton;
+class ProgressPanel;
 
 // The tool's main window: the four settings, the two status lines, the menus,
 // and the reprogramming sequence behind "Reprogram Modem Now".
@@ -34,11 +38,14 @@ public:
     QAction* mnuAdvancedBaud;
     QAction* mnuAdvancedMode;
     QAction* mnuAdvancedCheckBoot;
+    QAction* mnuAdvancedTranscript;
     QAction* mnuHelpAbout;
+    ProgressPanel* Progress; // in the status bar, below the layout
 
     // True while a reprogramming run or a boot check has not returned.
     bool Busy() const { return busy_; }
     frmCheckBoot* CheckBootWindow() const { return checkBoot_; }
+    frmTranscript* TranscriptWindow() const { return transcriptWindow_; }
     bool LoadFileOpen() const { return LoadFileStream.IsOpen(); }
 
 public slots:
@@ -49,6 +56,7 @@ public slots:
     void mnuAdvancedBaud_Click();
     void mnuAdvancedMode_Click();
     void mnuAdvancedCheckBoot_Click();
+    void mnuAdvancedTranscript_Click();
     void mnuHelpAbout_Click();
 
 protected:
@@ -60,12 +68,17 @@ private:
     void Form_Load();
     void Form_Unload();
     void setBusy(bool busy);
+    void beginTranscript(const QString& title);
 
     Module1& m_;
+    // Everything on the line goes through the recorder, for the transcript.
+    Transcript transcript_;
+    TranscriptComm recordedComm_;
     MSComm& MSComm1;
     LineReader LoadFileStream;
     Context ctx_;
     QPointer<frmCheckBoot> checkBoot_;
+    QPointer<frmTranscript> transcriptWindow_;
     bool busy_ = false;
     bool closeWhenIdle_ = false;
     bool unloaded_ = false;

@@ -2,6 +2,7 @@
 
 #include "app/Context.h"
 #include "app/Look.h"
+#include "app/StageObserver.h"
 #include "download/LineReader.h"
 #include "download/Records.h"
 #include "link/MSComm.h"
@@ -14,6 +15,12 @@ namespace {
 constexpr int TriesPerRecord = 5;
 constexpr double ReplyLimit = 10;
 constexpr int ReplyCount = 5;
+
+void Send(Context& ctx, const QByteArray& record) {
+    ctx.MSComm1.setOutput(record);
+    if (ctx.observer)
+        ctx.observer->RecordSent(record.size());
+}
 
 void SendRecords(Context& ctx) {
     PendingText pending;
@@ -36,7 +43,7 @@ void SendRecords(Context& ctx) {
         }
 
         const QByteArray record = pending.CutRecord() + '\r';
-        ctx.MSComm1.setOutput(record);
+        Send(ctx, record);
 
         bool succeeded = false;
         for (int tries = 0; tries < TriesPerRecord && !succeeded; ++tries) {
@@ -44,6 +51,8 @@ void SendRecords(Context& ctx) {
             if (reply == Reply::Ok) {
                 ++lines;
                 ctx.lblMsg.setText(FormatNumber(lines) + QStringLiteral(" Lines Downloaded"));
+                if (ctx.observer)
+                    ctx.observer->RecordAcknowledged(lines);
                 succeeded = true;
             } else if (reply == Reply::End) {
                 ctx.m.DownloadOk = true;
@@ -53,7 +62,7 @@ void SendRecords(Context& ctx) {
                 if (reply == Reply::TimedOut)
                     return;
                 if (ResendsRecord(reply))
-                    ctx.MSComm1.setOutput(record);
+                    Send(ctx, record);
             }
         }
         if (!succeeded || ctx.m.DownloadOk)

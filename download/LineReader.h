@@ -13,6 +13,7 @@ public:
     bool Open(const QString& path);
     void Close();
     bool IsOpen() const { return file_.isOpen(); }
+    QString FileName() const { return file_.fileName(); }
     bool AtEnd();
     // The next line; reading past the end gives an empty line.
     QByteArray ReadLine();

@@ -2,6 +2,7 @@
 
 #include "app/Context.h"
 #include "app/Look.h"
+#include "app/StageObserver.h"
 #include "link/Clock.h"
 #include "link/MSComm.h"
 #include "link/SerialAccess.h"
@@ -18,6 +19,7 @@ constexpr double WakeUpPause = 0.1;
 constexpr double AutoBaudPause = 1.0;
 constexpr int WakeUpAttempts = 3;
 constexpr int PowerCycleAttempts = 60;
+constexpr int AllAttempts = 2 * WakeUpAttempts + PowerCycleAttempts;
 constexpr std::int32_t Q70Baud = 115200;
 
 // How one run of the sequence ended.
@@ -57,7 +59,9 @@ Ending BoardAnswered(Context& ctx, bool boardIsQ70) {
 
 // One autobaud character and the full second after it. Only the first
 // character of what came back names the board; anything else is noise.
-std::optional<Ending> AutoBaudAttempt(Context& ctx, bool showCaption) {
+std::optional<Ending> AutoBaudAttempt(Context& ctx, bool showCaption, int attempt) {
+    if (ctx.observer)
+        ctx.observer->AutoBaudAttempt(attempt, AllAttempts);
     if (showCaption)
         Caption(ctx, QStringLiteral("Sending AutoBaud Character"));
     SendAndPause(ctx, AutoBaudCharacter, AutoBaudPause);
@@ -78,11 +82,12 @@ Ending ConnectOnce(Context& ctx) {
         return Ending::Refused;
     }
 
+    int attempt = 0;
     Caption(ctx, QStringLiteral("Sending ATES"));
     SendAndPause(ctx, ctx.m.AtesCommand, WakeUpPause);
     SwitchSpeed(ctx, ctx.m.FastSettings);
     for (int i = 0; i < WakeUpAttempts; ++i)
-        if (auto ending = AutoBaudAttempt(ctx, true))
+        if (auto ending = AutoBaudAttempt(ctx, true, ++attempt))
             return *ending;
 
     Caption(ctx, QStringLiteral("Sending ATT8"));
@@ -90,7 +95,7 @@ Ending ConnectOnce(Context& ctx) {
     SendAndPause(ctx, ctx.m.Att8Command, WakeUpPause);
     SwitchSpeed(ctx, ctx.m.FastSettings);
     for (int i = 0; i < WakeUpAttempts; ++i)
-        if (auto ending = AutoBaudAttempt(ctx, true))
+        if (auto ending = AutoBaudAttempt(ctx, true, ++attempt))
             return *ending;
 
     // The boot loader also listens for the autobaud character right after
@@ -99,7 +104,7 @@ Ending ConnectOnce(Context& ctx) {
     for (int i = 0; i < PowerCycleAttempts; ++i) {
         if (ctx.m.AbortRequested)
             return Ending::Halted;
-        if (auto ending = AutoBaudAttempt(ctx, false))
+        if (auto ending = AutoBaudAttempt(ctx, false, ++attempt))
             return *ending;
     }
     return Ending::NoAnswer;

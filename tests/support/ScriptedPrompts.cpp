@@ -10,6 +10,10 @@ void ScriptedPrompts::ExpectOpen(const QString& path) {
     files_.push_back(path);
 }
 
+void ScriptedPrompts::ExpectSave(const QString& path) {
+    saves_.push_back(path);
+}
+
 BoxAnswer ScriptedPrompts::MsgBox(const Box& box) {
     seen.append(box);
     if (whileShown)
@@ -43,5 +47,16 @@ QString ScriptedPrompts::ShowOpen(const OpenFileRequest& request) {
     }
     QString path = files_.front();
     files_.pop_front();
+    return path;
+}
+
+QString ScriptedPrompts::ShowSave(const SaveFileRequest& request) {
+    saveRequests.append(request);
+    if (saves_.empty()) {
+        QTest::qFail("unexpected save dialog", __FILE__, __LINE__);
+        return {};
+    }
+    QString path = saves_.front();
+    saves_.pop_front();
     return path;
 }

@@ -1,0 +1,108 @@
+#include "app/frmTranscript.h"
+
+#include "app/Look.h"
+#include "app/Prompts.h"
+#include "link/Transcript.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int FollowMilliseconds = 1000;
+}
+
+frmTranscript::frmTranscript(const Transcript& transcript, Prompts& prompts,
+                             const QString& saveDirectory, QWidget* parent)
+    : QWidget(parent, Qt::Window), transcript_(transcript), prompts_(prompts),
+      saveDirectory_(saveDirectory) {
+    setWindowTitle(QStringLiteral("Session Transcript"));
+    setFont(WindowFont());
+    resize(820, 480);
+
+    txtTranscript = new QPlainTextEdit(this);
+    txtTranscript->setReadOnly(true);
+    txtTranscript->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setBold(false); // the window's own font is bold
+    txtTranscript->setFont(fixed);
+    txtTranscript->setPlaceholderText(
+        QStringLiteral("Nothing yet: a reprogramming run or a boot version check fills this."));
+
+    cmdSave = new QPushButton(QStringLiteral("&Save..."), this);
+    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdSave);
+    buttons->addWidget(cmdClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(txtTranscript, 1);
+    layout->addLayout(buttons);
+
+    connect(cmdSave, &QPushButton::clicked, this, &frmTranscript::cmdSave_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
+    follow_.setInterval(FollowMilliseconds);
+    connect(&follow_, &QTimer::timeout, this, &frmTranscript::Refresh);
+}
+
+void frmTranscript::Refresh() {
+    if (transcript_.Session() == session_ && transcript_.LastSerial() == serial_ &&
+        transcript_.DroppedEntries() == dropped_)
+        return;
+    QScrollBar* bar = txtTranscript->verticalScrollBar();
+    const int position = bar->value();
+    const bool atEnd = position == bar->maximum();
+    if (transcript_.Session() == session_ && transcript_.DroppedEntries() == dropped_) {
+        // Only new lines: appended where they belong, without a redraw.
+        QTextCursor end(txtTranscript->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(transcript_.LinesAfter(serial_));
+    } else {
+        txtTranscript->setPlainText(transcript_.Text());
+    }
+    session_ = transcript_.Session();
+    serial_ = transcript_.LastSerial();
+    dropped_ = transcript_.DroppedEntries();
+    // A reader at the end keeps following; one further up keeps their place.
+    bar->setValue(atEnd ? bar->maximum() : position);
+}
+
+void frmTranscript::cmdSave_Click() {
+    Refresh();
+    SaveFileRequest request;
+    request.title = QStringLiteral("Save Session Transcript");
+    request.filter = QStringLiteral("Text Files (*.txt) | *.txt");
+    request.initialPath =
+        QDir(saveDirectory_)
+            .filePath(
+                QStringLiteral("VELLORAN-%1.TXT")
+                    .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
+    const QString path = prompts_.ShowSave(request);
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text) &&
+        file.write(transcript_.Text().toUtf8()) >= 0 && file.commit())
+        return;
+    Box box = MakeBox(QStringLiteral("Unable to Save the Transcript"),
+                      QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
+    box.detail = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    prompts_.MsgBox(box);
+}
+
+void frmTranscript::showEvent(QShowEvent* event) {
+    Refresh();
+    follow_.start();
+    QWidget::showEvent(event);
+}
+
+void frmTranscript::hideEvent(QHideEvent* event) {
+    follow_.stop();
+    QWidget::hideEvent(event);
+}

@@ -1,0 +1,64 @@
+#include "link/TranscriptComm.h"
+
+#include "link/Clock.h"
+#include "link/Transcript.h"
+
+TranscriptComm::TranscriptComm(MSComm& port, Clock& clock, Transcript& transcript)
+    : port_(port), clock_(clock), transcript_(transcript) {}
+
+MSComm& TranscriptComm::inner() {
+    port_.setCommPort(CommPort());
+    port_.setSettings(Settings());
+    return port_;
+}
+
+int TranscriptComm::baud() const {
+    return BaudOf(Settings()).value_or(0);
+}
+
+void TranscriptComm::note(const QString& text) {
+    transcript_.Note(clock_.Timer(), text);
+}
+
+template <class Use> auto TranscriptComm::noting(Use use) -> decltype(use()) {
+    try {
+        return use();
+    } catch (const CommError& e) {
+        note(QStringLiteral("COM %1 failed: %2").arg(CommPort()).arg(e.text()));
+        throw;
+    }
+}
+
+void TranscriptComm::setPortOpen(bool open) {
+    if (!open) {
+        const bool wasOpen = port_.PortOpen();
+        inner().setPortOpen(false);
+        if (wasOpen)
+            note(QStringLiteral("COM %1 closed").arg(CommPort()));
+        return;
+    }
+    try {
+        inner().setPortOpen(true);
+    } catch (const CommError& e) {
+        note(QStringLiteral("COM %1 would not open at %2: %3")
+                 .arg(CommPort())
+                 .arg(Settings(), e.text()));
+        throw;
+    }
+    note(QStringLiteral("COM %1 opened at %2").arg(CommPort()).arg(Settings()));
+}
+
+int TranscriptComm::InBufferCount() {
+    return noting([this] { return inner().InBufferCount(); });
+}
+
+QByteArray TranscriptComm::Input() {
+    QByteArray bytes = noting([this] { return inner().Input(); });
+    transcript_.Received(clock_.Timer(), baud(), bytes);
+    return bytes;
+}
+
+void TranscriptComm::setOutput(const QByteArray& bytes) {
+    noting([&] { inner().setOutput(bytes); });
+    transcript_.Sent(clock_.Timer(), baud(), bytes);
+}

@@ -1,0 +1,244 @@
+// The session transcript: what the recorder on the line keeps, within which
+// bounds, how it reads when saved, and its window.
+#include "app/frmMain.h"
+#include "link/Transcript.h"
+#include "link/TranscriptComm.h"
+#include "tests/support/Rig.h"
+#include "tests/support/SimModem.h"
+
+#include <QAction>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QDateTime Started(QDate(2024, 5, 1), QTime(14, 3, 22));
+
+QString ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<none>");
+}
+
+// Entry i of a bounds test: sixteen bytes that name it.
+QByteArray Chunk(int i) {
+    return QByteArray("entry ") + QByteArray::number(i).rightJustified(10, '0');
+}
+
+} // namespace
+
+class TestTranscript : public QObject {
+    Q_OBJECT
+private slots:
+    void smallSessionReadsExactly();
+    void bounds_data();
+    void bounds();
+    void windowFollowsAndSaves();
+    void mainWindowRecordsEachRunAfresh();
+};
+
+// A short session through the recorder: the control underneath does what it
+// is told, and the text says what went over the line, when and how fast.
+void TestTranscript::smallSessionReadsExactly() {
+    Transcript transcript;
+    MemoryComm port;
+    SimClock clock;
+    TranscriptComm comm(port, clock, transcript);
+    transcript.Begin(QStringLiteral("Reprogramming run"), Started,
+                     QStringLiteral("COM 1, 115200,N,8,1, mode 2"), clock.Timer());
+
+    comm.setCommPort(1);
+    comm.setSettings(QStringLiteral("9600,N,8,1"));
+    comm.setPortOpen(true);
+    comm.setOutput("+++  ATES\r");
+    clock.Yield(clock.Timer() + 0.1);
+    comm.setPortOpen(false);
+    comm.setSettings(QStringLiteral("115200,N,8,1"));
+    comm.setPortOpen(true);
+    comm.setOutput(QByteArray(1, '\x80'));
+    clock.Yield(clock.Timer() + 1);
+    port.Feed("#");
+    QCOMPARE(comm.InBufferCount(), 1);
+    QCOMPARE(comm.Input(), QByteArray("#"));
+    QCOMPARE(comm.Input(), QByteArray()); // nothing read, nothing noted
+    comm.setOutput("%D00001122334455667788\t\x7f\xff 99\r");
+    clock.Yield(clock.Timer() + 0.25);
+    port.Feed("$BOK\r\n");
+    (void)comm.Input();
+    port.Vanish(QStringLiteral("The modem hung up"));
+    QVERIFY_THROWS_EXCEPTION(CommError, comm.setOutput("%E\r"));
+    comm.setPortOpen(false); // closing a port that is gone notes nothing
+    port.refuseOpen = QStringLiteral("Device or resource busy");
+    QVERIFY_THROWS_EXCEPTION(CommError, comm.setPortOpen(true));
+
+    QCOMPARE(port.openings,
+             (std::vector<QString>{QStringLiteral("9600,N,8,1"), QStringLiteral("115200,N,8,1")}));
+    QCOMPARE(port.writes.at(1).settings, QStringLiteral("115200,N,8,1"));
+
+    // clang-format off
+    const char* expected =
+        "Quorvel Velloran session transcript\n"
+        "Reprogramming run, started 2024-05-01 14:03:22\n"
+        "Settings: COM 1, 115200,N,8,1, mode 2\n"
+        "Seconds from the start; \">\" sent to the modem, \"<\" received from it, \"*\" what happened to the port.\n"
+        "\n"
+        "     0.000 *  COM 1 opened at 9600,N,8,1\n"
+        "     0.000 >   9600  2B 2B 2B 20 20 41 54 45 53 0D                    +++  ATES.\n"
+        "     0.100 *  COM 1 closed\n"
+        "     0.100 *  COM 1 opened at 115200,N,8,1\n"
+        "     0.100 > 115200  80                                               .\n"
+        "     1.100 < 115200  23                                               #\n"
+        "     1.100 > 115200  25 44 30 30 30 30 31 31 32 32 33 33 34 34 35 35  %D00001122334455\n"
+        "     1.100 > 115200  36 36 37 37 38 38 09 7F FF 20 39 39 0D           667788... 99.\n"
+        "     1.350 < 115200  24 42 4F 4B 0D 0A                                $BOK..\n"
+        "     1.350 *  COM 1 failed: The modem hung up\n"
+        "     1.350 *  COM 1 would not open at 115200,N,8,1: Device or resource busy\n";
+    // clang-format on
+    QCOMPARE(transcript.Text(), QString::fromLatin1(expected));
+}
+
+void TestTranscript::bounds_data() {
+    QTest::addColumn<int>("head");
+    QTest::addColumn<int>("tail");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<int>("firstKept"); // entries 1 to this are kept from the start
+    QTest::addColumn<int>("lastKept");  // and this many from the end
+
+    const int cost = 16 + Transcript::EntryCost;
+    QTest::newRow("everything fits") << 10 * cost << 10 * cost << 15 << 10 << 5;
+    QTest::newRow("just fits") << 10 * cost << 10 * cost << 20 << 10 << 10;
+    QTest::newRow("one too many") << 10 * cost << 10 * cost << 21 << 10 << 10;
+    QTest::newRow("far too many") << 4 * cost << 6 * cost + cost / 2 << 5000 << 4 << 6;
+    QTest::newRow("no room at the start") << 0 << 3 * cost << 100 << 0 << 3;
+}
+
+// Whatever the flood, the start of the session and its latest part are kept,
+// what fell between them is counted, and the memory taken stays bounded.
+void TestTranscript::bounds() {
+    QFETCH(int, head);
+    QFETCH(int, tail);
+    QFETCH(int, entries);
+    QFETCH(int, firstKept);
+    QFETCH(int, lastKept);
+    Transcript t(Transcript::Limits{head, tail});
+    t.Begin(QStringLiteral("Run"), Started, QStringLiteral("COM 1"), 0);
+    for (int i = 1; i <= entries; ++i)
+        t.Sent(i * 0.001, 115200, Chunk(i));
+    const QString text = t.Text();
+
+    const int dropped = entries - firstKept - lastKept;
+    QCOMPARE(t.DroppedEntries(), qint64(dropped));
+    QCOMPARE(t.DroppedBytes(), qint64(dropped) * 16);
+    QCOMPARE(text.count(QStringLiteral(" > 115200 ")), firstKept + lastKept);
+    for (int i = 1; i <= entries; ++i)
+        QVERIFY2(text.contains(QString::fromLatin1(Chunk(i))) ==
+                     (i <= firstKept || i > entries - lastKept),
+                 qPrintable(QString::number(i)));
+    const QString note =
+        QStringLiteral("... %1 bytes in %2 entries left out here").arg(16 * dropped).arg(dropped);
+    QCOMPARE(text.contains(note), dropped > 0);
+    if (dropped > 0 && firstKept > 0) // where the gap is
+        QVERIFY(text.indexOf(QString::fromLatin1(Chunk(firstKept))) < text.indexOf(note));
+
+    // A chunk too big for the room keeps its start only.
+    Transcript big(Transcript::Limits{0, 1024});
+    big.Begin(QStringLiteral("Run"), Started, QStringLiteral("COM 1"), 0);
+    big.Sent(0, 9600, QByteArray(5000, 'x'));
+    QCOMPARE(big.Text().count(QLatin1String("xxxxxxxxxxxxxxxx\n")), 512 / 16);
+    QVERIFY(big.Text().endsWith(QStringLiteral("4488 more bytes of this chunk not kept\n")));
+}
+
+// The window shows the session as it grows, starts afresh with a new one,
+// and writes a file only when the operator saves.
+void TestTranscript::windowFollowsAndSaves() {
+    QTemporaryDir dir;
+    Transcript t;
+    ScriptedPrompts prompts;
+    frmTranscript window(t, prompts, dir.path());
+    window.show();
+    QVERIFY(window.txtTranscript->toPlainText().isEmpty());
+
+    t.Begin(QStringLiteral("Reprogramming run"), Started, QStringLiteral("COM 1"), 0);
+    t.Sent(0, 9600, "+++  ATES\r");
+    window.Refresh();
+    t.Sent(0.5, 115200, QByteArray(40, '%'));
+    t.Received(0.6, 115200, "$BOK\r\n");
+    window.Refresh(); // only the new lines are added
+    QCOMPARE(window.txtTranscript->toPlainText(), t.Text());
+
+    t.Begin(QStringLiteral("Boot version check"), Started, QStringLiteral("COM 2"), 10);
+    t.Sent(10, 9600, "ver\r");
+    window.Refresh();
+    QCOMPARE(window.txtTranscript->toPlainText(), t.Text());
+
+    prompts.ExpectSave(QString()); // cancelled
+    const QString saved = dir.filePath(QStringLiteral("check.txt"));
+    prompts.ExpectSave(saved);
+    window.cmdSave->click();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+    window.cmdSave->click();
+    QCOMPARE(ReadFile(saved), t.Text());
+    QVERIFY(prompts.saveRequests.at(0).initialPath.startsWith(dir.path()));
+
+    prompts.ExpectSave(dir.filePath(QStringLiteral("no such folder/check.txt")));
+    prompts.Expect(QStringLiteral("Unable to Save the Transcript"));
+    window.cmdSave->click();
+    QVERIFY(prompts.AllAnswered());
+}
+
+// From the Advanced menu, after its own items: each run or check replaces
+// the last one's transcript, and nothing reaches the disk by itself.
+void TestTranscript::mainWindowRecordsEachRunAfresh() {
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    {
+        QFile f(dir.filePath(QStringLiteral("MYFILE.ROM")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(BootLoader::SampleLoadFile(3));
+    }
+    Module1 m;
+    MemoryComm port;
+    SimClock clock;
+    ScriptedPrompts prompts;
+    SimModem modem(port, clock);
+    frmMain w(m, port, clock, prompts);
+    w.show();
+
+    QStringList items;
+    for (const QAction* menu : w.menuBar()->actions())
+        if (menu->text() == QStringLiteral("&Advanced"))
+            for (const QAction* a : menu->menu()->actions())
+                items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(items, QStringList({"Change &Baud Rate", "-", "Select &Mode", "-",
+                                 "Check Boot Version", "-", "Session &Transcript..."}));
+
+    bool availableDuringRun = false;
+    clock.After(0.5, [&] { availableDuringRun = w.mnuAdvancedTranscript->isEnabled(); });
+    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QCOMPARE(w.lblMsg->text(), QStringLiteral("*** Download Completed Succesfully ****"));
+    QVERIFY(availableDuringRun);
+
+    w.mnuAdvancedTranscript->trigger();
+    QPlainTextEdit* text = w.TranscriptWindow()->txtTranscript;
+    QVERIFY(w.TranscriptWindow()->isVisible());
+    QVERIFY(text->toPlainText().contains(QStringLiteral("\nReprogramming run, started ")));
+    QVERIFY(text->toPlainText().contains(QStringLiteral("COM 1 opened at 9600,N,8,1")));
+    QVERIFY(text->toPlainText().contains(QStringLiteral("+++  ATES.")));
+    QVERIFY(text->toPlainText().contains(QStringLiteral("< 115200  24 42 45 4E 44")));
+
+    w.mnuAdvancedCheckBoot_Click();
+    w.TranscriptWindow()->Refresh();
+    QVERIFY(text->toPlainText().contains(QStringLiteral("\nBoot version check, started ")));
+    QVERIFY(text->toPlainText().contains(QStringLiteral("ver.")));
+    QVERIFY(!text->toPlainText().contains(QStringLiteral("Reprogramming run")));
+
+    QVERIFY(w.close());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"MYFILE.ROM"}));
+}
+
+QTEST_MAIN(TestTranscript)
+#include "tst_transcript.moc"
