@@ -123,10 +123,6 @@ void TestPortAdvice::detail_data() {
         << QStringList{"Another program is using it", "/var/lock/LCK..ttyUSB0",
                        "process 4242 (Quorvel Velloran)", "second copy of this tool"}
         << QStringList{"adduser"};
-    f.lockPid = 0;
-    f.lockProgram.clear();
-    QTest::newRow("busy, lock file without a holder")
-        << f << QStringList{"/var/lock/LCK..ttyUSB0 is held"} << QStringList{"process"};
     f = Fault(CommFault::Busy, 2, QStringLiteral("/dev/ttyS1"), false,
               QStringLiteral("Device or resource busy"));
     QTest::newRow("busy, no lock file")
