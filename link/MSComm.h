@@ -20,15 +20,16 @@ enum class CommFault {
 // What could be found out about a port that would not open.
 struct PortFault {
     CommFault kind = CommFault::Other;
-    int comPort = 0;         // the COM number asked for
-    QString device;          // the device that COM number maps to
-    bool named = false;      // the mapping came from VELLORAN_COM<n>
-    QString reason;          // the system's words
-    QString group;           // the group that owns the device, when it can be read
-    QString lockFile;        // a lock file held on the device, when one is found
-    qint64 lockPid = 0;      // the process that lock file names, 0 when unknown
-    QString lockProgram;     // and the program's name, when the lock file gives it
-    QStringList serialPorts; // the serial devices this computer has
+    int comPort = 0;             // the COM number asked for
+    QString device;              // the device that COM number maps to
+    bool named = false;          // the mapping came from VELLORAN_COM<n>
+    QString reason;              // the system's words
+    QString group;               // the group that owns the device, when it can be read
+    QString lockFile;            // a lock file held on the device, when one is found
+    qint64 lockPid = 0;          // the process that lock file names, 0 when unknown
+    QString lockProgram;         // and the program's name, when the lock file gives it
+    bool lockHolderGone = false; // that process has ended: the lock was left behind
+    QStringList serialPorts;     // the serial devices this computer has
 };
 
 // A failure of the serial control: the port would not open, or it is closed

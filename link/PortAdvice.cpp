@@ -74,7 +74,11 @@ QStringList PermissionAdvice(const PortFault& f) {
 QStringList Holder(const PortFault& f) {
     QStringList lines;
     if (!f.lockFile.isEmpty()) {
-        if (f.lockPid > 0)
+        if (f.lockHolderGone)
+            lines << QStringLiteral("Its lock file %1 names process %2, which is no longer "
+                                    "running: the lock was left behind.")
+                         .arg(f.lockFile, QString::number(f.lockPid));
+        else if (f.lockPid > 0)
             lines << QStringLiteral("Its lock file %1 names process %2%3 as the holder.")
                          .arg(f.lockFile, QString::number(f.lockPid),
                               f.lockProgram.isEmpty() ? QString()
@@ -85,7 +89,12 @@ QStringList Holder(const PortFault& f) {
     return lines;
 }
 
-QStringList BusyAdvice() {
+QStringList BusyAdvice(const PortFault& f) {
+    // A lock whose holder has gone is one that the system would not let us
+    // clear away ourselves (another user's, in a shared folder).
+    if (f.lockHolderGone)
+        return {QStringLiteral("- Remove the lock file left behind:"),
+                QStringLiteral("      sudo rm %1").arg(f.lockFile)};
     return {QStringLiteral("- Close the program that holds it and try again. It may be a second "
                            "copy of this tool, a terminal program, or a modem manager service "
                            "that took over the adapter.")};
@@ -124,7 +133,7 @@ QString PortOpenDetail(const CommError& error) {
     case CommFault::Busy:
         what = QStringLiteral("Another program is using it (%1).");
         facts = Holder(f);
-        advice = BusyAdvice();
+        advice = BusyAdvice(f);
         break;
     case CommFault::NotSerialPort:
         what = QStringLiteral("That is not a serial port (%1).");

@@ -6,6 +6,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -39,6 +40,17 @@ bool AccessDenied(const QString& device) {
 #endif
 }
 
+// Whether a process of that number is running on this computer.
+bool ProcessRuns(qint64 pid) {
+#ifdef Q_OS_UNIX
+    // Another user's process refuses the signal, but it is there.
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+#else
+    Q_UNUSED(pid);
+    return true;
+#endif
+}
+
 // Classifies a failed opening from Qt's error class, then asks the file
 // system what Qt's error leaves open.
 PortFault Diagnose(const QSerialPort& port, int comPort, const QString& device) {
@@ -64,6 +76,7 @@ PortFault Diagnose(const QSerialPort& port, int comPort, const QString& device) 
             if (!f.lockFile.isEmpty()) {
                 QString host;
                 QLockFile(f.lockFile).getLockInfo(&f.lockPid, &host, &f.lockProgram);
+                f.lockHolderGone = f.lockPid > 0 && !ProcessRuns(f.lockPid);
             }
         }
         break;

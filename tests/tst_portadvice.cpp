@@ -123,6 +123,12 @@ void TestPortAdvice::detail_data() {
         << QStringList{"Another program is using it", "/var/lock/LCK..ttyUSB0",
                        "process 4242 (Quorvel Velloran)", "second copy of this tool"}
         << QStringList{"adduser"};
+    f.lockHolderGone = true;
+    QTest::newRow("busy, lock file left behind")
+        << f
+        << QStringList{"names process 4242, which is no longer running",
+                       "sudo rm /var/lock/LCK..ttyUSB0"}
+        << QStringList{"Close the program"};
     f = Fault(CommFault::Busy, 2, QStringLiteral("/dev/ttyS1"), false,
               QStringLiteral("Device or resource busy"));
     QTest::newRow("busy, no lock file")
@@ -205,6 +211,7 @@ void TestPortAdvice::realPort() {
             // second window of the tool.
             QVERIFY(!e.fault().lockFile.isEmpty());
             QCOMPARE(e.fault().lockPid, QCoreApplication::applicationPid());
+            QVERIFY(!e.fault().lockHolderGone);
         }
     }
     QVERIFY(!port.PortOpen());
