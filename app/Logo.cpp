@@ -3,10 +3,12 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QtMath>
 #include <cmath>
 
-QPixmap Logo() {
-    QPixmap pixmap(144, 29);
+QPixmap Logo(qreal devicePixelRatio) {
+    QPixmap pixmap(qCeil(144 * devicePixelRatio), qCeil(29 * devicePixelRatio));
+    pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
@@ -37,4 +39,15 @@ QPixmap Logo() {
     p.drawText(QRectF(36, 0, 104, 29), Qt::AlignVCenter | Qt::AlignLeft,
                QStringLiteral("VELLORAN"));
     return pixmap;
+}
+
+LogoLabel::LogoLabel(QWidget* parent) : QLabel(parent) {
+    setPixmap(Logo(devicePixelRatioF()));
+}
+
+void LogoLabel::paintEvent(QPaintEvent* event) {
+    // The density is known for certain only where the label is painted.
+    if (!qFuzzyCompare(pixmap().devicePixelRatio(), devicePixelRatioF()))
+        setPixmap(Logo(devicePixelRatioF()));
+    QLabel::paintEvent(event);
 }

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTextEdit>
 
 namespace {
 
@@ -75,8 +76,13 @@ BoxAnswer QtPrompts::MsgBox(const Box& box) {
         break;
     }
     mb.setDefaultButton(toQt(box.defaultButton));
-    if (!box.detail.isEmpty())
+    if (!box.detail.isEmpty()) {
         mb.setDetailedText(box.detail);
+        // The box is as wide as its short text; advice several lines long
+        // would be squeezed into a narrow column.
+        if (auto* details = mb.findChild<QTextEdit*>())
+            details->setMinimumWidth(details->fontMetrics().averageCharWidth() * 72);
+    }
     return fromQt(mb.exec(), box.buttons);
 }
 

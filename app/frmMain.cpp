@@ -67,9 +67,8 @@ void frmMain::buildLayout() {
     client->setFixedSize(558, 268);
     setCentralWidget(client);
 
-    Picture1 = new QLabel(client);
+    Picture1 = new LogoLabel(client);
     Picture1->setGeometry(200, 24, 144, 29);
-    Picture1->setPixmap(Logo());
 
     placeLabel(client, QStringLiteral("File to Load"), 16, 88, 68, 13);
     lblFile = valueLabel(client, 96, 88, 401, 17);

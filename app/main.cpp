@@ -9,6 +9,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvel Velloran"));
+    // Lets the desktop match the window to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("velloran"));
 
     Module1 state;
     QtSerialComm comm;

@@ -2,7 +2,6 @@
 
 #include "app/Logo.h"
 #include "app/Look.h"
-#include "app/Look.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -22,9 +21,8 @@ QLabel* textLine(QWidget* parent, const QString& text, int x, int y) {
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     DressWindow(*this, QStringLiteral("Quorvel Velloran"), {315, 156});
 
-    Picture1 = new QLabel(this);
+    Picture1 = new LogoLabel(this);
     Picture1->setGeometry(80, 16, 144, 29);
-    Picture1->setPixmap(Logo());
 
     // The version has one home: the project's version, handed in by the build.
     Label1 = textLine(this, QStringLiteral("Quorvel Velloran Program Version " VELLORAN_VERSION),

@@ -1,14 +1,18 @@
 #include "dialogs/frmPort.h"
 
-#include "app/Module1.h"
 #include "app/Look.h"
+#include "app/Module1.h"
+#include "link/MSComm.h"
+#include "link/PortAdvice.h"
 
 #include <QButtonGroup>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QTextDocument>
 
 frmPort::frmPort(Module1& m, QLabel& lblPort, QWidget* parent)
     : QDialog(parent), m_(m), lblPort_(lblPort) {
@@ -50,6 +54,18 @@ void frmPort::Form_Load() {
     for (QRadioButton* button : optCom)
         button->setChecked(false);
     group_->setExclusive(true);
+
+    // Adapters come and go between openings, so each opening looks again.
+    for (int i = 0; i < static_cast<int>(optCom.size()); ++i) {
+        const int n = i + 1;
+        const QString device = PortDevice(n);
+        QString tip =
+            PortTip(n, device, PortDeviceNamed(n), !device.isEmpty() && QFileInfo::exists(device));
+        // A tip that looks like markup would be shown as markup.
+        if (Qt::mightBeRichText(tip))
+            tip = Qt::convertFromPlainText(tip);
+        optCom[i]->setToolTip(tip);
+    }
 
     // A port from the configuration file that no button offers leaves none
     // selected; the operator has to pick one.

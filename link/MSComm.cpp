@@ -15,10 +15,19 @@ std::optional<int> MSComm::BaudOf(const QString& settings) {
     return baud;
 }
 
+namespace {
+QByteArray PortVariable(int n) {
+    return "VELLORAN_COM" + QByteArray::number(n);
+}
+} // namespace
+
+bool PortDeviceNamed(int n) {
+    return qEnvironmentVariableIsSet(PortVariable(n).constData());
+}
+
 QString PortDevice(int n) {
-    const QByteArray var = "VELLORAN_COM" + QByteArray::number(n);
-    if (qEnvironmentVariableIsSet(var.constData()))
-        return qEnvironmentVariable(var.constData());
+    if (PortDeviceNamed(n))
+        return qEnvironmentVariable(PortVariable(n).constData());
     if (n < 1)
         return {};
 #ifdef Q_OS_WIN

@@ -2,16 +2,49 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
+#include <utility>
+
+// Why a port would not open, in the classes the operator can do something about.
+enum class CommFault {
+    Other,         // none of these, or not a failure to open at all
+    NoDevice,      // nothing goes by the device's name
+    NoPermission,  // the device's permissions shut this user out
+    Busy,          // another program holds the device
+    NotSerialPort, // the name is something other than a serial device
+};
+
+// What could be found out about a port that would not open.
+struct PortFault {
+    CommFault kind = CommFault::Other;
+    int comPort = 0;             // the COM number asked for
+    QString device;              // the device that COM number maps to
+    bool named = false;          // the mapping came from VELLORAN_COM<n>
+    QString reason;              // the system's words
+    QString group;               // the group that owns the device, when it can be read
+    QString lockFile;            // a lock file held on the device, when one is found
+    qint64 lockPid = 0;          // the process that lock file names, 0 when unknown
+    QString lockProgram;         // and the program's name, when the lock file gives it
+    bool lockHolderGone = false; // that process has ended: the lock was left behind
+    QStringList serialPorts;     // the serial devices this computer has
+};
 
 // A failure of the serial control: the port would not open, or it is closed
 // (by the tool, or by itself after the device went away) when it was used.
 class CommError : public std::runtime_error {
 public:
-    explicit CommError(const QString& what) : std::runtime_error(what.toStdString()) {}
+    explicit CommError(const QString& what, PortFault fault = {})
+        : std::runtime_error(what.toStdString()), fault_(std::move(fault)) {}
     QString text() const { return QString::fromStdString(what()); }
+    CommFault kind() const { return fault_.kind; }
+    QString device() const { return fault_.device; }
+    const PortFault& fault() const { return fault_; }
+
+private:
+    PortFault fault_;
 };
 
 // The serial control as the tool uses it: six properties and nothing more.
@@ -47,3 +80,5 @@ private:
 
 // The device behind COM n: $VELLORAN_COM<n> when set, else the platform's name.
 QString PortDevice(int n);
+// Whether COM n's device comes from $VELLORAN_COM<n>.
+bool PortDeviceNamed(int n);

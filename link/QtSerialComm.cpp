@@ -1,8 +1,97 @@
 #include "link/QtSerialComm.h"
 
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSerialPortInfo>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+#endif
+
 namespace {
 // The control's receive buffer: a peer that floods cannot grow it further.
 constexpr qint64 ReceiveBufferSize = 1024;
+
+// The lock file another QSerialPort keeps on the device, if there is one:
+// "LCK.." and the port's name, slashes turned to underscores, in the first of
+// these folders that has it.
+QString FindLockFile(const QString& portName) {
+    QString name = portName;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* folder : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                               "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
+        const QString path = QLatin1String(folder) + QStringLiteral("/LCK..") + name;
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return {};
+}
+
+// Whether this user's rights keep it out of the device (rather than another
+// program holding it, which Qt reports as the same error).
+bool AccessDenied(const QString& device) {
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES;
+#else
+    Q_UNUSED(device);
+    return false;
+#endif
+}
+
+// Whether a process of that number is running on this computer.
+bool ProcessRuns(qint64 pid) {
+#ifdef Q_OS_UNIX
+    // Another user's process refuses the signal, but it is there.
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+#else
+    Q_UNUSED(pid);
+    return true;
+#endif
+}
+
+// Classifies a failed opening from Qt's error class, then asks the file
+// system what Qt's error leaves open.
+PortFault Diagnose(const QSerialPort& port, int comPort, const QString& device) {
+    PortFault f;
+    f.comPort = comPort;
+    f.device = device;
+    f.named = PortDeviceNamed(comPort);
+    f.reason = port.errorString();
+    const QFileInfo info(device);
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        f.kind = CommFault::NoDevice;
+        for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts())
+            f.serialPorts << p.systemLocation();
+        break;
+    case QSerialPort::PermissionError:
+        f.lockFile = FindLockFile(port.portName());
+        if (f.lockFile.isEmpty() && AccessDenied(device)) {
+            f.kind = CommFault::NoPermission;
+            f.group = info.group();
+        } else {
+            f.kind = CommFault::Busy;
+            if (!f.lockFile.isEmpty()) {
+                QString host;
+                QLockFile(f.lockFile).getLockInfo(&f.lockPid, &host, &f.lockProgram);
+                f.lockHolderGone = f.lockPid > 0 && !ProcessRuns(f.lockPid);
+            }
+        }
+        break;
+    case QSerialPort::UnsupportedOperationError:
+        f.kind = CommFault::NotSerialPort;
+        break;
+    default:
+        // A folder, say: Qt has no class for it, but the operator's remedy is
+        // the same as for any other thing that is no serial device.
+        if (info.isDir())
+            f.kind = CommFault::NotSerialPort;
+        break;
+    }
+    return f;
+}
 } // namespace
 
 QtSerialComm::QtSerialComm() {
@@ -45,7 +134,8 @@ void QtSerialComm::setPortOpen(bool open) {
     port_.setStopBits(QSerialPort::OneStop);
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite))
-        throw CommError(QStringLiteral("%1: %2").arg(device, port_.errorString()));
+        throw CommError(QStringLiteral("%1: %2").arg(device, port_.errorString()),
+                        Diagnose(port_, CommPort(), device));
 }
 
 void QtSerialComm::requireOpen() const {

@@ -4,6 +4,7 @@
 #include "app/Look.h"
 #include "link/Clock.h"
 #include "link/MSComm.h"
+#include "link/PortAdvice.h"
 
 void OpenCommPort(Context& ctx) {
     ctx.m.PortOpened = false;
@@ -19,7 +20,7 @@ void OpenCommPort(Context& ctx) {
     } catch (const CommError& e) {
         Box box = MakeBox(QStringLiteral("Unable to Open Comm Port"),
                           QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
-        box.detail = e.text();
+        box.detail = PortOpenDetail(e);
         ctx.prompts.MsgBox(box);
         ctx.lblMsg.setText(QStringLiteral("Comm Port Open Failed"));
         SetForeColor(ctx.lblMsg, Red);

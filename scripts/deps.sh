@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, once.
 set -euo pipefail
-packages=(cmake g++ make qt6-base-dev qt6-serialport-dev "$@")
+# dpkg-dev and file let CPack find the libraries the Debian package depends
+# on; desktop-file-utils checks its desktop entry.
+packages=(cmake g++ make qt6-base-dev qt6-serialport-dev dpkg-dev file desktop-file-utils "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,48 @@
+# Installing the tool and packing it for Debian.
+#
+#   cmake --install build [--prefix DIR]   the programs, the desktop entry, the icon
+#   cpack --config build/CPackConfig.cmake -G DEB
+
+include(GNUInstallDirs)
+
+# The programs link only the system's libraries: no search path of our own.
+set(programs velloran)
+if(TARGET velloran-sim)
+    list(APPEND programs velloran-sim)
+endif()
+set_target_properties(${programs} PROPERTIES INSTALL_RPATH "")
+install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/velloran.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/velloran.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+set(CPACK_PACKAGE_NAME velloran)
+set(CPACK_PACKAGE_VENDOR Quorvel)
+set(CPACK_PACKAGE_CONTACT "Quorvel <velloran@quorvel.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reprograms a modem board's flash memory through a serial port")
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Quorvel Velloran wakes the boot loader of a modem board on a serial port,"
+    "agrees a baud rate with it, logs on, reads the flash ID, sets the load mode"
+    "and sends a firmware load file record by record. It can also ask the boot"
+    "loader for its version."
+    ""
+    "The package also holds velloran-sim, a simulated boot loader on a"
+    "pseudo-terminal, for trying the tool without a board.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+# dpkg-shlibdeps names the Qt libraries the programs link; Debian 12 ships
+# the X11 platform plugin inside libqt6gui6, so nothing else is needed to run.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window's font, where the layout was drawn with its metrics.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation2)
+# A Wayland session runs the tool through XWayland without it.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS qt6-wayland)
+include(CPack)
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    add_test(NAME package
+             COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/check-package.sh ${CMAKE_BINARY_DIR})
+    set_tests_properties(package PROPERTIES TIMEOUT 300)
+endif()
