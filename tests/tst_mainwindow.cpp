@@ -1,8 +1,8 @@
 // The main window as the operator sees it: start-up, the first stages of a
 // run, "Halt Load" and closing.
+#include "app/Look.h"
 #include "app/frmMain.h"
-#include "tests/support/Rig.h"
-#include "tests/support/SimModem.h"
+#include "tests/support/WindowRig.h"
 
 #include <QAction>
 #include <QDir>
@@ -11,37 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-// A window over in-memory parts and a simulated modem, started in a folder
-// of its own.
-struct Window {
-    explicit Window(BootLoader::Config config = {}) : modem(port, clock, config) {
-        QDir::setCurrent(dir.path());
-    }
-    void writeLoadFile(int records) {
-        writeFile(QStringLiteral("MYFILE.ROM"), BootLoader::SampleLoadFile(records));
-    }
-    void writeFile(const QString& name, const QByteArray& bytes) {
-        QFile f(dir.filePath(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    QTemporaryDir dir;
-    Module1 m;
-    MemoryComm port;
-    SimClock clock;
-    ScriptedPrompts prompts;
-    SimModem modem;
-    std::unique_ptr<frmMain> w{};
-    frmMain& open() {
-        w = std::make_unique<frmMain>(m, port, clock, prompts);
-        w->show();
-        return *w;
-    }
-};
-
-} // namespace
+using Window = WindowRig;
 
 Q_DECLARE_METATYPE(BootLoader::Config)
 

@@ -7,6 +7,7 @@
 #include "download/RecordCount.h"
 #include "tests/support/Rig.h"
 #include "tests/support/SimModem.h"
+#include "tests/support/WindowRig.h"
 
 #include <QDir>
 #include <QLabel>
@@ -206,23 +207,8 @@ void TestProgress::noEstimateFromTooLittle() {
 
 namespace {
 
-// The main window over a simulated modem, started in a folder of its own.
-struct Window {
-    explicit Window(BootLoader::Config config = {}) : modem(port, clock, config) {
-        QDir::setCurrent(dir.path());
-    }
-    QTemporaryDir dir;
-    Module1 m;
-    MemoryComm port;
-    SimClock clock;
-    ScriptedPrompts prompts;
-    SimModem modem;
-    std::unique_ptr<frmMain> w{};
-    frmMain& open() {
-        w = std::make_unique<frmMain>(m, port, clock, prompts);
-        w->show();
-        return *w;
-    }
+struct Window : WindowRig {
+    using WindowRig::WindowRig;
     int autoBaudSent() const {
         return static_cast<int>(std::count_if(port.writes.begin(), port.writes.end(),
                                               [](const auto& w) { return w.bytes == "\x80"; }));
