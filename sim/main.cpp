@@ -162,6 +162,7 @@ struct Options {
 int Play(Line& line, BootLoader& loader, const Options& options) {
     std::multimap<double, BootLoader::Reply> agenda; // by the time they are due
     QByteArray outgoing;
+    QByteArray flood; // sent again and again while the port stays as it is
     double nextCharAt = 0;
     int speed = IdleSpeed;
     int lastOpenSpeed = 0;
@@ -183,12 +184,17 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
             speed = IdleSpeed;
         }
 
+        if (!flood.isEmpty() && outgoing.size() < flood.size())
+            outgoing += flood;
         double wakeAt = now + PollInterval;
         if (!agenda.empty())
             wakeAt = std::min(wakeAt, agenda.begin()->first);
-        if (!outgoing.isEmpty())
+        // Bytes due go out as soon as the line takes them; a line that takes
+        // none (the tool does not read) is waited on, not spun on.
+        const bool due = !outgoing.isEmpty() && nextCharAt <= now;
+        if (!outgoing.isEmpty() && !due)
             wakeAt = std::min(wakeAt, nextCharAt);
-        pollfd p{line.Master(), POLLIN, 0};
+        pollfd p{line.Master(), static_cast<short>(POLLIN | (due ? POLLOUT : 0)), 0};
         const int r = poll(&p, 1, std::max(0, static_cast<int>(std::ceil((wakeAt - now) * 1000))));
         if (r < 0 && errno != EINTR) {
             Say(QStringLiteral("poll: ") + Errno());
@@ -204,6 +210,7 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
                 Log(QStringLiteral("answers in flight are lost"));
             agenda.clear();
             outgoing.clear();
+            flood.clear();
             tcflush(line.Slave(), TCIFLUSH);
             speed = seen;
             if (seen != IdleSpeed)
@@ -236,12 +243,17 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
                 line.Close();
                 agenda.clear();
                 outgoing.clear();
+                flood.clear();
                 replugAt = now + ReplugDelay;
                 break;
             }
             if (speed == IdleSpeed)
                 continue; // nobody listens
-            Log(QStringLiteral("says: %1").arg(Printable(reply.bytes)));
+            Log(QStringLiteral("says: %1%2")
+                    .arg(Printable(reply.bytes),
+                         reply.endless ? QStringLiteral(" (flood)") : QString()));
+            if (reply.endless)
+                flood = reply.bytes;
             outgoing += reply.bytes;
             nextCharAt = std::max(nextCharAt, now);
         }
@@ -319,7 +331,7 @@ int main(int argc, char* argv[]) {
          QStringLiteral("text")},
         {QStringLiteral("fault"),
          QStringLiteral("Spoil record N: N=KIND, N=KIND*COUNT or N=KIND*all; KIND is BWAT, "
-                        "BFCE, BDLE, BFWE, BTMO, silence, garbage or split. Repeatable."),
+                        "BFCE, BDLE, BFWE, BTMO, silence, garbage, split or flood. Repeatable."),
          QStringLiteral("n=kind")},
         {QStringLiteral("hang-up"),
          QStringLiteral("Drop the line once, at wakeup, autobaud, logon, id, mode, version or "
