@@ -13,6 +13,7 @@
 #include "app/frmMain.h"
 #include "link/Clock.h"
 #include "link/QtSerialComm.h"
+#include "tests/support/HeapUse.h"
 #include "tests/support/Rig.h"
 #include "tests/support/SimModem.h"
 
@@ -47,28 +48,6 @@ const QString Halted = QStringLiteral("Comm Port Disconnected");
 const QString CommFailed = QStringLiteral("Comm Port Failed - ");
 const QString UnableToOpen = QStringLiteral("Unable to Open Comm Port");
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int SanitizerSlack = 4;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr int SanitizerSlack = 4;
-#else
-constexpr int SanitizerSlack = 1;
-#endif
-#else
-constexpr int SanitizerSlack = 1;
-#endif
-
-qint64 RssKb() {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return 0;
-}
-
 // One line of the printed matrix per row, written when the row ends.
 struct Row {
     QString outcome;
@@ -78,25 +57,23 @@ QList<std::pair<QString, Row>> matrix;
 
 class RowLog {
 public:
-    RowLog() : rss_(RssKb()) { timer_.start(); }
+    RowLog() : heap_(HeapInUse()) { timer_.start(); }
     ~RowLog() {
         const QString tag = QString::fromLatin1(QTest::currentDataTag());
-        row_.outcome += QStringLiteral("  [%1 s, +%2 MB]")
+        row_.outcome += QStringLiteral("  [%1 s, heap +%2 MB]")
                             .arg(timer_.elapsed() / 1000.0, 0, 'f', 1)
-                            .arg((RssKb() - rss_) / 1024);
+                            .arg(Grown() / (1024 * 1024));
         matrix.append({tag, row_});
     }
     void Outcome(const QString& text) { row_.outcome = text; }
     void Passed() { row_.passed = true; }
     // Memory may grow with what the row needs (a 10 MB file), not without end.
-    // AddressSanitizer holds freed memory back for a while: more leeway there.
-    bool Bounded(qint64 allowedMb) const {
-        return RssKb() - rss_ < allowedMb * 1024 * SanitizerSlack;
-    }
+    bool Bounded(qint64 allowedMb) const { return Grown() < allowedMb * 1024 * 1024; }
 
 private:
+    qint64 Grown() const { return static_cast<qint64>(HeapInUse()) - static_cast<qint64>(heap_); }
     QElapsedTimer timer_;
-    qint64 rss_;
+    std::size_t heap_;
     Row row_;
 };
 
