@@ -60,9 +60,9 @@ public:
     RowLog() : heap_(HeapInUse()) { timer_.start(); }
     ~RowLog() {
         const QString tag = QString::fromLatin1(QTest::currentDataTag());
-        row_.outcome += QStringLiteral("  [%1 s, heap +%2 MB]")
+        row_.outcome += QStringLiteral("  [%1 s, heap kept %2 KB]")
                             .arg(timer_.elapsed() / 1000.0, 0, 'f', 1)
-                            .arg(Grown() / (1024 * 1024));
+                            .arg(Grown() / 1024);
         matrix.append({tag, row_});
     }
     void Outcome(const QString& text) { row_.outcome = text; }
@@ -688,7 +688,7 @@ void TestFaultMatrix::stopping() {
     else
         t.Run();
     QVERIFY(done);
-    row.Outcome(close ? QStringLiteral("window closed after the run: %1; ").arg(t.w->lblMsg->text())
+    row.Outcome(close ? QStringLiteral("closed once the run returned (%1)").arg(t.w->lblMsg->text())
                       : t.w->lblMsg->text());
     QCOMPARE(t.RecordsSent(), records);
     QVERIFY(!t.w->Busy());
