@@ -9,7 +9,6 @@
 // Rows where the operating system matters run the real tool over a
 // pseudo-terminal against velloran-sim; the others run it in-process against
 // the simulated boot loader on simulated time.
-#include "app/ConfigFile.h"
 #include "app/frmMain.h"
 #include "link/Clock.h"
 #include "link/QtSerialComm.h"
@@ -17,7 +16,6 @@
 #include "tests/support/Rig.h"
 #include "tests/support/SimModem.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -105,9 +103,6 @@ public:
     // Waits until the line is there (at the start, or back after a hang-up).
     bool LineUp() {
         return QTest::qWaitFor([&] { return QFileInfo(link).isSymLink(); }, 10000);
-    }
-    bool LineDown() {
-        return QTest::qWaitFor([&] { return !QFileInfo(link).isSymLink(); }, 10000);
     }
     QString Log() {
         log_ += QString::fromLocal8Bit(sim_.readAllStandardError());
