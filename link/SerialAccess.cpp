@@ -26,17 +26,40 @@ void OpenCommPort(Context& ctx) {
     }
 }
 
+namespace {
+
+// Every reply is a line ending in CR LF, and a wait returns as soon as its
+// count is exceeded: on a line that delivers a character at a time, the end
+// of one reply can arrive after it was read. Left where it is, it would count
+// towards the next reply and head it, and that reply would be misread (an
+// accepted record sent again, a device ID cut short).
+QByteArray WithoutLeadingLineEnds(QByteArray bytes) {
+    qsizetype i = 0;
+    while (i < bytes.size() && (bytes[i] == '\r' || bytes[i] == '\n'))
+        ++i;
+    bytes.remove(0, i);
+    return bytes;
+}
+
+} // namespace
+
 QByteArray WaitForReply(Context& ctx, double limit, int count) {
     const double start = ctx.clock.Timer();
     const double deadline = start + limit;
+    QByteArray reply; // taken in early only while nothing but line ends had come
     for (;;) {
         if (deadline <= ctx.clock.Timer())
             break;
-        if (ctx.MSComm1.InBufferCount() > count)
+        int waiting = ctx.MSComm1.InBufferCount();
+        if (reply.isEmpty() && waiting > 0) {
+            reply = WithoutLeadingLineEnds(ctx.MSComm1.Input());
+            waiting = 0;
+        }
+        if (reply.size() + waiting > count)
             break;
         ctx.clock.Yield(deadline);
     }
-    return ctx.MSComm1.Input();
+    return WithoutLeadingLineEnds(reply + ctx.MSComm1.Input());
 }
 
 void YieldingPause(Context& ctx, double start, double seconds) {

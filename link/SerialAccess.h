@@ -9,7 +9,8 @@ struct Context;
 void OpenCommPort(Context& ctx);
 
 // Waits up to `limit` seconds until more than `count` characters are waiting,
-// then returns whatever is waiting (possibly nothing).
+// then returns whatever is waiting (possibly nothing). Line ends at the head
+// are the tail of the reply before: they neither count nor are returned.
 QByteArray WaitForReply(Context& ctx, double limit, int count);
 
 // Returns once `seconds` have passed since the clock read `start`.

@@ -26,10 +26,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -156,24 +159,63 @@ struct Options {
     QString link;
     bool pace = false;
     bool exitAfterEnd = false;
+    std::FILE* timing = nullptr; // when each write began and each read returned
 };
 
+// Bytes from the tool still on the wire, paced: the loader hears them at `at`.
+struct InFlight {
+    double at;
+    QByteArray bytes;
+    int baud;
+};
+
+// One character takes ten bit times: start, eight data, stop.
+double CharTime(int baud) {
+    return 10.0 / std::max(baud, 1);
+}
+
+void Stamp(const Options& options, char what, double at, const QByteArray& bytes) {
+    if (options.timing)
+        std::fprintf(options.timing, "%c %.9f %s\n", what, at, qPrintable(Printable(bytes)));
+}
+
+// Sleeps until `fd` can be read or `seconds` have passed; the timeout is kept
+// to the microsecond, which a paced line needs.
+int WaitFor(pollfd* p, double seconds) {
+    seconds = std::max(0.0, seconds);
+    timespec t{};
+    t.tv_sec = static_cast<time_t>(seconds);
+    t.tv_nsec = static_cast<long>((seconds - static_cast<double>(t.tv_sec)) * 1e9);
+    return ppoll(p, p ? 1 : 0, &t, nullptr);
+}
+
 // Plays the loader on the line until a signal (or the end of a load).
+//
+// Paced, both directions take their time on the wire: what the tool wrote is
+// heard once its last character would have arrived, and the answer goes out
+// one character at a time, each once its last bit would have been sent.
 int Play(Line& line, BootLoader& loader, const Options& options) {
     std::multimap<double, BootLoader::Reply> agenda; // by the time they are due
+    std::deque<InFlight> inbound;                    // paced only
+    double inboundFreeAt = 0;                        // paced: the tool's wire is free from then
     QByteArray outgoing;
-    QByteArray flood; // sent again and again while the port stays as it is
-    double nextCharAt = 0;
+    QByteArray flood;    // sent again and again while the port stays as it is
+    double outStart = 0; // paced: the wire time of outgoing's first character begins then
     int speed = IdleSpeed;
     int lastOpenSpeed = 0;
     double replugAt = 0;
     double endSeenAt = 0;
 
+    const auto hear = [&](const QByteArray& bytes, int baud, double at) {
+        for (const auto& reply : loader.Receive(bytes, baud))
+            agenda.emplace(at + reply.delay, reply);
+    };
+
     while (!stopRequested) {
         double now = Now();
         if (!line.IsOpen()) {
             if (now < replugAt) {
-                poll(nullptr, 0, static_cast<int>(PollInterval * 1000));
+                WaitFor(nullptr, PollInterval);
                 continue;
             }
             QString error;
@@ -184,18 +226,23 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
             speed = IdleSpeed;
         }
 
-        if (!flood.isEmpty() && outgoing.size() < flood.size())
+        if (!flood.isEmpty() && outgoing.size() < flood.size()) {
+            if (outgoing.isEmpty())
+                outStart = std::max(outStart, now);
             outgoing += flood;
+        }
         double wakeAt = now + PollInterval;
         if (!agenda.empty())
             wakeAt = std::min(wakeAt, agenda.begin()->first);
-        // Bytes due go out as soon as the line takes them; a line that takes
-        // none (the tool does not read) is waited on, not spun on.
-        const bool due = !outgoing.isEmpty() && nextCharAt <= now;
-        if (!outgoing.isEmpty() && !due)
-            wakeAt = std::min(wakeAt, nextCharAt);
-        pollfd p{line.Master(), static_cast<short>(POLLIN | (due ? POLLOUT : 0)), 0};
-        const int r = poll(&p, 1, std::max(0, static_cast<int>(std::ceil((wakeAt - now) * 1000))));
+        if (!inbound.empty())
+            wakeAt = std::min(wakeAt, inbound.front().at);
+        // Unpaced, waiting bytes go out as soon as the line takes them; a line
+        // that takes none (the tool does not read) is waited on, not spun on.
+        const bool waitToWrite = !outgoing.isEmpty() && !options.pace;
+        if (!outgoing.isEmpty() && options.pace)
+            wakeAt = std::min(wakeAt, outStart + CharTime(speed));
+        pollfd p{line.Master(), static_cast<short>(POLLIN | (waitToWrite ? POLLOUT : 0)), 0};
+        const int r = WaitFor(&p, wakeAt - now);
         if (r < 0 && errno != EINTR) {
             Say(QStringLiteral("poll: ") + Errno());
             return 1;
@@ -221,27 +268,41 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
             char buffer[4096];
             const ssize_t n = read(line.Master(), buffer, sizeof buffer);
             if (n > 0) {
+                now = Now();
                 // Bytes read after the port closed were sent while it was open.
                 const int baud = speed == IdleSpeed ? lastOpenSpeed : speed;
                 const QByteArray bytes(buffer, n);
-                Log(QStringLiteral("heard at %1: %2").arg(baud).arg(Printable(bytes)));
-                now = Now();
-                for (const auto& reply : loader.Receive(bytes, baud))
-                    agenda.emplace(now + reply.delay, reply);
+                Stamp(options, 'R', now, bytes);
+                if (verbose)
+                    Log(QStringLiteral("heard at %1: %2").arg(baud).arg(Printable(bytes)));
+                if (options.pace) {
+                    // They left the tool about now, after whatever was still on the wire.
+                    inboundFreeAt =
+                        std::max(now, inboundFreeAt) + static_cast<double>(n) * CharTime(baud);
+                    inbound.push_back({inboundFreeAt, bytes, baud});
+                } else {
+                    hear(bytes, baud, now);
+                }
             }
             // EIO: no program has the slave open (never while this one holds it); poll on.
         } else if (r > 0 && (p.revents & (POLLHUP | POLLERR))) {
-            poll(nullptr, 0, static_cast<int>(PollInterval * 1000));
+            WaitFor(nullptr, PollInterval);
         }
 
         now = Now();
+        while (!inbound.empty() && inbound.front().at <= now) {
+            hear(inbound.front().bytes, inbound.front().baud, inbound.front().at);
+            inbound.pop_front();
+        }
         while (!agenda.empty() && agenda.begin()->first <= now) {
+            const double due = agenda.begin()->first;
             const BootLoader::Reply reply = agenda.begin()->second;
             agenda.erase(agenda.begin());
             if (reply.hangUp) {
                 Log(QStringLiteral("hangs up; the line comes back in %1 s").arg(ReplugDelay));
                 line.Close();
                 agenda.clear();
+                inbound.clear();
                 outgoing.clear();
                 flood.clear();
                 replugAt = now + ReplugDelay;
@@ -249,28 +310,31 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
             }
             if (speed == IdleSpeed)
                 continue; // nobody listens
-            Log(QStringLiteral("says: %1%2")
-                    .arg(Printable(reply.bytes),
-                         reply.endless ? QStringLiteral(" (flood)") : QString()));
+            if (verbose)
+                Log(QStringLiteral("says: %1%2")
+                        .arg(Printable(reply.bytes),
+                             reply.endless ? QStringLiteral(" (flood)") : QString()));
             if (reply.endless)
                 flood = reply.bytes;
+            if (outgoing.isEmpty())
+                outStart = std::max(outStart, due);
             outgoing += reply.bytes;
-            nextCharAt = std::max(nextCharAt, now);
         }
-        if (line.IsOpen() && !outgoing.isEmpty() && now >= nextCharAt) {
-            // Paced, one character takes ten bit times (start, eight data, stop);
-            // the characters whose time has come since the last pass go together.
-            const double charTime = 10.0 / std::max(speed, 1);
+        if (line.IsOpen() && !outgoing.isEmpty()) {
+            // Paced, the characters whose last bit is out since the last pass go together.
             const qsizetype due =
                 options.pace
-                    ? std::min<qsizetype>(outgoing.size(),
-                                          1 + static_cast<qsizetype>((now - nextCharAt) / charTime))
+                    ? std::min<qsizetype>(outgoing.size(), static_cast<qsizetype>((now - outStart) /
+                                                                                  CharTime(speed)))
                     : outgoing.size();
-            const ssize_t n = write(line.Master(), outgoing.constData(), due);
+            // Stamped before the write: the tool may answer before write() returns.
+            const double writeAt = Now();
+            const ssize_t n = due > 0 ? write(line.Master(), outgoing.constData(), due) : 0;
             if (n > 0) {
+                Stamp(options, 'W', writeAt, outgoing.left(n));
                 outgoing.remove(0, n);
                 if (options.pace)
-                    nextCharAt += static_cast<double>(n) * charTime;
+                    outStart += static_cast<double>(n) * CharTime(speed);
             }
         }
 
@@ -348,6 +412,11 @@ int main(int argc, char* argv[]) {
                                   QStringLiteral("path"));
     const QCommandLineOption pace(QStringLiteral("pace"),
                                   QStringLiteral("Send at the rate of the line speed."));
+    const QCommandLineOption timing(
+        QStringLiteral("timing"),
+        QStringLiteral("Write to this file when each read returned (R) and each write began "
+                       "(W), in seconds, with the bytes."),
+        QStringLiteral("file"));
     const QCommandLineOption exitAfterEnd(QStringLiteral("exit-after-end"),
                                           QStringLiteral("Exit after a completed load."));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
@@ -358,7 +427,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption records(QStringLiteral("records"),
                                      QStringLiteral("Data records in the sample (default 20)."),
                                      QStringLiteral("n"), QStringLiteral("20"));
-    parser.addOptions({link, pace, exitAfterEnd, verboseOption, makeRom, records});
+    parser.addOptions({link, pace, timing, exitAfterEnd, verboseOption, makeRom, records});
     parser.process(app);
 
     if (parser.isSet(makeRom))
@@ -380,7 +449,20 @@ int main(int argc, char* argv[]) {
         }
     }
     verbose = parser.isSet(verboseOption);
-    const Options options{parser.value(link), parser.isSet(pace), parser.isSet(exitAfterEnd)};
+    Options options{parser.value(link), parser.isSet(pace), parser.isSet(exitAfterEnd)};
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> timingFile(nullptr, std::fclose);
+    if (parser.isSet(timing)) {
+        timingFile.reset(std::fopen(QFile::encodeName(parser.value(timing)).constData(), "w"));
+        if (!timingFile) {
+            Say(QStringLiteral("%1: %2").arg(parser.value(timing), Errno()));
+            return 1;
+        }
+        options.timing = timingFile.get();
+    }
+    // A paced line is timed to the character; the kernel's default slack on
+    // timer wake-ups (50 us) would be half a character at 115200 baud.
+    if (options.pace)
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
     struct sigaction action {};
     action.sa_handler = OnSignal; // no SA_RESTART: poll() returns at once
@@ -389,7 +471,8 @@ int main(int argc, char* argv[]) {
     sigaction(SIGHUP, &action, nullptr);
 
     BootLoader loader(config);
-    loader.onEvent = [](const QString& what) { Log(what); };
+    if (verbose)
+        loader.onEvent = [](const QString& what) { Log(what); };
     Line line(options.link);
     QString error;
     if (!line.Open(error)) {

@@ -89,6 +89,8 @@ void TestDownload::exchange_data() {
         << two << QByteArray() << L{"", ok, end} << none << 0.0 << L{"%A\r", "%A\r", "%B\r"} << true << " 1 Lines Downloaded";
     QTest::newRow("erase wait does not resend")
         << two << QByteArray() << L{"$BWAT\r\n", ok, end} << none << 0.0 << L{"%A\r", "%B\r"} << true << " 1 Lines Downloaded";
+    QTest::newRow("a line end left from the reply before is not a new reply")
+        << two << QByteArray() << L{"$BFCE\r", "\n$BOK\r\n", end} << none << 0.0 << L{"%A\r", "%A\r", "%B\r"} << true << " 1 Lines Downloaded";
     QTest::newRow("timed out stops at once")
         << two << QByteArray() << L{"$BTMO\r\n", ok} << none << 0.0 << L{"%A\r"} << false << "Modem Timed Out Waiting for String";
     QTest::newRow("five failed tries, one last send")

@@ -15,6 +15,7 @@
 #include "tests/support/HeapUse.h"
 #include "tests/support/Rig.h"
 #include "tests/support/SimModem.h"
+#include "tests/support/SimProcess.h"
 
 #include <QApplication>
 #include <QDir>
@@ -87,38 +88,15 @@ bool PortFree(const QString& device) {
 // ---------------------------------------------------------------------------
 // The real tool on a pseudo-terminal, velloran-sim at the far end.
 
-class SimProcess {
-public:
-    explicit SimProcess(const QStringList& options) {
-        sim_.setProcessChannelMode(QProcess::SeparateChannels);
-        sim_.start(QStringLiteral(VELLORAN_SIM_PROGRAM),
-                   QStringList{QStringLiteral("--link"), link, QStringLiteral("--verbose")} +
-                       options);
-    }
-    ~SimProcess() {
-        sim_.terminate();
-        if (!sim_.waitForFinished(5000))
-            sim_.kill();
-    }
-    // Waits until the line is there (at the start, or back after a hang-up).
-    bool LineUp() {
-        return QTest::qWaitFor([&] { return QFileInfo(link).isSymLink(); }, 10000);
-    }
-    QString Log() {
-        log_ += QString::fromLocal8Bit(sim_.readAllStandardError());
-        return log_;
-    }
-    // How many times the loader heard anything from the tool.
-    int Heard() { return static_cast<int>(Log().count(QStringLiteral("heard at"))); }
-    QString Device() const { return QFileInfo(link).canonicalFilePath(); }
+// How many times the loader heard anything from the tool.
+int Heard(SimProcess& sim) {
+    return static_cast<int>(QString::fromLocal8Bit(sim.Told()).count(QStringLiteral("heard at")));
+}
 
-    QTemporaryDir dir;
-    QString link = dir.filePath(QStringLiteral("com1"));
-
-private:
-    QProcess sim_;
-    QString log_;
-};
+// The pseudo-terminal the line leads to.
+QString Device(const SimProcess& sim) {
+    return QFileInfo(sim.Link()).canonicalFilePath();
+}
 
 // The tool as it runs for an operator: the real serial port and clock.
 struct PtyTool {
@@ -349,7 +327,7 @@ private slots:
 };
 
 void TestFaultMatrix::initTestCase() {
-    QVERIFY(QFileInfo(QStringLiteral(VELLORAN_SIM_PROGRAM)).isExecutable());
+    QVERIFY(QFileInfo(SimProcess::Program()).isExecutable());
     std::signal(SIGXFSZ, SIG_IGN); // a file-size limit fails the write, not the tool
 }
 
@@ -379,9 +357,9 @@ void TestFaultMatrix::deviceVanishes() {
     QFETCH(bool, check);
     QFETCH(bool, failedShown);
     RowLog row;
-    SimProcess peer(sim);
-    QVERIFY(peer.LineUp());
-    PtyTool t(peer.link);
+    SimProcess peer;
+    QVERIFY2(peer.Start(sim), qPrintable(peer.ToldTail()));
+    PtyTool t(peer.Link());
 
     if (check)
         t.w->mnuAdvancedCheckBoot_Click();
@@ -400,8 +378,8 @@ void TestFaultMatrix::deviceVanishes() {
         QVERIFY(!t.w->CheckBootWindow() || t.w->CheckBootWindow()->lblVersion->text().isEmpty());
 
     // Plugged in again, the next run goes through.
-    QVERIFY(peer.LineUp());
-    QVERIFY(PortFree(peer.link));
+    QVERIFY(peer.WaitForLine());
+    QVERIFY(PortFree(peer.Link()));
     if (check) {
         t.w->mnuAdvancedCheckBoot_Click();
         QCOMPARE(t.w->lblMsg->text(), QStringLiteral("No Connection"));
@@ -439,9 +417,9 @@ void TestFaultMatrix::peerOnTheLine() {
     QFETCH(QString, command);
     QFETCH(QString, message);
     RowLog row;
-    SimProcess peer(sim);
-    QVERIFY(peer.LineUp());
-    PtyTool t(peer.link);
+    SimProcess peer;
+    QVERIFY2(peer.Start(sim), qPrintable(peer.ToldTail()));
+    PtyTool t(peer.Link());
 
     const bool check = command == QLatin1String("check");
     if (check)
@@ -451,7 +429,7 @@ void TestFaultMatrix::peerOnTheLine() {
     row.Outcome(t.w->lblMsg->text());
     QCOMPARE(t.w->lblMsg->text(), message);
     QVERIFY(!t.port.PortOpen());
-    QVERIFY(PortFree(peer.link));
+    QVERIFY(PortFree(peer.Link()));
     QVERIFY(t.prompts.AllAnswered());
     if (check) {
         // The receive buffer holds 1024 characters; the rest never reach the tool.
@@ -728,22 +706,22 @@ void TestFaultMatrix::portHeld_data() {
 void TestFaultMatrix::portHeld() {
     QFETCH(QString, holder);
     RowLog row;
-    SimProcess peer({});
-    QVERIFY(peer.LineUp());
-    const QString device = peer.Device();
+    SimProcess peer;
+    QVERIFY2(peer.Start(), qPrintable(peer.ToldTail()));
+    const QString device = Device(peer);
     const QByteArray deviceName = QFile::encodeName(device);
 
     if (holder == QLatin1String("tool")) {
         QProcess copy;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("VELLORAN_MATRIX_CHILD"), QStringLiteral("hold"));
-        env.insert(QStringLiteral("VELLORAN_COM1"), peer.link);
+        env.insert(QStringLiteral("VELLORAN_COM1"), peer.Link());
         copy.setProcessEnvironment(env);
         copy.start(QCoreApplication::applicationFilePath(), {});
         QVERIFY(copy.waitForReadyRead(30000));
         QCOMPARE(copy.readLine(), QByteArray("held\n"));
 
-        PtyTool t(peer.link);
+        PtyTool t(peer.Link());
         t.prompts.Expect(UnableToOpen);
         t.Run();
         row.Outcome(QStringLiteral("box \"%1\", %2; detail: %3")
@@ -751,13 +729,13 @@ void TestFaultMatrix::portHeld() {
         QVERIFY(t.prompts.AllAnswered());
         QCOMPARE(t.w->lblMsg->text(), QStringLiteral("Comm Port Open Failed"));
         QCOMPARE(ForeColor(*t.w->lblMsg), Red);
-        QCOMPARE(peer.Heard(), 0);
+        QCOMPARE(Heard(peer), 0);
 
         copy.closeWriteChannel();
         QVERIFY(copy.waitForFinished(30000));
         t.Run();
         QCOMPARE(t.w->lblMsg->text(), Completed);
-        QVERIFY(PortFree(peer.link));
+        QVERIFY(PortFree(peer.Link()));
         row.Passed();
         return;
     }
@@ -805,7 +783,7 @@ void TestFaultMatrix::portHeld() {
                                Qt::CaseInsensitive),
              qPrintable(boxes[1]));
     QCOMPARE(caption, QStringLiteral("Comm Port Open Failed"));
-    QCOMPARE(peer.Heard(), 0);
+    QCOMPARE(Heard(peer), 0);
 
     // Once the port is free (or the user may open it) the run goes through.
     if (held >= 0) {

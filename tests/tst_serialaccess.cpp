@@ -12,7 +12,7 @@ private slots:
     void openCommPort_refusedPortIsReported();
     void waitForReply_data();
     void waitForReply();
-    void waitForReply_keepsTheRestOfAReplyForLater();
+    void waitForReply_lineEndLeftBehindIsNotTheNextReply();
     void yieldingPause_runsInFull();
     void portLostMidWait_endsTheWait();
 };
@@ -96,13 +96,18 @@ void TestSerialAccess::waitForReply() {
     QCOMPARE(r.port.InBufferCount(), 0);
 }
 
-void TestSerialAccess::waitForReply_keepsTheRestOfAReplyForLater() {
+// A wait returns once its count is exceeded, so the LF of a reply can come
+// after the reply was read: it must neither count towards the next reply nor
+// head it.
+void TestSerialAccess::waitForReply_lineEndLeftBehindIsNotTheNextReply() {
     Rig r;
     r.OpenAtWakeUp();
     r.clock.After(0.1, [&] { r.port.Feed("$BOK!\r"); });
     r.clock.After(0.2, [&] { r.port.Feed("\n"); });
+    r.clock.After(0.3, [&] { r.port.Feed("$BFID2281"); });
+    r.clock.After(0.4, [&] { r.port.Feed("\r\n"); });
     QCOMPARE(WaitForReply(r.ctx, 1, 5), QByteArray("$BOK!\r"));
-    QCOMPARE(WaitForReply(r.ctx, 1, 5), QByteArray("\n"));
+    QCOMPARE(WaitForReply(r.ctx, 2, 9), QByteArray("$BFID2281\r\n"));
 }
 
 void TestSerialAccess::yieldingPause_runsInFull() {
