@@ -242,10 +242,11 @@ int ChildRun(int argc, char** argv) {
 struct ChildResult {
     QStringList boxes; // text, then detail
     QString caption;
+    bool portOpen = true;
     bool ran = false;
 };
 
-// Runs the tool once in `dir` with COM 1 at `device`, as `uid` when not -1.
+// Runs the tool once in `dir` with COM 1 at `device`, as the user `uid`.
 ChildResult RunChild(const QString& dir, const QString& device, int uid) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -257,13 +258,9 @@ ChildResult RunChild(const QString& dir, const QString& device, int uid) {
     env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(dir);
-    const QString self = QCoreApplication::applicationFilePath();
-    if (uid < 0)
-        p.start(self, {});
-    else
-        p.start(QStringLiteral("setpriv"),
-                {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(uid),
-                 QStringLiteral("--clear-groups"), self});
+    p.start(QStringLiteral("setpriv"),
+            {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(uid),
+             QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath()});
     ChildResult result;
     if (!p.waitForFinished(60000) || p.exitCode() != 0) {
         p.kill();
@@ -276,6 +273,8 @@ ChildResult RunChild(const QString& dir, const QString& device, int uid) {
             result.boxes << parts.value(1) << parts.value(2);
         else if (parts[0] == QLatin1String("caption"))
             result.caption = parts.value(1);
+        else if (parts[0] == QLatin1String("open"))
+            result.portOpen = parts.value(1) == QLatin1String("1");
     }
     result.ran = true;
     return result;
@@ -762,6 +761,7 @@ void TestFaultMatrix::portHeld() {
     if (asChild) {
         const ChildResult r = RunChild(folder.dir.path(), device, Nobody);
         QVERIFY(r.ran);
+        QVERIFY(!r.portOpen);
         boxes = r.boxes;
         caption = r.caption;
     } else {
@@ -795,6 +795,7 @@ void TestFaultMatrix::portHeld() {
         const ChildResult r = RunChild(folder.dir.path(), device, Nobody);
         QVERIFY(r.ran);
         QCOMPARE(r.caption, Completed);
+        QVERIFY(!r.portOpen);
     } else {
         t->Run();
         QCOMPARE(t->w->lblMsg->text(), Completed);
