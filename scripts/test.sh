@@ -5,7 +5,8 @@
 # The output ends with CTest's summary of the last suite run.
 #
 #   VELLORAN_QUICK=1          the normal build and suite only
-#   VELLORAN_FUZZ_SECONDS=N   how long each fuzz target runs (default 30)
+#   VELLORAN_FUZZ_SECONDS=N   how long each fuzz target runs (default 30; 0 only
+#                             replays the corpus)
 #   BUILD_DIR, SANITIZE_DIR   build folders (default build, build-asan)
 set -euo pipefail
 cd "$(dirname "$0")/.."
