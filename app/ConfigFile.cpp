@@ -198,7 +198,10 @@ void WriteConfigFile(const Module1& m) {
     QSaveFile file(ConfigFilePath(m));
     if (!file.open(QIODevice::WriteOnly))
         return;
-    if (file.write(text) != text.size()) {
+    // The text waits in the file's buffer until flushed, and a flush that
+    // fails inside commit() goes unnoticed there (a full disk would replace
+    // the old file with a cut-off one): flush first and look.
+    if (file.write(text) != text.size() || !file.flush()) {
         file.cancelWriting();
         return;
     }

@@ -159,8 +159,10 @@ QByteArray QtSerialComm::Input() {
 
 void QtSerialComm::setOutput(const QByteArray& bytes) {
     requireOpen();
-    if (port_.write(bytes) != bytes.size())
+    if (port_.write(bytes) != bytes.size()) {
+        requireOpen(); // closed by the failure: the reason is kept
         throw CommError(QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString()));
+    }
     port_.flush();
     requireOpen(); // the write failed for a device that went away: the port closed itself
 }
@@ -172,8 +174,13 @@ void QtSerialComm::onError(QSerialPort::SerialPortError error) {
     case QSerialPort::ResourceError:
         // The device is gone. Left open, the port would raise this error in a
         // tight loop; closed, it is quiet and the next use reports why.
+        // Qt's own text is stale here (the errno of some earlier call, such
+        // as "Inappropriate ioctl for device"), so say what happened.
         if (port_.isOpen()) {
-            fault_ = QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString());
+            const QString how = error == QSerialPort::ReadError    ? QStringLiteral("read failed")
+                                : error == QSerialPort::WriteError ? QStringLiteral("write failed")
+                                                                   : QStringLiteral("removed");
+            fault_ = QStringLiteral("%1: device disconnected (%2)").arg(port_.portName(), how);
             port_.close();
         }
         break;

@@ -22,7 +22,7 @@ constexpr qsizetype LongestLine = 4096;
 constexpr int EndlessWaits = 10;
 
 // In the order of BootLoader::Fault.
-const std::array<std::pair<const char*, BootLoader::Fault>, 8> FaultNames{{
+const std::array<std::pair<const char*, BootLoader::Fault>, 9> FaultNames{{
     {"BWAT", BootLoader::Fault::BWAT},
     {"BFCE", BootLoader::Fault::BFCE},
     {"BDLE", BootLoader::Fault::BDLE},
@@ -31,6 +31,7 @@ const std::array<std::pair<const char*, BootLoader::Fault>, 8> FaultNames{{
     {"silence", BootLoader::Fault::Silence},
     {"garbage", BootLoader::Fault::Garbage},
     {"split", BootLoader::Fault::Split},
+    {"flood", BootLoader::Fault::Flood},
 }};
 
 const std::array<std::pair<const char*, BootLoader::Point>, 7> PointNames{{
@@ -197,6 +198,10 @@ void BootLoader::record(const QByteArray& text, std::vector<Reply>& out) {
         case Fault::Garbage:
             send(out, Noise);
             return;
+        case Fault::Flood:
+            // A line gone wild: noise without end, until the tool lets go.
+            out.push_back({config_.replyDelay, QByteArray(256, '\xa5'), false, true});
+            return;
         default: // an error reply
             send(out, "$" + QByteArray(FaultNames[int(spoil->fault)].first) + "\r\n");
             return;
@@ -303,7 +308,7 @@ bool BootLoader::ApplyOption(Config& config, const QString& name, const QString&
                 fault = &f;
         if (parts.size() != 2 || !n || !fault || times == 0 || kind.size() > 2)
             error = QStringLiteral("fault is RECORD=KIND[*COUNT|*all], KIND one of BWAT BFCE "
-                                   "BDLE BFWE BTMO silence garbage split");
+                                   "BDLE BFWE BTMO silence garbage split flood");
         else
             config.faults[n] = {*fault, times};
     } else if (name == QLatin1String("hang-up")) {

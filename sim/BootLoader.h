@@ -36,7 +36,7 @@
 class BootLoader {
 public:
     enum class WakeUp { Either, Ates, Att8, NotNeeded };
-    enum class Fault { BWAT, BFCE, BDLE, BFWE, BTMO, Silence, Garbage, Split };
+    enum class Fault { BWAT, BFCE, BDLE, BFWE, BTMO, Silence, Garbage, Split, Flood };
     // Where the loader drops the line instead of answering.
     enum class Point { None, WakeUp, Autobaud, Logon, Id, Mode, Record, Version };
 
@@ -65,6 +65,8 @@ public:
         double delay = 0; // seconds after the bytes that caused it arrived
         QByteArray bytes;
         bool hangUp = false; // no bytes: the line drops at this moment
+        // The bytes again and again, until the port closes or changes speed.
+        bool endless = false;
     };
 
     BootLoader();

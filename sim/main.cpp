@@ -199,6 +199,7 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
     std::deque<InFlight> inbound;                    // paced only
     double inboundFreeAt = 0;                        // paced: the tool's wire is free from then
     QByteArray outgoing;
+    QByteArray flood;    // sent again and again while the port stays as it is
     double outStart = 0; // paced: the wire time of outgoing's first character begins then
     int speed = IdleSpeed;
     int lastOpenSpeed = 0;
@@ -225,14 +226,22 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
             speed = IdleSpeed;
         }
 
+        if (!flood.isEmpty() && outgoing.size() < flood.size()) {
+            if (outgoing.isEmpty())
+                outStart = std::max(outStart, now);
+            outgoing += flood;
+        }
         double wakeAt = now + PollInterval;
         if (!agenda.empty())
             wakeAt = std::min(wakeAt, agenda.begin()->first);
         if (!inbound.empty())
             wakeAt = std::min(wakeAt, inbound.front().at);
-        if (!outgoing.isEmpty())
-            wakeAt = std::min(wakeAt, options.pace ? outStart + CharTime(speed) : now);
-        pollfd p{line.Master(), POLLIN, 0};
+        // Unpaced, waiting bytes go out as soon as the line takes them; a line
+        // that takes none (the tool does not read) is waited on, not spun on.
+        const bool waitToWrite = !outgoing.isEmpty() && !options.pace;
+        if (!outgoing.isEmpty() && options.pace)
+            wakeAt = std::min(wakeAt, outStart + CharTime(speed));
+        pollfd p{line.Master(), static_cast<short>(POLLIN | (waitToWrite ? POLLOUT : 0)), 0};
         const int r = WaitFor(&p, wakeAt - now);
         if (r < 0 && errno != EINTR) {
             Say(QStringLiteral("poll: ") + Errno());
@@ -248,6 +257,7 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
                 Log(QStringLiteral("answers in flight are lost"));
             agenda.clear();
             outgoing.clear();
+            flood.clear();
             tcflush(line.Slave(), TCIFLUSH);
             speed = seen;
             if (seen != IdleSpeed)
@@ -294,13 +304,18 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
                 agenda.clear();
                 inbound.clear();
                 outgoing.clear();
+                flood.clear();
                 replugAt = now + ReplugDelay;
                 break;
             }
             if (speed == IdleSpeed)
                 continue; // nobody listens
             if (verbose)
-                Log(QStringLiteral("says: %1").arg(Printable(reply.bytes)));
+                Log(QStringLiteral("says: %1%2")
+                        .arg(Printable(reply.bytes),
+                             reply.endless ? QStringLiteral(" (flood)") : QString()));
+            if (reply.endless)
+                flood = reply.bytes;
             if (outgoing.isEmpty())
                 outStart = std::max(outStart, due);
             outgoing += reply.bytes;
@@ -380,7 +395,7 @@ int main(int argc, char* argv[]) {
          QStringLiteral("text")},
         {QStringLiteral("fault"),
          QStringLiteral("Spoil record N: N=KIND, N=KIND*COUNT or N=KIND*all; KIND is BWAT, "
-                        "BFCE, BDLE, BFWE, BTMO, silence, garbage or split. Repeatable."),
+                        "BFCE, BDLE, BFWE, BTMO, silence, garbage, split or flood. Repeatable."),
          QStringLiteral("n=kind")},
         {QStringLiteral("hang-up"),
          QStringLiteral("Drop the line once, at wakeup, autobaud, logon, id, mode, version or "

@@ -64,6 +64,7 @@ private slots:
     void badOptionsAreRefused_data();
     void badOptionsAreRefused();
     void simModemOnTheMemoryPort();
+    void simModemFloodsUntilThePortCloses();
 };
 
 void TestBootLoader::exchanges_data() {
@@ -149,6 +150,9 @@ void TestBootLoader::exchanges_data() {
     QTest::newRow("erasing for ever")
         << QStringList{"fault=1=BWAT*all"}
         << WakeAndLogOn + Script{{F, "%D\r", QByteArray("$BWAT\r\n").repeated(10)}};
+    QTest::newRow("flood, then accepted") // the noise repeats until the port closes
+        << QStringList{"fault=1=flood"}
+        << WakeAndLogOn + Script{{F, "%D\r", QByteArray(256, '\xa5')}, {F, "%D\r", Ok}};
     QTest::newRow("a split reply is whole")
         << QStringList{"fault=1=split"} << WakeAndLogOn + Script{{F, "%D\r", Ok}};
     QTest::newRow("a record without % is refused")
@@ -269,6 +273,28 @@ void TestBootLoader::simModemOnTheMemoryPort() {
     r.port.setOutput(Logon);
     QVERIFY_THROWS_EXCEPTION(CommError, WaitForReply(r.ctx, 1, 5));
     QVERIFY(!r.port.PortOpen());
+}
+
+void TestBootLoader::simModemFloodsUntilThePortCloses() {
+    Rig r;
+    SimModem modem(r.port, r.clock, ConfigOf({"fault=1=flood"}));
+    r.OpenAtWakeUp();
+    r.port.setOutput(Ates);
+    ReopenPort(r.ctx, SettingsFor(115200));
+    r.port.setOutput(Autobaud);
+    YieldingPause(r.ctx, r.clock.Timer(), 1.0);
+    QCOMPARE(r.port.Input(), QByteArray("#"));
+    r.port.setOutput(Logon);
+    QCOMPARE(WaitForReply(r.ctx, 1, 5), OkBang);
+
+    r.port.setOutput("%D\r");
+    for (int i = 0; i < 3; ++i) {
+        YieldingPause(r.ctx, r.clock.Timer(), 0.5);
+        QCOMPARE(r.port.Input(), QByteArray(1024, '\xa5')); // the receive buffer, full
+    }
+    r.port.setPortOpen(false);
+    YieldingPause(r.ctx, r.clock.Timer(), 0.5);
+    QVERIFY(r.clock.Idle());
 }
 
 QTEST_MAIN(TestBootLoader)

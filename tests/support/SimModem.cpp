@@ -23,8 +23,20 @@ void SimModem::hear(const QByteArray& bytes) {
                              return;
                          if (reply.hangUp)
                              port_.Vanish(QStringLiteral("The modem hung up"));
+                         else if (reply.endless)
+                             flood(reply.bytes, opening);
                          else
                              port_.Feed(reply.bytes);
                      });
     }
+}
+
+void SimModem::flood(const QByteArray& bytes, int opening) {
+    if (opening != opening_)
+        return;
+    port_.Feed(bytes);
+    clock_.After(FloodInterval, [this, bytes, opening, alive = std::weak_ptr<char>(alive_)] {
+        if (!alive.expired())
+            flood(bytes, opening);
+    });
 }

@@ -22,6 +22,10 @@ public:
 
 private:
     void hear(const QByteArray& bytes);
+    void flood(const QByteArray& bytes, int opening);
+
+    // A flooding line fills the port's buffer this often.
+    static constexpr double FloodInterval = 0.001;
 
     MemoryComm& port_;
     SimClock& clock_;
