@@ -207,7 +207,9 @@ QString ConnectionFailedBox() {
 class ChildPrompts : public Prompts {
 public:
     BoxAnswer MsgBox(const Box& box) override {
-        std::printf("box\t%s\t%s\n", qPrintable(box.text), qPrintable(box.detail));
+        // One line a box: the detail's own line breaks travel as unit separators.
+        std::printf("box\t%s\t%s\n", qPrintable(box.text),
+                    qPrintable(QString(box.detail).replace(QLatin1Char('\n'), QChar(0x1f))));
         return box.buttons == BoxButtons::Ok ? BoxAnswer::Ok : BoxAnswer::Cancel;
     }
     QString ShowOpen(const OpenFileRequest&) override { return {}; }
@@ -270,7 +272,8 @@ ChildResult RunChild(const QString& dir, const QString& device, int uid) {
     for (const QString& line : QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n')) {
         const QStringList parts = line.split(QLatin1Char('\t'));
         if (parts[0] == QLatin1String("box"))
-            result.boxes << parts.value(1) << parts.value(2);
+            result.boxes << parts.value(1)
+                         << parts.value(2).replace(QChar(0x1f), QLatin1Char('\n'));
         else if (parts[0] == QLatin1String("caption"))
             result.caption = parts.value(1);
         else if (parts[0] == QLatin1String("open"))
@@ -772,8 +775,8 @@ void TestFaultMatrix::portHeld() {
             boxes << b.text << b.detail;
         caption = t->w->lblMsg->text();
     }
-    row.Outcome(
-        QStringLiteral("box \"%1\", %2; detail: %3").arg(boxes.value(0), caption, boxes.value(1)));
+    row.Outcome(QStringLiteral("box \"%1\", %2; detail: %3")
+                    .arg(boxes.value(0), caption, boxes.value(1).section(QLatin1Char('\n'), 0, 0)));
     QCOMPARE(boxes.size(), 2);
     QCOMPARE(boxes[0], UnableToOpen);
     // The detail names the device and why it would not open.
