@@ -2,7 +2,6 @@
 
 #include "app/Context.h"
 #include "app/Look.h"
-#include "app/Look.h"
 #include "link/Clock.h"
 #include "link/MSComm.h"
 #include "link/SerialAccess.h"

@@ -1,8 +1,8 @@
 #include "dialogs/frmMode.h"
 
+#include "app/Look.h"
 #include "app/Module1.h"
 #include "app/Prompts.h"
-#include "app/Look.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
