@@ -4,103 +4,68 @@
 
 #include <QTest>
 
-namespace {
-
-// A boot loader that answers each command with the reply the test gave it
-// (nothing for an empty one), shortly after the command arrives.
-struct Bench : Rig {
-    Bench(const QByteArray& logon, const QByteArray& id, const QByteArray& mode) {
-        OpenAtWakeUp();
-        lblMsg.setText(QStringLiteral("Connection OK"));
-        SetForeColor(lblMsg, Blue);
-        port.onOutput = [=, this](const QByteArray& command) {
-            const QByteArray reply = command.startsWith("%BL")   ? logon
-                                     : command.startsWith("%BF") ? id
-                                                                 : mode;
-            if (!reply.isEmpty())
-                clock.After(0.05, [=, this] { port.Feed(reply); });
-        };
-    }
-};
-
-} // namespace
-
 class TestLogon : public QObject {
     Q_OBJECT
 private slots:
     void dialogue_data();
     void dialogue();
-    void deviceVanishes();
 };
 
 void TestLogon::dialogue_data() {
     QTest::addColumn<int>("mode");
-    QTest::addColumn<QByteArray>("logonReply");
-    QTest::addColumn<QByteArray>("idReply");
-    QTest::addColumn<QByteArray>("modeReply");
+    QTest::addColumn<QByteArrayList>("replies"); // to logon, ID, mode; "gone": the device vanishes
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<bool>("ok");
 
+    using L = QByteArrayList;
     const QByteArray ok("$BOK!\r\n");
     const QByteArray id("$BFID1234\r\n");
     const QByteArray all("%BLqeltvomr\r%BFID\r");
     // clang-format off
-    QTest::newRow("mode 2") << 2 << ok << id << ok << all + "%BV2\r" << "Mode Set to 2" << true;
-    QTest::newRow("mode 1") << 1 << ok << id << ok << all + "%BV1\r" << "Mode Set to 1" << true;
-    QTest::newRow("mode 0 sends no mode command")
-        << 0 << ok << id << QByteArray() << all << "Modem ROM Device ID = 1234" << true;
-    QTest::newRow("five-character replies pass after the full wait")
-        << 2 << QByteArray("$BOK!") << QByteArray("$BFID5678") << QByteArray("$BOK!") << all + "%BV2\r" << "Mode Set to 2" << true;
-    QTest::newRow("short ID shows what there is")
-        << 0 << ok << QByteArray("$BFID12") << QByteArray() << all << "Modem ROM Device ID = 12" << true;
+    QTest::newRow("mode 2") << 2 << L{ok, id, ok} << all + "%BV2\r" << "Mode Set to 2" << true;
+    QTest::newRow("mode 0 sends no mode command") << 0 << L{ok, id, ""} << all << "Modem ROM Device ID = 1234" << true;
     QTest::newRow("line ends inside the ID are shown")
-        << 0 << ok << QByteArray("$BFID1\r\nX\r\n") << QByteArray() << all << "Modem ROM Device ID = 1\r\nX" << true;
+        << 0 << L{ok, "$BFID1\r\nX\r\n", ""} << all << "Modem ROM Device ID = 1\r\nX" << true;
     QTest::newRow("logon $BOK without ! fails")
-        << 2 << QByteArray("$BOK\r\n") << id << ok << QByteArray("%BLqeltvomr\r") << "Logon Failed !!" << false;
-    QTest::newRow("logon unanswered")
-        << 2 << QByteArray() << id << ok << QByteArray("%BLqeltvomr\r") << "Logon Failed !!" << false;
-    QTest::newRow("ID refused")
-        << 2 << ok << QByteArray("$BFIX1234\r\n") << ok << all << "Failed to Retrieve Device ID" << false;
-    QTest::newRow("mode refused")
-        << 1 << ok << id << QByteArray("$BERR!\r\n") << all + "%BV1\r" << "Failed to Set Mode" << false;
+        << 2 << L{"$BOK\r\n", id, ok} << QByteArray("%BLqeltvomr\r") << "Logon Failed !!" << false;
+    QTest::newRow("ID refused") << 2 << L{ok, "$BFIX1234\r\n", ok} << all << "Failed to Retrieve Device ID" << false;
+    QTest::newRow("mode refused") << 1 << L{ok, id, "$BERR!\r\n"} << all + "%BV1\r" << "Failed to Set Mode" << false;
+    QTest::newRow("device vanishes awaiting the ID") << 2 << L{ok, "gone", ok} << all << "Comm Port Failed - gone" << false;
     // clang-format on
 }
 
 void TestLogon::dialogue() {
     QFETCH(int, mode);
-    QFETCH(QByteArray, logonReply);
-    QFETCH(QByteArray, idReply);
-    QFETCH(QByteArray, modeReply);
+    QFETCH(QByteArrayList, replies);
     QFETCH(QByteArray, sent);
     QFETCH(QString, caption);
     QFETCH(bool, ok);
 
-    Bench r(logonReply, idReply, modeReply);
+    Rig r;
+    r.OpenAtWakeUp();
+    SetForeColor(r.lblMsg, Blue);
+    // Each command draws its reply shortly after it arrives (nothing for an empty one).
+    r.port.onOutput = [&](const QByteArray& command) {
+        const QByteArray reply = replies[command.startsWith("%BL")   ? 0
+                                         : command.startsWith("%BF") ? 1
+                                                                     : 2];
+        if (reply == "gone")
+            r.clock.After(0.5, [&] { r.port.Vanish(QStringLiteral("gone")); });
+        else if (!reply.isEmpty())
+            r.clock.After(0.05, [&r, reply] { r.port.Feed(reply); });
+    };
     r.m.LoadMode = static_cast<std::int16_t>(mode);
     r.m.ModeSetOk = !ok; // a flag left by an earlier run decides nothing
+
     LogonAndSetMode(r.ctx);
     QCOMPARE(r.port.Sent(), sent);
     QCOMPARE(r.lblMsg.text(), caption);
     QCOMPARE(r.m.ModeSetOk, ok);
-    QCOMPARE(ForeColor(r.lblMsg), Blue);
+    const bool lost = caption.startsWith(QLatin1String("Comm Port Failed"));
+    QCOMPARE(ForeColor(r.lblMsg), lost ? Red : Blue);
+    QCOMPARE(r.port.PortOpen(), !lost);
     QVERIFY(r.prompts.seen.isEmpty());
-}
-
-void TestLogon::deviceVanishes() {
-    Bench r("$BOK!\r\n", "", "");
-    r.port.onOutput = [&, peer = r.port.onOutput](const QByteArray& command) {
-        peer(command);
-        if (command.startsWith("%BF"))
-            r.clock.After(0.5, [&] { r.port.Vanish(QStringLiteral("gone")); });
-    };
-    r.m.ModeSetOk = true;
-    LogonAndSetMode(r.ctx);
-    QVERIFY(!r.m.ModeSetOk);
-    QVERIFY(!r.port.PortOpen());
-    QCOMPARE(r.port.Sent(), QByteArray("%BLqeltvomr\r%BFID\r"));
-    QCOMPARE(r.lblMsg.text(), QStringLiteral("Comm Port Failed - gone"));
-    QCOMPARE(ForeColor(r.lblMsg), Red);
 }
 
 QTEST_MAIN(TestLogon)
