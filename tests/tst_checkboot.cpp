@@ -7,13 +7,15 @@
 namespace {
 
 const QByteArray Autobaud(1, '\x80');
-const QByteArray Att8("+++  ATT8\r");
 const QByteArray Ver("ver\r");
+const QString Gone = QStringLiteral("/dev/ttyUSB0: No such device");
 
 // The boot loader: answers the n-th autobaud character with answers[n] (an
 // empty entry, or none, is silence) and the version request with `version`,
 // each a moment after it heard them. It notes every send as
-// "<what>@<speed>", and checks the status line the operator saw with it.
+// "<what>@<speed>" and checks the status line the operator saw with it.
+// `fault` makes the port fail after a send: "vanish AB" (the device goes a
+// moment after the first autobaud character), "refuse ATT8" (openings fail).
 struct Peer {
     explicit Peer(Rig& rig) : r(rig) {
         r.port.onOutput = [this](const QByteArray& bytes) { Hear(bytes); };
@@ -23,23 +25,26 @@ struct Peer {
         static const QHash<QByteArray, std::pair<QString, QString>> known{
             {"+++  ATES\r", {"ATES", "Sending ATES"}},
             {Autobaud, {"AB", "Sending AutoBaud Character"}},
-            {Att8, {"ATT8", "Sending ATT8"}},
+            {"+++  ATT8\r", {"ATT8", "Sending ATT8"}},
             {Ver, {"ver", "Connection OK"}}};
         const auto [name, caption] = known.value(bytes, {QString::fromLatin1(bytes), QString()});
         sent << name + QLatin1Char('@') + QString::number(*MSComm::BaudOf(r.port.Settings()));
         QCOMPARE(r.lblMsg.text(), caption);
-        QByteArray answer;
+        QByteArray answer = bytes == Ver ? version : QByteArray();
         if (bytes == Autobaud)
             answer = answers.value(autobauds++);
-        else if (bytes == Ver)
-            answer = version;
         if (!answer.isEmpty())
             r.clock.After(0.2, [this, answer] { r.port.Feed(answer); });
+        if (fault == "refuse " + name)
+            r.port.refuseOpen = Gone;
+        else if (fault == "vanish " + name)
+            r.clock.After(0.3, [this] { r.port.Vanish(Gone); });
     }
 
     Rig& r;
     QList<QByteArray> answers;
     QByteArray version;
+    QString fault;
     int autobauds = 0;
     QStringList sent;
 };
@@ -52,41 +57,51 @@ private slots:
     void check_data();
     void check();
     void oneWindowThatComesBackEmptyAfterClosing();
-    void portFailureEndsTheCheck_data();
-    void portFailureEndsTheCheck();
 };
 
 void TestCheckBoot::check_data() {
     QTest::addColumn<QList<QByteArray>>("answers");
     QTest::addColumn<QByteArray>("reply"); // to "ver"
+    QTest::addColumn<QString>("fault");    // "refuse": the port will not open at all
     QTest::addColumn<QString>("sent");
     QTest::addColumn<double>("took");
-    QTest::addColumn<QString>("type"); // empty: failed, no window
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("type"); // empty: no window
     QTest::addColumn<QString>("shown");
 
-    const QString slow = "ATES@9600 AB@9600 AB@9600 AB@9600 ATT8@9600 AB@57600 ";
+    using L = QList<QByteArray>;
+    const QString slow = "ATES@9600 AB@9600 AB@9600 AB@9600 ATT8@9600";
+    const QString ok = "No Connection", failed = "Comm Port Failed - " + Gone;
     // clang-format off
     QTest::newRow("$ at 9600 never reopens; first line of the reply, with its CR")
-        << QList<QByteArray>{"$"} << QByteArray("BL 2.07\r\nK1X 2026-01-05\r\n")
-        << "ATES@9600 AB@9600 ver@9600" << 4.1 << "Q70" << "BL 2.07\r";
+        << L{"$"} << QByteArray("BL 2.07\r\nK1X 2026-01-05\r\n") << ""
+        << "ATES@9600 AB@9600 ver@9600" << 4.1 << ok << "Q70" << "BL 2.07\r";
     QTest::newRow("an answer not starting with $ or # is dropped; reply without CR")
-        << QList<QByteArray>{" $", "$"} << QByteArray("BL 2.07")
-        << "ATES@9600 AB@9600 AB@9600 ver@9600" << 5.1 << "Q70" << "BL 2.07";
+        << L{" $", "$"} << QByteArray("BL 2.07") << ""
+        << "ATES@9600 AB@9600 AB@9600 ver@9600" << 5.1 << ok << "Q70" << "BL 2.07";
     QTest::newRow("# only at the fast speed; markup and high bytes as they came")
-        << QList<QByteArray>{"", "", "", "#"} << QByteArray("<b>V\xe9</b>\r")
-        << slow + "ver@57600" << 7.2 << "6620" << QStringLiteral(u"<b>V\u00e9</b>\r");
-    QTest::newRow("no reply to ver") << QList<QByteArray>{"$"} << QByteArray()
-        << "ATES@9600 AB@9600 ver@9600" << 4.1 << "Q70" << "";
-    QTest::newRow("silence") << QList<QByteArray>{} << QByteArray()
-        << slow + "AB@57600 AB@57600" << 6.2 << "" << "";
+        << L{"", "", "", "#"} << QByteArray("<b>V\xe9</b>\r") << ""
+        << slow + " AB@57600 ver@57600" << 7.2 << ok << "6620" << QStringLiteral(u"<b>V\u00e9</b>\r");
+    QTest::newRow("silence") << L{} << QByteArray() << ""
+        << slow + " AB@57600 AB@57600 AB@57600" << 6.2 << "Connection Failed" << "" << "";
+    QTest::newRow("port will not open") << L{} << QByteArray() << "refuse"
+        << "" << 0.0 << "Comm Port Open Failed" << "" << "";
+    QTest::newRow("gone during the first autobaud pause") << L{} << QByteArray() << "vanish AB"
+        << "ATES@9600 AB@9600" << 1.1 << failed << "" << "";
+    QTest::newRow("gone just after the wake-up command") << L{} << QByteArray() << "vanish ATT8"
+        << slow + " AB@57600" << 4.2 << failed << "" << "";
+    QTest::newRow("reopening at speed refused") << L{} << QByteArray() << "refuse ATT8"
+        << slow << 3.2 << failed << "" << "";
     // clang-format on
 }
 
 void TestCheckBoot::check() {
     QFETCH(QList<QByteArray>, answers);
     QFETCH(QByteArray, reply);
+    QFETCH(QString, fault);
     QFETCH(QString, sent);
     QFETCH(double, took);
+    QFETCH(QString, message);
     QFETCH(QString, type);
     QFETCH(QString, shown);
 
@@ -98,20 +113,25 @@ void TestCheckBoot::check() {
     Peer peer(r);
     peer.answers = answers;
     peer.version = reply;
+    peer.fault = fault;
+    if (fault == QLatin1String("refuse")) {
+        r.port.refuseOpen = Gone;
+        r.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
+    }
     QWidget owner;
     QPointer<frmCheckBoot> window;
     const double start = r.clock.Timer();
     CheckBootVersion(r.ctx, window, &owner);
 
+    QVERIFY(r.prompts.AllAnswered());
     QCOMPARE(peer.sent.join(QLatin1Char(' ')), sent);
     QCOMPARE(r.clock.Timer() - start, took);
     QVERIFY(!r.port.PortOpen());
-    QCOMPARE(r.port.CommPort(), 4);
     QCOMPARE(r.m.ModemConnected, !type.isEmpty());
-    QCOMPARE(r.lblMsg.text(), type.isEmpty() ? "Connection Failed" : "No Connection");
-    QCOMPARE(ForeColor(r.lblMsg), Blue);
-    QVERIFY(r.prompts.seen.isEmpty());
+    QCOMPARE(r.lblMsg.text(), message);
+    QCOMPARE(ForeColor(r.lblMsg), message.startsWith(QLatin1String("Comm Port")) ? Red : Blue);
     QCOMPARE(window.isNull(), type.isEmpty());
+    QCOMPARE(r.port.CommPort(), 4);
     if (window) {
         QVERIFY(window->isVisible() && window->isWindow());
         QCOMPARE(window->parentWidget(), &owner); // goes when the main window goes
@@ -135,10 +155,11 @@ void TestCheckBoot::oneWindowThatComesBackEmptyAfterClosing() {
 
     check({"$"}, "BL 2.07\r");
     QPointer<frmCheckBoot> first = window;
-    check({"", "", "", "#"}, "BL 3.10\r");
+    check({"", "", "", "#"}, {}); // no reply: the old one must not stay
     QCOMPARE(window, first);
     QCOMPARE(owner.findChildren<frmCheckBoot*>().size(), 1);
-    QCOMPARE(window->lblVersion->text(), QStringLiteral("BL 3.10\r"));
+    QCOMPARE(window->lblVersion->text(), QString());
+    QCOMPARE(window->lblType->text(), QStringLiteral("6620"));
 
     // Closed by the operator: gone, and a failed check leaves it gone.
     window->close();
@@ -162,54 +183,6 @@ void TestCheckBoot::oneWindowThatComesBackEmptyAfterClosing() {
     QVERIFY(old.isNull());
     QVERIFY(window && window->isVisible());
     QCOMPARE(window->lblVersion->text(), QStringLiteral("BL 3.10\r"));
-}
-
-void TestCheckBoot::portFailureEndsTheCheck_data() {
-    QTest::addColumn<QList<QByteArray>>("answers");
-    QTest::addColumn<QByteArray>("trigger"); // the send after which the port fails
-    QTest::addColumn<bool>("refuse");        // openings fail; else the device vanishes
-    const QList<QByteArray> none;
-
-    QTest::newRow("port will not open") << none << QByteArray() << true;
-    QTest::newRow("gone during the first autobaud pause") << none << Autobaud << false;
-    QTest::newRow("gone during the wake-up pause") << none << Att8 << false;
-    QTest::newRow("reopening at speed refused") << none << Att8 << true;
-    QTest::newRow("gone while the version is awaited") << QList<QByteArray>{"$"} << Ver << false;
-}
-
-void TestCheckBoot::portFailureEndsTheCheck() {
-    QFETCH(QList<QByteArray>, answers);
-    QFETCH(QByteArray, trigger);
-    QFETCH(bool, refuse);
-
-    Rig r;
-    Peer peer(r);
-    peer.answers = answers;
-    peer.version = "BL 2.07\r";
-    const QString reason = QStringLiteral("/dev/ttyUSB0: No such device");
-    r.port.onOutput = [&](const QByteArray& bytes) {
-        peer.Hear(bytes);
-        if (bytes != trigger)
-            return;
-        if (refuse)
-            r.port.refuseOpen = reason;
-        else
-            r.clock.After(0.3, [&] { r.port.Vanish(reason); });
-    };
-    if (trigger.isEmpty()) {
-        r.port.refuseOpen = reason;
-        r.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
-    }
-    QPointer<frmCheckBoot> window;
-    CheckBootVersion(r.ctx, window, nullptr);
-
-    QVERIFY(r.prompts.AllAnswered());
-    QCOMPARE(r.lblMsg.text(), trigger.isEmpty() ? QStringLiteral("Comm Port Open Failed")
-                                                : QStringLiteral("Comm Port Failed - ") + reason);
-    QCOMPARE(ForeColor(r.lblMsg), Red);
-    QCOMPARE(r.port.writes.empty(), trigger.isEmpty());
-    QVERIFY(!r.port.PortOpen());
-    QVERIFY(window.isNull());
 }
 
 QTEST_MAIN(TestCheckBoot)
