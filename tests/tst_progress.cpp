@@ -126,9 +126,8 @@ void TestProgress::loader() {
             double last = before;
             for (double t = l.now + 0.1; t <= l.now + 10; t += 0.1) {
                 const double left = *l.Left(t);
-                QVERIFY2(
-                    left >= last - 1e-9 && left <= last * 1.05,
-                    qPrintable(QStringLiteral("%1 s left, %2 s just before").arg(left).arg(last)));
+                QVERIFY2(left >= last - 1e-9 && left <= last * 1.05,
+                         qPrintable(QString::number(t)));
                 last = left;
             }
             QVERIFY(last > 2 * before && last < 10 * before);
@@ -140,18 +139,13 @@ void TestProgress::loader() {
         }
         l.Ack(interval + (i % 2 ? jitter : -jitter));
         const auto left = l.Left();
-        if (previous >= 0 && l.now < settledAfter) {
-            QVERIFY(*left <= previous);
-            previous = *left;
-        }
-        if (l.now < settledAfter)
+        if (l.now < settledAfter) {
+            QVERIFY(previous < 0 || *left <= std::exchange(previous, *left));
             continue;
+        }
         const double truth = (total - l.acked) * interval;
         QVERIFY2(std::abs(*left - truth) <= 0.06 * truth + 2 * interval,
-                 qPrintable(QStringLiteral("%1 s left after %2 records, should be %3")
-                                .arg(*left)
-                                .arg(l.acked)
-                                .arg(truth)));
+                 qPrintable(QStringLiteral("%1 s left, should be %2").arg(*left).arg(truth)));
         QVERIFY(std::abs(*l.estimate.RecordsPerSecond(l.now) * interval - 1) < 0.06);
         QVERIFY(std::abs(*l.estimate.BytesPerSecond(l.now) * interval / 40 - 1) < 0.06);
     }
@@ -166,11 +160,9 @@ void TestProgress::noEstimateFromTooLittle_data() {
     QTest::addColumn<int>("acks");
     QTest::addColumn<double>("gap");
     QTest::addColumn<double>("left"); // -1: none
-    const int few = ProgressEstimate::MinRecords;
-    QTest::newRow("nothing yet") << 100 << 0 << 1.0 << -1.0;
     QTest::newRow("all in the same instant") << 100 << 50 << 0.0 << -1.0;
-    QTest::newRow("many seconds, too few records") << 100 << few << 3.0 << -1.0;
-    QTest::newRow("just enough") << 6 << few + 1 << 3.0 << 0.0;
+    QTest::newRow("many seconds, too few records")
+        << 100 << int(ProgressEstimate::MinRecords) << 3.0 << -1.0;
     QTest::newRow("acknowledged beyond the file") << 0 << 100 << 0.05 << 0.0;
 }
 
@@ -193,13 +185,6 @@ void TestProgress::windowShowsAttemptsThenRecords() {
     frmMain& w = t.open();
     const QSize size = w.size();
     QVERIFY(!w.Progress->isVisible());
-    // Not even a box about the load file brings it up.
-    t.prompts.Expect(QStringLiteral("File Requested Not Found"));
-    t.prompts.whileShown = [&] { QVERIFY(!w.Progress->isVisible()); };
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
-    QVERIFY(t.prompts.AllAnswered());
-    QVERIFY(!w.Progress->isVisible());
-
     t.writeLoadFile(30);
     QStringList seen;
     const auto look = [&] {
