@@ -2,14 +2,11 @@
 // how the time left is estimated, and the strip under the main window.
 #include "app/ProgressEstimate.h"
 #include "app/ProgressPanel.h"
-#include "app/frmMain.h"
 #include "download/Download.h"
 #include "download/RecordCount.h"
 #include "tests/support/Rig.h"
-#include "tests/support/SimModem.h"
 #include "tests/support/WindowRig.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,15 +16,8 @@
 
 namespace {
 
-QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
-    QFile f(dir.filePath(name));
-    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(name));
-    return f.fileName();
-}
-
-// Records acknowledged `interval` seconds apart (alternately `jitter` sooner
-// and later), each sent the moment the last was acknowledged.
+// Records acknowledged one after another, each sent the moment the last was
+// acknowledged.
 struct Loader {
     explicit Loader(qint64 total) { estimate.Start(total); }
     void Ack(double after) {
@@ -35,16 +25,23 @@ struct Loader {
         estimate.Acknowledged(now, ++acked);
         estimate.Sent(now, 40);
     }
-    double Left() const { return *estimate.SecondsLeft(now); }
-
+    std::optional<double> Left(double at = -1) const {
+        const auto left = estimate.SecondsLeft(at < 0 ? now : at);
+        // A sound estimate is a plain number of seconds: never negative, never endless.
+        QTest::qVerify(!left || (std::isfinite(*left) && *left >= 0), "sane", "", __FILE__,
+                       __LINE__);
+        return left;
+    }
     ProgressEstimate estimate;
     double now = 500.0;
     qint64 acked = 0;
 };
 
-// A sound estimate is a plain number of seconds: never negative, never endless.
-bool Sane(std::optional<double> seconds) {
-    return !seconds || (std::isfinite(*seconds) && *seconds >= 0);
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
+    QFile f(dir.filePath(name));
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(name));
+    return f.fileName();
 }
 
 } // namespace
@@ -54,12 +51,11 @@ class TestProgress : public QObject {
 private slots:
     void recordCount_data();
     void recordCount();
-    void steadyLoader_data();
-    void steadyLoader();
-    void stallingLoader();
+    void loader_data();
+    void loader();
+    void noEstimateFromTooLittle_data();
     void noEstimateFromTooLittle();
     void windowShowsAttemptsThenRecords();
-    void windowShowsNothingWithoutARun();
 };
 
 // The count must be what the download really sends before the file is done,
@@ -67,9 +63,7 @@ private slots:
 void TestProgress::recordCount_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<qint64>("records");
-
     // clang-format off
-    QTest::newRow("one record a line") << QByteArray("%A1\r\n%B2\r\n%E\r\n") << qint64(3);
     QTest::newRow("lines ended by CR alone, none after the last") << QByteArray("%A1\r%B2\r%E") << qint64(3);
     QTest::newRow("several records on a line") << QByteArray("%A\r\n%B%C\r\n%D\r\n") << qint64(4);
     QTest::newRow("line without % joins the pending record") << QByteArray("%A%B\r\nxyz\r\n") << qint64(2);
@@ -103,163 +97,122 @@ void TestProgress::recordCount() {
     QCOMPARE(qint64(rig.port.writes.size()), records + 1);
 }
 
-void TestProgress::steadyLoader_data() {
+void TestProgress::loader_data() {
     QTest::addColumn<double>("interval");
-    QTest::addColumn<double>("jitter");
+    QTest::addColumn<double>("jitter"); // alternately this much sooner and later
     QTest::addColumn<int>("total");
-    QTest::newRow("fast line, even pace") << 0.05 << 0.0 << 2000;
-    QTest::newRow("fast line, uneven pace") << 0.03 << 0.02 << 3000;
-    QTest::newRow("slow line") << 1.0 << 0.4 << 200;
+    QTest::addColumn<int>("stallAt"); // a ten-second stall before this record
+    QTest::newRow("fast line, even pace") << 0.05 << 0.0 << 2000 << -1;
+    QTest::newRow("fast line, uneven pace") << 0.03 << 0.02 << 3000 << -1;
+    QTest::newRow("slow line") << 1.0 << 0.4 << 200 << -1;
+    QTest::newRow("fast line, stalling") << 0.05 << 0.0 << 2000 << 600;
 }
 
-// Once settled, the estimate stays close to the truth and never jumps.
-void TestProgress::steadyLoader() {
+// Once settled, the estimate stays close to the truth. A stall raises it
+// smoothly, and the acknowledgement that ends it does not throw it about.
+void TestProgress::loader() {
     QFETCH(double, interval);
     QFETCH(double, jitter);
     QFETCH(int, total);
+    QFETCH(int, stallAt);
     Loader l(total);
     l.now += 2; // the first record waits for the erase
     l.Ack(0);
-    const double settledAfter = l.now + 4 * ProgressEstimate::TimeConstant;
-    bool settled = false;
-    double worst = 0;
+    double settledAfter = l.now + 4 * ProgressEstimate::TimeConstant;
+    double previous = -1; // after a stall: the estimate only ever comes down
     for (int i = 1; i < total; ++i) {
-        l.Ack(interval + (i % 2 ? jitter : -jitter));
-        QVERIFY(Sane(l.estimate.SecondsLeft(l.now)));
-        if (l.now < settledAfter)
+        if (i == stallAt) {
+            const double before = *l.Left();
+            double last = before;
+            for (double t = l.now + 0.1; t <= l.now + 10; t += 0.1) {
+                const double left = *l.Left(t);
+                QVERIFY2(left >= last - 1e-9 && left <= last * 1.05,
+                         qPrintable(QString::number(t)));
+                last = left;
+            }
+            QVERIFY(last > 2 * before && last < 10 * before);
+            l.Ack(10);
+            QVERIFY(std::abs(*l.Left() - last) < 0.02 * last);
+            previous = *l.Left();
+            settledAfter = l.now + 6 * ProgressEstimate::TimeConstant;
             continue;
-        settled = true;
+        }
+        l.Ack(interval + (i % 2 ? jitter : -jitter));
+        const auto left = l.Left();
+        if (l.now < settledAfter) {
+            QVERIFY(previous < 0 || *left <= std::exchange(previous, *left));
+            continue;
+        }
         const double truth = (total - l.acked) * interval;
-        worst = std::max(worst, std::abs(l.Left() - truth));
-        QVERIFY2(std::abs(l.Left() - truth) <= 0.06 * truth + 2 * interval,
-                 qPrintable(QStringLiteral("%1 s left after %2 records, should be %3")
-                                .arg(l.Left())
-                                .arg(l.acked)
-                                .arg(truth)));
+        QVERIFY2(std::abs(*left - truth) <= 0.06 * truth + 2 * interval,
+                 qPrintable(QStringLiteral("%1 s left, should be %2").arg(*left).arg(truth)));
         QVERIFY(std::abs(*l.estimate.RecordsPerSecond(l.now) * interval - 1) < 0.06);
         QVERIFY(std::abs(*l.estimate.BytesPerSecond(l.now) * interval / 40 - 1) < 0.06);
     }
-    QVERIFY(settled);
-    QCOMPARE(l.Left(), 0.0);
+    QVERIFY(l.now >= settledAfter);
+    QCOMPARE(*l.Left(), 0.0);
 }
 
-// A ten-second stall raises the estimate smoothly, and the acknowledgement
-// that ends it does not throw it about either.
-void TestProgress::stallingLoader() {
-    const double interval = 0.05;
-    Loader l(2000);
-    for (int i = 0; i < 600; ++i)
-        l.Ack(interval);
-    const double before = l.Left();
-    QVERIFY(std::abs(before - 1400 * interval) < 0.05 * 1400 * interval);
-
-    double last = before;
-    const double stalled = l.now;
-    for (double t = stalled + 0.1; t <= stalled + 10; t += 0.1) {
-        const auto left = l.estimate.SecondsLeft(t);
-        QVERIFY(left && Sane(left));
-        QVERIFY2(*left >= last - 1e-9 && *left <= last * 1.05,
-                 qPrintable(QStringLiteral("%1 s left at %2 s into the stall, %3 s just before")
-                                .arg(*left)
-                                .arg(t - stalled)
-                                .arg(last)));
-        last = *left;
-    }
-    QVERIFY(last > 2 * before);
-    QVERIFY(last < 10 * before);
-
-    l.Ack(10);
-    QVERIFY(std::abs(l.Left() - last) < 0.02 * last);
-    double previous = l.Left();
-    while (l.now < stalled + 10 + 6 * ProgressEstimate::TimeConstant) {
-        l.Ack(interval);
-        QVERIFY(l.Left() <= previous); // only ever comes down again
-        previous = l.Left();
-    }
-    const double truth = (2000 - l.acked) * interval;
-    QVERIFY(std::abs(l.Left() - truth) < 0.06 * truth);
+// At the start there is nothing to divide by; acknowledgements in the same
+// instant, or too few of them, must not make an estimate up.
+void TestProgress::noEstimateFromTooLittle_data() {
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("acks");
+    QTest::addColumn<double>("gap");
+    QTest::addColumn<double>("left"); // -1: none
+    QTest::newRow("all in the same instant") << 100 << 50 << 0.0 << -1.0;
+    QTest::newRow("many seconds, too few records")
+        << 100 << int(ProgressEstimate::MinRecords) << 3.0 << -1.0;
+    QTest::newRow("acknowledged beyond the file") << 0 << 100 << 0.05 << 0.0;
 }
 
-// At the start there is nothing to divide by; a few acknowledgements in the
-// same instant, or a file that held no records at all, must not make one up.
 void TestProgress::noEstimateFromTooLittle() {
-    ProgressEstimate fresh;
-    QVERIFY(!fresh.SecondsLeft(0));
-
-    Loader sameInstant(100);
-    for (int i = 0; i < 50; ++i)
-        sameInstant.Ack(0);
-    QVERIFY(!sameInstant.estimate.SecondsLeft(sameInstant.now));
-    QVERIFY(!sameInstant.estimate.RecordsPerSecond(sameInstant.now));
-
-    Loader tooFew(100); // many seconds, but fewer records than it takes
-    for (qint64 i = 0; i < ProgressEstimate::MinRecords; ++i)
-        tooFew.Ack(3);
-    QVERIFY(!tooFew.estimate.SecondsLeft(tooFew.now));
-    tooFew.Ack(3);
-    QVERIFY(tooFew.estimate.SecondsLeft(tooFew.now));
-
-    Loader empty(0); // acknowledgements beyond the file: nothing is left
-    for (int i = 0; i < 100; ++i)
-        empty.Ack(0.05);
-    QCOMPARE(*empty.estimate.SecondsLeft(empty.now), 0.0);
+    QFETCH(int, total);
+    QFETCH(int, acks);
+    QFETCH(double, gap);
+    QFETCH(double, left);
+    Loader l(total);
+    for (int i = 0; i < acks; ++i)
+        l.Ack(gap);
+    QCOMPARE(l.Left().value_or(-1), left);
+    QCOMPARE(bool(l.estimate.RecordsPerSecond(l.now)), left >= 0);
 }
-
-namespace {
-
-struct Window : WindowRig {
-    using WindowRig::WindowRig;
-    int autoBaudSent() const {
-        return static_cast<int>(std::count_if(port.writes.begin(), port.writes.end(),
-                                              [](const auto& w) { return w.bytes == "\x80"; }));
-    }
-};
-
-} // namespace
 
 void TestProgress::windowShowsAttemptsThenRecords() {
     BootLoader::Config late; // answers only once the power is being cycled
     late.answerOn = 8;
-    Window t(late);
-    WriteFile(t.dir, QStringLiteral("MYFILE.ROM"), BootLoader::SampleLoadFile(30));
+    WindowRig t(late);
     frmMain& w = t.open();
     const QSize size = w.size();
     QVERIFY(!w.Progress->isVisible());
-
-    QStringList seen;
+    t.writeLoadFile(30);
+    QStringList seen; // the strip and the status line at moments of the run
+    const auto look = [&] {
+        const QProgressBar* bar = w.Progress->barProgress;
+        seen << QStringLiteral("%1 [%2/%3] %4 / %5")
+                    .arg(bar->text())
+                    .arg(bar->value())
+                    .arg(bar->maximum())
+                    .arg(w.Progress->isVisible() ? "shown" : "hidden", w.lblMsg->text());
+    };
     for (double at : {1.0, 3.5, 7.0}) // stage 1, stage 2, stage 3
-        t.clock.After(at, [&] {
-            QVERIFY(w.Progress->isVisible());
-            QCOMPARE(w.Progress->barProgress->maximum(), 66);
-            QCOMPARE(w.Progress->barProgress->value(), t.autoBaudSent());
-            seen << w.Progress->barProgress->text() + QStringLiteral(" / ") + w.lblMsg->text();
-        });
+        t.clock.After(at, look);
     t.modem.loader.onEvent = [&](const QString& what) {
         if (what.contains(QStringLiteral("record 10")))
-            seen << w.Progress->barProgress->text() + QStringLiteral(" / ") + w.lblMsg->text();
+            look();
     };
     QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
 
     QCOMPARE(seen, QStringList({
-                       QStringLiteral("Autobaud attempt 1 of 66 / Sending AutoBaud Character"),
-                       QStringLiteral("Autobaud attempt 4 of 66 / Sending AutoBaud Character"),
-                       QStringLiteral("Autobaud attempt 7 of 66 / **** Cycle Power To Modem  ***"),
-                       QStringLiteral("9 of 31 records /  9 Lines Downloaded"),
+                       "Autobaud attempt 1 of 66 [1/66] shown / Sending AutoBaud Character",
+                       "Autobaud attempt 4 of 66 [4/66] shown / Sending AutoBaud Character",
+                       "Autobaud attempt 7 of 66 [7/66] shown / **** Cycle Power To Modem  ***",
+                       "9 of 31 records [9/31] shown /  9 Lines Downloaded",
                    }));
     QCOMPARE(w.lblMsg->text(), QStringLiteral("*** Download Completed Succesfully ****"));
     QVERIFY(!w.Progress->isVisible());
     QCOMPARE(w.size(), size);
     QCOMPARE(w.centralWidget()->size(), QSize(558, 268));
-}
-
-void TestProgress::windowShowsNothingWithoutARun() {
-    Window t;
-    frmMain& w = t.open();
-    t.prompts.Expect(QStringLiteral("File Requested Not Found"));
-    t.prompts.whileShown = [&] { QVERIFY(!w.Progress->isVisible()); };
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
-    QVERIFY(t.prompts.AllAnswered());
-    QVERIFY(!w.Progress->isVisible());
 }
 
 QTEST_MAIN(TestProgress)
