@@ -22,7 +22,7 @@ private slots:
 // unless "@<baud> " says otherwise; every sending but an autobaud byte (AB)
 // ends with a CR. UP wakes the loader and logs on. Record n is spoiled by the
 // fault set for it; the same text sent again after a refusal is that record
-// again, after "$BOK" the next one.
+// again, after "$BOK" the next one. Options marked "!" must be refused.
 void TestBootLoader::exchanges_data() {
     QTest::addColumn<QByteArray>("options");
     QTest::addColumn<QByteArray>("script");
