@@ -1,5 +1,5 @@
-// The simulated boot loader: the answers the tool relies on, the faults it
-// can be made to show, and its adapter to the in-memory port.
+// The simulated boot loader: the answers the tool's tests rely on, the faults
+// it can be made to show, and its adapter to the in-memory port.
 #include "link/SerialAccess.h"
 #include "sim/BootLoader.h"
 #include "tests/support/Rig.h"
@@ -7,294 +7,129 @@
 
 #include <QTest>
 
-namespace {
-
-// One exchange: what the tool sends at which speed, and all the loader says
-// back to it ("<hang-up>" where it drops the line).
-struct Step {
-    int baud;
-    QByteArray sent;
-    QByteArray heard;
-};
-using Script = QList<Step>;
-
-constexpr int W = 9600;
-constexpr int F = 115200;
-const QByteArray Ates = "+++  ATES\r";
-const QByteArray Att8 = "+++  ATT8\r";
-const QByteArray Autobaud = "\x80";
-const QByteArray Logon = "%BLqeltvomr\r";
-const QByteArray Ok = "$BOK\r\n";
-const QByteArray OkBang = "$BOK!\r\n";
-const QByteArray Refused = "$BERR\r\n";
-const QByteArray HangUp = "<hang-up>";
-
-const Script WakeAndLogOn{{W, Ates, ""}, {F, Autobaud, "#"}, {F, Logon, OkBang}};
-
-BootLoader::Config ConfigOf(const QStringList& options) {
-    BootLoader::Config config;
-    for (const QString& option : options) {
-        QString error;
-        const qsizetype eq = option.indexOf(QLatin1Char('='));
-        if (!BootLoader::ApplyOption(config, option.left(eq), option.mid(eq + 1), error))
-            qWarning("%s: %s", qPrintable(option), qPrintable(error));
-    }
-    return config;
-}
-
-QByteArray Heard(const std::vector<BootLoader::Reply>& replies) {
-    QByteArray all;
-    for (const auto& reply : replies)
-        all += reply.hangUp ? HangUp : reply.bytes;
-    return all;
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(Step)
+const QByteArray Logon = "%BLqeltvomr";
 
 class TestBootLoader : public QObject {
     Q_OBJECT
 private slots:
     void exchanges_data();
     void exchanges();
-    void timedReplies_data();
-    void timedReplies();
-    void sampleLoadFileIsAcceptedWhole();
-    void badOptionsAreRefused_data();
-    void badOptionsAreRefused();
     void simModemOnTheMemoryPort();
-    void simModemFloodsUntilThePortCloses();
 };
 
+// A script is the tool's sendings, separated by ";", each with what the loader
+// answers after ":". Wake-up commands go at 9600 and the rest at 115200
+// unless "@<baud> " says otherwise; every sending but an autobaud byte (AB)
+// ends with a CR. UP wakes the loader and logs on. Record n is spoiled by the
+// fault set for it; the same text sent again after a refusal is that record
+// again, after "$BOK" the next one. Options marked "!" must be refused.
 void TestBootLoader::exchanges_data() {
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<Script>("script");
-
-    QTest::newRow("a whole load") << QStringList{}
-                                  << WakeAndLogOn + Script{{F, "%BFID\r", "$BFID2281\r\n"},
-                                                           {F, "%BV2\r", OkBang},
-                                                           {F, "%D0000\r", Ok},
-                                                           {F, "\r", Ok},
-                                                           {F, "%E00\r", "$BEND\r\n"},
-                                                           {F, Autobaud, ""}}; // asleep again
-    QTest::newRow("q70 board with its own ID") << QStringList{"board=q70", "id=AB"}
-                                               << Script{{W, Ates, ""},
-                                                         {F, Autobaud, "$"},
-                                                         {F, Logon, OkBang},
-                                                         {F, "%BFID\r", "$BFIDAB\r\n"}};
-    QTest::newRow("asleep, it hears no autobaud byte")
-        << QStringList{} << Script{{F, Autobaud, ""}, {W, Autobaud, ""}};
-    QTest::newRow("a wake-up at the load speed is not heard")
-        << QStringList{} << Script{{F, Ates, ""}, {F, Autobaud, ""}};
-    QTest::newRow("needs ATT8") << QStringList{"wake=att8"}
-                                << Script{{W, Ates, ""},
-                                          {F, Autobaud, ""},
-                                          {W, Att8, ""},
-                                          {F, Autobaud, "#"}};
-    QTest::newRow("needs no wake-up") << QStringList{"wake=none"} << Script{{F, Autobaud, "#"}};
-    QTest::newRow("fifth autobaud byte, counted across ATT8")
-        << QStringList{"answer-on=5"}
-        << Script{{W, Ates, ""}, {F, Autobaud, ""}, {F, Autobaud, ""}, {F, Autobaud, ""},
-                  {W, Att8, ""}, {F, Autobaud, ""}, {F, Autobaud, "#"}};
-    QTest::newRow("never answers")
-        << QStringList{"answer-on=never"}
-        << Script{{W, Ates, ""}, {F, Autobaud, ""}, {W, Att8, ""}, {F, Autobaud, ""}};
-    QTest::newRow("answers only at the load speed")
-        << QStringList{"autobaud-speed=115200"}
-        << Script{{W, Ates, ""}, {W, Autobaud, ""}, {W, Autobaud, ""}, {F, Autobaud, "#"}};
-    QTest::newRow("version at the wake-up speed")
-        << QStringList{"version-reply=BL 9.99"}
-        << Script{{W, Ates, ""}, {W, Autobaud, "#"}, {W, "ver\r", "BL 9.99\r\n"}};
-    QTest::newRow("a wrong logon code opens nothing") << QStringList{}
-                                                      << Script{{W, Ates, ""},
-                                                                {F, Autobaud, "#"},
-                                                                {F, "%BLqeltvomx\r", Refused},
-                                                                {F, "%BFID\r", Refused},
-                                                                {F, "%D0000\r", Refused}};
-    QTest::newRow("modes") << QStringList{}
-                           << WakeAndLogOn + Script{{F, "%BV1\r", OkBang}, {F, "%BV3\r", Refused}};
-    QTest::newRow("commands at another speed are lost")
-        << QStringList{} << Script{{W, Ates, ""}, {F, Autobaud, "#"}, {57600, Logon, ""}};
-    QTest::newRow("a new wake-up logs off")
-        << QStringList{}
-        << WakeAndLogOn + Script{{W, Ates, ""}, {F, Autobaud, "#"}, {F, "%BFID\r", Refused}};
-
-    QTest::newRow("a fault once, then accepted when sent again")
-        << QStringList{"fault=2=BFCE"}
-        << WakeAndLogOn + Script{{F, "%D00\r", Ok},
-                                 {F, "%D01\r", "$BFCE\r\n"},
-                                 {F, "%D01\r", Ok},
-                                 {F, "%D02\r", Ok}};
-    QTest::newRow("the same text after an OK is the next record")
-        << QStringList{"fault=2=BDLE"}
-        << WakeAndLogOn + Script{{F, "%D00\r", Ok}, {F, "%D00\r", "$BDLE\r\n"}, {F, "%D00\r", Ok}};
-    QTest::newRow("a fault three times") << QStringList{"fault=1=BFWE*3"}
-                                         << WakeAndLogOn + Script{{F, "%D\r", "$BFWE\r\n"},
-                                                                  {F, "%D\r", "$BFWE\r\n"},
-                                                                  {F, "%D\r", "$BFWE\r\n"},
-                                                                  {F, "%D\r", Ok}};
-    QTest::newRow("a fault every time")
-        << QStringList{"fault=1=BDLE*all"}
-        << WakeAndLogOn + Script{{F, "%D\r", "$BDLE\r\n"}, {F, "%D\r", "$BDLE\r\n"}};
-    QTest::newRow("timed out") << QStringList{"fault=1=BTMO"}
-                               << WakeAndLogOn + Script{{F, "%D\r", "$BTMO\r\n"}};
-    QTest::newRow("silence, then accepted")
-        << QStringList{"fault=1=silence"}
-        << WakeAndLogOn + Script{{F, "%D\r", ""}, {F, "%D\r", Ok}};
-    QTest::newRow("garbage, then accepted")
-        << QStringList{"fault=1=garbage"}
-        << WakeAndLogOn + Script{{F, "%D\r", "\xff\x9c?\xe5\x1e\r\n"}, {F, "%D\r", Ok}};
-    QTest::newRow("erasing, then accepted")
-        << QStringList{"fault=1=BWAT"} << WakeAndLogOn + Script{{F, "%D\r", "$BWAT\r\n" + Ok}};
-    QTest::newRow("erasing for ever")
-        << QStringList{"fault=1=BWAT*all"}
-        << WakeAndLogOn + Script{{F, "%D\r", QByteArray("$BWAT\r\n").repeated(10)}};
-    QTest::newRow("flood, then accepted") // the noise repeats until the port closes
-        << QStringList{"fault=1=flood"}
-        << WakeAndLogOn + Script{{F, "%D\r", QByteArray(256, '\xa5')}, {F, "%D\r", Ok}};
-    QTest::newRow("a split reply is whole")
-        << QStringList{"fault=1=split"} << WakeAndLogOn + Script{{F, "%D\r", Ok}};
-    QTest::newRow("a record without % is refused")
-        << QStringList{} << WakeAndLogOn + Script{{F, "D0000\r", "$BDLE\r\n"}};
-    QTest::newRow("a spoiled end record sent again")
-        << QStringList{"fault=2=BFCE"}
-        << WakeAndLogOn +
-               Script{{F, "%D\r", Ok}, {F, "%E\r", "$BFCE\r\n"}, {F, "%E\r", "$BEND\r\n"}};
-
-    QTest::newRow("hang-up at the wake-up")
-        << QStringList{"hang-up=wakeup"} << Script{{W, Ates, HangUp}, {F, Autobaud, ""}};
-    QTest::newRow("hang-up at the autobaud byte")
-        << QStringList{"hang-up=autobaud"} << Script{{W, Ates, ""}, {F, Autobaud, HangUp}};
-    QTest::newRow("hang-up at the logon, once")
-        << QStringList{"hang-up=logon"}
-        << Script{{W, Ates, ""}, {F, Autobaud, "#"}, {F, Logon + "%BFID\r", HangUp}} + WakeAndLogOn;
-    QTest::newRow("hang-up at record 2")
-        << QStringList{"hang-up=record=2"}
-        << WakeAndLogOn + Script{{F, "%D\r", Ok}, {F, "%D1\r", HangUp}};
+    QTest::addColumn<QByteArray>("options");
+    QTest::addColumn<QByteArray>("script");
+    const char* const rows[][3] = {
+        {"a whole load, then asleep", "",
+         "UP; %BFID: $BFID2281/; %BV3: $BERR/; %BV1: $BOK!/; %BV2: $BOK!/; %D0: $BOK/; : $BOK/; "
+         "D1: $BDLE/; %E: $BEND/; AB"},
+        {"q70 board with its own ID, hanging up at the logon once", "board=q70 id=AB hang-up=logon",
+         "ATES; AB: $; LOGON\r%BFID: <hang-up>; ATES; AB: $; LOGON: $BOK!/; %BFID: $BFIDAB/"},
+        {"asleep: deaf to AB and to a fast wake-up", "", "@115200 ATES; AB; @9600 AB"},
+        {"needs ATT8; hangs up at the autobaud byte once", "wake=att8 hang-up=autobaud",
+         "ATES; AB; ATT8; AB: <hang-up>; ATT8; AB: #"},
+        {"needs no wake-up", "wake=none", "AB: #"},
+        {"answers the fifth AB, ATT8 or not", "answer-on=5", "ATES; AB; AB; AB; ATT8; AB; AB: #"},
+        {"never answers; hangs up at the wake-up once", "answer-on=never hang-up=wakeup",
+         "ATES: <hang-up>; AB; ATES; AB; ATT8; AB"},
+        {"answers only at the load speed", "autobaud-speed=115200", "ATES; @9600 AB; AB: #"},
+        {"version at 9600", "version-reply=BL9.99", "ATES; @9600 AB: #; @9600 ver: BL9.99/"},
+        {"a new wake-up logs off; a wrong speed or logon code opens nothing", "",
+         "UP; ATES; AB: #; %BFID: $BERR/; @57600 LOGON; %BLnope: $BERR/; %D0: $BERR/"},
+        {"refused, silent, garbled",
+         "fault=2=BFCE fault=3=BDLE fault=4=silence fault=5=garbage fault=6=BFWE*2 "
+         "fault=7=BDLE*all fault=8=BFCE",
+         "UP; %D1: $BOK/; %D2: $BFCE/; %D2: $BOK/; %D2: $BDLE/; %D2: $BOK/; %D4: ; %D4: $BOK/; "
+         "%D5: \xff\x9c?\xe5\x1e/; %D5: $BOK/; %D6: $BFWE/; %D6: $BFWE/; %D6: $BOK/; %D7: $BDLE/; "
+         "%D7: $BDLE/; %E: $BFCE/; %E: $BEND/"},
+        {"erasing, split, flooded; hangs up at record 4",
+         "fault=1=BWAT*2 fault=2=split fault=3=flood hang-up=record=4",
+         "UP; %D1: $BWAT/<+2>$BWAT/<+2>$BOK/; %D2: $BO<+0.3>K/; %D3: <flood>; %D3: $BOK/; %D4: "
+         "<hang-up>"},
+        {"bad options are refused",
+         "!board=k2x !wake=sometimes !answer-on=0 !autobaud-speed=fast !fault=0=BFCE !fault=3=oops "
+         "!fault=3=BFCE*0 !fault=3 !hang-up=record !hang-up=logon=2 !hang-up=later !delay=-1 "
+         "!colour=red"}}; // and no script
+    for (const auto& row : rows)
+        QTest::newRow(row[0]) << QByteArray(row[1]) << QByteArray(row[2]);
 }
 
 void TestBootLoader::exchanges() {
-    QFETCH(QStringList, options);
-    QFETCH(Script, script);
+    QFETCH(QByteArray, options);
+    QFETCH(QByteArray, script);
 
-    BootLoader loader(ConfigOf(options));
-    for (qsizetype i = 0; i < script.size(); ++i) {
-        const Step& step = script[i];
-        const QByteArray heard = Heard(loader.Receive(step.sent, step.baud));
-        QVERIFY2(heard == step.heard,
-                 qPrintable(QStringLiteral("step %1 heard \"%2\"")
-                                .arg(i + 1)
-                                .arg(QString::fromLatin1(heard.toPercentEncoding("$#<>!?")))));
-    }
-}
-
-void TestBootLoader::timedReplies_data() {
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QStringList>("replies"); // delay and bytes
-
-    QTest::newRow("erasing") << "1=BWAT" << QStringList{"0.01 $BWAT", "2.01 $BOK"};
-    QTest::newRow("erasing twice")
-        << "1=BWAT*2" << QStringList{"0.01 $BWAT", "2.01 $BWAT", "4.01 $BOK"};
-    QTest::newRow("split") << "1=split" << QStringList{"0.01 $BO", "0.31 K"};
-}
-
-void TestBootLoader::timedReplies() {
-    QFETCH(QString, fault);
-    QFETCH(QStringList, replies);
-
-    BootLoader loader(ConfigOf({"fault=" + fault}));
-    for (const Step& step : WakeAndLogOn)
-        loader.Receive(step.sent, step.baud);
-    QStringList got;
-    for (const auto& reply : loader.Receive("%D\r", F))
-        got << QStringLiteral("%1 %2")
-                   .arg(reply.delay)
-                   .arg(QString::fromLatin1(reply.bytes.trimmed()));
-    QCOMPARE(got, replies);
-}
-
-void TestBootLoader::sampleLoadFileIsAcceptedWhole() {
-    const QList<QByteArray> lines = BootLoader::SampleLoadFile(12).split('\n');
-    QCOMPARE(lines.size(), 14); // 12 records, the end record and nothing after the last LF
-    QVERIFY(lines.last().isEmpty());
-
-    BootLoader loader;
-    for (const Step& step : WakeAndLogOn)
-        loader.Receive(step.sent, step.baud);
-    QByteArray heard;
-    for (const QByteArray& line : lines.mid(0, 13)) {
-        QVERIFY(line.startsWith('%') && line.endsWith('\r'));
-        heard += Heard(loader.Receive(line, F));
-    }
-    QCOMPARE(heard, Ok.repeated(12) + "$BEND\r\n");
-    QCOMPARE(loader.LoadsCompleted(), 1);
-}
-
-void TestBootLoader::badOptionsAreRefused_data() {
-    QTest::addColumn<QString>("option");
-    for (const char* option :
-         {"board=k2x", "wake=sometimes", "answer-on=0", "autobaud-speed=fast", "fault=0=BFCE",
-          "fault=3=oops", "fault=3=BFCE*0", "fault=3", "hang-up=record", "hang-up=logon=2",
-          "hang-up=later", "delay=-1", "colour=red"})
-        QTest::newRow(option) << QString::fromLatin1(option);
-}
-
-void TestBootLoader::badOptionsAreRefused() {
-    QFETCH(QString, option);
     BootLoader::Config config;
-    QString error;
-    const qsizetype eq = option.indexOf(QLatin1Char('='));
-    QVERIFY(!BootLoader::ApplyOption(config, option.left(eq), option.mid(eq + 1), error));
-    QVERIFY(!error.isEmpty());
+    for (const QString& option : QString::fromLatin1(options).split(' ', Qt::SkipEmptyParts)) {
+        QString error;
+        const bool took = BootLoader::ApplyOption(config, option.section('=', 0, 0).remove('!'),
+                                                  option.section('=', 1), error);
+        QVERIFY2(took != option.startsWith('!'), qPrintable(option + QStringLiteral(": ") + error));
+    }
+    BootLoader loader(config);
+    for (const QByteArray& step : script.replace("UP", "ATES; AB: #; LOGON: $BOK!/").split(';')) {
+        QList<QByteArray> words = step.split(':').first().trimmed().split(' ');
+        const int at = words[0].startsWith('@') ? words.takeFirst().mid(1).toInt() : 0;
+        QByteArray sent = words.join(' ').replace("LOGON", Logon);
+        const int baud = at ? at : sent.startsWith("AT") ? 9600 : 115200;
+        sent = sent == "AB" ? "\x80" : (sent.startsWith("AT") ? "+++  " + sent : sent) + "\r";
+        // All the loader says back: "/" for each CR LF, "<+2>" before a reply
+        // that comes that many seconds after the one before, "<hang-up>" where
+        // it drops the line and "<flood>" for a reply sent again and again.
+        QByteArray heard;
+        double last = config.replyDelay;
+        for (const auto& reply : loader.Receive(sent, baud)) {
+            if (reply.delay > last + 1e-9)
+                heard += "<+" + QByteArray::number(reply.delay - last) + ">";
+            last = reply.delay;
+            heard += reply.hangUp ? "<hang-up>" : reply.endless ? "<flood>" : reply.bytes;
+        }
+        QCOMPARE(heard.replace("\r\n", "/"), step.split(':').value(1).trimmed());
+    }
+    QCOMPARE(loader.LoadsCompleted(), int(script.count("$BEND")));
 }
 
 void TestBootLoader::simModemOnTheMemoryPort() {
     Rig r;
-    BootLoader::Config config;
-    config.hangUp = BootLoader::Point::Logon;
-    SimModem modem(r.port, r.clock, config);
+    SimModem modem(r.port, r.clock,
+                   {.faults = {{1, {BootLoader::Fault::Flood}}},
+                    .hangUp = BootLoader::Point::Record,
+                    .hangUpRecord = 2});
+    // What comes back to `bytes` within `wait`, the port reopened at the load
+    // speed first when `reopen` is set.
+    const auto send = [&](const QByteArray& bytes, double wait, bool reopen = false) {
+        r.port.setOutput(bytes);
+        if (reopen)
+            ReopenPort(r.ctx, SettingsFor(115200));
+        YieldingPause(r.ctx, r.clock.Timer(), wait);
+        return r.port.Input();
+    };
+    // It hears at the speed of the port's settings; an answer still on its
+    // way when the port reopens never arrives.
     r.OpenAtWakeUp();
+    send("+++  ATES\r", 0, true);
+    QCOMPARE(send("\x80", 1), QByteArray("#"));
+    QCOMPARE(send("\x80", 1, true), QByteArray());
+    QCOMPARE(send(Logon + "\r", 1), QByteArray("$BOK!\r\n"));
 
-    // It hears at the speed of the port's settings, and answers in time.
-    r.port.setOutput(Ates);
-    ReopenPort(r.ctx, SettingsFor(115200));
-    r.port.setOutput(Autobaud);
-    YieldingPause(r.ctx, r.clock.Timer(), 1.0);
-    QCOMPARE(r.port.Input(), QByteArray("#"));
-
-    // An answer still on its way when the port reopens never arrives.
-    r.port.setOutput(Autobaud);
-    ReopenPort(r.ctx, SettingsFor(115200));
-    YieldingPause(r.ctx, r.clock.Timer(), 1.0);
-    QCOMPARE(r.port.InBufferCount(), 0);
-
-    // A hang-up takes the port away under a waiting tool.
-    r.port.setOutput(Logon);
-    QVERIFY_THROWS_EXCEPTION(CommError, WaitForReply(r.ctx, 1, 5));
-    QVERIFY(!r.port.PortOpen());
-}
-
-void TestBootLoader::simModemFloodsUntilThePortCloses() {
-    Rig r;
-    SimModem modem(r.port, r.clock, ConfigOf({"fault=1=flood"}));
-    r.OpenAtWakeUp();
-    r.port.setOutput(Ates);
-    ReopenPort(r.ctx, SettingsFor(115200));
-    r.port.setOutput(Autobaud);
-    YieldingPause(r.ctx, r.clock.Timer(), 1.0);
-    QCOMPARE(r.port.Input(), QByteArray("#"));
-    r.port.setOutput(Logon);
-    QCOMPARE(WaitForReply(r.ctx, 1, 5), OkBang);
-
-    r.port.setOutput("%D\r");
-    for (int i = 0; i < 3; ++i) {
-        YieldingPause(r.ctx, r.clock.Timer(), 0.5);
-        QCOMPARE(r.port.Input(), QByteArray(1024, '\xa5')); // the receive buffer, full
-    }
+    // A flood fills the receive buffer for as long as the port stays open.
+    QCOMPARE(send("%D1\r", 0.5), QByteArray(1024, '\xa5'));
+    QCOMPARE(send("", 0.5), QByteArray(1024, '\xa5'));
     r.port.setPortOpen(false);
     YieldingPause(r.ctx, r.clock.Timer(), 0.5);
     QVERIFY(r.clock.Idle());
+
+    // A hang-up takes the port away under a waiting tool.
+    ReopenPort(r.ctx, SettingsFor(115200));
+    r.port.setOutput("%D2\r");
+    QVERIFY_THROWS_EXCEPTION(CommError, WaitForReply(r.ctx, 1, 5));
+    QVERIFY(!r.port.PortOpen());
 }
 
 QTEST_MAIN(TestBootLoader)

@@ -9,13 +9,14 @@
 
 #include <QLabel>
 
-// Everything a stage needs, in memory and on simulated time.
-struct Rig {
-    Rig() { InitDefaults(m); }
+// Everything a stage needs, in memory and on simulated time unless the
+// port and the clock are named.
+template <class Port = MemoryComm, class Time = SimClock> struct BasicRig {
+    BasicRig() { InitDefaults(m); }
 
     Module1 m;
-    MemoryComm port;
-    SimClock clock;
+    Port port;
+    Time clock;
     ScriptedPrompts prompts;
     QLabel lblMsg;
     LineReader file;
@@ -29,3 +30,5 @@ struct Rig {
         m.PortOpened = true;
     }
 };
+
+using Rig = BasicRig<>;
