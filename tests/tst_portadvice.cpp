@@ -8,14 +8,11 @@
 
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <pty.h>
 #include <unistd.h>
-
-Q_DECLARE_METATYPE(CommFault)
 
 class TestPortAdvice : public QObject {
     Q_OBJECT
@@ -32,41 +29,35 @@ void TestPortAdvice::detail_data() {
     QTest::addColumn<bool>("named");     // by VELLORAN_COM3 as /dev/ttyUSB0, else /dev/ttyS2
     QTest::addColumn<QString>("more");   // serial ports found, owning group, or lock: held/gone
     QTest::addColumn<QString>("checks"); // "|" between pieces, "!" before those not to be there
+    const auto row = [](const QByteArray& name, CommFault kind, bool named, const char* more,
+                        const QString& checks) {
+        QTest::newRow(name.constData()) << kind << named << QString::fromLatin1(more) << checks;
+    };
     using K = CommFault;
-    QTest::newRow("no device behind the default name")
-        << K::NoDevice << false << "/dev/ttyS0, /dev/ttyUSB0"
-        << "COM 3 is /dev/ttyS2: COM n is /dev/ttyS<n-1>|no such device (why)|plugged in|"
-           "VELLORAN_COM3=/dev/ttyUSB0 velloran|computer: /dev/ttyS0, /dev/ttyUSB0.";
-    QTest::newRow("no device behind a named adapter")
-        << K::NoDevice << true << ""
-        << "COM 3 is /dev/ttyUSB0, as the environment variable VELLORAN_COM3 names it|plugged in|"
-           "Check that VELLORAN_COM3 names|No serial device was found|!/dev/ttyS<n-1>|!=/dev/";
+    row("no device behind the default name", K::NoDevice, false, "/dev/ttyS0, /dev/ttyUSB0",
+        "COM 3 is /dev/ttyS2: COM n is /dev/ttyS<n-1>|There is no such device (why)|plugged in|"
+        "VELLORAN_COM3=/dev/ttyUSB0 velloran|computer: /dev/ttyS0, /dev/ttyUSB0.");
+    row("no device behind a named adapter", K::NoDevice, true, "",
+        "COM 3 is /dev/ttyUSB0, as the environment variable VELLORAN_COM3 names it|plugged in|"
+        "Check that VELLORAN_COM3 names|No serial device was found|!/dev/ttyS<n-1>|!=/dev/");
     // Only the group that owns the device is worth joining, and never root.
     for (const char* group : {"dialout", "uucp", "root", ""}) {
         const bool own = *group && group != QLatin1String("root");
-        QTest::addRow("no permission, group '%s'", group)
-            << K::NoPermission << true << group
-            << QStringLiteral("may not use it (why)|log out and in again|!root|") +
-                   (own ? "The device belongs" : "On Debian") + "|sudo adduser $USER " +
-                   (own ? group : "dialout");
+        row("no permission, group '" + QByteArray(group) + "'", K::NoPermission, true, group,
+            QStringLiteral("may not use it (why)|log out and in again|!root|") +
+                (own ? "The device belongs" : "On Debian") + "|sudo adduser $USER " +
+                (own ? group : "dialout"));
     }
-    QTest::newRow("busy, with the holder's lock file")
-        << K::Busy << true << "held"
-        << "Another program is using it (why)|Its lock file /var/lock/LCK..ttyUSB0 names "
-           "process 4242 (Quorvel Velloran)|second copy of this tool";
-    QTest::newRow("busy, lock file left behind")
-        << K::Busy << true << "gone"
-        << "process 4242, which is no longer running|sudo rm /var/lock/LCK..ttyUSB0|!Close";
-    QTest::newRow("busy, no lock file") << K::Busy << false << ""
-                                        << "Close the program|!lock";
-    QTest::newRow("not a serial port, named")
-        << K::NotSerialPort << true << ""
-        << "not a serial port (why)|unset it to use /dev/ttyS2";
-    QTest::newRow("not a serial port, default name") << K::NotSerialPort << false << ""
-                                                     << "Choose another COM port|!unset";
-    QTest::newRow("anything else gives the system's words, no advice")
-        << K::Other << false << ""
-        << "COM 3 is /dev/ttyS2|would not open (why)|!- ";
+    row("busy, lock held", K::Busy, true, "held",
+        "Another program is using it (why)|Its lock file /var/lock/LCK..ttyUSB0 names process "
+        "4242 (Quorvel Velloran)|second copy of this tool");
+    row("busy, lock left behind", K::Busy, true, "gone",
+        "process 4242, which is no longer running|sudo rm /var/lock/LCK..ttyUSB0|!Close");
+    row("busy, no lock file", K::Busy, false, "", "Close the program|!lock");
+    row("not a serial port, named", K::NotSerialPort, true, "",
+        "That is not a serial port (why)|unset it to use /dev/ttyS2");
+    row("not a serial port, default name", K::NotSerialPort, false, "", "Choose another|!unset");
+    row("anything else", K::Other, false, "", "COM 3 is /dev/ttyS2|would not open (why)|!- ");
 }
 
 void TestPortAdvice::detail() {
@@ -74,21 +65,12 @@ void TestPortAdvice::detail() {
     QFETCH(bool, named);
     QFETCH(QString, more);
     QFETCH(QString, checks);
-    const bool lock = kind == CommFault::Busy && !more.isEmpty();
-    // COM 3, its device, named?, the system's words, group, lock file, its pid and program,
-    // holder gone?, serial ports found.
-    const PortFault f{kind,
-                      3,
-                      named ? "/dev/ttyUSB0" : "/dev/ttyS2",
-                      named,
-                      "why",
-                      kind == CommFault::NoPermission ? more : QString(),
-                      lock ? "/var/lock/LCK..ttyUSB0" : "",
-                      lock ? 4242 : 0,
-                      "Quorvel Velloran",
-                      more == "gone",
-                      kind == CommFault::NoDevice ? more.split(", ", Qt::SkipEmptyParts)
-                                                  : QStringList()};
+    // COM 3, its device, named?, the system's words; then, each read only by the advice it
+    // belongs to: the group, lock file, its pid and program, holder gone?, serial ports found.
+    const QString device = named ? "/dev/ttyUSB0" : "/dev/ttyS2";
+    const QString lock = more.isEmpty() ? "" : "/var/lock/LCK..ttyUSB0";
+    const PortFault f(kind, 3, device, named, "why", more, lock, 4242, "Quorvel Velloran",
+                      more == "gone", more.split(", ", Qt::SkipEmptyParts));
     const QString text = PortOpenDetail(CommError(QStringLiteral("unused"), f));
     for (const QString& s : checks.split(QLatin1Char('|'))) {
         const bool wanted = !s.startsWith(QLatin1Char('!'));
