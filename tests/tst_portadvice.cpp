@@ -25,13 +25,19 @@ private slots:
 };
 
 void TestPortAdvice::detail_data() {
-    QTest::addColumn<CommFault>("kind");
-    QTest::addColumn<bool>("named");     // by VELLORAN_COM3 as /dev/ttyUSB0, else /dev/ttyS2
-    QTest::addColumn<QString>("more");   // serial ports found, owning group, or lock: held/gone
+    QTest::addColumn<PortFault>("fault");
     QTest::addColumn<QString>("checks"); // "|" between pieces, "!" before those not to be there
-    const auto row = [](const QByteArray& name, CommFault kind, bool named, const char* more,
+    // COM 3, named by VELLORAN_COM3 as /dev/ttyUSB0 or else /dev/ttyS2, and what the system
+    // said; "more" fills each field read only by the advice it belongs to: serial ports found,
+    // the owning group, or the lock file (held, or gone when its holder has ended).
+    const auto row = [](const QByteArray& name, CommFault kind, bool named, const QString& more,
                         const QString& checks) {
-        QTest::newRow(name.constData()) << kind << named << QString::fromLatin1(more) << checks;
+        const QString device = named ? "/dev/ttyUSB0" : "/dev/ttyS2";
+        const QString lock = more.isEmpty() ? "" : "/var/lock/LCK..ttyUSB0";
+        QTest::newRow(name.constData())
+            << PortFault(kind, 3, device, named, "why", more, lock, 4242, "Quorvel Velloran",
+                         more == "gone", more.split(", ", Qt::SkipEmptyParts))
+            << checks;
     };
     using K = CommFault;
     row("no device behind the default name", K::NoDevice, false, "/dev/ttyS0, /dev/ttyUSB0",
@@ -61,17 +67,9 @@ void TestPortAdvice::detail_data() {
 }
 
 void TestPortAdvice::detail() {
-    QFETCH(CommFault, kind);
-    QFETCH(bool, named);
-    QFETCH(QString, more);
+    QFETCH(PortFault, fault);
     QFETCH(QString, checks);
-    // COM 3, its device, named?, the system's words; then, each read only by the advice it
-    // belongs to: the group, lock file, its pid and program, holder gone?, serial ports found.
-    const QString device = named ? "/dev/ttyUSB0" : "/dev/ttyS2";
-    const QString lock = more.isEmpty() ? "" : "/var/lock/LCK..ttyUSB0";
-    const PortFault f(kind, 3, device, named, "why", more, lock, 4242, "Quorvel Velloran",
-                      more == "gone", more.split(", ", Qt::SkipEmptyParts));
-    const QString text = PortOpenDetail(CommError(QStringLiteral("unused"), f));
+    const QString text = PortOpenDetail(CommError(QStringLiteral("unused"), fault));
     for (const QString& s : checks.split(QLatin1Char('|'))) {
         const bool wanted = !s.startsWith(QLatin1Char('!'));
         QVERIFY2(text.contains(wanted ? s : s.mid(1)) == wanted,
