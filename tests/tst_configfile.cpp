@@ -11,11 +11,6 @@
 
 namespace {
 
-QByteArray Contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool Put(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -49,14 +44,11 @@ void TestConfigFile::init() {
 }
 
 void TestConfigFile::read_data() {
-    QTest::addColumn<QByteArray>("text"); // "<none>", "<pipe>", "<folder>": no file to read
-    QTest::addColumn<QString>("numbers"); // port, baud, mode
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("directory");
-    const auto row = [](const char* name, const QByteArray& text, const char* numbers,
-                        const QString& file = QStringLiteral("MYFILE.ROM"),
-                        const QString& directory = QString()) {
-        QTest::newRow(name) << text << QString::fromLatin1(numbers) << file << directory;
+    QTest::addColumn<QByteArray>("text");  // "<none>", "<pipe>", "<folder>": no file to read
+    QTest::addColumn<QString>("settings"); // "port baud mode|file|directory"
+    const auto row = [](const char* name, const QByteArray& text, const QString& numbers,
+                        const QString& file = "MYFILE.ROM", const QString& directory = {}) {
+        QTest::newRow(name) << text << numbers + '|' + file + '|' + directory;
     };
     const QString long130(130, QLatin1Char('A'));
 
@@ -93,9 +85,7 @@ void TestConfigFile::read_data() {
 
 void TestConfigFile::read() {
     QFETCH(QByteArray, text);
-    QFETCH(QString, numbers);
-    QFETCH(QString, file);
-    QFETCH(QString, directory);
+    QFETCH(QString, settings);
     if (text == "<pipe>")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     else if (text == "<folder>")
@@ -103,40 +93,36 @@ void TestConfigFile::read() {
     else if (text != "<none>")
         QVERIFY(Put(path, text));
     ReadConfigFile(m);
-    QCOMPARE(m.LoadFileName, file);
-    QCOMPARE(m.LoadFileDirectory, directory);
-    QCOMPARE(QStringLiteral("%1 %2 %3").arg(m.PortNumber).arg(m.BaudRate).arg(m.LoadMode), numbers);
+    const auto numbers =
+        QStringLiteral("%1 %2 %3").arg(m.PortNumber).arg(m.BaudRate).arg(m.LoadMode);
+    QCOMPARE(numbers + '|' + m.LoadFileName + '|' + m.LoadFileDirectory, settings);
     QCOMPARE(m.FastSettings, SettingsFor(m.BaudRate));
     QVERIFY(!m.SettingsChanged);
 }
 
 void TestConfigFile::write_data() {
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("numbers");  // port, baud, mode
+    QTest::addColumn<QString>("settings"); // "port baud mode|file"
     QTest::addColumn<QByteArray>("bytes"); // in the file afterwards
     QTest::addColumn<QString>("folder");   // "taken" by the file's name, "gone", "read-only"
-    const auto row = [](const char* name, const QString& file, const char* numbers,
-                        const QByteArray& bytes, const char* folder = "") {
-        QTest::newRow(name) << file << QString::fromLatin1(numbers) << bytes
-                            << QString::fromLatin1(folder);
+    const auto row = [](const char* name, const QString& settings, const QByteArray& bytes,
+                        const QString& folder = {}) {
+        QTest::newRow(name) << settings << bytes << folder;
     };
     const QByteArray a("FILE=/LOADS/A.ROM\r\n"), tail("PORT=1\r\nBAUD=115200\r\nMODE=2\r\n");
-    const QByteArray old(4000, 'x');
-    row("defaults, over a longer file", "MYFILE.ROM", "1 115200 2", "FILE=MYFILE.ROM\r\n" + tail);
-    row("mode 0", "/LOADS/A.ROM", "8 9600 0", a + "PORT=8\r\nBAUD=9600\r\nMODE=0\r\n");
-    row("mode 1 writes no mode line", "/LOADS/A.ROM", "2 57600 1", a + "PORT=2\r\nBAUD=57600\r\n");
-    row("blanks trimmed only", "  /MY A.ROM\t ", "1 115200 2", "FILE=/MY A.ROM\t\r\n" + tail);
-    row("negatives, Latin-1", QStringLiteral("/\u00c9"), "-3 -1 -2",
+    row("defaults, over a longer file", "1 115200 2|MYFILE.ROM", "FILE=MYFILE.ROM\r\n" + tail);
+    row("mode 0", "8 9600 0|/LOADS/A.ROM", a + "PORT=8\r\nBAUD=9600\r\nMODE=0\r\n");
+    row("mode 1 writes no mode line", "2 57600 1|/LOADS/A.ROM", a + "PORT=2\r\nBAUD=57600\r\n");
+    row("blanks trimmed only", "1 115200 2|  /MY A.ROM\t ", "FILE=/MY A.ROM\t\r\n" + tail);
+    row("negatives, Latin-1", QStringLiteral("-3 -1 -2|/\u00c9"),
         "FILE=/\xc9\r\nPORT=-3\r\nBAUD=-1\r\nMODE=-2\r\n");
-    // Whatever stood there stays, and nothing is thrown.
-    row("name taken by a folder", "/NEW.ROM", "1 115200 2", "", "taken");
-    row("folder gone", "/NEW.ROM", "1 115200 2", old, "gone");
-    row("folder read-only", "/NEW.ROM", "1 115200 2", old, "read-only");
+    // Whatever stood there stays, nothing is left beside it, and nothing is thrown.
+    row("name taken by a folder", "1 115200 2|/NEW.ROM", "", "taken");
+    row("folder gone", "1 115200 2|/NEW.ROM", QByteArray(4000, 'x'), "gone");
+    row("folder read-only", "1 115200 2|/NEW.ROM", QByteArray(4000, 'x'), "read-only");
 }
 
 void TestConfigFile::write() {
-    QFETCH(QString, file);
-    QFETCH(QString, numbers);
+    QFETCH(QString, settings);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, folder);
     if (folder == QLatin1String("taken"))
@@ -154,16 +140,16 @@ void TestConfigFile::write() {
         if (QFile(dir.filePath(QStringLiteral("probe"))).open(QIODevice::WriteOnly))
             QSKIP("permissions do not stop this user from writing");
     }
-    const QStringList n = numbers.split(QLatin1Char(' '));
-    m.LoadFileName = file;
+    const QStringList n = settings.section(QLatin1Char('|'), 0, 0).split(QLatin1Char(' '));
+    m.LoadFileName = settings.section(QLatin1Char('|'), 1);
     m.PortNumber = std::int16_t(n[0].toInt());
     m.BaudRate = n[1].toInt();
     m.LoadMode = std::int16_t(n[2].toInt());
     WriteConfigFile(m);
-    QCOMPARE(Contents(path), bytes);
+    QFile written(path);
+    QCOMPARE(written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray(), bytes);
     QCOMPARE(QFileInfo(path).isDir(), folder == QLatin1String("taken"));
-    QVERIFY(!QFileInfo::exists(m.AppDirectory) || m.AppDirectory == dir.path());
-    // Nothing left over beside it.
+    // Nothing left over beside it (nor the folder that was gone).
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("VELLORAN.CFG")});
 }
