@@ -2,19 +2,15 @@
 // device-independent pixels, they double on screen, and the drawn logo is
 // drawn at the screen's density rather than blown up.
 #include "app/Logo.h"
-#include "app/frmMain.h"
 #include "dialogs/frmAbout.h"
-#include "tests/support/MemoryComm.h"
-#include "tests/support/ScriptedPrompts.h"
-#include "tests/support/SimClock.h"
+#include "tests/support/WindowRig.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QPainter>
-#include <QTemporaryDir>
 #include <QTest>
-#include <functional>
-#include <memory>
+
+// Before the application starts, which is when the scale is taken.
+static const bool scaled = qputenv("QT_SCALE_FACTOR", "2");
 
 class TestHighDpi : public QObject {
     Q_OBJECT
@@ -24,44 +20,27 @@ private slots:
 };
 
 void TestHighDpi::windows_data() {
-    QTest::addColumn<QString>("which");
+    QTest::addColumn<bool>("main");
     QTest::addColumn<QSize>("client"); // device-independent pixels
-
-    QTest::newRow("main window") << "main" << QSize(558, 268);
-    QTest::newRow("About window") << "about" << QSize(315, 156);
+    QTest::newRow("main window") << true << QSize(558, 268);
+    QTest::newRow("About window") << false << QSize(315, 156);
 }
 
 void TestHighDpi::windows() {
-    QFETCH(QString, which);
+    QFETCH(bool, main);
     QFETCH(QSize, client);
+    QVERIFY(scaled);
     QCOMPARE(qApp->devicePixelRatio(), 2.0);
-
-    QTemporaryDir dir; // no configuration file: the defaults
-    QDir::setCurrent(dir.path());
-    Module1 m;
-    MemoryComm port;
-    SimClock clock;
-    ScriptedPrompts prompts;
-    std::unique_ptr<QWidget> window;
-    QWidget* area = nullptr;
-    QLabel* logo = nullptr;
-    if (which == QLatin1String("main")) {
-        auto* w = new frmMain(m, port, clock, prompts);
-        window.reset(w);
-        area = w->centralWidget();
-        logo = w->Picture1;
-    } else {
-        auto* w = new frmAbout;
-        window.reset(w);
-        area = w;
-        logo = w->Picture1;
-    }
+    WindowRig t; // a folder of its own, no configuration file: the defaults
+    frmAbout about;
+    QWidget* window = main ? static_cast<QWidget*>(&t.open()) : &about;
     window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QWidget* area = main ? t.w->centralWidget() : &about;
     QCOMPARE(area->size(), client);
     QCOMPARE(area->grab().size(), client * 2);
 
+    QLabel* logo = main ? t.w->Picture1 : about.Picture1;
     QImage shown = logo->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QCOMPARE(shown.size(), QSize(288, 58));
     // Drawn at the density, the logo is what the label shows, pixel for pixel
@@ -75,11 +54,5 @@ void TestHighDpi::windows() {
     QVERIFY(shown == drawn);
 }
 
-int main(int argc, char* argv[]) {
-    qputenv("QT_SCALE_FACTOR", "2");
-    QApplication app(argc, argv);
-    TestHighDpi test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestHighDpi)
 #include "tst_highdpi.moc"
