@@ -136,6 +136,10 @@ void QtSerialComm::setPortOpen(bool open) {
     if (!port_.open(QIODevice::ReadWrite))
         throw CommError(QStringLiteral("%1: %2").arg(device, port_.errorString()),
                         Diagnose(port_, CommPort(), device));
+    // A port opens with an empty receive side, as a serial control's does:
+    // what the line held from an earlier session (a reply the last run never
+    // read) must not be taken for an answer to this one.
+    port_.clear(QSerialPort::Input);
 }
 
 void QtSerialComm::requireOpen() const {

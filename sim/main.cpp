@@ -258,7 +258,10 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
             agenda.clear();
             outgoing.clear();
             flood.clear();
-            tcflush(line.Slave(), TCIFLUSH);
+            // What the tool left unread stays: the tool empties its receive
+            // side when it opens, and flushing the line here, while the tool
+            // may be polling it, can wake it to an empty read that its serial
+            // port takes for a lost device.
             speed = seen;
             if (seen != IdleSpeed)
                 lastOpenSpeed = seen;

@@ -74,8 +74,12 @@ void TestPtyPort::speedsAndEveryByteValue() {
     QCOMPARE(write(r.master, all.constData(), 256), ssize_t(256));
     QCOMPARE(WaitForReply(r.ctx, 5, 255), all);
 
+    // What the line held while the port was closed is no answer to anything.
+    r.port.setPortOpen(false);
+    QCOMPARE(write(r.master, "$BOK\r\n", 6), ssize_t(6));
     ReopenPort(r.ctx, QStringLiteral("115200,N,8,1"));
     QCOMPARE(r.PeerSpeed(), speed_t(B115200));
+    QCOMPARE(WaitForReply(r.ctx, 0.2, 0), QByteArray());
 }
 
 void TestPtyPort::peerGone_data() {
