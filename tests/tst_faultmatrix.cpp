@@ -20,15 +20,12 @@
 #include "tests/support/SimModem.h"
 #include "tests/support/SimProcess.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSerialPort>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,22 +42,22 @@
 namespace {
 
 const QString Completed = QStringLiteral("*** Download Completed Succesfully ****");
-const QString Failed = QStringLiteral("*** Download Failed ****");
 const QString CommFailed = QStringLiteral("Comm Port Failed - ");
 const QString UnableToOpen = QStringLiteral("Unable to Open Comm Port");
-const QString OpenFailed = QStringLiteral("Comm Port Open Failed");
 
-struct Row {
-    QString tag, outcome;
-    bool passed;
-};
-QList<Row> matrix;
+QStringList matrix; // the printed lines
+int rowsPassed = 0;
 
 // Enters the row in the printed matrix when it ends.
 struct RowLog {
-    ~RowLog() { matrix.append({QTest::currentDataTag(), outcome, !QTest::currentTestFailed()}); }
+    ~RowLog() {
+        const bool passed = !QTest::currentTestFailed();
+        rowsPassed += passed;
+        matrix << QString::asprintf("  %-4s  %-58s  %s", passed ? "ok" : "FAIL",
+                                    QTest::currentDataTag(), qPrintable(outcome));
+    }
     // Memory may grow with what the row needs (a 10 MB file), not without end.
-    bool Bounded(qint64 mb) const { return qint64(HeapInUse()) - qint64(heap) < mb * 1024 * 1024; }
+    bool Bounded(qint64 mb) const { return qint64(HeapInUse()) - qint64(heap) < mb << 20; }
     QString outcome;
     std::size_t heap = HeapInUse();
 };
@@ -82,14 +79,9 @@ bool PortFree(const QString& device) {
     return probe.open(QIODevice::ReadWrite);
 }
 
-// How many times velloran-sim heard anything from the tool.
-int Heard(SimProcess& sim) {
-    return int(QString::fromLocal8Bit(sim.Told()).count(QStringLiteral("heard at")));
-}
-
 // The real main window, started in a folder of its own with a 50-record
-// MYFILE.ROM.
-template <class Comm, class Clk> struct Tool {
+// MYFILE.ROM; one row of the matrix.
+template <class Comm, class Clk> struct Tool : RowLog {
     Tool() {
         QDir::setCurrent(work.path());
         writeLoadFile(BootLoader::SampleLoadFile(50));
@@ -98,9 +90,7 @@ template <class Comm, class Clk> struct Tool {
         if (w && w->isVisible())
             w->close();
     }
-    void writeLoadFile(const QByteArray& bytes) {
-        WriteFile(work.filePath(QStringLiteral("MYFILE.ROM")), bytes);
-    }
+    void writeLoadFile(const QByteArray& bytes) { WriteFile(work.filePath("MYFILE.ROM"), bytes); }
     void open() {
         w = std::make_unique<frmMain>(m, port, clock, prompts);
         w->show();
@@ -115,12 +105,13 @@ template <class Comm, class Clk> struct Tool {
     // Whatever the row did, the tool is left idle with the port given back
     // and memory bounded, and the next run (in a new window once this one
     // closed) goes through.
-    void Recovers(const RowLog& row, int memoryMb = 64) {
+    void Recovers(int memoryMb = 64) {
+        outcome = Caption();
         QVERIFY(prompts.AllAnswered());
         QVERIFY(!port.PortOpen());
         QVERIFY(!w->Busy());
         QVERIFY(!w->isVisible() || w->cmdLoad->isEnabled());
-        QVERIFY(row.Bounded(memoryMb));
+        QVERIFY(Bounded(memoryMb));
         if (!w->isVisible())
             open();
         writeLoadFile(BootLoader::SampleLoadFile(5));
@@ -129,7 +120,7 @@ template <class Comm, class Clk> struct Tool {
         QVERIFY(!port.PortOpen());
     }
 
-    QTemporaryDir work;
+    QTemporaryDir work{QStringLiteral("/tmp/velloran-matrix-XXXXXX")};
     Module1 m;
     Comm port;
     Clk clock;
@@ -152,100 +143,22 @@ struct MemTool : Tool<MemoryComm, SimClock> {
     explicit MemTool(const BootLoader::Config& config = {}) : modem(port, clock, config) {
         hear = port.onOutput;
         port.onOutput = [this](const QByteArray& bytes) {
-            ++sends;
             if (!onSend || onSend(bytes))
                 hear(bytes);
         };
         open();
     }
-    ~MemTool() {
-        flooding = false;
-        if (w && w->isVisible())
-            w->close();
-    }
     int RecordsSent() const {
         return int(std::count_if(port.writes.begin(), port.writes.end(),
                                  [](const auto& write) { return write.bytes.startsWith("%D"); }));
-    }
-    // Line noise without end, for as long as `flooding` is set.
-    void Flood() {
-        if (!flooding)
-            return;
-        port.Feed(QByteArray(256, '\xa5'));
-        clock.After(0.01, [this] { Flood(); });
     }
 
     SimModem modem;
     std::function<void(const QByteArray&)> hear;
     std::function<bool(const QByteArray&)> onSend;
-    int sends = 0;
-    bool flooding = false;
 };
-
-// The tool run once in a process of its own in `dir`, with COM 1 at `device`,
-// as an ordinary user (root opens what it likes). It answers: each box's text
-// and detail, then the status line and whether the port stayed open.
-QStringList RunChild(const QString& dir, const QString& device) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VELLORAN_MATRIX_CHILD"), QStringLiteral("run"));
-    env.insert(QStringLiteral("VELLORAN_COM1"), device);
-    env.insert(QStringLiteral("HOME"), dir);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir);
-    // A process that changed its user cannot be inspected for leaks.
-    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
-    p.setProcessEnvironment(env);
-    p.setWorkingDirectory(dir);
-    const QString self = QCoreApplication::applicationFilePath();
-    if (geteuid() == 0)
-        p.start(QStringLiteral("setpriv"),
-                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                 QStringLiteral("--clear-groups"), self});
-    else
-        p.start(self, {});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
-        p.kill();
-        return {QStringLiteral("the tool failed"),
-                QString::fromLocal8Bit(p.readAllStandardError())};
-    }
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).split(QChar(0x1e));
-}
-
-class ChildPrompts : public Prompts {
-public:
-    BoxAnswer MsgBox(const Box& box) override {
-        std::printf("%s\x1e%s\x1e", qPrintable(box.text), qPrintable(box.detail));
-        return box.buttons == BoxButtons::Ok ? BoxAnswer::Ok : BoxAnswer::Cancel;
-    }
-    QString ShowOpen(const OpenFileRequest&) override { return {}; }
-};
-
-int ChildRun(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QtSerialComm port;
-    if (qgetenv("VELLORAN_MATRIX_CHILD") == "hold") {
-        // Another copy of the tool with the port open, until told to go.
-        port.setSettings(WakeUpSettings);
-        port.setPortOpen(true);
-        std::printf("held\n");
-        std::fflush(stdout);
-        char c;
-        while (read(0, &c, 1) > 0) {
-        }
-        return 0;
-    }
-    Module1 m;
-    SteadyClock clock;
-    ChildPrompts prompts;
-    frmMain w(m, port, clock, prompts);
-    w.cmdLoad_Click();
-    std::printf("%s\x1e%d", qPrintable(w.lblMsg->text()), port.PortOpen() ? 1 : 0);
-    return 0;
-}
 
 } // namespace
-
-Q_DECLARE_METATYPE(BootLoader::Config)
 
 class TestFaultMatrix : public QObject {
     Q_OBJECT
@@ -301,8 +214,7 @@ void TestFaultMatrix::onTheLine_data() {
         << S{"--fault", "1=split", "--fault", "2=split*2", "--fault", "30=split"} << false
         << Completed << false;
     QTest::newRow("peer answers with 10,000 characters (version)")
-        << S{"--version-reply", QString(10000, QLatin1Char('V'))} << true << "No Connection"
-        << false;
+        << S{"--version-reply", QString(10000, 'V')} << true << "No Connection" << false;
 }
 
 void TestFaultMatrix::onTheLine() {
@@ -310,12 +222,10 @@ void TestFaultMatrix::onTheLine() {
     QFETCH(bool, check);
     QFETCH(QString, message);
     QFETCH(bool, failedShown);
-    RowLog row;
     SimProcess peer;
     QVERIFY2(peer.Start(sim), qPrintable(peer.ToldTail()));
     PtyTool t(peer.Link());
     t.Go(check);
-    row.outcome = t.Caption();
     const bool vanished = message == CommFailed;
     QVERIFY2(vanished ? t.Caption().startsWith(message) : t.Caption() == message,
              qPrintable(t.Caption()));
@@ -323,7 +233,7 @@ void TestFaultMatrix::onTheLine() {
         QCOMPARE(ForeColor(*t.w->lblMsg), Red);
     QCOMPARE(t.w->lblMsg2->isVisible(), failedShown);
     if (failedShown)
-        QCOMPARE(t.w->lblMsg2->text(), Failed);
+        QCOMPARE(t.w->lblMsg2->text(), "*** Download Failed ****");
     if (check) {
         // Nothing from a vanished device; never more than the 1024
         // characters the receive buffer holds.
@@ -335,11 +245,11 @@ void TestFaultMatrix::onTheLine() {
     // Plugged in again, the next run goes through.
     QVERIFY(peer.WaitForLine());
     QVERIFY(PortFree(peer.Link()));
-    t.Recovers(row);
+    t.Recovers();
     if (check && vanished && !QTest::currentTestFailed()) {
         t.Go(true);
-        QCOMPARE(t.Caption(), QStringLiteral("No Connection"));
-        QCOMPARE(t.w->CheckBootWindow()->lblVersion->text(), QStringLiteral("BL 3.10\r"));
+        QCOMPARE(t.Caption(), "No Connection");
+        QCOMPARE(t.w->CheckBootWindow()->lblVersion->text(), "BL 3.10\r");
     }
 }
 
@@ -362,50 +272,53 @@ void TestFaultMatrix::peerInProcess() {
     QFETCH(QString, kind);
     QFETCH(int, autobauds);
     QFETCH(int, secondSends);
-    RowLog row;
     BootLoader::Config config;
-    if (kind == QLatin1String("bytes"))
+    if (kind == "bytes")
         config.id = QByteArray("\x00\xff\x00\xff", 4);
     MemTool t(config);
     const QByteArray noise("\xff\x00\x7f", 3);
     const QByteArray second = BootLoader::SampleLoadFile(2).split('\n').value(1); // "%D0010...\r"
     int autobaudsSent = 0;
     int secondSent = 0;
+    bool flooding = false;
+    std::function<void()> flood = [&] {
+        if (!flooding)
+            return;
+        t.port.Feed(QByteArray(256, '\xa5'));
+        t.clock.After(0.01, flood);
+    };
     t.onSend = [&](const QByteArray& bytes) {
         autobaudsSent += bytes == "\x80";
         secondSent += bytes == second;
-        if (kind == QLatin1String("noise-autobaud") && bytes == "\x80" && autobaudsSent == 1)
+        if (kind == "noise-autobaud" && bytes == "\x80" && autobaudsSent == 1)
             t.port.Feed(noise);
-        if (kind == QLatin1String("flood") && t.sends == 1) {
-            t.flooding = true;
-            t.Flood();
+        if (kind == "flood" && !flooding) {
+            flooding = true;
+            flood();
         }
         if (bytes != second || secondSent != 1)
             return true;
-        if (kind == QLatin1String("noise-record")) {
+        if (kind == "noise-record") {
             t.port.Feed(noise);
-        } else if (kind == QLatin1String("late")) {
+        } else if (kind == "late") {
             t.clock.After(9.9 - 0.01, [&t, bytes] { t.hear(bytes); });
             return false;
-        } else if (kind == QLatin1String("long") || kind == QLatin1String("bytes")) {
-            const QByteArray reply = kind == QLatin1String("long")
-                                         ? "$BOK\r\n" + QByteArray(9994, 'x')
-                                         : QByteArray("\x00\xff\x00\xff\x00\xff\r\n", 8);
+        } else if (kind == "long" || kind == "bytes") {
+            const QByteArray reply = kind == "long" ? "$BOK\r\n" + QByteArray(9994, 'x')
+                                                    : QByteArray("\x00\xff\x00\xff\x00\xff\r\n", 8);
             t.clock.After(0.01, [&t, reply] { t.port.Feed(reply); });
             return false;
         }
         return true;
     };
     if (secondSends == 0)
-        t.prompts.Expect(
-            QStringLiteral("Failed to Connect to Modem\r\nCheck the Following -\r\n\r\n"
-                           " 1> Modem is Connected to the correct PC Comm Port\r\n\r\n"
-                           " 2> Power is Applied to Modem"),
-            BoxAnswer::Cancel);
+        t.prompts.Expect("Failed to Connect to Modem\r\nCheck the Following -\r\n\r\n"
+                         " 1> Modem is Connected to the correct PC Comm Port\r\n\r\n"
+                         " 2> Power is Applied to Modem",
+                         BoxAnswer::Cancel);
     const double start = t.clock.Timer();
     t.Go();
-    row.outcome = t.Caption();
-    QCOMPARE(t.Caption(), secondSends ? Completed : QStringLiteral("Connection Failed !!"));
+    QCOMPARE(t.Caption(), secondSends ? Completed : "Connection Failed !!");
     // Within the protocol's own limits: the connection's 66 attempts at most.
     QVERIFY(t.clock.Timer() - start < 80);
     if (autobauds >= 0)
@@ -413,9 +326,9 @@ void TestFaultMatrix::peerInProcess() {
     QCOMPARE(secondSent, secondSends); // twice: again after a reply it could not read
     if (secondSends)
         QCOMPARE(t.RecordsSent(), 49 + secondSends);
-    t.flooding = false;
+    flooding = false;
     t.onSend = nullptr;
-    t.Recovers(row);
+    t.Recovers();
 }
 
 // ---------------------------------------------------------------------------
@@ -451,20 +364,18 @@ void TestFaultMatrix::loadFiles() {
     QFETCH(QString, message);
     QFETCH(int, records);
     QFETCH(int, memoryMb);
-    RowLog row;
     MemTool t;
     t.writeLoadFile(content);
     if (records == 0)
-        t.prompts.Expect(QStringLiteral("File Requested has Invalid Format"));
+        t.prompts.Expect("File Requested has Invalid Format");
     t.Go();
-    row.outcome = t.Caption() + (t.w->lblMsg2->isVisible() ? " / " + Failed : QString());
     if (message.isEmpty())
         QVERIFY2(t.Caption() == Completed || t.w->lblMsg2->isVisible(), qPrintable(t.Caption()));
     else
         QCOMPARE(t.Caption(), message);
     if (records >= 0)
         QCOMPARE(t.RecordsSent(), records);
-    t.Recovers(row, memoryMb);
+    t.Recovers(memoryMb);
 }
 
 // ---------------------------------------------------------------------------
@@ -473,43 +384,40 @@ void TestFaultMatrix::loadFiles() {
 void TestFaultMatrix::stopping_data() {
     QTest::addColumn<QByteArray>("trigger"); // the send during whose wait it happens
     QTest::addColumn<int>("occurrence");
-    QTest::addColumn<BootLoader::Config>("modem");
+    QTest::addColumn<int>("records"); // data records sent before it took effect
     QTest::addColumn<bool>("close");
-    QTest::addColumn<int>("records");   // data records sent before it took effect
-    QTest::addColumn<bool>("portOpen"); // after the run, before the window closes
-    QTest::addColumn<bool>("check");
-
-    BootLoader::Config plain, att8, late;
-    att8.wakeUp = BootLoader::WakeUp::Att8;
-    late.answerOn = 9; // answers in stage 3 only
     for (const bool close : {false, true}) {
         const auto row = [&](const char* stage, const QByteArray& trigger, int occurrence = 1,
-                             const BootLoader::Config& modem = {}, int records = 0,
-                             bool portOpen = false, bool check = false) {
+                             int records = 0) {
             QTest::addRow("%s: %s", close ? "window closed" : "Halt Load", stage)
-                << trigger << occurrence << modem << close << records << portOpen << check;
+                << trigger << occurrence << records << close;
         };
         row("wake-up stage 1", "+++  ATES");
-        row("wake-up stage 2", "+++  ATT8", 1, att8);
-        row("wake-up stage 3", "\x80", 7, late, 0, true);
+        row("wake-up stage 2", "+++  ATT8");
+        row("wake-up stage 3", "\x80", 7);
         row("logon", "%BL");
         row("device ID", "%BFID");
         row("mode", "%BV");
-        row("first record", "%D0000", 1, plain, 1);
-        row("late record", "%D0270", 1, plain, 40);
-        row("boot check", "ver", 1, plain, 0, false, true);
+        row("first record", "%D0000", 1, 1);
+        row("late record", "%D0270", 1, 40);
+        row("boot check", "ver");
     }
 }
 
 void TestFaultMatrix::stopping() {
     QFETCH(QByteArray, trigger);
     QFETCH(int, occurrence);
-    QFETCH(BootLoader::Config, modem);
-    QFETCH(bool, close);
     QFETCH(int, records);
-    QFETCH(bool, portOpen);
-    QFETCH(bool, check);
-    RowLog row;
+    QFETCH(bool, close);
+    // A loader that wakes to the trigger (stage 2 only to ATT8, stage 3 only
+    // after the power cycle's autobaud bytes).
+    BootLoader::Config modem;
+    if (trigger == "+++  ATT8")
+        modem.wakeUp = BootLoader::WakeUp::Att8;
+    const bool powerCycle = trigger == "\x80";
+    if (powerCycle)
+        modem.answerOn = 9;
+    const bool check = trigger == "ver";
     MemTool t(modem);
     if (check) {
         t.Go(); // a first run makes "Halt Load" available
@@ -528,18 +436,18 @@ void TestFaultMatrix::stopping() {
         return true;
     };
     t.Go(check);
-    row.outcome = t.Caption();
     QVERIFY(seen >= occurrence);
     QCOMPARE(t.RecordsSent(), records);
     QCOMPARE(t.w->isVisible(), !close);
     if (check) {
         // The check does not stop for a halt; it finishes and shows its window.
-        QCOMPARE(t.Caption(), QStringLiteral("No Connection"));
+        QCOMPARE(t.Caption(), "No Connection");
         QVERIFY(t.w->CheckBootWindow());
     } else if (!close) {
-        QCOMPARE(t.Caption(), QStringLiteral("Comm Port Disconnected"));
+        QCOMPARE(t.Caption(), "Comm Port Disconnected");
         QCOMPARE(ForeColor(*t.w->lblMsg), Red);
-        QCOMPARE(t.port.PortOpen(), portOpen);
+        // Halted in the power cycle the port stays open, until the window closes.
+        QCOMPARE(t.port.PortOpen(), powerCycle);
     }
     // At the latest when the window closes, the port and the file are let go.
     QVERIFY(!t.w->Busy());
@@ -548,7 +456,7 @@ void TestFaultMatrix::stopping() {
         QVERIFY(t.w->close());
     QVERIFY(!t.w->LoadFileOpen());
     t.onSend = nullptr;
-    t.Recovers(row);
+    t.Recovers();
 }
 
 // ---------------------------------------------------------------------------
@@ -557,76 +465,66 @@ void TestFaultMatrix::stopping() {
 
 void TestFaultMatrix::portHeld_data() {
     QTest::addColumn<QString>("holder");
-    QTest::newRow("port held by a second copy of the tool") << "tool";
-    QTest::newRow("port held by another program (ordinary user)") << "other";
-    QTest::newRow("port the user may not open (permission)") << "permission";
+    QTest::addColumn<QString>("why"); // in the box's detail, beside the device
+    QTest::newRow("port held by a second copy of the tool") << "tool"
+                                                            << "its lock file";
+    QTest::newRow("port held by another program (ordinary user)") << "other"
+                                                                  << "busy";
+    QTest::newRow("port the user may not open (permission)") << "permission"
+                                                             << "permission";
 }
 
 void TestFaultMatrix::portHeld() {
     QFETCH(QString, holder);
-    const bool root = geteuid() == 0;
-    if (holder != QLatin1String("tool") && root &&
-        QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
-        QSKIP("running as root without setpriv: no ordinary user to run the tool as");
-    RowLog row;
+    QFETCH(QString, why);
     SimProcess peer;
     QVERIFY2(peer.Start(), qPrintable(peer.ToldTail()));
     const QString device = QFileInfo(peer.Link()).canonicalFilePath();
     const QByteArray path = QFile::encodeName(device);
-
-    if (holder == QLatin1String("tool")) {
-        QProcess copy;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VELLORAN_MATRIX_CHILD"), QStringLiteral("hold"));
-        copy.setProcessEnvironment(env);
-        copy.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(copy.waitForReadyRead(30000));
-        QCOMPARE(copy.readLine(), QByteArray("held\n"));
-        PtyTool t(peer.Link());
-        t.prompts.Expect(UnableToOpen);
-        t.Go();
-        row.outcome = t.Caption();
-        QCOMPARE(t.Caption(), OpenFailed);
-        QCOMPARE(ForeColor(*t.w->lblMsg), Red);
-        QCOMPARE(Heard(peer), 0);
-        copy.closeWriteChannel();
-        QVERIFY(copy.waitForFinished(30000));
-        t.Recovers(row);
-        QVERIFY(PortFree(device));
-        return;
-    }
-
-    // A folder the ordinary user can work in, with a load file.
-    QTemporaryDir dir(QStringLiteral("/tmp/velloran-matrix-XXXXXX"));
-    chmod(QFile::encodeName(dir.path()).constData(), 0777);
-    WriteFile(dir.filePath(QStringLiteral("MYFILE.ROM")), BootLoader::SampleLoadFile(5));
-    chmod(QFile::encodeName(dir.filePath(QStringLiteral("MYFILE.ROM"))).constData(), 0644);
+    PtyTool t(device);
+    QtSerialComm copy; // a second copy of the tool
     int held = -1;
-    if (holder == QLatin1String("other")) {
+    if (holder == "tool") {
+        copy.setSettings(WakeUpSettings);
+        copy.setPortOpen(true);
+    } else if (holder == "other") {
         chmod(path.constData(), 0666);
         held = open(path.constData(), O_RDWR | O_NOCTTY);
         QVERIFY(held >= 0);
         QCOMPARE(ioctl(held, TIOCEXCL), 0); // as terminal programs do
     } else {
-        chmod(path.constData(), root ? 0600 : 0);
+        chmod(path.constData(), geteuid() == 0 ? 0600 : 0);
     }
-    const QStringList r = RunChild(dir.path(), device);
-    row.outcome = r.value(2);
-    QCOMPARE(r.size(), 4);
-    QCOMPARE(r[0], UnableToOpen);
+    // Root opens what it likes: past a lock file only, the tool runs as an
+    // ordinary user, in a folder that user may read.
+    const bool asUser = geteuid() == 0 && holder != "tool";
+    const auto become = [&](uid_t uid) {
+        if (asUser)
+            QCOMPARE(setresuid(uid, uid, 0), 0);
+    };
+    chmod(QFile::encodeName(t.work.path()).constData(), 0755);
+    become(65534);
+    const auto restore = qScopeGuard([&] { become(0); });
+    t.prompts.Expect(UnableToOpen);
+    t.Go();
+    QCOMPARE(t.Caption(), "Comm Port Open Failed");
+    QCOMPARE(ForeColor(*t.w->lblMsg), Red);
+    QVERIFY(!peer.Told().contains("heard at"));
     // The detail names the device and why it would not open.
-    const QString why = holder == QLatin1String("other") ? "busy" : "ermission";
-    QVERIFY2(r[1].contains(device) && r[1].contains(why, Qt::CaseInsensitive), qPrintable(r[1]));
-    QCOMPARE(r.mid(2), (QStringList{OpenFailed, QStringLiteral("0")}));
-    QCOMPARE(Heard(peer), 0);
+    const QString detail = t.prompts.seen.value(0).detail;
+    QVERIFY2(detail.contains(device) && detail.contains(why, Qt::CaseInsensitive),
+             qPrintable(detail));
 
     // Once the port is free (or the user may open it) the run goes through.
+    copy.setPortOpen(false);
     if (held >= 0) {
         ioctl(held, TIOCNXCL);
         ::close(held);
     }
+    become(0);
     chmod(path.constData(), 0666);
-    QCOMPARE(RunChild(dir.path(), device), (QStringList{Completed, QStringLiteral("0")}));
+    become(65534);
+    t.Recovers();
     QVERIFY(PortFree(device));
 }
 
@@ -641,84 +539,63 @@ void TestFaultMatrix::configWriteFails_data() {
 
 void TestFaultMatrix::configWriteFails() {
     QFETCH(bool, diskFull);
-    QTemporaryDir scratch;
-    const QString folder = scratch.filePath(QStringLiteral("small"));
-    QDir().mkpath(folder);
-    const QByteArray mountPoint = QFile::encodeName(folder);
-    const bool mounted = diskFull && geteuid() == 0 &&
-                         mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") == 0;
+    Tool<MemoryComm, SimClock> t;
+    // Disk full: a small file system over the folder, filled up.
+    const QByteArray folder = QFile::encodeName(t.work.path());
+    const bool mounted =
+        diskFull && mount("tmpfs", folder.constData(), "tmpfs", 0, "size=64k") == 0;
     if (diskFull && !mounted)
         QSKIP("cannot mount a small file system here");
     const auto unmount = qScopeGuard([&] {
-        QDir::setCurrent(scratch.path()); // a busy mount would stay
         if (mounted)
-            umount(mountPoint.constData());
+            umount(folder.constData());
     });
-    RowLog row;
     const QByteArray old = "FILE=OLD.ROM\r\nPORT=2\r\nBAUD=9600\r\nMODE=0\r\n";
-    const QString cfg = folder + QStringLiteral("/VELLORAN.CFG");
-    const QString filler = folder + QStringLiteral("/filler");
+    const QString cfg = t.work.filePath("VELLORAN.CFG");
     WriteFile(cfg, old);
+    QFile filler(t.work.filePath("filler"));
     if (mounted) {
-        // Fill what is left, so the new file finds no room.
-        QFile f(filler);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        while (f.write(QByteArray(1024, 'f')) == 1024) {
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(1024, 'f')) == 1024) {
         }
+        filler.close();
     }
     const auto closeAndSave = [&](int port, bool limited) {
-        QDir::setCurrent(folder);
-        Module1 m;
-        MemoryComm comm;
-        SimClock clock;
-        ScriptedPrompts prompts;
-        frmMain w(m, comm, clock, prompts);
-        m.PortNumber = static_cast<std::int16_t>(port);
-        m.SettingsChanged = true;
-        prompts.Expect(QStringLiteral("Save Configuration File Now"), BoxAnswer::Yes);
-        w.show();
+        t.open();
+        t.m.PortNumber = std::int16_t(port);
+        t.m.SettingsChanged = true;
+        t.prompts.Expect("Save Configuration File Now", BoxAnswer::Yes);
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit small = saved;
-        small.rlim_cur = 20; // the new file breaks off after 20 bytes
+        const rlimit small{20, saved.rlim_max}; // the new file breaks off after 20 bytes
         if (limited)
             setrlimit(RLIMIT_FSIZE, &small);
-        const bool closed = w.close();
+        const bool closed = t.w->close();
         setrlimit(RLIMIT_FSIZE, &saved);
-        return closed && prompts.AllAnswered();
+        return closed && t.prompts.AllAnswered();
     };
 
     QVERIFY(closeAndSave(3, !diskFull));
     QCOMPARE(ReadFile(cfg), old);
     // No half-written file left beside it.
-    QStringList left = QDir(folder).entryList(QDir::Files);
-    left.removeAll(QStringLiteral("filler"));
-    QCOMPARE(left, QStringList{QStringLiteral("VELLORAN.CFG")});
-    row.outcome = QStringLiteral("old file whole, nothing else left");
+    QStringList left = QDir(t.work.path()).entryList(QDir::Files);
+    left.removeAll("filler");
+    left.removeAll("MYFILE.ROM");
+    QCOMPARE(left, QStringList{"VELLORAN.CFG"});
+    t.outcome = "old file whole, nothing else left";
 
     // With room again the next save goes through.
-    QFile::remove(filler);
+    filler.remove();
     QVERIFY(closeAndSave(4, false));
     QVERIFY(ReadFile(cfg).contains("PORT=4\r\n"));
 }
 
 void TestFaultMatrix::cleanupTestCase() {
-    std::printf("\nFault matrix\n");
-    for (const Row& row : matrix)
-        std::printf("  %-4s  %-58s  %s\n", row.passed ? "ok" : "FAIL", qPrintable(row.tag),
-                    qPrintable(row.outcome));
-    const auto passed =
-        std::count_if(matrix.begin(), matrix.end(), [](auto& r) { return r.passed; });
-    std::printf("%lld of %lld rows passed\n\n", (long long)passed, (long long)matrix.size());
+    std::printf("\nFault matrix\n%s\n%d of %lld rows passed\n\n", qPrintable(matrix.join('\n')),
+                rowsPassed, static_cast<long long>(matrix.size()));
     std::fflush(stdout);
 }
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsSet("VELLORAN_MATRIX_CHILD"))
-        return ChildRun(argc, argv);
-    QApplication app(argc, argv);
-    TestFaultMatrix test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestFaultMatrix)
 
 #include "tst_faultmatrix.moc"
