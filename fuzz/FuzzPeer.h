@@ -13,79 +13,49 @@
 #include "tests/support/MemoryComm.h"
 #include "tests/support/SimClock.h"
 
-#include <QByteArray>
+#include <QApplication>
+#include <QFile>
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <utility>
 
-struct FuzzChunk {
-    double gap = 0;
-    bool answer = false;
-    bool vanish = false;
-    QByteArray bytes;
-};
-
-inline std::vector<FuzzChunk> ReadChunks(const std::uint8_t* data, std::size_t size) {
-    std::vector<FuzzChunk> chunks;
-    std::size_t i = 0;
-    while (i < size) {
-        FuzzChunk c;
-        const std::uint8_t timing = data[i++];
-        c.answer = timing & 0x80;
-        c.gap = (timing & 0x7f) / 10.0;
-        const std::size_t length = i < size ? data[i++] : 0;
-        const std::size_t take = std::min(length, size - i);
-        c.bytes = QByteArray(reinterpret_cast<const char*>(data + i), static_cast<qsizetype>(take));
-        i += take;
-        c.vanish = length == 0 && (timing & 0x7f) == 0x7f;
-        chunks.push_back(std::move(c));
-    }
-    return chunks;
-}
-
-// Plays the chunks at the far end of a MemoryComm on simulated time.
+// Plays the chunks at the far end of a MemoryComm on simulated time, read
+// from the input as they come due (it outlives the peer).
 class FuzzPeer {
 public:
-    FuzzPeer(MemoryComm& port, SimClock& clock, std::vector<FuzzChunk> chunks)
-        : port_(port), clock_(clock), chunks_(std::move(chunks)) {
+    FuzzPeer(MemoryComm& port, SimClock& clock, const std::uint8_t* data, std::size_t size)
+        : port_(port), clock_(clock), data_(data), size_(size) {
         port_.onOutput = [this](const QByteArray&) {
-            ++sends_;
-            if (waitingForSend_) {
-                waitingForSend_ = false;
+            if (std::exchange(waitingForSend_, false))
                 schedule(clock_.Timer());
-            }
         };
         next(clock_.Timer());
     }
     ~FuzzPeer() { port_.onOutput = nullptr; }
-    FuzzPeer(const FuzzPeer&) = delete;
-    FuzzPeer& operator=(const FuzzPeer&) = delete;
 
-    // Everything that reached the tool's receive buffer side, in order.
-    QByteArray fed;
-    int Sends() const { return sends_; }
+    QByteArray fed; // everything that reached the tool's receive buffer, in order
 
 private:
     void next(double base) {
-        if (index_ >= chunks_.size())
-            return;
-        if (chunks_[index_].answer)
+        if (at_ < size_ && (data_[at_] & 0x80))
             waitingForSend_ = true;
-        else
+        else if (at_ < size_)
             schedule(base);
     }
     void schedule(double base) {
-        const FuzzChunk& c = chunks_[index_];
-        clock_.At(base + c.gap, [this] {
-            const FuzzChunk& c = chunks_[index_++];
-            if (c.vanish) {
+        clock_.At(base + (data_[at_] & 0x7f) / 10.0, [this] {
+            const int gap = data_[at_++] & 0x7f;
+            const std::size_t length = at_ < size_ ? data_[at_++] : 0;
+            const QByteArray bytes(reinterpret_cast<const char*>(data_ + at_),
+                                   qsizetype(std::min(length, size_ - at_)));
+            at_ += std::size_t(bytes.size());
+            if (length == 0 && gap == 0x7f) {
                 port_.Vanish(QStringLiteral("fuzzed device gone"));
             } else if (port_.PortOpen()) {
-                port_.Feed(c.bytes);
-                fed += c.bytes;
+                port_.Feed(bytes);
+                fed += bytes;
             }
             next(clock_.Timer());
         });
@@ -93,17 +63,32 @@ private:
 
     MemoryComm& port_;
     SimClock& clock_;
-    std::vector<FuzzChunk> chunks_;
-    std::size_t index_ = 0;
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t at_ = 0;
     bool waitingForSend_ = false;
-    int sends_ = 0;
 };
 
+// The application a target with windows needs, off screen.
+inline void FuzzApp(const char* name) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char* argv[] = {const_cast<char*>(name), nullptr};
+    new QApplication(argc, argv);
+}
+
+// A file the target reads; an input that cannot be laid down proves nothing.
+inline void WriteOrAbort(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        std::abort();
+}
+
 // An invariant broke: libFuzzer keeps the input that did it.
-#define FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond);      \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (false)
+#define FUZZ_CHECK(cond) FuzzCheck(cond, #cond, __FILE__, __LINE__)
+inline void FuzzCheck(bool holds, const char* what, const char* file, int line) {
+    if (!holds) {
+        std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, what);
+        std::abort();
+    }
+}

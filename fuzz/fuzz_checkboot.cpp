@@ -4,19 +4,13 @@
 #include "fuzz/FuzzPeer.h"
 #include "tests/support/Rig.h"
 
-#include <QApplication>
-
 namespace {
 QWidget* owner = nullptr;
 QPointer<frmCheckBoot> window;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "fuzz_checkboot";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    FuzzApp("fuzz_checkboot");
     owner = new QWidget;
     return 0;
 }
@@ -24,7 +18,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Rig r;
     const double start = r.clock.Timer();
-    FuzzPeer peer(r.port, r.clock, ReadChunks(data, size));
+    FuzzPeer peer(r.port, r.clock, data, size);
     if (window)
         window->lblVersion->clear();
 
@@ -33,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // ATES, up to three autobaud bytes, then either the version request or
     // ATT8 and three more; never anything else, never more.
     static const QList<QByteArray> allowed{"+++  ATES\r", "+++  ATT8\r", "\x80", "ver\r"};
-    FUZZ_CHECK(!r.port.writes.empty() && r.port.writes.front().bytes == "+++  ATES\r");
-    FUZZ_CHECK(r.port.writes.size() <= 9);
+    FUZZ_CHECK(!r.port.writes.empty() && r.port.writes.front().bytes == "+++  ATES\r" &&
+               r.port.writes.size() <= 9);
     for (const auto& w : r.port.writes)
         FUZZ_CHECK(allowed.contains(w.bytes));
     FUZZ_CHECK(r.clock.Timer() - start <= 0.1 + 3 + 0.1 + 3 + 3 + 1e-6);
@@ -42,22 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!r.port.PortOpen());
 
     const QString caption = r.lblMsg.text();
-    if (caption == QLatin1String("No Connection")) {
-        FUZZ_CHECK(r.m.ModemConnected);
-        FUZZ_CHECK(r.port.writes.back().bytes == "ver\r");
-        FUZZ_CHECK(window);
-        const QString version = window->lblVersion->text();
+    if (caption == "No Connection") {
+        FUZZ_CHECK(r.m.ModemConnected && r.port.writes.back().bytes == "ver\r" && window);
         // One line at most, and no more than the port could hold.
-        FUZZ_CHECK(version.indexOf(QLatin1Char('\r')) < 0 ||
-                   version.indexOf(QLatin1Char('\r')) == version.size() - 1);
-        FUZZ_CHECK(version.size() <= 1024);
-        FUZZ_CHECK(window->lblType->text() == QLatin1String("Q70") ||
-                   window->lblType->text() == QLatin1String("6620"));
-    } else if (caption == QLatin1String("Connection Failed")) {
-        FUZZ_CHECK(!r.m.ModemConnected);
-        FUZZ_CHECK(r.port.writes.size() == 8);
+        const QString version = window->lblVersion->text();
+        const qsizetype cr = version.indexOf('\r');
+        FUZZ_CHECK((cr < 0 || cr == version.size() - 1) && version.size() <= 1024);
+        FUZZ_CHECK(QStringList({"Q70", "6620"}).contains(window->lblType->text()));
+    } else if (caption == "Connection Failed") {
+        FUZZ_CHECK(!r.m.ModemConnected && r.port.writes.size() == 8);
     } else {
-        FUZZ_CHECK(caption.startsWith(QLatin1String("Comm Port Failed - ")));
+        FUZZ_CHECK(caption.startsWith("Comm Port Failed - "));
     }
     FUZZ_CHECK(r.clock.Yields() < 100000);
     return 0;

@@ -7,39 +7,23 @@
 #include "sim/BootLoader.h"
 #include "tests/support/Rig.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace {
-
 constexpr int LargestFile = 8;
 QTemporaryDir* files = nullptr;
 QList<QByteArray> records[LargestFile + 1]; // as sent, CR included
-
-QString LoadFile(int n) {
-    return files->filePath(QStringLiteral("LOAD%1.ROM").arg(n));
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "fuzz_download";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    FuzzApp("fuzz_download");
     files = new QTemporaryDir;
     for (int n = 1; n <= LargestFile; ++n) {
         const QByteArray content = BootLoader::SampleLoadFile(n);
-        QFile f(LoadFile(n));
-        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
-            std::abort();
-        for (QByteArray line : content.split('\n'))
-            if (!line.isEmpty())
-                records[n] << line; // "%D...\r"
+        WriteOrAbort(files->filePath(QString::number(n)), content);
+        records[n] = content.split('\n');
+        records[n].removeLast(); // after the last line end
     }
     return 0;
 }
@@ -49,62 +33,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const int n = 1 + data[0] % LargestFile;
     Rig r;
-    if (!r.file.Open(LoadFile(n)))
+    if (!r.file.Open(files->filePath(QString::number(n))))
         std::abort();
     r.OpenAtWakeUp();
     r.lblMsg.setText(QStringLiteral("Mode Set to 2"));
     const double start = r.clock.Timer();
-    FuzzPeer peer(r.port, r.clock, ReadChunks(data + 1, size - 1));
+    FuzzPeer peer(r.port, r.clock, data + 1, size - 1);
 
     DownloadFile(r.ctx);
 
     // Records go out in the file's order, none skipped, none before the one
     // ahead of it was taken; each at most once plus five resends. Once the
     // file is used up only lone carriage returns follow.
-    int current = -1;
-    int sendsOfCurrent = 0;
+    int current = -1, sendsOfCurrent = 0;
     bool loneSeen = false;
     for (const auto& w : r.port.writes) {
-        FUZZ_CHECK(w.settings == WakeUpSettings);
-        if (w.bytes == "\r") {
-            FUZZ_CHECK(current == n); // the end record "%E0000" was taken
-            loneSeen = true;
+        const bool lone = w.bytes == "\r"; // once the end record "%E0000" was taken
+        FUZZ_CHECK(w.settings == WakeUpSettings && (lone ? current == n : !loneSeen));
+        loneSeen = loneSeen || lone;
+        if (lone)
             continue;
-        }
-        FUZZ_CHECK(!loneSeen);
-        const int k = static_cast<int>(records[n].indexOf(w.bytes));
-        FUZZ_CHECK(k >= 0);
-        if (k == current) {
-            FUZZ_CHECK(++sendsOfCurrent <= 6);
-        } else {
-            FUZZ_CHECK(k == current + 1);
-            current = k;
-            sendsOfCurrent = 1;
-        }
+        const int k = int(records[n].indexOf(w.bytes));
+        sendsOfCurrent = k == current ? sendsOfCurrent + 1 : 1;
+        FUZZ_CHECK(k >= 0 && (k == current || k == current + 1) && sendsOfCurrent <= 6);
+        current = k;
     }
-    const int sends = static_cast<int>(r.port.writes.size());
-    FUZZ_CHECK(sends >= 1);
     // Every cycle sends at least once and waits at most five times 10 s.
-    FUZZ_CHECK(r.clock.Timer() - start <= 50.0 * sends + 1e-6);
+    const int sends = int(r.port.writes.size());
+    FUZZ_CHECK(sends >= 1 && r.clock.Timer() - start <= 50.0 * sends + 1e-6);
 
-    if (r.m.DownloadOk)
-        FUZZ_CHECK(peer.fed.contains("$BEND"));
+    FUZZ_CHECK(!r.m.DownloadOk || peer.fed.contains("$BEND"));
 
     // What the operator is left with is one of the download's own captions.
     const QString caption = r.lblMsg.text();
-    static const QRegularExpression counted(QStringLiteral("^ ([0-9]+) Lines Downloaded$"));
-    const auto m = counted.match(caption);
-    if (caption.startsWith(QLatin1String("Comm Port Failed - "))) {
-        FUZZ_CHECK(!r.port.PortOpen());
-        FUZZ_CHECK(!r.m.DownloadOk);
+    static const QRegularExpression count(QStringLiteral("^ ([0-9]+) Lines Downloaded$"));
+    const auto m = count.match(caption);
+    if (caption.startsWith("Comm Port Failed - ")) {
+        FUZZ_CHECK(!r.port.PortOpen() && !r.m.DownloadOk);
     } else if (m.hasMatch()) {
         // Only "$BEND" leaves the count standing at the end.
-        FUZZ_CHECK(r.m.DownloadOk);
-        if (!loneSeen)
-            FUZZ_CHECK(m.captured(1).toInt() == current);
-        else
-            FUZZ_CHECK(m.captured(1).toInt() > current);
-    } else if (caption == QLatin1String("Mode Set to 2")) {
+        const int counted = m.captured(1).toInt();
+        FUZZ_CHECK(r.m.DownloadOk && (loneSeen ? counted > current : counted == current));
+    } else if (caption == "Mode Set to 2") {
         FUZZ_CHECK(r.m.DownloadOk && current == 0 && sends <= 6);
     } else {
         bool known = false;

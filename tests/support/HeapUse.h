@@ -8,14 +8,11 @@
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define VELLORAN_HEAP_FROM_SANITIZER 1
+#define VELLORAN_HEAP_FROM_SANITIZER
 #endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define VELLORAN_HEAP_FROM_SANITIZER 1
 #endif
 
-#ifdef VELLORAN_HEAP_FROM_SANITIZER
+#if defined(__SANITIZE_ADDRESS__) || defined(VELLORAN_HEAP_FROM_SANITIZER)
 #include <sanitizer/allocator_interface.h>
 inline std::size_t HeapInUse() {
     return __sanitizer_get_current_allocated_bytes();
