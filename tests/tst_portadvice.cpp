@@ -34,10 +34,18 @@ void TestPortAdvice::detail_data() {
                         const QString& checks) {
         const QString device = named ? "/dev/ttyUSB0" : "/dev/ttyS2";
         const QString lock = more.isEmpty() ? "" : "/var/lock/LCK..ttyUSB0";
-        QTest::newRow(name.constData())
-            << PortFault(kind, 3, device, named, "why", more, lock, 4242, "Quorvel Velloran",
-                         more == "gone", more.split(", ", Qt::SkipEmptyParts))
-            << checks;
+        QTest::newRow(name.constData()) << PortFault{kind,
+                                                     3,
+                                                     device,
+                                                     named,
+                                                     "why",
+                                                     more,
+                                                     lock,
+                                                     4242,
+                                                     "Quorvel Velloran",
+                                                     more == "gone",
+                                                     more.split(", ", Qt::SkipEmptyParts)}
+                                        << checks;
     };
     using K = CommFault;
     row("no device behind the default name", K::NoDevice, false, "/dev/ttyS0, /dev/ttyUSB0",
