@@ -36,9 +36,7 @@ BoxAnswer fromQt(int b, BoxButtons buttons) {
         return BoxAnswer::Cancel;
     default:
         // A box closed without a button (Escape on a box that has no Cancel).
-        return buttons == BoxButtons::YesNo ? BoxAnswer::No
-               : buttons == BoxButtons::Ok  ? BoxAnswer::Ok
-                                            : BoxAnswer::Cancel;
+        return DismissAnswer(buttons);
     }
 }
 

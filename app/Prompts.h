@@ -30,6 +30,19 @@ inline Box MakeBox(const QString& text, const QString& title, BoxIcon icon,
     return box;
 }
 
+// The answer of a box dismissed without a choice (Escape, or a box nobody
+// can answer): the one that goes no further. Never Retry, which would loop.
+inline BoxAnswer DismissAnswer(BoxButtons buttons) {
+    switch (buttons) {
+    case BoxButtons::Ok:
+        return BoxAnswer::Ok;
+    case BoxButtons::YesNo:
+        return BoxAnswer::No;
+    default:
+        return BoxAnswer::Cancel;
+    }
+}
+
 struct OpenFileRequest {
     QString title;
     QString filter; // "Program Files (*.rom) | *.rom"

@@ -35,14 +35,7 @@ class BenchPrompts : public Prompts {
 public:
     BoxAnswer MsgBox(const Box& box) override {
         std::fprintf(stderr, "velloran-bench: box \"%s\"\n", qPrintable(box.text));
-        switch (box.buttons) {
-        case BoxButtons::Ok:
-            return BoxAnswer::Ok;
-        case BoxButtons::YesNo:
-            return BoxAnswer::No;
-        default:
-            return BoxAnswer::Cancel;
-        }
+        return DismissAnswer(box.buttons);
     }
     QString ShowOpen(const OpenFileRequest&) override { return {}; }
 };

@@ -20,15 +20,7 @@ BoxAnswer ScriptedPrompts::MsgBox(const Box& box) {
         whileShown();
     if (boxes_.empty()) {
         QTest::qFail(qPrintable(QStringLiteral("unexpected box: ") + box.text), __FILE__, __LINE__);
-        // The answer that ends things: a default of Retry would loop forever.
-        switch (box.buttons) {
-        case BoxButtons::Ok:
-            return BoxAnswer::Ok;
-        case BoxButtons::YesNo:
-            return BoxAnswer::No;
-        default:
-            return BoxAnswer::Cancel;
-        }
+        return DismissAnswer(box.buttons);
     }
     auto [text, answer] = boxes_.front();
     boxes_.pop_front();
