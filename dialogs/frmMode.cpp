@@ -3,8 +3,8 @@
 #include "app/Look.h"
 #include "app/Module1.h"
 #include "app/Prompts.h"
+#include "dialogs/OptionGroup.h"
 
-#include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -22,18 +22,11 @@ frmMode::frmMode(Module1& m, QLabel& lblMode, Prompts& prompts, QWidget* parent)
         QStringLiteral("Mode 1 - Load K2X Boot Loader Code"),
         QStringLiteral("Mode 2 - Load K2X Application Code"),
     };
-    group_ = new QButtonGroup(this);
     for (int i = 0; i < static_cast<int>(optMode.size()); ++i) {
         optMode[i] = new QRadioButton(captions[i], Frame1);
         optMode[i]->setGeometry(16, 28 + i * 32, 276, 21);
-        group_->addButton(optMode[i], i);
     }
-    // Selecting a button from Form_Load counts as choosing it, so the pending
-    // mode starts as the stored one.
-    connect(group_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked)
-            optMode_Click(id);
-    });
+    group_ = OptionGroup(this, optMode, [this](int index) { optMode_Click(index); });
 
     cmdSet = new QPushButton(QStringLiteral("Set"), this);
     cmdSet->setGeometry(117, 164, 97, 25);
@@ -50,16 +43,9 @@ void frmMode::showEvent(QShowEvent* event) {
 
 void frmMode::Form_Load() {
     PendingMode = -1;
-    // An exclusive group never lets its last checked button go.
-    group_->setExclusive(false);
-    for (QRadioButton* button : optMode)
-        button->setChecked(false);
-    group_->setExclusive(true);
-
     // A mode from the configuration file that no button offers leaves none
     // selected; the operator has to pick one.
-    if (m_.LoadMode >= 0 && m_.LoadMode < static_cast<int>(optMode.size()))
-        optMode[m_.LoadMode]->setChecked(true);
+    SelectOption(*group_, m_.LoadMode);
 }
 
 void frmMode::optMode_Click(int index) {

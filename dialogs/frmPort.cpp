@@ -2,10 +2,10 @@
 
 #include "app/Look.h"
 #include "app/Module1.h"
+#include "dialogs/OptionGroup.h"
 #include "link/MSComm.h"
 #include "link/PortAdvice.h"
 
-#include <QButtonGroup>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,19 +20,12 @@ frmPort::frmPort(Module1& m, QLabel& lblPort, QWidget* parent)
 
     Frame1 = new QGroupBox(QStringLiteral("Select Comm Port"), this);
     Frame1->setGeometry(24, 16, 243, 137);
-    group_ = new QButtonGroup(this);
     for (int i = 0; i < static_cast<int>(optCom.size()); ++i) {
         optCom[i] = new QRadioButton(QStringLiteral("COM ") + QString::number(i + 1), Frame1);
         // Two columns of four: COM 1-4 on the left, COM 5-8 on the right.
         optCom[i]->setGeometry(i < 4 ? 32 : 136, 28 + (i % 4) * 26, 89, 21);
-        group_->addButton(optCom[i], i);
     }
-    // Selecting a button from Form_Load counts as choosing it, so the pending
-    // port starts as the stored one.
-    connect(group_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked)
-            optCom_Click(id);
-    });
+    group_ = OptionGroup(this, optCom, [this](int index) { optCom_Click(index); });
 
     cmdSet = new QPushButton(QStringLiteral("Set"), this);
     cmdSet->setGeometry(97, 168, 97, 25);
@@ -49,12 +42,6 @@ void frmPort::showEvent(QShowEvent* event) {
 
 void frmPort::Form_Load() {
     PendingPort = 0;
-    // An exclusive group never lets its last checked button go.
-    group_->setExclusive(false);
-    for (QRadioButton* button : optCom)
-        button->setChecked(false);
-    group_->setExclusive(true);
-
     // Adapters come and go between openings, so each opening looks again.
     for (int i = 0; i < static_cast<int>(optCom.size()); ++i) {
         const int n = i + 1;
@@ -69,9 +56,7 @@ void frmPort::Form_Load() {
 
     // A port from the configuration file that no button offers leaves none
     // selected; the operator has to pick one.
-    const int index = m_.PortNumber - 1;
-    if (index >= 0 && index < static_cast<int>(optCom.size()))
-        optCom[index]->setChecked(true);
+    SelectOption(*group_, m_.PortNumber - 1);
 }
 
 void frmPort::optCom_Click(int index) {
