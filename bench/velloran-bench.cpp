@@ -4,7 +4,7 @@
 //
 //   velloran-bench download --records N [--pace] [--timing | --timing-file F] [--tool-side]
 //   velloran-bench idle [--seconds 10] [--busy-seconds 2]
-#include "app/Context.h"
+#include "core/Context.h"
 #include "download/Download.h"
 #include "download/LineReader.h"
 #include "download/LoadFileSelection.h"
@@ -14,6 +14,7 @@
 #include "link/QtSerialComm.h"
 #include "link/SerialAccess.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/StatusRecorder.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -147,7 +148,7 @@ struct Tool {
     RecordingComm port;
     SteadyClock clock;
     BenchPrompts prompts;
-    QLabel lblMsg;
+    StatusRecorder lblMsg;
     LineReader file;
     Context ctx{m, port, clock, prompts, lblMsg, file};
 

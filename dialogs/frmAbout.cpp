@@ -1,7 +1,7 @@
 #include "dialogs/frmAbout.h"
 
-#include "app/Logo.h"
-#include "app/Look.h"
+#include "ui/Logo.h"
+#include "ui/Look.h"
 
 #include <QLabel>
 #include <QPushButton>

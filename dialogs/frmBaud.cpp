@@ -1,7 +1,7 @@
 #include "dialogs/frmBaud.h"
 
-#include "app/Look.h"
-#include "app/Module1.h"
+#include "core/Module1.h"
+#include "ui/Look.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,9 +1,9 @@
 #include "dialogs/frmMode.h"
 
-#include "app/Look.h"
-#include "app/Module1.h"
-#include "app/Prompts.h"
+#include "core/Module1.h"
+#include "core/Prompts.h"
 #include "dialogs/OptionGroup.h"
+#include "ui/Look.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,10 +1,10 @@
 #include "dialogs/frmPort.h"
 
-#include "app/Look.h"
-#include "app/Module1.h"
+#include "core/Module1.h"
 #include "dialogs/OptionGroup.h"
 #include "link/MSComm.h"
 #include "link/PortAdvice.h"
+#include "ui/Look.h"
 
 #include <QFileInfo>
 #include <QGroupBox>

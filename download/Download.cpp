@@ -1,14 +1,11 @@
 #include "download/Download.h"
 
-#include "app/Context.h"
-#include "app/Look.h"
-#include "app/StageObserver.h"
+#include "core/Context.h"
+#include "core/Status.h"
 #include "download/LineReader.h"
 #include "download/Records.h"
 #include "link/MSComm.h"
 #include "link/SerialAccess.h"
-
-#include <QLabel>
 
 namespace {
 
@@ -18,8 +15,7 @@ constexpr int ReplyCount = 5;
 
 void Send(Context& ctx, const QByteArray& record) {
     ctx.MSComm1.setOutput(record);
-    if (ctx.observer)
-        ctx.observer->RecordSent(record.size());
+    ctx.status.RecordSent(record.size());
 }
 
 void SendRecords(Context& ctx) {
@@ -35,8 +31,9 @@ void SendRecords(Context& ctx) {
         if (!ctx.LoadFileStream.AtEnd()) {
             const QByteArray line = ctx.LoadFileStream.ReadLine();
             if (lines == 0 && !line.startsWith('%')) {
-                ctx.lblMsg.setText(QStringLiteral("Invalid File Type"));
-                SetForeColor(ctx.lblMsg, Red);
+                ctx.status.Message(QStringLiteral("Invalid File Type"));
+                ctx.status.SetTint(Tint::Red);
+                ctx.failure = Failure::FileRefused;
                 return;
             }
             pending.Append(line);
@@ -50,21 +47,24 @@ void SendRecords(Context& ctx) {
             const Reply reply = ClassifyReply(WaitForReply(ctx, ReplyLimit, ReplyCount));
             if (reply == Reply::Ok) {
                 ++lines;
-                ctx.lblMsg.setText(FormatNumber(lines) + QStringLiteral(" Lines Downloaded"));
-                if (ctx.observer)
-                    ctx.observer->RecordAcknowledged(lines);
+                ctx.status.Message(FormatNumber(lines) + QStringLiteral(" Lines Downloaded"));
+                ctx.status.RecordAcknowledged(lines);
                 succeeded = true;
             } else if (reply == Reply::End) {
                 ctx.m.DownloadOk = true;
                 succeeded = true;
             } else {
-                ctx.lblMsg.setText(ReplyMessage(reply));
-                if (reply == Reply::TimedOut)
+                ctx.status.Message(ReplyMessage(reply));
+                if (reply == Reply::TimedOut) {
+                    ctx.failure = Failure::Download;
                     return;
+                }
                 if (ResendsRecord(reply))
                     Send(ctx, record);
             }
         }
+        if (!succeeded)
+            ctx.failure = Failure::Download;
         if (!succeeded || ctx.m.DownloadOk)
             return;
     }

@@ -1,7 +1,6 @@
 #include "download/LoadFileSelection.h"
 
-#include "app/Context.h"
-#include "app/Look.h"
+#include "core/Context.h"
 #include "download/LineReader.h"
 
 #include <QDir>
@@ -27,8 +26,8 @@ void Refuse(Context& ctx, const QString& boxText, const QString& message,
     Box box = MakeBox(boxText, Title, BoxIcon::Exclamation);
     box.detail = detail;
     ctx.prompts.MsgBox(box);
-    ctx.lblMsg.setText(message);
-    SetForeColor(ctx.lblMsg, Red);
+    ctx.status.Message(message, Tint::Red);
+    ctx.failure = Failure::FileRefused;
 }
 
 // The path chosen in the dialog, as long as LoadFileName still stands for it.
@@ -88,20 +87,19 @@ ResolvedPath ResolveLoadFile(const QString& name, PathKind kind) {
     return result;
 }
 
-void SelectLoadFile(Context& ctx, QLabel& lblFile) {
-    Module1& m = ctx.m;
+bool SelectLoadFile(Module1& m, Prompts& prompts) {
     OpenFileRequest request;
     request.title = QStringLiteral("Open File to Load");
     request.filter = QStringLiteral("Program Files (*.rom) | *.rom");
     request.initialDirectory = DialogDirectory(m);
-    const QString name = QDir::toNativeSeparators(ctx.prompts.ShowOpen(request));
+    const QString name = QDir::toNativeSeparators(prompts.ShowOpen(request));
     if (name.size() <= 1)
-        return;
+        return false;
     m.SettingsChanged = true;
     m.LoadFilePath = name;
     m.LoadFileName = name.toUpper();
-    lblFile.setText(m.LoadFileName);
     m.LoadFileDirectory = DirectoryOf(m.LoadFileName);
+    return true;
 }
 
 void ValidateLoadFile(Context& ctx) {

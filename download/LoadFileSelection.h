@@ -4,11 +4,13 @@
 #include <QStringList>
 
 struct Context;
-class QLabel;
+struct Module1;
+class Prompts;
 
 // Lets the operator choose the load file; updates LoadFileName (upper case),
-// LoadFilePath (as chosen), LoadFileDirectory, SettingsChanged and lblFile.
-void SelectLoadFile(Context& ctx, QLabel& lblFile);
+// LoadFilePath (as chosen), LoadFileDirectory and SettingsChanged. True when
+// a file was chosen, for the caller to show it.
+bool SelectLoadFile(Module1& m, Prompts& prompts);
 
 // The first stage of a run: the load file exists and its first line begins
 // with "%". On success it is left open in ctx.LoadFileStream at its first line.

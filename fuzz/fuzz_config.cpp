@@ -1,8 +1,8 @@
 // The configuration reader over any file: it never fails visibly, keeps the
 // settings coherent, and what the writer makes of the result reads back the
 // same.
-#include "app/ConfigFile.h"
-#include "app/Module1.h"
+#include "core/ConfigFile.h"
+#include "core/Module1.h"
 #include "download/LoadFileSelection.h"
 #include "fuzz/FuzzPeer.h"
 

@@ -1,13 +1,11 @@
 #include "link/Connection.h"
 
-#include "app/Context.h"
-#include "app/Look.h"
-#include "app/StageObserver.h"
+#include "core/Context.h"
+#include "core/Status.h"
 #include "link/Clock.h"
 #include "link/MSComm.h"
 #include "link/SerialAccess.h"
 
-#include <QLabel>
 #include <QStringList>
 #include <optional>
 
@@ -26,7 +24,7 @@ constexpr std::int32_t Q70Baud = 115200;
 enum class Ending { Connected, Refused, Halted, NoAnswer };
 
 void Caption(Context& ctx, const QString& text) {
-    ctx.lblMsg.setText(text);
+    ctx.status.Message(text);
 }
 
 // The pause counts from the moment the bytes were handed to the port.
@@ -35,17 +33,11 @@ void SendAndPause(Context& ctx, const QByteArray& bytes, double seconds) {
     YieldingPause(ctx, ctx.clock.Timer(), seconds);
 }
 
-void SwitchSpeed(Context& ctx, const QString& settings) {
-    // A port that closed by itself during the pause has lost its device:
-    // reopening it would hide that. Touching it raises the reason instead.
-    if (!ctx.MSComm1.PortOpen())
-        (void)ctx.MSComm1.InBufferCount();
-    ReopenPort(ctx, settings);
-}
-
 Ending BoardAnswered(Context& ctx, bool boardIsQ70) {
     const bool modeIsQ70 = ctx.m.LoadMode == 0;
+    ctx.status.BoardType(boardIsQ70 ? QStringLiteral("Q70") : QStringLiteral("6620"));
     if (boardIsQ70 != modeIsQ70) {
+        ctx.failure = Failure::WrongBoard;
         ctx.prompts.MsgBox(
             MakeBox(boardIsQ70 ? QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620")
                                : QStringLiteral("Wrong Mode - Board is 6620 and Mode is for Q70"),
@@ -60,8 +52,7 @@ Ending BoardAnswered(Context& ctx, bool boardIsQ70) {
 // One autobaud character and the full second after it. Only the first
 // character of what came back names the board; anything else is noise.
 std::optional<Ending> AutoBaudAttempt(Context& ctx, bool showCaption, int attempt) {
-    if (ctx.observer)
-        ctx.observer->AutoBaudAttempt(attempt, AllAttempts);
+    ctx.status.AutoBaudAttempt(attempt, AllAttempts);
     if (showCaption)
         Caption(ctx, QStringLiteral("Sending AutoBaud Character"));
     SendAndPause(ctx, AutoBaudCharacter, AutoBaudPause);
@@ -79,6 +70,7 @@ Ending ConnectOnce(Context& ctx) {
     if (ctx.m.LoadMode == 0 && ctx.m.BaudRate != Q70Baud) {
         ctx.prompts.MsgBox(MakeBox(QStringLiteral("Q 70 Board Supports a Baud Rate = 115200 Only"),
                                    Title, BoxIcon::Information));
+        ctx.failure = Failure::WrongBoard;
         return Ending::Refused;
     }
 
@@ -139,10 +131,12 @@ void ConnectToModem(Context& ctx) {
         }
 
         Caption(ctx, QStringLiteral("Connection Failed !!"));
-        SetForeColor(ctx.lblMsg, Red);
+        ctx.status.SetTint(Tint::Red);
+        ctx.failure = Failure::NoAnswer;
         ctx.MSComm1.setPortOpen(false);
         if (ctx.prompts.MsgBox(FailureBox()) != BoxAnswer::Retry)
             return;
+        ctx.failure = Failure::None;
         OpenCommPort(ctx);
         if (!ctx.m.PortOpened)
             return; // OpenCommPort has told the operator; there is no port to work on

@@ -1,10 +1,8 @@
 #include "link/Logon.h"
 
-#include "app/Context.h"
+#include "core/Context.h"
 #include "link/MSComm.h"
 #include "link/SerialAccess.h"
-
-#include <QLabel>
 
 namespace {
 
@@ -20,19 +18,20 @@ QByteArray Ask(Context& ctx, const QByteArray& command, double limit, int count)
 
 void SetModeSteps(Context& ctx) {
     if (!Ask(ctx, LogonCommand, 1, 5).startsWith("$BOK!")) {
-        ctx.lblMsg.setText(QStringLiteral("Logon Failed !!"));
+        ctx.status.Message(QStringLiteral("Logon Failed !!"));
         return;
     }
-    ctx.lblMsg.setText(QStringLiteral("Logon Succeeded !!"));
+    ctx.status.Message(QStringLiteral("Logon Succeeded !!"));
 
     const QByteArray id = Ask(ctx, DeviceIdCommand, 2, 9);
     if (!id.startsWith("$BFID")) {
-        ctx.lblMsg.setText(QStringLiteral("Failed to Retrieve Device ID"));
+        ctx.status.Message(QStringLiteral("Failed to Retrieve Device ID"));
         return;
     }
-    // Shown as it came, control characters included; the label is plain text.
-    ctx.lblMsg.setText(QStringLiteral("Modem ROM Device ID = ") +
-                       QString::fromLatin1(id.mid(5, 4)));
+    // Shown as it came, control characters included.
+    const QString deviceId = QString::fromLatin1(id.mid(5, 4));
+    ctx.status.DeviceId(deviceId);
+    ctx.status.Message(QStringLiteral("Modem ROM Device ID = ") + deviceId);
 
     // The K1X boot loader has a single mode and knows no mode command.
     if (ctx.m.LoadMode == 0) {
@@ -41,10 +40,10 @@ void SetModeSteps(Context& ctx) {
     }
     const QByteArray mode = "%BV" + QByteArray::number(ctx.m.LoadMode) + '\r';
     if (!Ask(ctx, mode, 10, 5).startsWith("$BOK!")) {
-        ctx.lblMsg.setText(QStringLiteral("Failed to Set Mode"));
+        ctx.status.Message(QStringLiteral("Failed to Set Mode"));
         return;
     }
-    ctx.lblMsg.setText(QStringLiteral("Mode Set to") + FormatNumber(ctx.m.LoadMode));
+    ctx.status.Message(QStringLiteral("Mode Set to") + FormatNumber(ctx.m.LoadMode));
     ctx.m.ModeSetOk = true;
 }
 
@@ -54,6 +53,8 @@ void LogonAndSetMode(Context& ctx) {
     ctx.m.ModeSetOk = false;
     try {
         SetModeSteps(ctx);
+        if (!ctx.m.ModeSetOk)
+            ctx.failure = Failure::Refused;
     } catch (const CommError& e) {
         ReportCommFault(ctx, e);
     }

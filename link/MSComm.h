@@ -49,6 +49,8 @@ private:
 
 // The serial control as the tool uses it: six properties and nothing more.
 // Characters are bytes: code n on the line is byte n, both ways.
+QString PortDevice(int n);
+
 class MSComm {
 public:
     virtual ~MSComm() = default;
@@ -69,6 +71,9 @@ public:
     virtual int InBufferCount() = 0;
     virtual QByteArray Input() = 0;
     virtual void setOutput(const QByteArray& bytes) = 0;
+
+    // The device that opening port `n` would open.
+    virtual QString DeviceFor(int n) const { return PortDevice(n); }
 
     // The baud rate of a settings string, or nothing when it is malformed.
     static std::optional<int> BaudOf(const QString& settings);

@@ -20,6 +20,8 @@ QString DefaultDevice(int n) {
 }
 
 QString Mapping(const PortFault& f) {
+    if (f.comPort <= 0)
+        return QStringLiteral("The device was named as %1.").arg(f.device);
     if (f.named)
         return QStringLiteral("COM %1 is %2, as the environment variable %3 names it.")
             .arg(f.comPort)
@@ -38,7 +40,10 @@ QString Mapping(const PortFault& f) {
 QStringList NoDeviceAdvice(const PortFault& f) {
     QStringList lines{QStringLiteral("- Check that the cable, or the USB serial adapter, is "
                                      "plugged in.")};
-    if (f.named)
+    if (f.comPort <= 0)
+        lines << QStringLiteral("- Check the device's name: a USB adapter is usually /dev/ttyUSB0 "
+                                "or /dev/ttyACM0; /dev/serial/by-id/ names it for good.");
+    else if (f.named)
         lines << QStringLiteral("- Check that %1 names the adapter: a USB adapter is usually "
                                 "/dev/ttyUSB0 or /dev/ttyACM0, and its number can change when it "
                                 "is plugged in again.")
@@ -101,6 +106,8 @@ QStringList BusyAdvice(const PortFault& f) {
 }
 
 QStringList NotSerialAdvice(const PortFault& f) {
+    if (f.comPort <= 0)
+        return {QStringLiteral("- Name a serial device such as /dev/ttyUSB0.")};
     if (f.named)
         return {QStringLiteral("- Make %1 name a serial device such as /dev/ttyUSB0, or unset it "
                                "to use %2.")

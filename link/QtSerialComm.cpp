@@ -57,7 +57,7 @@ PortFault Diagnose(const QSerialPort& port, int comPort, const QString& device) 
     PortFault f;
     f.comPort = comPort;
     f.device = device;
-    f.named = PortDeviceNamed(comPort);
+    f.named = comPort > 0 && PortDeviceNamed(comPort);
     f.reason = port.errorString();
     const QFileInfo info(device);
     switch (port.error()) {
@@ -123,7 +123,7 @@ void QtSerialComm::setPortOpen(bool open) {
     const auto baud = BaudOf(Settings());
     if (!baud)
         throw CommError(QStringLiteral("Invalid port settings \"%1\"").arg(Settings()));
-    const QString device = PortDevice(CommPort());
+    const QString device = DeviceFor(CommPort());
     if (device.isEmpty())
         throw CommError(QStringLiteral("COM%1 does not exist").arg(CommPort()));
     fault_.clear();
@@ -135,11 +135,15 @@ void QtSerialComm::setPortOpen(bool open) {
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite))
         throw CommError(QStringLiteral("%1: %2").arg(device, port_.errorString()),
-                        Diagnose(port_, CommPort(), device));
+                        Diagnose(port_, device_.isEmpty() ? CommPort() : 0, device));
     // A port opens with an empty receive side, as a serial control's does:
     // what the line held from an earlier session (a reply the last run never
     // read) must not be taken for an answer to this one.
     port_.clear(QSerialPort::Input);
+}
+
+QString QtSerialComm::DeviceFor(int n) const {
+    return device_.isEmpty() ? PortDevice(n) : device_;
 }
 
 void QtSerialComm::requireOpen() const {

@@ -15,6 +15,11 @@ public:
     int InBufferCount() override;
     QByteArray Input() override;
     void setOutput(const QByteArray& bytes) override;
+    QString DeviceFor(int n) const override;
+
+    // Every opening opens `path` whatever the port number: a device named
+    // by itself rather than by a COM number. Empty: back to the numbers.
+    void SetDevice(const QString& path) { device_ = path; }
 
 private:
     void requireOpen() const;
@@ -22,4 +27,5 @@ private:
 
     QSerialPort port_;
     QString fault_; // why the port closed itself; reported by the next use
+    QString device_;
 };

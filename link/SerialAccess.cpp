@@ -1,7 +1,6 @@
 #include "link/SerialAccess.h"
 
-#include "app/Context.h"
-#include "app/Look.h"
+#include "core/Context.h"
 #include "link/Clock.h"
 #include "link/MSComm.h"
 #include "link/PortAdvice.h"
@@ -15,15 +14,16 @@ void OpenCommPort(Context& ctx) {
         ctx.MSComm1.setSettings(WakeUpSettings);
         ctx.MSComm1.setPortOpen(true);
         ctx.m.PortOpened = true;
-        ctx.lblMsg.setText(QStringLiteral("Comm Port Open"));
-        SetForeColor(ctx.lblMsg, Blue);
+        ctx.status.Message(QStringLiteral("Comm Port Open"));
+        ctx.status.SetTint(Tint::Blue);
     } catch (const CommError& e) {
         Box box = MakeBox(QStringLiteral("Unable to Open Comm Port"),
                           QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
         box.detail = PortOpenDetail(e);
         ctx.prompts.MsgBox(box);
-        ctx.lblMsg.setText(QStringLiteral("Comm Port Open Failed"));
-        SetForeColor(ctx.lblMsg, Red);
+        ctx.status.Message(QStringLiteral("Comm Port Open Failed"));
+        ctx.failure = Failure::PortNotOpened;
+        ctx.status.SetTint(Tint::Red);
     }
 }
 
@@ -76,8 +76,17 @@ void ReopenPort(Context& ctx, const QString& settings) {
     ctx.MSComm1.setPortOpen(true);
 }
 
+void SwitchSpeed(Context& ctx, const QString& settings) {
+    // A port that closed by itself during the pause before has lost its
+    // device: reopening it would hide that. Touching it raises the reason.
+    if (!ctx.MSComm1.PortOpen())
+        (void)ctx.MSComm1.InBufferCount();
+    ReopenPort(ctx, settings);
+}
+
 void ReportCommFault(Context& ctx, const CommError& error) {
     ctx.MSComm1.setPortOpen(false);
-    ctx.lblMsg.setText(QStringLiteral("Comm Port Failed - ") + error.text());
-    SetForeColor(ctx.lblMsg, Red);
+    ctx.failure = Failure::DeviceGone;
+    ctx.status.Message(QStringLiteral("Comm Port Failed - ") + error.text());
+    ctx.status.SetTint(Tint::Red);
 }

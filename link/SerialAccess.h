@@ -20,6 +20,10 @@ void YieldingPause(Context& ctx, double start, double seconds);
 // do between the wake-up speed and the load speed.
 void ReopenPort(Context& ctx, const QString& settings);
 
+// The same on a port that should still be open from the step before: found
+// closed, it lost its device on the way, and this raises why.
+void SwitchSpeed(Context& ctx, const QString& settings);
+
 class CommError;
 
 // A stage whose port failed under it (device gone, port closed) ends here:

@@ -1,5 +1,7 @@
 #include "link/Transcript.h"
 
+#include <QMutexLocker>
+
 #include <algorithm>
 
 namespace {
@@ -30,9 +32,16 @@ Transcript::Transcript(Limits limits) : limits_(limits) {}
 
 void Transcript::Begin(const QString& title, const QDateTime& started, const QString& settings,
                        double now) {
-    const int session = session_ + 1;
-    *this = Transcript(limits_);
-    session_ = session;
+    const QMutexLocker lock(&lock_);
+    ++session_;
+    serial_ = 0;
+    head_.clear();
+    headUsed_ = 0;
+    headClosed_ = false;
+    tail_.clear();
+    tailUsed_ = 0;
+    droppedEntries_ = 0;
+    droppedBytes_ = 0;
     start_ = now;
     header_ = QStringLiteral("Quorvel Velloran session transcript\n"
                              "%1, started %2\n"
@@ -43,14 +52,17 @@ void Transcript::Begin(const QString& title, const QDateTime& started, const QSt
 }
 
 void Transcript::Sent(double now, int baud, const QByteArray& bytes) {
+    const QMutexLocker lock(&lock_);
     add(Kind::Sent, now, baud, bytes);
 }
 
 void Transcript::Received(double now, int baud, const QByteArray& bytes) {
+    const QMutexLocker lock(&lock_);
     add(Kind::Received, now, baud, bytes);
 }
 
 void Transcript::Note(double now, const QString& text) {
+    const QMutexLocker lock(&lock_);
     add(Kind::Note, now, 0, text.toUtf8());
 }
 
@@ -101,7 +113,10 @@ void Transcript::render(const Entry& entry, QString& out) const {
             stamp + QStringLiteral(" *  %1 more bytes of this chunk not kept\n").arg(entry.omitted);
 }
 
-QString Transcript::Text() const {
+QString Transcript::Text(qint64* through) const {
+    const QMutexLocker lock(&lock_);
+    if (through)
+        *through = serial_;
     if (session_ == 0)
         return {};
     QString out = header_;
@@ -117,7 +132,10 @@ QString Transcript::Text() const {
     return out;
 }
 
-QString Transcript::LinesAfter(qint64 serial) const {
+QString Transcript::LinesAfter(qint64 serial, qint64* through) const {
+    const QMutexLocker lock(&lock_);
+    if (through)
+        *through = serial_;
     QString out;
     for (const Entry& e : head_)
         if (e.serial > serial)
@@ -129,4 +147,24 @@ QString Transcript::LinesAfter(qint64 serial) const {
             render(tail_[i], out);
     }
     return out;
+}
+
+int Transcript::Session() const {
+    const QMutexLocker lock(&lock_);
+    return session_;
+}
+
+qint64 Transcript::LastSerial() const {
+    const QMutexLocker lock(&lock_);
+    return serial_;
+}
+
+qint64 Transcript::DroppedEntries() const {
+    const QMutexLocker lock(&lock_);
+    return droppedEntries_;
+}
+
+qint64 Transcript::DroppedBytes() const {
+    const QMutexLocker lock(&lock_);
+    return droppedBytes_;
 }

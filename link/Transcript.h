@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QMutex>
 #include <QString>
 #include <deque>
 #include <vector>
@@ -10,7 +11,8 @@
 // time and the line speed, for the operator to read or save when something
 // went wrong. It lives in memory only, and within bounds: the start of a
 // session (wake-up and logon) and its latest part are kept; what falls
-// between them is only counted.
+// between them is only counted. A session's thread writes it while a window
+// reads it: every call takes the lock.
 class Transcript {
 public:
     struct Limits {
@@ -31,16 +33,17 @@ public:
     void Note(double now, const QString& text);
 
     // The whole session: its header, then a line per chunk of up to 16 bytes.
-    QString Text() const;
+    QString Text(qint64* through = nullptr) const;
 
     // For a view that follows the session as it grows. Entries are numbered
     // from 1 in each session; LinesAfter gives the lines of those after
     // `serial`, as long as none of them has been dropped.
-    int Session() const { return session_; }
-    qint64 LastSerial() const { return serial_; }
-    qint64 DroppedEntries() const { return droppedEntries_; }
-    qint64 DroppedBytes() const { return droppedBytes_; }
-    QString LinesAfter(qint64 serial) const;
+    int Session() const;
+    qint64 LastSerial() const;
+    qint64 DroppedEntries() const;
+    qint64 DroppedBytes() const;
+    // `through` gets the serial of the last entry the lines cover.
+    QString LinesAfter(qint64 serial, qint64* through = nullptr) const;
 
 private:
     enum class Kind { Sent, Received, Note };
@@ -57,6 +60,7 @@ private:
     void add(Kind kind, double now, int baud, const QByteArray& bytes);
     void render(const Entry& entry, QString& out) const;
 
+    mutable QMutex lock_;
     Limits limits_;
     int session_ = 0;
     QString header_;

@@ -1,7 +1,7 @@
 // The configuration file: what the reader makes of each line, and the exact
 // bytes the writer leaves behind, or nothing new when it cannot.
-#include "app/ConfigFile.h"
-#include "app/Module1.h"
+#include "core/ConfigFile.h"
+#include "core/Module1.h"
 
 #include <QDir>
 #include <QFile>

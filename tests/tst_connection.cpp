@@ -6,7 +6,7 @@
 
 namespace {
 
-const QString Failure = QStringLiteral(
+const QString FailureText = QStringLiteral(
     "Failed to Connect to Modem\r\nCheck the Following -\r\n\r\n"
     " 1> Modem is Connected to the correct PC Comm Port\r\n\r\n 2> Power is Applied to Modem");
 const QString BaudBox = QStringLiteral("Q 70 Board Supports a Baud Rate = 115200 Only");
@@ -80,9 +80,9 @@ void TestConnection::waysOut_data() {
     QTest::newRow("answer only in stage 3") << Way{.answerAt = 40, .autoBauds = 40, .settings = fast, .caption = ok};
     QTest::newRow("halt in stage 3 stops before the next character") << Way{.event = "halt", .at = 10.5, .autoBauds = 11, .settings = fast, .caption = cycle};
     QTest::newRow("halt in stage 1 is seen when stage 3 begins") << Way{.event = "halt", .at = 0.5, .autoBauds = 6, .settings = fast, .caption = cycle};
-    QTest::newRow("answer not led by $ or # is no answer") << Way{.mode = 0, .baud = 115200, .answerAt = 1, .answer = "x$#", .box = Failure, .caption = "Connection Failed !!"};
-    QTest::newRow("Retry starts over on a reopened port") << Way{.answerAt = 67, .event = "retry", .box = Failure, .wakeUps = 3, .autoBauds = 67, .settings = fast, .caption = ok};
-    QTest::newRow("Retry when the port will not reopen") << Way{.event = "refuse", .box = Failure, .caption = "Comm Port Open Failed"};
+    QTest::newRow("answer not led by $ or # is no answer") << Way{.mode = 0, .baud = 115200, .answerAt = 1, .answer = "x$#", .box = FailureText, .caption = "Connection Failed !!"};
+    QTest::newRow("Retry starts over on a reopened port") << Way{.answerAt = 67, .event = "retry", .box = FailureText, .wakeUps = 3, .autoBauds = 67, .settings = fast, .caption = ok};
+    QTest::newRow("Retry when the port will not reopen") << Way{.event = "refuse", .box = FailureText, .caption = "Comm Port Open Failed"};
     QTest::newRow("device vanishes in the pause after ATES") << Way{.event = "vanish", .at = 0.05, .wakeUps = 1, .autoBauds = 0, .caption = gone};
     QTest::newRow("device vanishes in stage 3") << Way{.event = "vanish", .at = 20.5, .autoBauds = 21, .caption = gone};
     // clang-format on
@@ -96,9 +96,9 @@ void TestConnection::waysOut() {
     if (way.event == QLatin1String("vanish"))
         r.clock.At(r.start + way.at, [&] { r.port.Vanish(QStringLiteral("gone")); });
     if (!way.box.isEmpty())
-        r.prompts.Expect(way.box, way.box != Failure    ? BoxAnswer::Ok
-                                  : way.event.isEmpty() ? BoxAnswer::Cancel
-                                                        : BoxAnswer::Retry);
+        r.prompts.Expect(way.box, way.box != FailureText ? BoxAnswer::Ok
+                                  : way.event.isEmpty()  ? BoxAnswer::Cancel
+                                                         : BoxAnswer::Retry);
     if (way.event == QLatin1String("refuse")) {
         r.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
         r.prompts.whileShown = [&] { r.port.refuseOpen = QStringLiteral("No such device"); };
@@ -137,7 +137,7 @@ void TestConnection::noAnswer_wireAndFailureBox() {
                .arg(r.port.Settings(), QString::fromLatin1(bytes.toPercentEncoding()),
                     r.lblMsg.text()));
     };
-    r.prompts.Expect(Failure, BoxAnswer::Cancel);
+    r.prompts.Expect(FailureText, BoxAnswer::Cancel);
 
     ConnectToModem(r.ctx);
 

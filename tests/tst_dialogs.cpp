@@ -1,6 +1,6 @@
 // The settings dialogs and the About window, driven through their controls.
 // (Their size on a dense screen and the drawn logo: tst_highdpi.)
-#include "app/Module1.h"
+#include "core/Module1.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmBaud.h"
 #include "dialogs/frmMode.h"

@@ -1,9 +1,9 @@
 // The windows on a screen of twice the usual pixel density: laid out in
 // device-independent pixels, they double on screen, and the drawn logo is
 // drawn at the screen's density rather than blown up.
-#include "app/Logo.h"
 #include "dialogs/frmAbout.h"
 #include "tests/support/WindowRig.h"
+#include "ui/Logo.h"
 
 #include <QApplication>
 #include <QPainter>

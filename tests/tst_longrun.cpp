@@ -42,7 +42,8 @@ void TestLongRun::hundredThousandRecordsWithFaults() {
         faults += what.contains(':');
         if (!what.startsWith("record ") || what.contains("again") || ++newRecords % 1000 != 0)
             return;
-        r.port.writes.clear(); // the port's log would grow with the load
+        r.port.writes.clear(); // the logs of the port and the status would grow
+        r.lblMsg.captions.clear();
         heapAtStart = newRecords == 10'000 ? HeapInUse() : heapAtStart;
         heapPeak = std::max(heapPeak, HeapInUse());
     };

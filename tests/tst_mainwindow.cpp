@@ -1,9 +1,8 @@
-// The main window as the operator sees it: start-up, whole runs, the busy
-// guard, "Halt Load" and closing. (Halting or closing in each stage of a run:
-// tst_faultmatrix.)
-#include "app/Look.h"
-#include "app/frmMain.h"
+// The main window as the operator sees it: start-up, whole runs on its
+// session's thread, the busy guard, "Halt Load" and closing.
 #include "tests/support/WindowRig.h"
+#include "ui/Look.h"
+#include "ui/frmMain.h"
 
 #include <QAction>
 #include <QFile>
@@ -108,7 +107,7 @@ void TestMainWindow::runs() {
     t.m.LoadMode = static_cast<std::int16_t>(mode);
     if (!box.isEmpty())
         t.prompts.Expect(box);
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
     QVERIFY(t.prompts.AllAnswered());
     QVERIFY2(w.lblMsg->text().startsWith(message), qPrintable(w.lblMsg->text()));
     QCOMPARE(ForeColor(*w.lblMsg), red ? Red : Blue);
@@ -124,7 +123,7 @@ void TestMainWindow::runs() {
     QVERIFY(w.cmdAbort->isEnabled());
     QVERIFY(!w.Busy());
     if (failedShown && !red) { // the modem's fault was a one-off
-        QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+        QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
         QVERIFY(!w.lblMsg2->isVisible()); // the next run clears the report
         QCOMPARE(w.lblMsg->text(), Completed);
     }
@@ -138,28 +137,29 @@ void TestMainWindow::duringARun_theOtherCommandsWait() {
     t.writeLoadFile(3);
     frmMain& w = t.open();
     int seen = 0;
-    t.clock.After(0.5, [&] { // inside the first autobaud pause
-        ++seen;
-        QVERIFY(w.Busy());
-        for (QAction* a : {w.mnuFileSelect, w.mnuPortSelect, w.mnuAdvancedBaud, w.mnuAdvancedMode,
-                           w.mnuAdvancedCheckBoot})
-            QVERIFY(!a->isEnabled());
-        QVERIFY(w.mnuHelpAbout->isEnabled());
-        const auto sent = t.port.writes.size();
-        w.cmdLoad_Click(); // a second run must not start inside the first
-        w.mnuAdvancedCheckBoot_Click();
-        QCOMPARE(t.port.writes.size(), sent);
-        QTest::mouseClick(w.cmdAbort, Qt::LeftButton);
-        QVERIFY(!w.cmdLoad->isEnabled());
-        QVERIFY(!w.close());
-        QVERIFY(w.isVisible());
+    t.clock.After(0.5, [&] {
+        t.onWindow([&] { // inside the first autobaud pause
+            ++seen;
+            QVERIFY(w.Busy());
+            for (QAction* a : {w.mnuFileSelect, w.mnuPortSelect, w.mnuAdvancedBaud,
+                               w.mnuAdvancedMode, w.mnuAdvancedCheckBoot})
+                QVERIFY(!a->isEnabled());
+            QVERIFY(w.mnuHelpAbout->isEnabled());
+            const auto sent = t.port.writes.size();
+            w.cmdLoad_Click(); // a second run must not start inside the first
+            w.mnuAdvancedCheckBoot_Click();
+            QCOMPARE(t.port.writes.size(), sent);
+            QTest::mouseClick(w.cmdAbort, Qt::LeftButton);
+            QVERIFY(!w.cmdLoad->isEnabled());
+            QVERIFY(!w.close());
+            QVERIFY(w.isVisible());
+        });
     });
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
     QCOMPARE(seen, 1);
     QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
     QVERIFY(!w.isVisible());
     QVERIFY(!t.port.PortOpen());
-    QVERIFY(!w.LoadFileOpen());
     QVERIFY(w.mnuAdvancedCheckBoot->isEnabled());
 }
 
@@ -167,13 +167,15 @@ void TestMainWindow::haltWhenIdle() {
     Window t;
     t.writeLoadFile(1);
     frmMain& w = t.open();
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton); // "Halt Load" is enabled by a first run
+    // "Halt Load" is enabled by a first run
+    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
     QTest::mouseClick(w.cmdAbort, Qt::LeftButton);
     QVERIFY(t.m.AbortRequested);
     QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
     QCOMPARE(ForeColor(*w.lblMsg), Red);
     QVERIFY(w.cmdLoad->isEnabled());
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton); // the next run clears the request
+    // the next run clears the request
+    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
     QVERIFY(!t.m.AbortRequested);
     QCOMPARE(w.lblMsg->text(), Completed);
 }
@@ -197,16 +199,14 @@ void TestMainWindow::closing() {
     t.writeLoadFile(1);
     frmMain& w = t.open();
     t.prompts.Expect(QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620"));
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
     QVERIFY(t.port.PortOpen());
-    QVERIFY(w.LoadFileOpen());
     t.m.SettingsChanged = changed;
     if (answer >= 0)
         t.prompts.Expect(QStringLiteral("Save Configuration File Now"), BoxAnswer(answer));
     QVERIFY(w.close());
     QVERIFY(t.prompts.AllAnswered());
     QVERIFY(!t.port.PortOpen());
-    QVERIFY(!w.LoadFileOpen());
     QCOMPARE(QFile::exists(t.dir.filePath(QStringLiteral("VELLORAN.CFG"))), written);
 }
 

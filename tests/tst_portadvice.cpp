@@ -6,6 +6,7 @@
 #include "link/SerialAccess.h"
 #include "tests/support/Rig.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>

@@ -1,11 +1,11 @@
 // The operator's view of a run's progress: how many records the file holds,
 // how the time left is estimated, and the strip under the main window.
-#include "app/ProgressEstimate.h"
-#include "app/ProgressPanel.h"
+#include "core/ProgressEstimate.h"
 #include "download/Download.h"
 #include "download/RecordCount.h"
 #include "tests/support/Rig.h"
 #include "tests/support/WindowRig.h"
+#include "ui/ProgressPanel.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -195,13 +195,20 @@ void TestProgress::windowShowsAttemptsThenRecords() {
                     .arg(bar->maximum())
                     .arg(w.Progress->isVisible() ? "shown" : "hidden", w.lblMsg->text());
     };
+    // A look at moments of the session's run, with the window up to date.
+    const auto lookNow = [&] {
+        t.onWindow([&] {
+            w.ShowNow();
+            look();
+        });
+    };
     for (double at : {1.0, 3.5, 7.0}) // stage 1, stage 2, stage 3
-        t.clock.After(at, look);
+        t.clock.After(at, lookNow);
     t.modem.loader.onEvent = [&](const QString& what) {
         if (what.contains(QStringLiteral("record 10")))
-            look();
+            lookNow();
     };
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
 
     QCOMPARE(seen, QStringList({
                        "Autobaud attempt 1 of 66 [1/66] shown / Sending AutoBaud Character",

@@ -1,9 +1,9 @@
 // The session transcript: what the recorder on the line keeps, within which
 // bounds, how it reads when saved, and its window.
-#include "app/frmMain.h"
 #include "link/Transcript.h"
 #include "link/TranscriptComm.h"
 #include "tests/support/WindowRig.h"
+#include "ui/frmMain.h"
 
 #include <QAction>
 #include <QLabel>
@@ -182,8 +182,10 @@ void TestTranscript::mainWindowRecordsEachRunAfresh() {
                                  "Check Boot Version", "-", "Session &Transcript..."}));
 
     bool availableDuringRun = false;
-    t.clock.After(0.5, [&] { availableDuringRun = w.mnuAdvancedTranscript->isEnabled(); });
-    QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
+    t.clock.After(0.5, [&] {
+        t.onWindow([&] { availableDuringRun = w.mnuAdvancedTranscript->isEnabled(); });
+    });
+    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
     QCOMPARE(w.lblMsg->text(), QStringLiteral("*** Download Completed Succesfully ****"));
     QVERIFY(availableDuringRun);
 
@@ -196,7 +198,7 @@ void TestTranscript::mainWindowRecordsEachRunAfresh() {
     QVERIFY(shows("+++  ATES."));
     QVERIFY(shows("< 115200  24 42 45 4E 44"));
 
-    w.mnuAdvancedCheckBoot_Click();
+    QVERIFY(t.run([&] { w.mnuAdvancedCheckBoot_Click(); }));
     w.TranscriptWindow()->Refresh();
     QVERIFY(shows("\nBoot version check, started "));
     QVERIFY(!shows("Reprogramming run"));

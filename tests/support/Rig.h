@@ -1,13 +1,11 @@
 #pragma once
 
-#include "app/Context.h"
-#include "app/Look.h"
+#include "core/Context.h"
 #include "download/LineReader.h"
 #include "tests/support/MemoryComm.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/SimClock.h"
-
-#include <QLabel>
+#include "tests/support/StatusRecorder.h"
 
 // Everything a stage needs, in memory and on simulated time unless the
 // port and the clock are named.
@@ -18,7 +16,7 @@ template <class Port = MemoryComm, class Time = SimClock> struct BasicRig {
     Port port;
     Time clock;
     ScriptedPrompts prompts;
-    QLabel lblMsg;
+    StatusRecorder lblMsg;
     LineReader file;
     Context ctx{m, port, clock, prompts, lblMsg, file};
 

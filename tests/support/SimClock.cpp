@@ -12,11 +12,11 @@ void SimClock::Yield(double deadline) {
     QCoreApplication::processEvents();
     if (!agenda_.empty() && agenda_.begin()->first <= deadline) {
         auto it = agenda_.begin();
-        now_ = std::max(now_, it->first);
+        now_ = std::max(now_.load(), it->first);
         auto action = std::move(it->second);
         agenda_.erase(it);
         action();
         return;
     }
-    now_ = std::max(now_, deadline);
+    now_ = std::max(now_.load(), deadline);
 }

@@ -2,6 +2,7 @@
 
 #include "link/Clock.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 
@@ -20,7 +21,7 @@ public:
     int Yields() const { return yields_; }
 
 private:
-    double now_ = 1000.0;
+    std::atomic<double> now_{1000.0}; // a window reads it for its rates
     std::multimap<double, std::function<void()>> agenda_;
     int yields_ = 0;
 };

@@ -1,19 +1,44 @@
 #pragma once
 
-#include "app/frmMain.h"
 #include "tests/support/MemoryComm.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/SimClock.h"
 #include "tests/support/SimModem.h"
+#include "ui/frmMain.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <memory>
 
 // The real main window over a simulated modem on simulated time, started in
-// a folder of its own (where it looks for VELLORAN.CFG and MYFILE.ROM).
+// a folder of its own (where it looks for VELLORAN.CFG and MYFILE.ROM). The
+// window's session uses the rig's port and clock on its own thread; the test
+// touches them only while the session waits for it (a box, onWindow) or has
+// finished.
 struct WindowRig {
+    // The session's port and clock stand for the rig's, which outlive it.
+    struct PortRef : MSComm {
+        explicit PortRef(MemoryComm& p) : port(p) {}
+        bool PortOpen() const override { return port.PortOpen(); }
+        void setPortOpen(bool open) override {
+            port.setCommPort(CommPort());
+            port.setSettings(Settings());
+            port.setPortOpen(open);
+        }
+        int InBufferCount() override { return port.InBufferCount(); }
+        QByteArray Input() override { return port.Input(); }
+        void setOutput(const QByteArray& bytes) override { port.setOutput(bytes); }
+        MemoryComm& port;
+    };
+    struct ClockRef : Clock {
+        explicit ClockRef(SimClock& c) : clock(c) {}
+        double Timer() override { return clock.Timer(); }
+        void Yield(double deadline) override { clock.Yield(deadline); }
+        SimClock& clock;
+    };
+
     explicit WindowRig(BootLoader::Config config = {}) : modem(port, clock, std::move(config)) {
         QDir::setCurrent(dir.path());
     }
@@ -27,9 +52,23 @@ struct WindowRig {
         writeFile(QStringLiteral("MYFILE.ROM"), BootLoader::SampleLoadFile(records));
     }
     frmMain& open() {
-        w = std::make_unique<frmMain>(m, port, clock, prompts);
+        w = std::make_unique<frmMain>(
+            m, prompts, [this] { return std::make_unique<PortRef>(port); },
+            [this] { return std::make_unique<ClockRef>(clock); });
         w->show();
         return *w;
+    }
+    // Presses (a button, a menu) and waits for the job it starts to return.
+    // A job that never returns fails the test within seconds.
+    bool run(const std::function<void()>& press) {
+        QSignalSpy ended(w.get(), &frmMain::Finished);
+        press();
+        return ended.wait(20000);
+    }
+    // What a person does on the window in the middle of a job, from the
+    // session's thread (a simulated modem's moment), waiting until it is done.
+    void onWindow(const std::function<void()>& act) {
+        QMetaObject::invokeMethod(w.get(), act, Qt::BlockingQueuedConnection);
     }
 
     QTemporaryDir dir;

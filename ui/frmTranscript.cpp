@@ -1,8 +1,8 @@
-#include "app/frmTranscript.h"
+#include "ui/frmTranscript.h"
 
-#include "app/Look.h"
-#include "app/Prompts.h"
+#include "core/Prompts.h"
 #include "link/Transcript.h"
+#include "ui/Look.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -58,17 +58,19 @@ void frmTranscript::Refresh() {
     QScrollBar* bar = txtTranscript->verticalScrollBar();
     const int position = bar->value();
     const bool atEnd = position == bar->maximum();
-    if (transcript_.Session() == session_ && transcript_.DroppedEntries() == dropped_) {
+    // The run goes on while this reads: what the lines cover is taken with them.
+    const int session = transcript_.Session();
+    const qint64 dropped = transcript_.DroppedEntries();
+    if (session == session_ && dropped == dropped_) {
         // Only new lines: appended where they belong, without a redraw.
         QTextCursor end(txtTranscript->document());
         end.movePosition(QTextCursor::End);
-        end.insertText(transcript_.LinesAfter(serial_));
+        end.insertText(transcript_.LinesAfter(serial_, &serial_));
     } else {
-        txtTranscript->setPlainText(transcript_.Text());
+        txtTranscript->setPlainText(transcript_.Text(&serial_));
     }
-    session_ = transcript_.Session();
-    serial_ = transcript_.LastSerial();
-    dropped_ = transcript_.DroppedEntries();
+    session_ = session;
+    dropped_ = dropped;
     // A reader at the end keeps following; one further up keeps their place.
     bar->setValue(atEnd ? bar->maximum() : position);
 }

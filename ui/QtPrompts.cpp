@@ -1,4 +1,4 @@
-#include "app/Prompts.h"
+#include "ui/QtPrompts.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -49,8 +49,9 @@ QString QtFilter(const QString& filter) {
 
 } // namespace
 
-BoxAnswer QtPrompts::MsgBox(const Box& box) {
-    QMessageBox mb(parent_);
+namespace {
+
+void Dress(QMessageBox& mb, const Box& box) {
     mb.setWindowTitle(box.title);
     mb.setText(box.text);
     mb.setTextFormat(Qt::PlainText);
@@ -81,7 +82,25 @@ BoxAnswer QtPrompts::MsgBox(const Box& box) {
         if (auto* details = mb.findChild<QTextEdit*>())
             details->setMinimumWidth(details->fontMetrics().averageCharWidth() * 72);
     }
+}
+
+} // namespace
+
+BoxAnswer QtPrompts::MsgBox(const Box& box) {
+    QMessageBox mb(parent_);
+    Dress(mb, box);
     return fromQt(mb.exec(), box.buttons);
+}
+
+void QtPrompts::MsgBoxLater(const Box& box, std::function<void(BoxAnswer)> answered) {
+    auto* mb = new QMessageBox(parent_);
+    mb->setAttribute(Qt::WA_DeleteOnClose);
+    Dress(*mb, box);
+    QObject::connect(mb, &QMessageBox::finished, mb,
+                     [buttons = box.buttons, answered = std::move(answered)](int result) {
+                         answered(fromQt(result, buttons));
+                     });
+    mb->open();
 }
 
 QString QtPrompts::ShowOpen(const OpenFileRequest& request) {

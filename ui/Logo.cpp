@@ -1,4 +1,4 @@
-#include "app/Logo.h"
+#include "ui/Logo.h"
 
 #include <QLinearGradient>
 #include <QPainter>

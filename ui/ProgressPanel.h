@@ -1,12 +1,11 @@
 #pragma once
 
-#include "app/ProgressEstimate.h"
-#include "app/StageObserver.h"
+#include "session/SessionView.h"
 
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
-class Clock;
 class QLabel;
 class QProgressBar;
 
@@ -14,19 +13,14 @@ class QProgressBar;
 // the autobaud attempts while the boot loader is being woken (so that the
 // operator knows how long the power may still be cycled), then the records
 // acknowledged, the rate and the time left. Empty while no run is under way.
-class ProgressPanel : public QWidget, public StageObserver {
+class ProgressPanel : public QWidget {
     Q_OBJECT
 public:
-    explicit ProgressPanel(Clock& clock, QWidget* parent = nullptr);
+    // `now` reads the clock the session's estimates were made on.
+    explicit ProgressPanel(std::function<double()> now, QWidget* parent = nullptr);
 
-    // The window tells it where its run stands.
-    void BeginConnection();
-    void BeginDownload(qint64 records);
-    void End();
-
-    void AutoBaudAttempt(int attempt, int attempts) override;
-    void RecordSent(qsizetype bytes) override;
-    void RecordAcknowledged(qint64 records) override;
+    // Shows where the run stands.
+    void Show(const SessionView& view);
 
     QProgressBar* barProgress;
     QLabel* lblProgress; // the rate and the time left, or the attempts left
@@ -34,12 +28,14 @@ public:
 private:
     void showDownload();
 
-    enum class Stage { Idle, Connecting, Downloading };
-    Stage stage_ = Stage::Idle;
-    Clock& clock_;
+    std::function<double()> now_;
+    Phase phase_ = Phase::Idle;
     ProgressEstimate estimate_;
     QTimer tick_; // a stall sends no news, yet the time left grows
 };
 
 // "45 s", "3 min 05 s", "2 h 10 min": whole seconds, rounded up.
 QString DurationText(double seconds);
+
+// The download's rate and time left as the strip words them.
+QString DownloadText(const ProgressEstimate& estimate, double now);

@@ -1,26 +1,29 @@
 #pragma once
 
-#include "app/Context.h"
-#include "app/frmTranscript.h"
-#include "bootcheck/CheckBoot.h"
-#include "download/LineReader.h"
-#include "link/Transcript.h"
-#include "link/TranscriptComm.h"
+#include "core/Module1.h"
+#include "session/Session.h"
+#include "ui/frmCheckBoot.h"
+#include "ui/frmTranscript.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 
 class QAction;
 class QLabel;
 class QPushButton;
 class ProgressPanel;
 
-// The tool's main window: the four settings, the two status lines, the menus,
-// and the reprogramming sequence behind "Reprogram Modem Now".
+// The tool's main window: the four settings, the two status lines and the
+// menus. Its runs and boot checks go to a session of its own, on another
+// thread; the window shows what the session reports and answers its boxes.
 class frmMain : public QMainWindow {
     Q_OBJECT
 public:
-    frmMain(Module1& m, MSComm& comm, Clock& clock, Prompts& prompts, QWidget* parent = nullptr);
+    // Without makers the session opens real ports on the steady clock.
+    frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort = {},
+            Session::ClockMaker makeClock = {}, QWidget* parent = nullptr);
     ~frmMain() override;
 
     // The controls, named as the operator's manual names them.
@@ -46,7 +49,14 @@ public:
     bool Busy() const { return busy_; }
     frmCheckBoot* CheckBootWindow() const { return checkBoot_; }
     frmTranscript* TranscriptWindow() const { return transcriptWindow_; }
-    bool LoadFileOpen() const { return LoadFileStream.IsOpen(); }
+    Session& BoardSession() { return session_; }
+    // Brings the window up to date with its session at once, rather than at
+    // the next picture.
+    void ShowNow() { showView(); }
+
+signals:
+    // A run or a check has returned, and the window shows how it ended.
+    void Finished(Failure result);
 
 public slots:
     void cmdLoad_Click();
@@ -68,18 +78,22 @@ private:
     void Form_Load();
     void Form_Unload();
     void setBusy(bool busy);
-    void beginTranscript(const QString& title);
+    void viewChanged();
+    void showView();
+    void present(const SessionView& view);
+    void jobEnded(Failure result);
 
     Module1& m_;
-    // Everything on the line goes through the recorder, for the transcript.
-    Transcript transcript_;
-    TranscriptComm recordedComm_;
-    MSComm& MSComm1;
-    LineReader LoadFileStream;
-    Context ctx_;
+    Prompts& prompts_;
+    Session session_;
     QPointer<frmCheckBoot> checkBoot_;
     QPointer<frmTranscript> transcriptWindow_;
+    Job job_ = Job::Reprogram;
     bool busy_ = false;
     bool closeWhenIdle_ = false;
     bool unloaded_ = false;
+    // Painting is the dear part of a run: the view is shown at most this
+    // often, and always once more when the job ends.
+    QElapsedTimer lastShown_;
+    QTimer showLater_;
 };

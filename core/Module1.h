@@ -3,10 +3,33 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <cstdint>
 
-// The state every part of the tool shares. The application owns exactly one
-// and hands it around by reference; tests build their own.
+// A flag that one thread raises while another reads it: "Halt Load" is
+// pressed on the window's thread, the stages look on their session's. A copy
+// takes the value.
+class HaltFlag {
+public:
+    HaltFlag() = default;
+    HaltFlag(const HaltFlag& other) : raised_(other.raised_.load()) {}
+    HaltFlag& operator=(const HaltFlag& other) {
+        raised_ = other.raised_.load();
+        return *this;
+    }
+    HaltFlag& operator=(bool raised) {
+        raised_ = raised;
+        return *this;
+    }
+    operator bool() const { return raised_.load(); }
+
+private:
+    std::atomic<bool> raised_{false};
+};
+
+// The state the parts of the tool share, handed around by reference. The
+// window keeps the operator's; each session (one board) works on a copy
+// taken when its run starts; tests build their own.
 struct Module1 {
     // The operator's settings (kept in the configuration file).
     QString LoadFileName;
@@ -32,7 +55,7 @@ struct Module1 {
     bool ModemConnected = false;
     bool ModeSetOk = false;
     bool DownloadOk = false;
-    bool AbortRequested = false;
+    HaltFlag AbortRequested;
     bool SettingsChanged = false;
 };
 

@@ -1,25 +1,16 @@
-#include "app/frmMain.h"
+#include "ui/frmMain.h"
 
-#include "app/ConfigFile.h"
-#include "app/Logo.h"
-#include "app/Look.h"
-#include "app/ProgressPanel.h"
-#include "bootcheck/CheckBoot.h"
+#include "core/ConfigFile.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmBaud.h"
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
-#include "download/Download.h"
 #include "download/LoadFileSelection.h"
-#include "download/RecordCount.h"
-#include "link/Clock.h"
-#include "link/Connection.h"
-#include "link/Logon.h"
-#include "link/MSComm.h"
-#include "link/SerialAccess.h"
+#include "ui/Logo.h"
+#include "ui/Look.h"
+#include "ui/ProgressPanel.h"
 
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QPushButton>
@@ -46,18 +37,35 @@ QLabel* valueLabel(QWidget* parent, int x, int y, int w, int h) {
 
 } // namespace
 
-frmMain::frmMain(Module1& m, MSComm& comm, Clock& clock, Prompts& prompts, QWidget* parent)
-    : QMainWindow(parent), lblMsg(new QLabel), m_(m), recordedComm_(comm, clock, transcript_),
-      MSComm1(recordedComm_), ctx_{m, recordedComm_, clock, prompts, *lblMsg, LoadFileStream} {
+namespace {
+// About 50 pictures a second: more than the eye follows, far less than a
+// fast boot loader acknowledges records.
+constexpr int ShowMilliseconds = 20;
+} // namespace
+
+frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
+                 Session::ClockMaker makeClock, QWidget* parent)
+    : QMainWindow(parent), lblMsg(new QLabel), m_(m), prompts_(prompts),
+      session_(prompts, PromptThread::Owner, std::move(makePort), std::move(makeClock)) {
     setWindowTitle(QStringLiteral("Quorvel Velloran"));
     buildLayout();
     buildMenus();
     Form_Load();
+
+    showLater_.setSingleShot(true);
+    connect(&showLater_, &QTimer::timeout, this, &frmMain::showView);
+    connect(&session_, &Session::Changed, this, &frmMain::viewChanged);
+    // A box shows over the status as it stood when the box was asked for.
+    connect(&session_, &Session::Asking, this, &frmMain::showView);
+    connect(&session_, &Session::Finished, this, &frmMain::jobEnded);
+    lastShown_.start();
 }
 
 frmMain::~frmMain() {
-    // It reads the transcript, which goes before the window's children do.
+    // It reads the session's transcript, which goes before the window's children do.
     delete transcriptWindow_;
+    // Not a child: it may outlive the window's closing, never the window.
+    delete checkBoot_;
 }
 
 void frmMain::buildLayout() {
@@ -96,10 +104,9 @@ void frmMain::buildLayout() {
     connect(cmdAbort, &QPushButton::clicked, this, &frmMain::cmdAbort_Click);
 
     // Below the layout, so that the client area keeps its size.
-    Progress = new ProgressPanel(ctx_.clock);
+    Progress = new ProgressPanel([this] { return session_.Now(); });
     statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(Progress, 1);
-    ctx_.observer = Progress;
 }
 
 void frmMain::buildMenus() {
@@ -150,76 +157,74 @@ void frmMain::setBusy(bool busy) {
         close();
 }
 
-void frmMain::beginTranscript(const QString& title) {
-    const QString settings = QStringLiteral("COM %1 (%2), %3, wake-up at %4, mode %5, load file %6")
-                                 .arg(m_.PortNumber)
-                                 .arg(PortDevice(m_.PortNumber), m_.FastSettings, WakeUpSettings)
-                                 .arg(m_.LoadMode)
-                                 .arg(m_.LoadFileName);
-    transcript_.Begin(title, QDateTime::currentDateTime(), settings, ctx_.clock.Timer());
+void frmMain::viewChanged() {
+    const qint64 since = lastShown_.elapsed();
+    if (since >= ShowMilliseconds)
+        showView();
+    else if (!showLater_.isActive())
+        showLater_.start(static_cast<int>(ShowMilliseconds - since));
+}
+
+void frmMain::showView() {
+    present(session_.TakeView());
+}
+
+void frmMain::present(const SessionView& view) {
+    showLater_.stop();
+    lastShown_.restart();
+    if (lblMsg->text() != view.message)
+        lblMsg->setText(view.message);
+    SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);
+    if (view.failureShown) {
+        lblMsg2->setText(view.failureText);
+        SetForeColor(*lblMsg2, Red);
+        lblMsg2->show();
+    } else {
+        lblMsg2->hide();
+    }
+    Progress->Show(view);
 }
 
 void frmMain::cmdLoad_Click() {
     if (busy_)
         return;
     setBusy(true);
+    job_ = Job::Reprogram;
     m_.AbortRequested = false;
     lblMsg2->hide();
     cmdLoad->setEnabled(false);
     SetForeColor(*lblMsg, Blue);
     cmdAbort->setEnabled(true);
-    beginTranscript(QStringLiteral("Reprogramming run"));
+    session_.Start(Job::Reprogram, m_);
+}
 
-    // The stage that is running when the sequence returns decides the port.
-    [this] {
-        ValidateLoadFile(ctx_);
-        if (!m_.FileValid)
-            return;
-        // What the download will send, for its progress bar.
-        const qint64 records = CountRecords(LoadFileStream.FileName());
-        OpenCommPort(ctx_);
-        if (!m_.PortOpened)
-            return;
-        Progress->BeginConnection();
-        ConnectToModem(ctx_);
-        if (!m_.ModemConnected)
-            return;
-        LogonAndSetMode(ctx_);
-        if (!m_.ModeSetOk) {
-            MSComm1.setPortOpen(false);
-            return;
-        }
-        Progress->BeginDownload(records);
-        DownloadFile(ctx_);
-        MSComm1.setPortOpen(false);
-        if (m_.AbortRequested) {
-            lblMsg->setText(QStringLiteral("Comm Port Disconnected"));
-            SetForeColor(*lblMsg, Red);
-        } else if (m_.DownloadOk) {
-            lblMsg->setText(QStringLiteral("*** Download Completed Succesfully ****"));
-        } else {
-            lblMsg2->show();
-            lblMsg2->setText(QStringLiteral("*** Download Failed ****"));
-            SetForeColor(*lblMsg2, Red);
-        }
-    }();
-    Progress->End();
+void frmMain::jobEnded(Failure result) {
+    const SessionView view = session_.TakeView();
+    present(view);
+    if (job_ == Job::CheckBoot && !view.bootVersion.isEmpty())
+        ShowBootVersion(checkBoot_, view.bootVersion, view.bootBoard);
     cmdLoad->setEnabled(true);
     setBusy(false);
+    emit Finished(result);
 }
 
 void frmMain::cmdAbort_Click() {
     m_.AbortRequested = true;
     m_.ModemConnected = false;
-    lblMsg->setText(QStringLiteral("Comm Port Disconnected"));
-    SetForeColor(*lblMsg, Red);
+    // Through the session's status, so that whatever the stopped stage says
+    // after it is shown after it, in the colour it leaves.
+    if (busy_)
+        session_.Halt();
+    session_.status().Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
+    showView();
     // A run comes back to the button itself once its stage has returned.
     if (!busy_)
         cmdLoad->setEnabled(true);
 }
 
 void frmMain::mnuFileSelect_Click() {
-    SelectLoadFile(ctx_, *lblFile);
+    if (SelectLoadFile(m_, prompts_))
+        lblFile->setText(m_.LoadFileName);
 }
 
 void frmMain::mnuPortSelect_Click() {
@@ -233,7 +238,7 @@ void frmMain::mnuAdvancedBaud_Click() {
 }
 
 void frmMain::mnuAdvancedMode_Click() {
-    frmMode dialog(m_, *lblMode, ctx_.prompts, this);
+    frmMode dialog(m_, *lblMode, prompts_, this);
     dialog.exec();
 }
 
@@ -241,16 +246,15 @@ void frmMain::mnuAdvancedCheckBoot_Click() {
     if (busy_)
         return;
     setBusy(true);
+    job_ = Job::CheckBoot;
     cmdLoad->setEnabled(false);
-    beginTranscript(QStringLiteral("Boot version check"));
-    CheckBootVersion(ctx_, checkBoot_, this);
-    cmdLoad->setEnabled(true);
-    setBusy(false);
+    session_.Start(Job::CheckBoot, m_);
 }
 
 void frmMain::mnuAdvancedTranscript_Click() {
     if (!transcriptWindow_) {
-        transcriptWindow_ = new frmTranscript(transcript_, ctx_.prompts, m_.AppDirectory, this);
+        transcriptWindow_ =
+            new frmTranscript(session_.transcript(), prompts_, m_.AppDirectory, this);
         transcriptWindow_->setAttribute(Qt::WA_DeleteOnClose);
     }
     transcriptWindow_->show();
@@ -268,6 +272,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
         // Stop the run as "Halt Load" would, and close once it has returned.
         closeWhenIdle_ = true;
         cmdAbort_Click();
+        session_.DismissPrompts();
         event->ignore();
         return;
     }
@@ -279,15 +284,12 @@ void frmMain::Form_Unload() {
     if (unloaded_)
         return;
     unloaded_ = true;
-    if (MSComm1.PortOpen())
-        MSComm1.setPortOpen(false);
-    if (m_.FileValid)
-        LoadFileStream.Close();
+    session_.ClosePort();
     if (m_.SettingsChanged) {
         const Box box = MakeBox(QStringLiteral("Save Configuration File Now"),
                                 QStringLiteral("Quorvel Velloran"), BoxIcon::Question,
                                 BoxButtons::YesNo, BoxAnswer::Yes);
-        if (ctx_.prompts.MsgBox(box) == BoxAnswer::Yes)
+        if (prompts_.MsgBox(box) == BoxAnswer::Yes)
             WriteConfigFile(m_);
     }
 }

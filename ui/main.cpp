@@ -1,8 +1,6 @@
-#include "app/Module1.h"
-#include "app/Prompts.h"
-#include "app/frmMain.h"
-#include "link/Clock.h"
-#include "link/QtSerialComm.h"
+#include "core/Module1.h"
+#include "ui/QtPrompts.h"
+#include "ui/frmMain.h"
 
 #include <QApplication>
 
@@ -13,10 +11,8 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("velloran"));
 
     Module1 state;
-    QtSerialComm comm;
-    SteadyClock clock;
     QtPrompts prompts;
-    frmMain window(state, comm, clock, prompts);
+    frmMain window(state, prompts);
     prompts.setParent(&window);
     window.show();
     return QApplication::exec();

@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QString>
-
-class QWidget;
+#include <functional>
 
 // Every message box and the open-file dialog go through this one hook, so that
 // tests can answer them without a person.
@@ -60,21 +59,14 @@ public:
     virtual ~Prompts() = default;
     virtual BoxAnswer MsgBox(const Box& box) = 0;
     // The chosen path, or an empty string when the operator cancels.
-    virtual QString ShowOpen(const OpenFileRequest& request) = 0;
+    virtual QString ShowOpen(const OpenFileRequest&) { return {}; }
     // Where to save, or an empty string when the operator cancels. A hook
     // that offers no save dialog cancels.
     virtual QString ShowSave(const SaveFileRequest&) { return {}; }
-};
-
-// The real thing: modal Qt boxes and the Qt open-file dialog.
-class QtPrompts : public Prompts {
-public:
-    explicit QtPrompts(QWidget* parent = nullptr) : parent_(parent) {}
-    void setParent(QWidget* parent) { parent_ = parent; }
-    BoxAnswer MsgBox(const Box& box) override;
-    QString ShowOpen(const OpenFileRequest& request) override;
-    QString ShowSave(const SaveFileRequest& request) override;
-
-private:
-    QWidget* parent_;
+    // The same box without waiting for it: `answered` runs once it is closed.
+    // A window asks this way for a run on another thread, so that it never
+    // sits in a box of its own while its events wait.
+    virtual void MsgBoxLater(const Box& box, std::function<void(BoxAnswer)> answered) {
+        answered(MsgBox(box));
+    }
 };

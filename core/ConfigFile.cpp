@@ -1,6 +1,6 @@
-#include "app/ConfigFile.h"
+#include "core/ConfigFile.h"
 
-#include "app/Module1.h"
+#include "core/Module1.h"
 #include "download/LoadFileSelection.h"
 
 #include <QDir>

@@ -1,0 +1,58 @@
+#include "session/Sequence.h"
+
+#include "core/Context.h"
+#include "download/Download.h"
+#include "download/LineReader.h"
+#include "download/LoadFileSelection.h"
+#include "download/RecordCount.h"
+#include "link/Connection.h"
+#include "link/Logon.h"
+#include "link/MSComm.h"
+#include "link/SerialAccess.h"
+
+namespace {
+
+void RunStages(Context& ctx) {
+    Module1& m = ctx.m;
+    ValidateLoadFile(ctx);
+    if (!m.FileValid)
+        return;
+    // What the download will send, for its progress display.
+    const qint64 records = CountRecords(ctx.LoadFileStream.FileName());
+    OpenCommPort(ctx);
+    if (!m.PortOpened)
+        return;
+    ctx.status.EnterPhase(Phase::Connecting);
+    ConnectToModem(ctx);
+    if (!m.ModemConnected)
+        return;
+    LogonAndSetMode(ctx);
+    if (!m.ModeSetOk) {
+        ctx.MSComm1.setPortOpen(false);
+        return;
+    }
+    ctx.status.EnterPhase(Phase::Downloading, records);
+    DownloadFile(ctx);
+    ctx.MSComm1.setPortOpen(false);
+    if (m.AbortRequested) {
+        ctx.status.Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
+    } else if (m.DownloadOk) {
+        ctx.status.Message(QStringLiteral("*** Download Completed Succesfully ****"));
+    } else {
+        ctx.status.FailureLine(true, QStringLiteral("*** Download Failed ****"));
+    }
+}
+
+} // namespace
+
+void ReprogramModem(Context& ctx) {
+    ctx.failure = Failure::None;
+    ctx.status.FailureLine(false);
+    ctx.status.SetTint(Tint::Blue);
+    RunStages(ctx);
+    ctx.status.EnterPhase(Phase::Idle);
+    // The file is read to its end or no longer needed: holding it open
+    // would only keep it from being replaced before the next run.
+    ctx.LoadFileStream.Close();
+    ctx.m.FileValid = false;
+}

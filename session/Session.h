@@ -1,0 +1,102 @@
+#pragma once
+
+#include "core/Context.h"
+#include "download/LineReader.h"
+#include "link/Transcript.h"
+#include "session/SessionView.h"
+
+#include <QObject>
+#include <QThread>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class Clock;
+class MSComm;
+class TranscriptComm;
+
+enum class Job { Reprogram, CheckBoot };
+
+// Where a session's boxes are answered: on the thread that owns the session
+// (a window, whose boxes are widgets), or on the session's own thread by a
+// Prompts that needs no window (a terminal).
+enum class PromptThread { Owner, Session };
+
+// One board: a thread of its own, the port (made on that thread and kept
+// there from one job to the next, open or closed as the last job left it), a
+// clock, the transcript, and a copy of the settings taken when a job starts.
+// The owner starts jobs, halts them, takes views of their progress and hears
+// when they end; it never waits for the session, which never touches the
+// owner's widgets.
+class Session : public QObject {
+    Q_OBJECT
+public:
+    // Called once, on the session's thread, before the first job.
+    using PortMaker = std::function<std::unique_ptr<MSComm>()>;
+    using ClockMaker = std::function<std::unique_ptr<Clock>()>;
+
+    // Without makers: the real serial port and the steady clock.
+    Session(Prompts& prompts, PromptThread where, PortMaker makePort = {},
+            ClockMaker makeClock = {}, QObject* parent = nullptr);
+    // Halts a job still running, answers its box as dismissed, waits for it
+    // to return and closes the port.
+    ~Session() override;
+
+    // Starts `job` with a copy of `settings`; false while a job runs.
+    bool Start(Job job, const Module1& settings);
+    // "Halt Load": the stages see it where they look for it. Any thread.
+    void Halt();
+    bool Running() const { return running_; }
+    // A box the job waits for is answered as if dismissed.
+    void DismissPrompts();
+    // Closes the port if it is open; not while a job runs.
+    void ClosePort();
+
+    SessionView TakeView() { return view_.Take(); }
+    // The owner may write the status too ("Halt Load" does), so that what
+    // it shows and what the job shows after it stay in one order.
+    Status& status() { return view_; }
+    const Transcript& transcript() const { return transcript_; }
+    // The session's clock, for rates and times left in its view.
+    double Now() const;
+
+signals:
+    // The view has changed since it was last taken (once until it is taken).
+    void Changed();
+    // A box is about to be asked of the owner's Prompts.
+    void Asking();
+    void Finished(Failure result);
+
+private:
+    struct Pending;
+    class Forwarder;
+    void run(Job job); // on the session's thread
+    void makeBoard();
+    BoxAnswer ask(const Box& box);
+    static void answer(Pending& pending, BoxAnswer answer);
+
+    Prompts& prompts_;
+    PromptThread where_;
+    PortMaker makePort_;
+    ClockMaker makeClock_;
+
+    QThread thread_;
+    QObject* worker_; // lives on thread_: the context of what runs there
+    std::unique_ptr<Prompts> forwarder_;
+    std::unique_ptr<MSComm> port_;
+    std::unique_ptr<Clock> clock_;
+    std::atomic<Clock*> clockSeen_{nullptr};
+    std::unique_ptr<TranscriptComm> recorded_;
+    LineReader file_;
+    Transcript transcript_;
+    ViewStatus view_;
+    Module1 m_;
+
+    std::atomic<bool> running_{false};
+    std::atomic<bool> closing_{false};
+    std::mutex lock_;
+    std::condition_variable ended_;
+    std::shared_ptr<Pending> pending_; // the box the job waits for
+};
