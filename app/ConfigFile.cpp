@@ -225,8 +225,11 @@ void WriteConfigFile(const Module1& m) {
         text += "MODE=" + QByteArray::number(m.LoadMode) + "\r\n";
 
     // Written beside the old file and renamed over it, so a failure at any
-    // point leaves the old settings whole rather than half a file.
+    // point leaves the old settings whole rather than half a file. Only where
+    // the folder refuses a new file is the old one written over in place: the
+    // settings would be lost otherwise.
     QSaveFile file(ConfigFilePath(m));
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return;
     // The text waits in the file's buffer until flushed, and a flush that
