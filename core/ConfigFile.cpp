@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -93,6 +94,15 @@ template <typename Int> std::optional<Int> RoundToSetting(std::optional<double> 
     return Int(whole);
 }
 
+// The first count characters. One beyond 16 bits takes two places in the
+// text and is never cut in two.
+QString Leading(const QString& text, qsizetype count) {
+    qsizetype end = 0;
+    for (; end < text.size() && count > 0; --count)
+        end += text[end].isHighSurrogate() ? 2 : 1;
+    return text.left(end);
+}
+
 // Applies one line to the settings; false when a value does not fit, which
 // ends the reading.
 bool ApplyLine(Module1& m, const QString& line) {
@@ -102,24 +112,24 @@ bool ApplyLine(Module1& m, const QString& line) {
 
     // The four keywords are tested independently: one line may set several.
     if (key.contains(QLatin1String("FILE"))) {
-        m.LoadFileName = value.left(FileWidth);
+        m.LoadFileName = Leading(value, FileWidth);
         m.LoadFileDirectory = DirectoryOf(m.LoadFileName);
     }
     if (key.contains(QLatin1String("PORT"))) {
-        const auto port = RoundToSetting<std::int16_t>(LeadingNumber(value.left(PortWidth)));
+        const auto port = RoundToSetting<std::int16_t>(LeadingNumber(Leading(value, PortWidth)));
         if (!port)
             return false;
         m.PortNumber = *port;
     }
     if (key.contains(QLatin1String("BAUD"))) {
-        const auto baud = RoundToSetting<std::int32_t>(LeadingNumber(value.left(BaudWidth)));
+        const auto baud = RoundToSetting<std::int32_t>(LeadingNumber(Leading(value, BaudWidth)));
         if (!baud)
             return false;
         m.BaudRate = *baud;
         m.FastSettings = SettingsFor(m.BaudRate);
     }
     if (key.contains(QLatin1String("MODE"))) {
-        const auto mode = RoundToSetting<std::int16_t>(LeadingNumber(value.left(ModeWidth)));
+        const auto mode = RoundToSetting<std::int16_t>(LeadingNumber(Leading(value, ModeWidth)));
         if (!mode)
             return false;
         m.LoadMode = *mode;
@@ -154,15 +164,22 @@ void ReadConfigFile(Module1& m) {
         return;
 
     // Lines end at CR LF as written; a lone CR or LF from a hand edit counts too.
+    // They are all read before any is applied: the whole file decides how its
+    // bytes are decoded.
+    QList<QByteArray> lines;
     QByteArray line;
     bool afterCr = false;
     char chunk[4096];
     for (;;) {
         const qint64 got = file.read(chunk, sizeof chunk);
+        // A read error loses only the line it cuts.
         if (got < 0)
-            return;
-        if (got == 0)
             break;
+        if (got == 0) {
+            if (!line.isEmpty())
+                lines += line;
+            break;
+        }
         for (qint64 i = 0; i < got; ++i) {
             const char c = chunk[i];
             if (c == '\n' && afterCr) {
@@ -171,21 +188,35 @@ void ReadConfigFile(Module1& m) {
             }
             afterCr = c == '\r';
             if (c == '\r' || c == '\n') {
-                if (!ApplyLine(m, QString::fromLatin1(line)))
-                    return;
+                lines += line;
                 line.clear();
             } else {
                 line += c;
             }
         }
     }
-    if (!line.isEmpty())
-        ApplyLine(m, QString::fromLatin1(line));
+
+    // A name beyond Latin-1 is saved in UTF-8. Latin-1 text beyond ASCII is
+    // hardly ever valid UTF-8 by chance, and within ASCII the two agree. No
+    // line break falls inside a UTF-8 character, so each line can be judged
+    // on its own.
+    const bool utf8 = std::all_of(lines.cbegin(), lines.cend(),
+                                  [](const QByteArray& l) { return l.isValidUtf8(); });
+    for (const QByteArray& l : lines)
+        if (!ApplyLine(m, utf8 ? QString::fromUtf8(l) : QString::fromLatin1(l)))
+            return;
 }
 
 void WriteConfigFile(const Module1& m) {
     QByteArray text;
-    text += "FILE=" + TrimBlanks(m.LoadFileName).toLatin1() + "\r\n";
+    // Latin-1 as ever, unless the name would not read back from it: a
+    // character Latin-1 lacks becomes '?', and bytes that happen to be valid
+    // UTF-8 would be read as UTF-8. The name then goes in UTF-8.
+    const QString name = TrimBlanks(m.LoadFileName);
+    QByteArray bytes = name.toLatin1();
+    if (bytes.isValidUtf8() || QString::fromLatin1(bytes) != name)
+        bytes = name.toUtf8();
+    text += "FILE=" + bytes + "\r\n";
     text += "PORT=" + QByteArray::number(m.PortNumber) + "\r\n";
     text += "BAUD=" + QByteArray::number(m.BaudRate) + "\r\n";
     // Mode 1 rewrites the boot loader: it is never the mode a new start
@@ -194,8 +225,11 @@ void WriteConfigFile(const Module1& m) {
         text += "MODE=" + QByteArray::number(m.LoadMode) + "\r\n";
 
     // Written beside the old file and renamed over it, so a failure at any
-    // point leaves the old settings whole rather than half a file.
+    // point leaves the old settings whole rather than half a file. Only where
+    // the folder refuses a new file is the old one written over in place: the
+    // settings would be lost otherwise.
     QSaveFile file(ConfigFilePath(m));
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return;
     // The text waits in the file's buffer until flushed, and a flush that
