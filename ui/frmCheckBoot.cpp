@@ -35,7 +35,8 @@ frmCheckBoot::frmCheckBoot() : QWidget(nullptr, Qt::Window) {
     lblType->setAlignment(Qt::AlignCenter);
 }
 
-void ShowBootVersion(QPointer<frmCheckBoot>& window, const QString& version, const QString& board) {
+void ShowBootVersion(QPointer<frmCheckBoot>& window, const QString& version, const QString& board,
+                     const QWidget* near) {
     // A closed window may not be gone yet (its deletion waits for the event
     // loop), and showing it again would only see it deleted later.
     if (window && !window->isVisible()) {
@@ -45,6 +46,8 @@ void ShowBootVersion(QPointer<frmCheckBoot>& window, const QString& version, con
     if (!window) {
         window = new frmCheckBoot;
         window->setAttribute(Qt::WA_DeleteOnClose);
+        if (near)
+            window->move(near->geometry().center() - window->rect().center());
     }
     frmCheckBoot& shown = *window;
     shown.lblVersion->setText(version);

@@ -19,6 +19,7 @@ public:
     QLabel* lblType;
 };
 
-// Shows a check's finding in `window` (created when it is null or closed) and
-// brings it to the front.
-void ShowBootVersion(QPointer<frmCheckBoot>& window, const QString& version, const QString& board);
+// Shows a check's finding in `window` (created when it is null or closed,
+// over the middle of `near`) and brings it to the front.
+void ShowBootVersion(QPointer<frmCheckBoot>& window, const QString& version, const QString& board,
+                     const QWidget* near = nullptr);

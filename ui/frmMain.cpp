@@ -202,7 +202,7 @@ void frmMain::jobEnded(Failure result) {
     const SessionView view = session_.TakeView();
     present(view);
     if (job_ == Job::CheckBoot && !view.bootVersion.isEmpty())
-        ShowBootVersion(checkBoot_, view.bootVersion, view.bootBoard);
+        ShowBootVersion(checkBoot_, view.bootVersion, view.bootBoard, this);
     cmdLoad->setEnabled(true);
     setBusy(false);
     emit Finished(result);
