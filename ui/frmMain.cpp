@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -272,7 +273,10 @@ void frmMain::closeEvent(QCloseEvent* event) {
         // Stop the run as "Halt Load" would, and close once it has returned.
         closeWhenIdle_ = true;
         cmdAbort_Click();
+        // A box the run waits for would keep it, and the tool, from ending.
         session_.DismissPrompts();
+        for (QMessageBox* box : findChildren<QMessageBox*>())
+            box->reject();
         event->ignore();
         return;
     }
