@@ -179,7 +179,8 @@ void TestTranscript::mainWindowRecordsEachRunAfresh() {
             for (const QAction* a : menu->menu()->actions())
                 items << (a->isSeparator() ? QStringLiteral("-") : a->text());
     QCOMPARE(items, QStringList({"Change &Baud Rate", "-", "Select &Mode", "-",
-                                 "Check Boot Version", "-", "Session &Transcript..."}));
+                                 "Check Boot Version", "-", "Session &Transcript...", "-",
+                                 "Station..."}));
 
     bool availableDuringRun = false;
     t.clock.After(0.5, [&] {
