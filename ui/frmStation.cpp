@@ -163,7 +163,8 @@ bool StationRow::Start(const Module1& settings) {
     barProgress->setValue(0);
     barProgress->setFormat({});
     cmdRemove->setEnabled(false);
-    return session_->Start(Job::Reprogram, m);
+    underWay_ = session_->Start(Job::Reprogram, m);
+    return underWay_;
 }
 
 void StationRow::Halt() {
@@ -184,10 +185,8 @@ void StationRow::ShowView() {
     lblDeviceId->setText(view.deviceId);
 
     const auto bounded = [](qint64 n) { return static_cast<int>(std::min<qint64>(n, INT_MAX)); };
-    switch (view.phase) {
-    case Phase::Idle: // the bar keeps where the run got to
-        break;
-    case Phase::Connecting:
+    const ProgressEstimate& e = view.estimate;
+    if (view.phase == Phase::Connecting) {
         if (view.attempts > 0) {
             barProgress->setRange(0, view.attempts);
             barProgress->setValue(view.attempt);
@@ -195,17 +194,15 @@ void StationRow::ShowView() {
         } else {
             barProgress->setFormat(QStringLiteral("waking"));
         }
-        break;
-    case Phase::Downloading: {
-        const ProgressEstimate& e = view.estimate;
+    } else if (e.Total() > 0 || e.Done() > 0) {
+        // A short download may have begun and ended between two pictures:
+        // the view keeps its count until the next job.
         barProgress->setRange(0, bounded(std::max(e.Total(), e.Done())));
         barProgress->setValue(bounded(e.Done()));
         barProgress->setFormat(QStringLiteral("%p%"));
         lblRecords->setText(QStringLiteral("%1 of %2").arg(e.Done()).arg(e.Total()));
         const auto rate = e.RecordsPerSecond(session_->Now());
         lblRate->setText(rate ? QStringLiteral("%1 rec/s").arg(*rate, 0, 'f', 1) : QString());
-        break;
-    }
     }
 }
 
@@ -259,6 +256,13 @@ void StationRow::ended(Failure result) {
     ShowView();
     answer(BoxAnswer::Cancel);
     outcome_ = result;
+    underWay_ = false;
+    if (result == Failure::None && barProgress->maximum() > 1) {
+        // The end record is answered "$BEND", not counted as acknowledged:
+        // a completed load has every record of the file accepted.
+        barProgress->setValue(barProgress->maximum());
+        lblRecords->setText(QStringLiteral("%1 of %1").arg(barProgress->maximum()));
+    }
     lblResult->setText(ResultText(result));
     SetForeColor(*lblResult, result == Failure::None ? Blue : Red);
     // A board's port goes back as soon as it is done with, for the main

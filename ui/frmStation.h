@@ -50,7 +50,8 @@ public:
 
     const BoardPlace place;
     Session& BoardSession() { return *session_; }
-    bool Running() const { return session_->Running(); }
+    // From the start until the row has shown how the job ended.
+    bool Running() const { return underWay_; }
     // How the last job ended; nothing before the first has.
     std::optional<Failure> Outcome() const { return outcome_; }
 
@@ -93,6 +94,7 @@ private:
     std::unique_ptr<Session> session_;
     std::function<void(BoxAnswer)> waiting_; // the power-cycle question's answer
     std::optional<Failure> outcome_;
+    bool underWay_ = false;
     QPointer<frmTranscript> transcript_;
 };
 
