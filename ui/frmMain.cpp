@@ -280,7 +280,9 @@ void frmMain::mnuAdvancedTranscript_Click() {
 
 void frmMain::mnuAdvancedStation_Click() {
     if (!station_) {
-        station_ = new frmStation(m_, prompts_, claims_, {}, this);
+        // A window of its own, not a child: a box the main window waits on
+        // (the power-cycle question) must not hold the station's rows up.
+        station_ = new frmStation(m_, prompts_, claims_);
         // A close asked for while the station still ran waits for it too.
         connect(station_, &frmStation::AllEnded, this, [this] {
             if (closeWhenIdle_ && !busy_)

@@ -97,7 +97,7 @@ private:
     Session session_;
     QPointer<frmCheckBoot> checkBoot_;
     QPointer<frmTranscript> transcriptWindow_;
-    QPointer<frmStation> station_;
+    QPointer<frmStation> station_; // deleted with the window, before the claims
     Job job_ = Job::Reprogram;
     bool busy_ = false;
     bool closeWhenIdle_ = false;

@@ -15,7 +15,9 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSerialPortInfo>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -30,6 +32,8 @@ constexpr int ShowMilliseconds = 25;
 // The columns of the header and of every row, in pixels.
 enum Column { Board, Progress, Message, Type, Id, Records, Rate, Result, Columns };
 constexpr int Widths[Columns] = {120, 150, 280, 48, 70, 100, 90, 120};
+// Set on each line: a layout inside another takes its parent's spacing.
+constexpr int ColumnGap = 8;
 
 QLabel* Cell(QHBoxLayout* line, Column column, const QString& text = {}) {
     auto* label = PlainLabel(new QLabel(text));
@@ -91,6 +95,7 @@ StationRow::StationRow(BoardPlace where, Session::PortMaker makePort, Session::C
                                          std::move(makeClock))) {
     auto* line = new QHBoxLayout;
     line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(ColumnGap);
     lblPort = Cell(line, Board, place.Name());
     lblPort->setToolTip(place.Device());
     barProgress = new QProgressBar;
@@ -112,17 +117,25 @@ StationRow::StationRow(BoardPlace where, Session::PortMaker makePort, Session::C
     line->addWidget(cmdRemove);
     line->addStretch(1);
 
+    // Under the row: the question's buttons below its bar, the text below
+    // its caption.
     fraBox = new QWidget;
     auto* boxLine = new QHBoxLayout(fraBox);
-    boxLine->setContentsMargins(Widths[Board], 0, 0, 4);
+    boxLine->setContentsMargins(Widths[Board] + ColumnGap, 0, 0, 4);
+    boxLine->setSpacing(ColumnGap);
+    auto* answers = new QWidget;
+    answers->setFixedWidth(Widths[Progress]);
+    auto* answerLine = new QHBoxLayout(answers);
+    answerLine->setContentsMargins(0, 0, 0, 0);
+    cmdRetry = new QPushButton(QStringLiteral("Retry"));
+    cmdCancel = new QPushButton(QStringLiteral("Cancel"));
+    answerLine->addWidget(cmdRetry);
+    answerLine->addWidget(cmdCancel);
     lblBox = PlainLabel(new QLabel);
     lblBox->setWordWrap(true);
     lblBox->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    cmdRetry = new QPushButton(QStringLiteral("Retry"));
-    cmdCancel = new QPushButton(QStringLiteral("Cancel"));
+    boxLine->addWidget(answers, 0, Qt::AlignTop);
     boxLine->addWidget(lblBox, 1);
-    boxLine->addWidget(cmdRetry, 0, Qt::AlignTop);
-    boxLine->addWidget(cmdCancel, 0, Qt::AlignTop);
     fraBox->hide();
 
     auto* layout = new QVBoxLayout(this);
@@ -217,11 +230,13 @@ void StationRow::ShowTranscript(Prompts& prompts, const QString& saveDirectory) 
 }
 
 void StationRow::showBox(const Box& box) {
-    QString text = box.text;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (!box.detail.isEmpty())
-        text += QStringLiteral("\n") + box.detail;
-    lblBox->setText(text);
+    // A row has no room for the blank lines that space a box out.
+    QStringList lines;
+    for (const QString& part : {box.text, box.detail})
+        for (const QString& line : part.split(QRegularExpression(QStringLiteral("\r?\n"))))
+            if (!line.trimmed().isEmpty())
+                lines << line;
+    lblBox->setText(lines.join(QLatin1Char('\n')));
     SetForeColor(*lblBox, box.icon == BoxIcon::Exclamation ? Red : Blue);
     const bool question = box.buttons == BoxButtons::RetryCancel;
     cmdRetry->setVisible(question);
@@ -313,6 +328,8 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     scroll->setWidget(rowsArea);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The header does not scroll sideways: the rows may not either.
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     cmdStartAll = new QPushButton(QStringLiteral("&Start All"));
     cmdHaltAll = new QPushButton(QStringLiteral("&Halt All"));
@@ -326,7 +343,8 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblSettings);
     layout->addLayout(adding);
-    layout->addWidget(header());
+    QWidget* head = header();
+    layout->addWidget(head);
     layout->addWidget(scroll, 1);
     layout->addLayout(commands);
 
@@ -340,7 +358,9 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
 
     fillDevices();
     showSettings();
-    resize(1220, 420);
+    scroll->setMinimumWidth(head->sizeHint().width() +
+                            scroll->verticalScrollBar()->sizeHint().width());
+    resize(minimumSizeHint().width(), 360);
 }
 
 frmStation::~frmStation() {
@@ -354,10 +374,21 @@ QWidget* frmStation::header() {
     auto* bar = new QWidget;
     auto* line = new QHBoxLayout(bar);
     line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(ColumnGap);
     const char* titles[Columns] = {"Board",     "Progress", "Messages", "Type",
                                    "Device ID", "Records",  "Rate",     "Result"};
     for (int c = 0; c < Columns; ++c)
         Cell(line, static_cast<Column>(c), QLatin1String(titles[c]));
+    // The rows' buttons take room the header must count, for the window's
+    // width; unseen here.
+    for (const QString& text : {QStringLiteral("Transcript"), QStringLiteral("Remove")}) {
+        auto* room = new QPushButton(text);
+        QSizePolicy policy = room->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        room->setSizePolicy(policy);
+        room->hide();
+        line->addWidget(room);
+    }
     line->addStretch(1);
     return bar;
 }
