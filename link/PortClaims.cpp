@@ -38,15 +38,22 @@ ClaimedComm::~ClaimedComm() {
     claims_.Release(this);
 }
 
-MSComm& ClaimedComm::inner() {
+MSComm& ClaimedComm::sync() {
     port_->setCommPort(CommPort());
     port_->setSettings(Settings());
     return *port_;
 }
 
+MSComm& ClaimedComm::inner() {
+    // A port that closed itself (its device went away) holds nothing.
+    if (!port_->PortOpen())
+        claims_.Release(this);
+    return sync();
+}
+
 void ClaimedComm::setPortOpen(bool open) {
     if (!open) {
-        inner().setPortOpen(false);
+        sync().setPortOpen(false);
         claims_.Release(this);
         return;
     }
@@ -64,7 +71,7 @@ void ClaimedComm::setPortOpen(bool open) {
         throw CommError(QStringLiteral("%1: in use by %2").arg(device, holder), fault);
     }
     try {
-        inner().setPortOpen(true);
+        sync().setPortOpen(true);
     } catch (...) {
         claims_.Release(this);
         throw;

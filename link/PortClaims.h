@@ -51,6 +51,8 @@ public:
     QString DeviceFor(int n) const override { return port_->DeviceFor(n); }
 
 private:
+    // The port underneath, with the number and settings in force here.
+    MSComm& sync();
     MSComm& inner();
 
     std::unique_ptr<MSComm> port_;
