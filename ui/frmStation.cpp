@@ -5,7 +5,6 @@
 #include "link/PortClaims.h"
 #include "link/QtSerialComm.h"
 #include "ui/Look.h"
-#include "ui/ProgressPanel.h"
 #include "ui/frmTranscript.h"
 
 #include <QCloseEvent>
@@ -191,8 +190,10 @@ void StationRow::Halt() {
 void StationRow::ShowView() {
     dirty = false;
     const SessionView view = session_->TakeView();
-    if (lblMsg->text() != view.message)
+    if (lblMsg->text() != view.message) {
         lblMsg->setText(view.message);
+        lblMsg->setToolTip(view.message); // a long one is cut at the column's edge
+    }
     SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);
     lblBoard->setText(view.boardType);
     lblDeviceId->setText(view.deviceId);
