@@ -30,6 +30,7 @@ struct PortFault {
     QString lockProgram;         // and the program's name, when the lock file gives it
     bool lockHolderGone = false; // that process has ended: the lock was left behind
     QStringList serialPorts;     // the serial devices this computer has
+    QString heldBy;              // a window of this tool that has it open ("the main window")
 };
 
 // A failure of the serial control: the port would not open, or it is closed

@@ -95,6 +95,10 @@ QStringList Holder(const PortFault& f) {
 }
 
 QStringList BusyAdvice(const PortFault& f) {
+    if (!f.heldBy.isEmpty())
+        return {QStringLiteral("- Choose another port here, or let %1 finish with this one (halt "
+                               "its run, or wait for it to end) and try again.")
+                    .arg(f.heldBy)};
     // A lock whose holder has gone is one that the system would not let us
     // clear away ourselves (another user's, in a shared folder).
     if (f.lockHolderGone)
@@ -138,7 +142,8 @@ QString PortOpenDetail(const CommError& error) {
         advice = PermissionAdvice(f);
         break;
     case CommFault::Busy:
-        what = QStringLiteral("Another program is using it (%1).");
+        what = f.heldBy.isEmpty() ? QStringLiteral("Another program is using it (%1).")
+                                  : QStringLiteral("This tool is using it: it is %1.");
         facts = Holder(f);
         advice = BusyAdvice(f);
         break;

@@ -69,13 +69,13 @@ void Transcript::Note(double now, const QString& text) {
 void Transcript::add(Kind kind, double now, int baud, const QByteArray& bytes) {
     if (session_ == 0 || bytes.isEmpty())
         return;
-    Entry entry{++serial_, now - start_, kind, baud, bytes, 0};
     // A single chunk larger than half the latest part keeps only its start.
-    const qsizetype most = limits_.tail / 2;
-    if (entry.bytes.size() > most) {
-        entry.omitted = entry.bytes.size() - most;
-        entry.bytes.truncate(most);
-    }
+    const qsizetype kept = std::min(bytes.size(), limits_.tail / 2);
+    // A copy of its own, as long as it is: a port hands over its reads in
+    // buffers of many kilobytes around a six-byte reply, and kept by
+    // reference they would hold them all.
+    Entry entry{++serial_,          now - start_, kind, baud, QByteArray(bytes.constData(), kept),
+                bytes.size() - kept};
     if (!headClosed_ && headUsed_ + entry.Cost() <= limits_.head) {
         headUsed_ += entry.Cost();
         head_.push_back(std::move(entry));

@@ -17,8 +17,9 @@ sim_pid=""
 cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null || true; }
 trap cleanup EXIT
 
+# A sample load file, for the simulated modem here or a rack of them.
+[ -f MYFILE.ROM ] || "$build/sim/velloran-sim" --make-rom MYFILE.ROM --records 400
 if [ -z "${VELLORAN_COM1:-}" ]; then
-    [ -f MYFILE.ROM ] || "$build/sim/velloran-sim" --make-rom MYFILE.ROM --records 400
     link="$work/com1"
     "$build/sim/velloran-sim" --link "$link" "$@" &
     sim_pid=$!

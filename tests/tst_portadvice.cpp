@@ -30,11 +30,12 @@ void TestPortAdvice::detail_data() {
     QTest::addColumn<QString>("checks"); // "|" between pieces, "!" before those not to be there
     // COM 3, named by VELLORAN_COM3 as /dev/ttyUSB0 or else /dev/ttyS2, and what the system
     // said; "more" fills each field read only by the advice it belongs to: serial ports found,
-    // the owning group, or the lock file (held, or gone when its holder has ended).
+    // the owning group, the lock file (held, or gone when its holder has ended), or another
+    // window of this tool holding it.
     const auto row = [](const QByteArray& name, CommFault kind, bool named, const QString& more,
                         const QString& checks) {
         const QString device = named ? "/dev/ttyUSB0" : "/dev/ttyS2";
-        const QString lock = more.isEmpty() ? "" : "/var/lock/LCK..ttyUSB0";
+        const QString lock = more == "held" || more == "gone" ? "/var/lock/LCK..ttyUSB0" : "";
         QTest::newRow(name.constData()) << PortFault{kind,
                                                      3,
                                                      device,
@@ -45,7 +46,8 @@ void TestPortAdvice::detail_data() {
                                                      4242,
                                                      "Quorvel Velloran",
                                                      more == "gone",
-                                                     more.split(", ", Qt::SkipEmptyParts)}
+                                                     more.split(", ", Qt::SkipEmptyParts),
+                                                     more == "tool" ? "the main window" : ""}
                                         << checks;
     };
     using K = CommFault;
@@ -67,6 +69,8 @@ void TestPortAdvice::detail_data() {
     row("busy, lock left behind", K::Busy, true, "gone",
         "process 4242, which is no longer running|sudo rm /var/lock/LCK..ttyUSB0|!Close");
     row("busy, no lock file", K::Busy, false, "", "Close the program|!lock");
+    row("busy, held by another window of this tool", K::Busy, true, "tool",
+        "This tool is using it|let the main window finish with this one|!Close the program");
     row("not a serial port, named", K::NotSerialPort, true, "",
         "That is not a serial port (why)|unset it to use /dev/ttyS2");
     row("not a serial port, default name", K::NotSerialPort, false, "", "Choose another|!unset");

@@ -2,6 +2,7 @@
 // bounds, how it reads when saved, and its window.
 #include "link/Transcript.h"
 #include "link/TranscriptComm.h"
+#include "tests/support/HeapUse.h"
 #include "tests/support/WindowRig.h"
 #include "ui/frmMain.h"
 
@@ -30,6 +31,7 @@ private slots:
     void smallSessionReadsExactly();
     void bounds_data();
     void bounds();
+    void repliesTakeTheirOwnRoom();
     void mainWindowRecordsEachRunAfresh();
 };
 
@@ -167,6 +169,20 @@ void TestTranscript::bounds() {
     QVERIFY(big.Text().endsWith(QStringLiteral("4488 more bytes of this chunk not kept\n")));
 }
 
+// A port hands its reads over in buffers of many kilobytes around a reply of
+// a few bytes: what the transcript keeps takes the room of the reply.
+void TestTranscript::repliesTakeTheirOwnRoom() {
+    const std::size_t before = HeapInUse();
+    Transcript t;
+    t.Begin(QStringLiteral("Run"), Started, QStringLiteral("COM 1"), 0);
+    for (int i = 0; i < 10000; ++i) {
+        QByteArray reply("$BOK\r\n");
+        reply.reserve(16 * 1024);
+        t.Received(i * 0.001, 115200, reply);
+    }
+    QVERIFY(HeapInUse() < before + 4 * 1024 * 1024);
+}
+
 // From the Advanced menu, after its own items: each run or check replaces
 // the last one's transcript, and nothing reaches the disk by itself.
 void TestTranscript::mainWindowRecordsEachRunAfresh() {
@@ -178,8 +194,9 @@ void TestTranscript::mainWindowRecordsEachRunAfresh() {
         if (menu->text() == QStringLiteral("&Advanced"))
             for (const QAction* a : menu->menu()->actions())
                 items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(items, QStringList({"Change &Baud Rate", "-", "Select &Mode", "-",
-                                 "Check Boot Version", "-", "Session &Transcript..."}));
+    QCOMPARE(items,
+             QStringList({"Change &Baud Rate", "-", "Select &Mode", "-", "Check Boot Version", "-",
+                          "Session &Transcript...", "-", "Station..."}));
 
     bool availableDuringRun = false;
     t.clock.After(0.5, [&] {

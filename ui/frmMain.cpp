@@ -6,6 +6,7 @@
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
 #include "download/LoadFileSelection.h"
+#include "link/QtSerialComm.h"
 #include "ui/Logo.h"
 #include "ui/Look.h"
 #include "ui/ProgressPanel.h"
@@ -36,6 +37,15 @@ QLabel* valueLabel(QWidget* parent, int x, int y, int w, int h) {
     return label;
 }
 
+// The window's port holds its device in `claims` while it is open.
+Session::PortMaker Claimed(PortClaims& claims, Session::PortMaker makePort) {
+    return [&claims, makePort = std::move(makePort)] {
+        return std::make_unique<ClaimedComm>(makePort ? makePort()
+                                                      : std::make_unique<QtSerialComm>(),
+                                             claims, QStringLiteral("the main window"));
+    };
+}
+
 } // namespace
 
 namespace {
@@ -47,7 +57,8 @@ constexpr int ShowMilliseconds = 20;
 frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
                  Session::ClockMaker makeClock, QWidget* parent)
     : QMainWindow(parent), lblMsg(new QLabel), m_(m), prompts_(prompts),
-      session_(prompts, PromptThread::Owner, std::move(makePort), std::move(makeClock)) {
+      session_(prompts, PromptThread::Owner, Claimed(claims_, std::move(makePort)),
+               std::move(makeClock)) {
     setWindowTitle(QStringLiteral("Quorvel Velloran"));
     buildLayout();
     buildMenus();
@@ -63,6 +74,8 @@ frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
 }
 
 frmMain::~frmMain() {
+    // Its rows' ports hold claims, which go with the window.
+    delete station_;
     // It reads the session's transcript, which goes before the window's children do.
     delete transcriptWindow_;
     // Not a child: it may outlive the window's closing, never the window.
@@ -129,6 +142,9 @@ void frmMain::buildMenus() {
     mnuAdvanced->addSeparator();
     mnuAdvancedTranscript = mnuAdvanced->addAction(QStringLiteral("Session &Transcript..."), this,
                                                    &frmMain::mnuAdvancedTranscript_Click);
+    mnuAdvanced->addSeparator();
+    mnuAdvancedStation = mnuAdvanced->addAction(QStringLiteral("Station..."), this,
+                                                &frmMain::mnuAdvancedStation_Click);
     QMenu* mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = mnuHelp->addAction(QStringLiteral("About"), this, &frmMain::mnuHelpAbout_Click);
 }
@@ -263,23 +279,47 @@ void frmMain::mnuAdvancedTranscript_Click() {
     transcriptWindow_->activateWindow();
 }
 
+void frmMain::mnuAdvancedStation_Click() {
+    if (!station_) {
+        // A window of its own, not a child: a box the main window waits on
+        // (the power-cycle question) must not hold the station's rows up.
+        station_ = new frmStation(m_, prompts_, claims_);
+        // A close asked for while the station still ran waits for it too.
+        connect(station_, &frmStation::AllEnded, this, [this] {
+            if (closeWhenIdle_ && !busy_)
+                close();
+        });
+    }
+    station_->show();
+    station_->raise();
+    station_->activateWindow();
+}
+
 void frmMain::mnuHelpAbout_Click() {
     frmAbout dialog(this);
     dialog.exec();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (busy_) {
-        // Stop the run as "Halt Load" would, and close once it has returned.
+    const bool stationBusy = station_ && station_->Busy();
+    if (busy_ || stationBusy) {
+        // Stop the runs as "Halt Load" would, and close once they have returned.
         closeWhenIdle_ = true;
-        cmdAbort_Click();
-        // A box the run waits for would keep it, and the tool, from ending.
-        session_.DismissPrompts();
-        for (QMessageBox* box : findChildren<QMessageBox*>())
-            box->reject();
+        if (busy_) {
+            cmdAbort_Click();
+            // A box the run waits for would keep it, and the tool, from ending.
+            session_.DismissPrompts();
+            for (QMessageBox* box : findChildren<QMessageBox*>())
+                box->reject();
+        }
+        if (stationBusy)
+            station_->cmdHaltAll_Click();
         event->ignore();
         return;
     }
+    // The process ends with its last window: the station goes with this one.
+    if (station_)
+        station_->close();
     Form_Unload();
     event->accept();
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "core/Module1.h"
+#include "link/PortClaims.h"
 #include "session/Session.h"
 #include "ui/frmCheckBoot.h"
+#include "ui/frmStation.h"
 #include "ui/frmTranscript.h"
 
 #include <QElapsedTimer>
@@ -42,6 +44,7 @@ public:
     QAction* mnuAdvancedMode;
     QAction* mnuAdvancedCheckBoot;
     QAction* mnuAdvancedTranscript;
+    QAction* mnuAdvancedStation;
     QAction* mnuHelpAbout;
     ProgressPanel* Progress; // in the status bar, below the layout
 
@@ -49,6 +52,10 @@ public:
     bool Busy() const { return busy_; }
     frmCheckBoot* CheckBootWindow() const { return checkBoot_; }
     frmTranscript* TranscriptWindow() const { return transcriptWindow_; }
+    frmStation* StationWindow() const { return station_; }
+    // The devices the tool's windows hold open: the main window's port and
+    // the station's rows keep out of each other's way through it.
+    PortClaims& Claims() { return claims_; }
     Session& BoardSession() { return session_; }
     // Brings the window up to date with its session at once, rather than at
     // the next picture.
@@ -67,6 +74,7 @@ public slots:
     void mnuAdvancedMode_Click();
     void mnuAdvancedCheckBoot_Click();
     void mnuAdvancedTranscript_Click();
+    void mnuAdvancedStation_Click();
     void mnuHelpAbout_Click();
 
 protected:
@@ -85,9 +93,11 @@ private:
 
     Module1& m_;
     Prompts& prompts_;
+    PortClaims claims_; // before the sessions, whose ports hold claims
     Session session_;
     QPointer<frmCheckBoot> checkBoot_;
     QPointer<frmTranscript> transcriptWindow_;
+    QPointer<frmStation> station_; // deleted with the window, before the claims
     Job job_ = Job::Reprogram;
     bool busy_ = false;
     bool closeWhenIdle_ = false;

@@ -1,0 +1,260 @@
+// The station: boards on simulated modems, each on its own simulated time,
+// reprogrammed at once. What one board does never reaches another, and
+// nothing of a board stays behind once it has gone.
+#include "tests/support/HeapUse.h"
+#include "tests/support/WindowRig.h"
+#include "ui/Look.h"
+#include "ui/frmStation.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <map>
+
+namespace {
+
+const QString Completed = QStringLiteral("*** Download Completed Succesfully ****");
+
+// The device ID board n reports.
+QString Id(int n) {
+    return QStringLiteral("ID%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+// A rack of simulated boards on COM 1..n, each with its own device ID.
+struct Rack {
+    struct Board {
+        Board(int n, BootLoader::Config c) : config(std::move(c)) {
+            config.id = Id(n).toLatin1();
+            modem = std::make_unique<SimModem>(port, clock, config);
+        }
+        BootLoader::Config config;
+        MemoryComm port;
+        SimClock clock;
+        std::unique_ptr<SimModem> modem;
+    };
+
+    explicit Rack(PortClaims* shared = nullptr) : claims(shared ? *shared : own) {
+        QDir::setCurrent(dir.path());
+        QFile f(dir.filePath(QStringLiteral("MYFILE.ROM")));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(BootLoader::SampleLoadFile(5));
+        InitDefaults(m);
+        StationBoards reach;
+        reach.port = [this](const BoardPlace& p) {
+            return std::make_unique<WindowRig::PortRef>(boards.at(p.comPort)->port);
+        };
+        reach.clock = [this](const BoardPlace& p) {
+            return std::make_unique<WindowRig::ClockRef>(boards.at(p.comPort)->clock);
+        };
+        w = std::make_unique<frmStation>(m, prompts, claims, reach);
+        w->show();
+    }
+    ~Rack() { w.reset(); }
+
+    StationRow* add(int n, BootLoader::Config config = {}) {
+        boards[n] = std::make_unique<Board>(n, std::move(config));
+        return w->AddBoard({n, {}});
+    }
+    StationRow* row(int n) const {
+        for (StationRow* r : w->Rows())
+            if (r->place.comPort == n)
+                return r;
+        return nullptr;
+    }
+    bool runAll() {
+        QSignalSpy ended(w.get(), &frmStation::AllEnded);
+        w->cmdStartAll_Click();
+        return ended.wait(20000);
+    }
+
+    QTemporaryDir dir;
+    Module1 m;
+    ScriptedPrompts prompts;
+    PortClaims own;
+    PortClaims& claims;
+    std::map<int, std::unique_ptr<Rack::Board>> boards;
+    std::unique_ptr<frmStation> w;
+};
+
+int Threads() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("Threads:"))
+            return line.mid(8).trimmed().toInt();
+    return -1;
+}
+
+enum class Question { None, Cancel, RetryOnceRepowered };
+
+struct Case {
+    const char* name;
+    std::function<void(BootLoader::Config&)> fault;
+    Question question;
+    Failure result;
+    QString caption;
+    QString box; // the start of the box text the row shows in red at the end
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Case)
+
+class TestStation : public QObject {
+    Q_OBJECT
+private slots:
+    void oneBoardsTroubleStaysItsOwn_data();
+    void oneBoardsTroubleStaysItsOwn();
+    void windowsRefuseEachOthersPort();
+    void hundredRunsLeaveNothingBehind();
+};
+
+void TestStation::oneBoardsTroubleStaysItsOwn_data() {
+    using B = BootLoader;
+    QTest::addColumn<Case>("c");
+    const Case cases[] = {
+        {"device pulled out",
+         [](B::Config& c) {
+             c.hangUp = B::Point::Record;
+             c.hangUpRecord = 2;
+         },
+         Question::None, Failure::DeviceGone, "Comm Port Failed - ", ""},
+        {"error replies",
+         [](B::Config& c) {
+             c.faults[2] = {B::Fault::BDLE, -1};
+         },
+         Question::None, Failure::Download, "", ""},
+        {"wrong board", [](B::Config& c) { c.board = '$'; }, Question::None, Failure::WrongBoard,
+         "Sending AutoBaud Character", "Wrong Mode - Board is Q70 and Mode is for 6620"},
+        {"never answers", [](B::Config& c) { c.answerOn = 0; }, Question::Cancel, Failure::NoAnswer,
+         "Connection Failed !!", ""},
+        {"waits for its Retry", [](B::Config& c) { c.answerOn = 0; }, Question::RetryOnceRepowered,
+         Failure::None, Completed, ""},
+    };
+    for (const Case& c : cases)
+        QTest::newRow(c.name) << c;
+}
+
+// Three boards, the middle one in trouble: the others complete as if alone,
+// and each transcript holds its own board's exchange only.
+void TestStation::oneBoardsTroubleStaysItsOwn() {
+    QFETCH(Case, c);
+    Rack rack;
+    BootLoader::Config troubled;
+    c.fault(troubled);
+    rack.add(1);
+    StationRow* row = rack.add(2, troubled);
+    rack.add(3);
+
+    QSignalSpy ended(rack.w.get(), &frmStation::AllEnded);
+    rack.w->cmdStartAll_Click();
+    if (c.question != Question::None) {
+        QTRY_VERIFY(row->cmdRetry->isVisible());
+        QTRY_VERIFY(rack.row(1)->Outcome() && rack.row(3)->Outcome()); // not held up
+        QVERIFY(row->lblBox->text().startsWith(QStringLiteral("Failed to Connect to Modem")));
+        QCOMPARE(ForeColor(*row->lblBox), Red);
+        if (c.question == Question::Cancel) {
+            QTest::mouseClick(row->cmdCancel, Qt::LeftButton);
+        } else {
+            // The operator cycles the power: the board wakes as a plain one.
+            auto& board = *rack.boards.at(2);
+            board.config.answerOn = 1;
+            board.modem.reset(); // it lets go of the port's ends
+            board.modem = std::make_unique<SimModem>(board.port, board.clock, board.config);
+            QTest::mouseClick(row->cmdRetry, Qt::LeftButton);
+        }
+    }
+    QVERIFY(ended.count() || ended.wait(20000));
+
+    for (int n : {1, 3}) {
+        QCOMPARE(rack.row(n)->Outcome(), Failure::None);
+        QCOMPARE(rack.row(n)->lblMsg->text(), Completed);
+        QCOMPARE(rack.row(n)->lblRecords->text(), QStringLiteral("6 of 6"));
+    }
+    QCOMPARE(row->Outcome(), c.result);
+    QVERIFY2(row->lblMsg->text().startsWith(c.caption), qPrintable(row->lblMsg->text()));
+    QCOMPARE(row->fraBox->isVisible(), !c.box.isEmpty());
+    if (!c.box.isEmpty()) {
+        QVERIFY2(row->lblBox->text().startsWith(c.box), qPrintable(row->lblBox->text()));
+        QCOMPARE(ForeColor(*row->lblBox), Red);
+    }
+    for (int n : {1, 2, 3}) {
+        const QString text = rack.row(n)->BoardSession().transcript().Text();
+        QVERIFY(n == 2 || text.contains(Id(n)));
+        for (int other : {1, 2, 3})
+            QVERIFY(other == n || !text.contains(Id(other)));
+    }
+    QCOMPARE(rack.w->lblSummary->text(),
+             c.result == Failure::None ? QStringLiteral("3 boards: 3 reprogrammed, 0 failed")
+                                       : QStringLiteral("3 boards: 2 reprogrammed, 1 failed"));
+}
+
+// A port the main window's run holds is refused to the station, and the
+// other way round, with the advice naming the holder.
+void TestStation::windowsRefuseEachOthersPort() {
+    BootLoader::Config q70;
+    q70.board = '$';
+    WindowRig main(q70); // a wrong board: the main window's run leaves COM 1 open
+    main.writeLoadFile(5);
+    frmMain& w = main.open();
+    main.prompts.Expect(QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620"));
+    QVERIFY(main.run([&] { w.cmdLoad_Click(); }));
+    QVERIFY(main.port.PortOpen());
+
+    Rack rack(&w.Claims());
+    StationRow* refused = rack.add(1);
+    rack.add(2);
+    QVERIFY(rack.runAll());
+    QCOMPARE(refused->Outcome(), Failure::PortNotOpened);
+    QCOMPARE(rack.row(2)->Outcome(), Failure::None);
+    for (const char* piece : {"Unable to Open Comm Port", "held by the main window",
+                              "let the main window finish with this one"})
+        QVERIFY2(refused->lblBox->text().contains(QLatin1String(piece)),
+                 qPrintable(refused->lblBox->text()));
+
+    // Now the station holds COM 1, in the middle of its run, when the main
+    // window starts one; the station's board waits until that has ended.
+    w.BoardSession().ClosePort();
+    main.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
+    QSignalSpy mainEnded(&w, &frmMain::Finished);
+    rack.boards.at(1)->clock.After(
+        0.5, [&] { main.onWindow([&] { main.run([&] { w.cmdLoad_Click(); }); }); });
+    QVERIFY(rack.runAll());
+    QCOMPARE(refused->Outcome(), Failure::None);
+    QCOMPARE(mainEnded.count(), 1);
+    QCOMPARE(mainEnded.first().first().value<Failure>(), Failure::PortNotOpened);
+    QVERIFY(main.prompts.seen.last().detail.contains(
+        QStringLiteral("held by the station window (COM 1)")));
+}
+
+// A hundred runs of eight boards, each set added, run and removed: the
+// memory and the threads after the last are those after the first.
+void TestStation::hundredRunsLeaveNothingBehind() {
+    Rack rack;
+    std::size_t heap = 0;
+    int threads = 0;
+    for (int run = 1; run <= 100; ++run) {
+        for (int n = 1; n <= 8; ++n)
+            rack.add(n);
+        QVERIFY(rack.runAll());
+        for (StationRow* row : rack.w->Rows())
+            QCOMPARE(row->Outcome(), Failure::None);
+        while (!rack.w->Rows().isEmpty())
+            rack.w->RemoveBoard(rack.w->Rows().first());
+        rack.boards.clear();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (run == 1) {
+            QTest::qWait(100); // a joined thread may take a moment to leave the list
+            heap = HeapInUse();
+            threads = Threads();
+        }
+    }
+    QTRY_COMPARE(Threads(), threads);
+    qInfo("heap after the first run %zu bytes, after the last %zu", heap, HeapInUse());
+    QVERIFY(HeapInUse() < heap + 32 * 1024);
+}
+
+QTEST_MAIN(TestStation)
+#include "tst_station.moc"
