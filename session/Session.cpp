@@ -151,12 +151,14 @@ void Session::run(Job job) {
     if (!port_)
         makeBoard();
     view_.BeginJob();
-    const QString settings =
-        QStringLiteral("COM %1 (%2), %3, wake-up at %4, mode %5, load file %6")
-            .arg(m_.PortNumber)
-            .arg(port_->DeviceFor(m_.PortNumber), m_.FastSettings, WakeUpSettings)
-            .arg(m_.LoadMode)
-            .arg(m_.LoadFileName);
+    // A device named by itself has no COM number (PortNumber 0).
+    const QString device = port_->DeviceFor(m_.PortNumber);
+    const QString port =
+        m_.PortNumber > 0 ? QStringLiteral("COM %1 (%2)").arg(m_.PortNumber).arg(device) : device;
+    const QString settings = QStringLiteral("%1, %2, wake-up at %3, mode %4, load file %5")
+                                 .arg(port, m_.FastSettings, WakeUpSettings)
+                                 .arg(m_.LoadMode)
+                                 .arg(m_.LoadFileName);
     transcript_.Begin(job == Job::Reprogram ? QStringLiteral("Reprogramming run")
                                             : QStringLiteral("Boot version check"),
                       QDateTime::currentDateTime(), settings, clock_->Timer());
