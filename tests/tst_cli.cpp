@@ -18,7 +18,8 @@ namespace {
 // first line lacks its "%", @dir a directory, @log the transcript file,
 // @link0 and @link1 the lines of the simulators started with `sims`. Tests
 // on the transcript ("!" first: must not be there) tell what went over the
-// wire. A SIGINT goes when each of `interrupts` has been printed.
+// wire. A SIGINT goes when each of `interrupts` has been printed. The run's
+// folder holds VELLORAN.CFG when `settings` are given.
 struct Run {
     const char* name;
     QList<QStringList> sims;
@@ -28,6 +29,7 @@ struct Run {
     QStringList wire = {};
     QStringList interrupts = {};
     bool slow = false; // started with the test program, checked in its turn
+    QByteArray settings = {};
 };
 
 // The common run: COM 1, which leads to the row's simulator (SimProcess
@@ -39,6 +41,8 @@ const QList<Run> Runs{
     {"0 flash", {{}}, Flash + QStringList{"--json"}, 0, R"("records":20)", {"%BV2", "$BEND"}},
     {"0 check", {{}}, {"check", "--port", "1", "--transcript", "@log"}, 0,
      "boot version BL 3.10, board 6620", {"ver."}},
+    {"0 mode from VELLORAN.CFG", {{"--board", "q70"}}, Flash, 0, "mode 0", {"!%BV"}, {}, false,
+     "MODE=0\r\n"},
     {"2 usage", {}, {"flash", "--mode", "7", "@rom"}, 2, "--mode takes 0, 1 or 2, not '7'"},
     {"3 file", {{}}, {"flash", "--port", "1", "--transcript", "@log", "@bad"}, 3,
      "File Requested has Invalid Format", {"!ATES"}},
@@ -61,7 +65,7 @@ const QList<Run> Runs{
      {"Sending ATES", "Halting"}},
     // A minute of autobaud attempts each: they run while the rows above do.
     {"5 no answer", {{"--answer-on", "never"}}, {"flash", "--device", "@link0", "@rom"}, 5,
-     "no answer: Failed to Connect to Modem", {}, {}, true},
+     "cycle the modem's power now", {}, {}, true},
     {"0 retried", {{"--answer-on", "67"}}, {"flash", "--retries", "1", "--device", "@link0", "@rom"},
      0, "trying again (1 of 1)", {}, {}, true},
 };
@@ -123,6 +127,12 @@ public:
                 arg.replace(QStringLiteral("@link%1").arg(i), sims_[i]->Link());
             args << arg;
         }
+        QFile settings(dir_.filePath(QStringLiteral("VELLORAN.CFG")));
+        if (!run.settings.isEmpty())
+            started_ =
+                settings.open(QIODevice::WriteOnly) && settings.write(run.settings) > 0 && started_;
+        settings.close();
+        cli_.setWorkingDirectory(dir_.path());
         cli_.setProcessChannelMode(QProcess::MergedChannels);
         cli_.start(QStringLiteral(VELLORAN_CLI_PROGRAM), args);
         started_ = cli_.waitForStarted() && started_;
