@@ -10,15 +10,17 @@ namespace {
 constexpr int HighestPort = 255;
 constexpr int MostRetries = 99;
 
+// Which commands take an option: one given to another command is a mistake
+// worth saying, not a setting to ignore.
 enum Allowed : unsigned { InFlash = 1, InCheck = 2, InPorts = 4, InRuns = InFlash | InCheck };
 
-struct OptionSpec {
+struct KnownOption {
     const char* name;
     bool takesValue;
     unsigned allowed;
 };
 
-constexpr OptionSpec Specs[] = {
+constexpr KnownOption Known[] = {
     {"port", true, InRuns},       {"ports", true, InRuns},  {"device", true, InRuns},
     {"baud", true, InRuns},       {"mode", true, InFlash},  {"retries", true, InFlash},
     {"transcript", true, InRuns}, {"quiet", false, InRuns}, {"json", false, InRuns | InPorts},
@@ -184,16 +186,16 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
         }
         const qsizetype equals = arg.indexOf(QLatin1Char('='));
         const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
-        const auto spec = std::find_if(std::begin(Specs), std::end(Specs), [&](const auto& s) {
+        const auto known = std::find_if(std::begin(Known), std::end(Known), [&](const auto& s) {
             return arg.startsWith(QLatin1String("--")) && name == QLatin1String(s.name);
         });
         const QString shown = arg.left(equals < 0 ? arg.size() : equals);
-        if (spec == std::end(Specs))
+        if (known == std::end(Known))
             return fail(QStringLiteral("unknown option %1").arg(Quoted(shown)));
-        if (!(spec->allowed & allowed))
+        if (!(known->allowed & allowed))
             return fail(QStringLiteral("%1 is no option of %2").arg(shown, command));
         QString value;
-        if (!spec->takesValue) {
+        if (!known->takesValue) {
             if (equals >= 0)
                 return fail(QStringLiteral("%1 takes no value").arg(shown));
         } else if (equals >= 0) {
