@@ -16,6 +16,12 @@ int TranscriptComm::baud() const {
     return BaudOf(Settings()).value_or(0);
 }
 
+QString TranscriptComm::name() const {
+    // A device named by itself has no COM number: it goes by its path.
+    const QString device = CommPort() > 0 ? QString() : port_.DeviceFor(0);
+    return device.isEmpty() ? QStringLiteral("COM %1").arg(CommPort()) : device;
+}
+
 void TranscriptComm::note(const QString& text) {
     transcript_.Note(clock_.Timer(), text);
 }
@@ -24,7 +30,7 @@ template <class Use> auto TranscriptComm::noting(Use use) -> decltype(use()) {
     try {
         return use();
     } catch (const CommError& e) {
-        note(QStringLiteral("COM %1 failed: %2").arg(CommPort()).arg(e.text()));
+        note(QStringLiteral("%1 failed: %2").arg(name(), e.text()));
         throw;
     }
 }
@@ -34,18 +40,16 @@ void TranscriptComm::setPortOpen(bool open) {
         const bool wasOpen = port_.PortOpen();
         inner().setPortOpen(false);
         if (wasOpen)
-            note(QStringLiteral("COM %1 closed").arg(CommPort()));
+            note(name() + QStringLiteral(" closed"));
         return;
     }
     try {
         inner().setPortOpen(true);
     } catch (const CommError& e) {
-        note(QStringLiteral("COM %1 would not open at %2: %3")
-                 .arg(CommPort())
-                 .arg(Settings(), e.text()));
+        note(QStringLiteral("%1 would not open at %2: %3").arg(name(), Settings(), e.text()));
         throw;
     }
-    note(QStringLiteral("COM %1 opened at %2").arg(CommPort()).arg(Settings()));
+    note(QStringLiteral("%1 opened at %2").arg(name(), Settings()));
 }
 
 int TranscriptComm::InBufferCount() {

@@ -1,17 +1,22 @@
 # Installing the tool and packing it for Debian.
 #
-#   cmake --install build [--prefix DIR]   the programs, the desktop entry, the icon
+#   cmake --install build [--prefix DIR]   the programs, the man page, the desktop entry, the icon
 #   cpack --config build/CPackConfig.cmake -G DEB
 
 include(GNUInstallDirs)
 
 # The programs link only the system's libraries: no search path of our own.
 set(programs velloran)
-if(TARGET velloran-sim)
-    list(APPEND programs velloran-sim)
-endif()
+foreach(program velloran-sim velloran-cli)
+    if(TARGET ${program})
+        list(APPEND programs ${program})
+    endif()
+endforeach()
 set_target_properties(${programs} PROPERTIES INSTALL_RPATH "")
 install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(VELLORAN_CLI_MAN_PAGE)
+    install(FILES ${VELLORAN_CLI_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/velloran.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/velloran.svg
@@ -26,6 +31,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "agrees a baud rate with it, logs on, reads the flash ID, sets the load mode"
     "and sends a firmware load file record by record. It can also ask the boot"
     "loader for its version."
+    ""
+    "velloran-cli does the same from a shell, on one board or several at"
+    "once, for scripts and production lines; it needs no display."
     ""
     "The package also holds velloran-sim, a simulated boot loader on a"
     "pseudo-terminal, for trying the tool without a board.")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree and checks what it would put on
-# a machine: the two programs, the desktop entry and the icon in their places,
-# the libraries it declares, and programs that still run once packed.
+# a machine: the programs, the man page, the desktop entry and the icon in
+# their places, the libraries it declares, and programs that still run once
+# packed.
 # Usage: scripts/check-package.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
@@ -36,6 +37,8 @@ has() { # has MODE PATH: the package holds PATH, with a mode that starts so
 }
 check "the tool in usr/bin" has '-rwxr-xr-x' usr/bin/velloran
 check "the simulator in usr/bin" has '-rwxr-xr-x' usr/bin/velloran-sim
+check "the command line in usr/bin" has '-rwxr-xr-x' usr/bin/velloran-cli
+check "its man page" has '-rw-r--r--' usr/share/man/man1/velloran-cli.1.gz
 check "the desktop entry" has '-rw-r--r--' usr/share/applications/velloran.desktop
 check "the icon" has '-rw-r--r--' usr/share/icons/hicolor/scalable/apps/velloran.svg
 check "nothing outside usr" test -z "$(awk '{print $6}' <<<"$contents" | grep -Ev '^\./(usr(/.*)?)?$')"
@@ -59,6 +62,11 @@ check "icon is SVG" grep -q '<svg' "$out/root/usr/share/icons/hicolor/scalable/a
 # The packed simulator works on its own: it writes a sample load file.
 check "packed simulator runs" "$out/root/usr/bin/velloran-sim" --make-rom "$out/sample.rom" --records 3
 check "sample load file starts with %" test "$(head -c 1 "$out/sample.rom" 2>/dev/null)" = "%"
+
+# The packed command line runs, and its man page reads as a man page.
+check "packed command line runs" "$out/root/usr/bin/velloran-cli" --version
+check "man page has its sections" test "$(zcat "$out/root/usr/share/man/man1/velloran-cli.1.gz" |
+    grep -c -e '^\.SH SYNOPSIS' -e '^\.SH EXIT STATUS')" = 2
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "cli/Options.h"
+#include "core/Module1.h"
+#include "session/Session.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+class Console;
+
+// How one board's job ended.
+struct BoardResult {
+    BoardPort port;
+    QString device;   // what the port opens, or would have
+    SessionView view; // as the job left it
+    // What ended it where the status line does not say: the box that ended
+    // the run, or the operator's second Ctrl-C.
+    QString reason;
+    Failure failure = Failure::None;
+    double seconds = 0;
+};
+
+// The boards of one command, each on a session of its own, all started at
+// once with the same settings; progress goes to the console as it comes.
+class BoardRun : public QObject {
+    Q_OBJECT
+public:
+    BoardRun(const Options& options, const Module1& settings, Console& console);
+    ~BoardRun() override;
+
+    // Starts every board's job and returns once all have ended, or a while
+    // after Stop when a stage never came back to its port.
+    void Run();
+    // The first Ctrl-C: "Halt Load" on every board still running.
+    void Halt();
+    // The second: every port is closed under its stage, which ends at once.
+    void Stop();
+
+    bool AllEnded() const;
+    // In the order the boards were named; a board still running counts as halted.
+    std::vector<BoardResult> Results() const;
+    // Every board's session transcript, one after another.
+    QString Transcripts() const;
+
+private:
+    struct Board;
+    void look();
+    void show(Board& board, int index, const SessionView& view);
+    void ended(int index, Failure failure);
+
+    Job job_;
+    Module1 settings_;
+    Console& console_;
+    std::vector<std::unique_ptr<Board>> boards_;
+    QTimer look_; // views are taken a little after a change, not at every record
+    QEventLoop loop_;
+    bool halting_ = false;
+    bool stopping_ = false;
+};

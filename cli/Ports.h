@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QByteArray>
+
+// What `velloran-cli ports` prints: COM 1 to COM 16 with their devices and
+// whether each is there, then the serial devices this computer has; in words,
+// or one JSON object a line.
+QByteArray PortsReport(bool json);

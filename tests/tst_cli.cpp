@@ -1,0 +1,244 @@
+// The command line as a script runs it: velloran-cli against velloran-sim
+// on pseudo-terminals, a row per exit status, and the parsing of options.
+#include "sim/BootLoader.h"
+#include "tests/support/SimProcess.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <map>
+#include <memory>
+
+namespace {
+
+// One run. In `args`, @rom is a good load file of 20 records, @bad one whose
+// first line lacks its "%", @dir a directory, @log the transcript file,
+// @link0 and @link1 the lines of the simulators started with `sims`. Tests
+// on the transcript ("!" first: must not be there) tell what went over the
+// wire. A SIGINT goes when each of `interrupts` has been printed. The run's
+// folder holds VELLORAN.CFG when `settings` are given.
+struct Run {
+    const char* name;
+    QList<QStringList> sims;
+    QStringList args;
+    int status;
+    QString said;
+    QStringList wire = {};
+    QStringList interrupts = {};
+    bool slow = false; // started with the test program, checked in its turn
+    QByteArray settings = {};
+};
+
+// The common run: COM 1, which leads to the row's simulator (SimProcess
+// names it), with a transcript.
+const QStringList Flash{"flash", "--port", "1", "--transcript", "@log", "@rom"};
+
+// clang-format off
+const QList<Run> Runs{
+    {"0 flash", {{}}, Flash + QStringList{"--json"}, 0, R"("records":20)", {"%BV2", "$BEND"}},
+    {"0 check", {{}}, {"check", "--port", "1", "--transcript", "@log"}, 0,
+     "boot version BL 3.10, board 6620", {"ver."}},
+    {"0 mode from VELLORAN.CFG", {{"--board", "q70"}}, Flash, 0, "mode 0", {"!%BV"}, {}, false,
+     "MODE=0\r\n"},
+    {"2 usage", {}, {"flash", "--mode", "7", "@rom"}, 2, "--mode takes 0, 1 or 2, not '7'"},
+    {"3 file", {{}}, {"flash", "--port", "1", "--transcript", "@log", "@bad"}, 3,
+     "File Requested has Invalid Format", {"!ATES"}},
+    {"4 port", {}, {"flash", "--device", "@dir", "@rom"}, 4, "That is not a serial port"},
+    {"6 wrong board", {{"--board", "q70"}}, Flash, 6,
+     "Wrong Mode - Board is Q70 and Mode is for 6620", {"!%BL"}},
+    // The logon's answer comes after its one second.
+    {"7 refused", {{"--delay", "1.5"}}, Flash, 7, "refused: Logon Failed !!",
+     {"%BLqeltvomr", "!%BFID"}},
+    {"8 download", {{"--fault", "3=BTMO"}}, Flash, 8, "Modem Timed Out Waiting for String",
+     {"$BTMO"}},
+    {"9 device gone", {{"--hang-up", "record=3"}}, Flash, 9, "device gone: Comm Port Failed"},
+    {"10 several", {{}, {"--board", "q70"}},
+     {"flash", "--device", "@link0", "--device", "@link1", "@rom"}, 10,
+     "2 boards: 1 reprogrammed, 1 failed"},
+    {"130 halt", {{"--delay", "0.2"}}, Flash, 130, "halted: Comm Port Disconnected",
+     {"COM 1 closed", "!%E0000"}, {"Mode Set to"}},
+    // The first Ctrl-C alone is read only once the second wake-up is past.
+    {"130 at once", {{"--answer-on", "never"}}, Flash, 130, "Stopped at once", {"!ATT8"},
+     {"Sending ATES", "Halting"}},
+    // A minute of autobaud attempts each: they run while the rows above do.
+    {"5 no answer", {{"--answer-on", "never"}}, {"flash", "--device", "@link0", "@rom"}, 5,
+     "cycle the modem's power now", {}, {}, true},
+    {"0 retried", {{"--answer-on", "67"}}, {"flash", "--retries", "1", "--device", "@link0", "@rom"},
+     0, "trying again (1 of 1)", {}, {}, true},
+};
+
+struct Parse {
+    const char* name;
+    QStringList args;
+    int status;
+    QString said;
+};
+
+const QList<Parse> Parses{
+    {"no command", {}, 2, "no command given"},
+    {"unknown command", {"frob"}, 2, "unknown command 'frob'"},
+    {"unknown option", {"flash", "--bogus", "x.rom"}, 2, "unknown option '--bogus'"},
+    {"baud not a number", {"flash", "--baud", "12x", "x.rom"}, 2, "not '12x'"},
+    {"baud not offered", {"flash", "--baud=1200", "x.rom"}, 2, "57600 or 115200, not '1200'"},
+    {"port 0", {"flash", "--port", "0", "x.rom"}, 2, "from 1 to 255, not '0'"},
+    {"backward range", {"flash", "--ports", "4-2", "x.rom"}, 2, "not '4-2'"},
+    {"retries out of range", {"flash", "--retries", "100", "x.rom"}, 2, "not '100'"},
+    {"missing value", {"flash", "x.rom", "--device"}, 2, "--device needs a value"},
+    {"missing load file", {"flash", "--port", "1"}, 2, "flash needs a LOADFILE"},
+    {"two load files", {"flash", "a.rom", "b.rom"}, 2, "no further argument 'b.rom'"},
+    {"flag with a value", {"check", "--quiet=yes"}, 2, "--quiet takes no value"},
+    {"option of another command", {"ports", "--retries", "1"}, 2, "--retries is no option of ports"},
+    {"board twice", {"flash", "--ports", "1-3", "--port", "2", "x.rom"}, 2, "COM 2 is named twice"},
+    {"transcript a directory", {"check", "--transcript", "/"}, 2, "'/' is a directory"},
+    {"help anywhere", {"flash", "--mode", "1", "--help"}, 0, "Exit status:"},
+    {"version", {"--version"}, 0, "velloran-cli " VELLORAN_VERSION},
+    {"ports", {"ports", "--json"}, 0, R"({"com":16,)"},
+    // After "--", a load file may begin with a dash; it is then looked for.
+    {"end of options", {"flash", "--device", "/nonexistent", "--", "--mode"}, 3,
+     "File Requested Not Found"},
+};
+// clang-format on
+
+// A run under way: its simulators, the command and what it printed.
+class Invocation {
+public:
+    explicit Invocation(const Run& run) {
+        for (const QStringList& options : run.sims) {
+            sims_.push_back(std::make_unique<SimProcess>());
+            started_ = sims_.back()->Start(options) && started_;
+        }
+        QFile rom(dir_.filePath(QStringLiteral("good.rom")));
+        QFile bad(dir_.filePath(QStringLiteral("bad.rom")));
+        started_ = rom.open(QIODevice::WriteOnly) &&
+                   rom.write(BootLoader::SampleLoadFile(20)) > 0 &&
+                   bad.open(QIODevice::WriteOnly) && bad.write("hello\r\n%D00\r\n") > 0 && started_;
+        rom.close();
+        bad.close();
+        QStringList args;
+        for (QString arg : run.args) {
+            arg.replace(QStringLiteral("@rom"), rom.fileName())
+                .replace(QStringLiteral("@bad"), bad.fileName())
+                .replace(QStringLiteral("@dir"), dir_.path())
+                .replace(QStringLiteral("@log"), Log());
+            for (std::size_t i = 0; i < sims_.size(); ++i)
+                arg.replace(QStringLiteral("@link%1").arg(i), sims_[i]->Link());
+            args << arg;
+        }
+        QFile settings(dir_.filePath(QStringLiteral("VELLORAN.CFG")));
+        if (!run.settings.isEmpty())
+            started_ =
+                settings.open(QIODevice::WriteOnly) && settings.write(run.settings) > 0 && started_;
+        settings.close();
+        cli_.setWorkingDirectory(dir_.path());
+        cli_.setProcessChannelMode(QProcess::MergedChannels);
+        cli_.start(QStringLiteral(VELLORAN_CLI_PROGRAM), args);
+        started_ = cli_.waitForStarted() && started_;
+    }
+
+    bool Started() const { return started_; }
+    // Until `text` was printed, or the command ended.
+    bool WaitFor(const QString& text) {
+        return QTest::qWaitFor(
+            [&] { return Said().contains(text) || cli_.state() == QProcess::NotRunning; }, 30000);
+    }
+    void Interrupt() { ::kill(static_cast<pid_t>(cli_.processId()), SIGINT); }
+    bool Finish() {
+        // A slow run may have ended while the rows before it ran.
+        return (cli_.state() == QProcess::NotRunning || cli_.waitForFinished(150000)) &&
+               cli_.exitStatus() == QProcess::NormalExit;
+    }
+    int Status() const { return cli_.exitCode(); }
+    QString Said() { return said_ += QString::fromLocal8Bit(cli_.readAll()); }
+    QString Log() const { return dir_.filePath(QStringLiteral("transcript.txt")); }
+    QString Diagnosis() {
+        QString text =
+            QStringLiteral("velloran-cli ended with %1 and said:\n").arg(Status()) + Said();
+        for (const auto& sim : sims_)
+            text += QLatin1Char('\n') + sim->ToldTail(15);
+        return text;
+    }
+
+private:
+    QTemporaryDir dir_;
+    std::vector<std::unique_ptr<SimProcess>> sims_;
+    QProcess cli_;
+    QString said_;
+    bool started_ = true;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Run)
+Q_DECLARE_METATYPE(Parse)
+
+class TestCli : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void exitStatus_data();
+    void exitStatus();
+    void parsing_data();
+    void parsing();
+
+private:
+    // The slow rows run beside the others: a minute of autobaud attempts each.
+    std::map<QString, std::unique_ptr<Invocation>> early_;
+};
+
+void TestCli::initTestCase() {
+    for (const Run& run : Runs)
+        if (run.slow)
+            early_[QString::fromLatin1(run.name)] = std::make_unique<Invocation>(run);
+}
+
+void TestCli::exitStatus_data() {
+    QTest::addColumn<Run>("run");
+    for (const Run& run : Runs)
+        QTest::newRow(run.name) << run;
+}
+
+void TestCli::exitStatus() {
+    QFETCH(Run, run);
+    std::unique_ptr<Invocation> started = std::move(early_[QString::fromLatin1(run.name)]);
+    Invocation& i = started ? *started : *(started = std::make_unique<Invocation>(run));
+    QVERIFY2(i.Started(), qPrintable(i.Diagnosis()));
+    for (const QString& text : run.interrupts) {
+        QVERIFY2(i.WaitFor(text), qPrintable(i.Diagnosis()));
+        i.Interrupt();
+    }
+    QVERIFY2(i.Finish(), qPrintable(i.Diagnosis()));
+    QVERIFY2(i.Status() == run.status && i.Said().contains(run.said), qPrintable(i.Diagnosis()));
+
+    QFile log(i.Log());
+    const QString transcript =
+        log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    for (const QString& expected : run.wire) {
+        const bool absent = expected.startsWith(QLatin1Char('!'));
+        QVERIFY2(transcript.contains(absent ? expected.mid(1) : expected) != absent,
+                 qPrintable(expected + QStringLiteral(" in:\n") + transcript));
+    }
+}
+
+void TestCli::parsing_data() {
+    QTest::addColumn<Parse>("parse");
+    for (const Parse& parse : Parses)
+        QTest::newRow(parse.name) << parse;
+}
+
+void TestCli::parsing() {
+    QFETCH(Parse, parse);
+    QProcess cli;
+    cli.setProcessChannelMode(QProcess::MergedChannels);
+    cli.start(QStringLiteral(VELLORAN_CLI_PROGRAM), parse.args);
+    QVERIFY(cli.waitForFinished(10000));
+    const QString said = QString::fromLocal8Bit(cli.readAll());
+    QVERIFY2(cli.exitCode() == parse.status && said.contains(parse.said), qPrintable(said));
+    // A usage error says where to read more.
+    QCOMPARE(said.contains(QStringLiteral("Try 'velloran-cli --help'.")), parse.status == 2);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
