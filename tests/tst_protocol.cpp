@@ -1,0 +1,554 @@
+// The dialogue with the boot loader, stage by stage on simulated time: the
+// reply wait, waking the loader and agreeing the speed, the logon, the
+// exchange per record, judging replies and cutting records; a long load with
+// faults strewn over it; and the simulated boot loader the other tests lean on.
+#include "download/Download.h"
+#include "download/Records.h"
+#include "link/Connection.h"
+#include "link/Logon.h"
+#include "link/SerialAccess.h"
+#include "tests/support/HeapUse.h"
+#include "tests/support/Rig.h"
+#include "tests/support/Rows.h"
+#include "tests/support/SimModem.h"
+
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString FailureText = QStringLiteral(
+    "Failed to Connect to Modem\r\nCheck the Following -\r\n\r\n"
+    " 1> Modem is Connected to the correct PC Comm Port\r\n\r\n 2> Power is Applied to Modem");
+const QString BaudBox = QStringLiteral("Q 70 Board Supports a Baud Rate = 115200 Only");
+
+int AutoBauds(const MemoryComm& port) {
+    return static_cast<int>(port.Sent().count('\x80'));
+}
+
+// One way through the connection: the board, what happens on the way, and
+// where it ends.
+struct Way {
+    const char* name;
+    int mode = 2, baud = 57600, answerAt = 0; // the autobaud character answered; 0: none
+    QByteArray answer = "#";
+    // "halt" or "vanish" `at` seconds in; "retry": the failure box is answered
+    // Retry, "refuse": so too, and the port will not reopen.
+    QString event{};
+    double at = 0;
+    QString box{}; // shown and answered OK; the failure box Cancel, or Retry on an event
+    int wakeUps = 2, autoBauds = 66;
+    QString settings{}, caption{}; // of the port left open; empty: closed
+};
+
+// A port opened as OpenCommPort leaves it, and a board that answers the
+// autobaud character number `answerAt` (counted over the whole test).
+struct Bench : Rig {
+    explicit Bench(const Way& w = {}) {
+        m.LoadMode = static_cast<std::int16_t>(w.mode);
+        m.BaudRate = w.baud;
+        m.FastSettings = SettingsFor(w.baud);
+        OpenAtWakeUp();
+        lblMsg.setText(QStringLiteral("Comm Port Open"));
+        // A runaway chain of Retries ends in a refused opening, not a hung test.
+        prompts.whileShown = [this] {
+            if (prompts.seen.size() > 5)
+                port.refuseOpen = QStringLiteral("too many boxes");
+        };
+        port.onOutput = [this, w](const QByteArray& bytes) {
+            if (bytes == "\x80" && AutoBauds(port) == w.answerAt)
+                clock.After(0.05, [this, w] { port.Feed(w.answer); });
+        };
+    }
+    double start = clock.Timer();
+};
+
+struct WaitRow {
+    const char* name;
+    QByteArray before, arrives; // waiting when the wait starts; arriving 0.5 s into it
+    double limit;
+    int count;
+    QByteArray reply;
+    double took;
+};
+
+struct LogonRow {
+    const char* name;
+    int mode = 2;
+    QByteArrayList replies; // to the logon, the ID and the mode; "gone": the device goes
+    double late = 0.05;     // when the mode's reply comes; the others come after 0.05 s
+    QString sent;           // each command and when it went, then when the stage ended
+    QString caption;
+    bool ok = false;
+};
+
+struct DownloadRow {
+    const char* name;
+    QByteArray file = "%A\r\n%B\r\n";
+    // One per record sent, `delay` after it; a "$BWAT" brings the next a second later.
+    QByteArrayList replies;
+    double delay = 0.05;
+    QByteArray stale{}; // waiting at the port beforehand
+    QString event{};    // "halt" or "vanish" `at` s in; a halt at 0 is there first
+    double at = 0;
+    QByteArrayList sent;
+    bool ok = false;
+    QString shown{}; // every caption, "|" between
+};
+
+struct ReplyRow {
+    const char* name;
+    QByteArray reply;
+    Reply kind;
+    bool resend;
+};
+
+struct CutRow {
+    const char* name;
+    QByteArrayList lines, records;
+};
+
+const QByteArray Logon = "%BLqeltvomr";
+
+} // namespace
+
+class TestProtocol : public QObject {
+    Q_OBJECT
+private slots:
+    void waitForReply_data() {
+        using B = QByteArray;
+        // clang-format off
+        AddRows<WaitRow>({
+            {"count reached: full wait", B(), "$BOK!", 10, 5, "$BOK!", 10},
+            {"count passed: at once", "$BOK!\r", B(), 10, 5, "$BOK!\r", 0},
+            {"passed mid-wait", B(), "$BOK\r\n", 10, 5, "$BOK\r\n", 0.5},
+            {"earlier input", "$B", "OK\r\n", 10, 5, "$BOK\r\n", 0.5},
+            {"silence: nothing", B(), B(), 2, 9, B(), 2},
+            {"limit 0: what waits", "$", "BOK!!!", 0, 5, "$", 0},
+            // A wait returns once its count is passed, so the LF of a reply can
+            // come after the reply was read: it must neither count towards the
+            // next reply nor head it.
+            {"LF left behind", "\n", "$BFID2281", 2, 9, "$BFID2281", 2},
+        });
+        // clang-format on
+    }
+    void waitForReply() {
+        QFETCH(WaitRow, row);
+        Rig r;
+        r.OpenAtWakeUp();
+        r.port.Feed(row.before);
+        if (!row.arrives.isEmpty())
+            r.clock.After(0.5, [&] { r.port.Feed(row.arrives); });
+        const double start = r.clock.Timer();
+        QCOMPARE(WaitForReply(r.ctx, row.limit, row.count), row.reply);
+        QCOMPARE(r.clock.Timer() - start, row.took);
+        QCOMPARE(r.port.InBufferCount(), 0);
+    }
+
+    void openCommPort_closesWhatAnEarlierRunLeftOpen() {
+        Rig r;
+        r.m.PortNumber = 3;
+        r.port.setSettings(QStringLiteral("57600,N,8,1"));
+        r.port.setPortOpen(true);
+        OpenCommPort(r.ctx);
+        QVERIFY(r.m.PortOpened);
+        QCOMPARE(r.port.closings, 1);
+        QCOMPARE(r.port.CommPort(), 3);
+        QCOMPARE(r.port.openings.back(), QStringLiteral("9600,N,8,1"));
+        QCOMPARE(r.lblMsg.text(), QStringLiteral("Comm Port Open"));
+    }
+
+    void connection_data() {
+        const QString fast = QStringLiteral("57600,N,8,1");
+        const QString q70 = QStringLiteral("115200,N,8,1");
+        const QString ok = QStringLiteral("Connection OK");
+        const QString sending = QStringLiteral("Sending AutoBaud Character");
+        const QString cycle = QStringLiteral("**** Cycle Power To Modem  ***");
+        const QString gone = QStringLiteral("Comm Port Failed - gone");
+        // clang-format off
+        AddRows<Way>({
+            {.name = "Q70 mode at another rate: nothing sent", .mode = 0, .answerAt = 1, .box = BaudBox, .wakeUps = 0, .autoBauds = 0, .settings = WakeUpSettings, .caption = "Comm Port Open"},
+            {.name = "6620 answers the first character", .answerAt = 1, .wakeUps = 1, .autoBauds = 1, .settings = fast, .caption = ok},
+            {.name = "Q70 with trailing text", .mode = 0, .baud = 115200, .answerAt = 1, .answer = "$BOOT", .wakeUps = 1, .autoBauds = 1, .settings = q70, .caption = ok},
+            {.name = "Q70 board, 6620 mode", .mode = 1, .answerAt = 1, .answer = "$", .box = "Wrong Mode - Board is Q70 and Mode is for 6620", .wakeUps = 1, .autoBauds = 1, .settings = fast, .caption = sending},
+            {.name = "6620 board, Q70 mode", .mode = 0, .baud = 115200, .answerAt = 2, .box = "Wrong Mode - Board is 6620 and Mode is for Q70", .wakeUps = 1, .autoBauds = 2, .settings = q70, .caption = sending},
+            {.name = "answer only in stage 3", .answerAt = 40, .autoBauds = 40, .settings = fast, .caption = ok},
+            {.name = "halt in stage 3 stops before the next character", .event = "halt", .at = 10.5, .autoBauds = 11, .settings = fast, .caption = cycle},
+            {.name = "halt in stage 1 is seen when stage 3 begins", .event = "halt", .at = 0.5, .autoBauds = 6, .settings = fast, .caption = cycle},
+            {.name = "answer not led by $ or # is no answer", .mode = 0, .baud = 115200, .answerAt = 1, .answer = "x$#", .box = FailureText, .caption = "Connection Failed !!"},
+            {.name = "Retry starts over on a reopened port", .answerAt = 67, .event = "retry", .box = FailureText, .wakeUps = 3, .autoBauds = 67, .settings = fast, .caption = ok},
+            {.name = "Retry when the port will not reopen", .event = "refuse", .box = FailureText, .caption = "Comm Port Open Failed"},
+            {.name = "device vanishes in the pause after ATES", .event = "vanish", .at = 0.05, .wakeUps = 1, .autoBauds = 0, .caption = gone},
+            {.name = "device vanishes in stage 3", .event = "vanish", .at = 20.5, .autoBauds = 21, .caption = gone},
+        });
+        // clang-format on
+    }
+    void connection() {
+        QFETCH(Way, row);
+        Bench r(row);
+        if (row.event == QLatin1String("halt"))
+            r.clock.At(r.start + row.at, [&] { r.m.AbortRequested = true; });
+        if (row.event == QLatin1String("vanish"))
+            r.clock.At(r.start + row.at, [&] { r.port.Vanish(QStringLiteral("gone")); });
+        if (!row.box.isEmpty())
+            r.prompts.Expect(row.box, row.box != FailureText ? BoxAnswer::Ok
+                                      : row.event.isEmpty()  ? BoxAnswer::Cancel
+                                                             : BoxAnswer::Retry);
+        if (row.event == QLatin1String("refuse")) {
+            r.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
+            r.prompts.whileShown = [&] { r.port.refuseOpen = QStringLiteral("No such device"); };
+        }
+
+        ConnectToModem(r.ctx);
+
+        QVERIFY(r.prompts.AllAnswered());
+        if (!row.box.isEmpty())
+            QCOMPARE(r.prompts.seen[0].icon,
+                     row.box == BaudBox ? BoxIcon::Information : BoxIcon::Exclamation);
+        QCOMPARE(r.m.ModemConnected, row.caption == QLatin1String("Connection OK"));
+        QCOMPARE(AutoBauds(r.port), row.autoBauds);
+        QCOMPARE(static_cast<int>(r.port.writes.size()), row.wakeUps + row.autoBauds);
+        // Wake-up commands go at 9600, autobaud characters at the load speed.
+        for (const auto& w : r.port.writes)
+            QCOMPARE(w.settings, w.bytes == "\x80" ? r.m.FastSettings : WakeUpSettings);
+        QCOMPARE(r.port.PortOpen() ? r.port.openings.back() : QString(), row.settings);
+        QCOMPARE(r.lblMsg.text(), row.caption);
+        QCOMPARE(r.lblMsg.tint, row.settings.isEmpty() ? Tint::Red : Tint::Blue);
+    }
+
+    // Every byte, speed, caption and pause of the run that hears nothing.
+    void connection_wireWhenNothingAnswers() {
+        Bench r;
+        QStringList log, expected;
+        const auto at = [](QStringList& to, double t, const QString& what) {
+            to << QString::number(t, 'f', 1) + QLatin1Char(' ') + what;
+        };
+        r.port.onOpenChange = [&](bool open) {
+            at(log, r.clock.Timer() - r.start, open ? "open " + r.port.Settings() : "close");
+        };
+        r.port.onOutput = [&](const QByteArray& bytes) {
+            at(log, r.clock.Timer() - r.start,
+               QStringLiteral("send %1 %2 | %3")
+                   .arg(r.port.Settings(), QString::fromLatin1(bytes.toPercentEncoding()),
+                        r.lblMsg.text()));
+        };
+        r.prompts.Expect(FailureText, BoxAnswer::Cancel);
+
+        ConnectToModem(r.ctx);
+
+        const QString autoBaud = "send " + r.m.FastSettings + " %80 | ";
+        at(expected, 0.0, "send 9600,N,8,1 %2B%2B%2B%20%20ATES%0D | Sending ATES");
+        at(expected, 0.1, "close");
+        at(expected, 0.1, "open " + r.m.FastSettings);
+        for (int i = 0; i < 3; ++i)
+            at(expected, 0.1 + i, autoBaud + "Sending AutoBaud Character");
+        at(expected, 3.1, "close");
+        at(expected, 3.1, "open 9600,N,8,1");
+        at(expected, 3.1, "send 9600,N,8,1 %2B%2B%2B%20%20ATT8%0D | Sending ATT8");
+        at(expected, 3.2, "close");
+        at(expected, 3.2, "open " + r.m.FastSettings);
+        for (int i = 0; i < 3; ++i)
+            at(expected, 3.2 + i, autoBaud + "Sending AutoBaud Character");
+        for (int i = 0; i < 60; ++i)
+            at(expected, 6.2 + i, autoBaud + "**** Cycle Power To Modem  ***");
+        at(expected, 66.2, "close");
+        QCOMPARE(log, expected);
+        QVERIFY(r.prompts.AllAnswered());
+        QCOMPARE(r.prompts.seen[0].title, QStringLiteral("Velloran"));
+        QCOMPARE(r.prompts.seen[0].buttons, BoxButtons::RetryCancel);
+        QCOMPARE(r.prompts.seen[0].defaultButton, BoxAnswer::Retry);
+    }
+
+    // The waits are 1 s for more than 5 characters, 2 s for more than 9 and
+    // 10 s for more than 5: a reply of just the count holds its wait to the
+    // limit, one character more ends it at once.
+    void logon_data() {
+        const QByteArray ok("$BOK!\r\n"), id("$BFID1234\r\n");
+        const QString both = "%BLqeltvomr\r@0 %BFID\r@0.05 ";
+        // clang-format off
+        AddRows<LogonRow>({
+            {.name = "one past each count ends each wait", .replies = {"$BOK!\r", "$BFID1234\r", "$BOK!\r"}, .sent = both + "%BV2\r@0.1 end@0.15", .caption = "Mode Set to 2", .ok = true},
+            {.name = "just the count holds each wait to its limit", .mode = 1, .replies = {"$BOK!", "$BFID1234", "$BOK!"}, .sent = "%BLqeltvomr\r@0 %BFID\r@1 %BV1\r@3 end@13", .caption = "Mode Set to 1", .ok = true},
+            {.name = "a mode reply after 5 s is still taken", .replies = {ok, id, ok}, .late = 5.5, .sent = both + "%BV2\r@0.1 end@5.6", .caption = "Mode Set to 2", .ok = true},
+            {.name = "mode 0 sends no mode command", .mode = 0, .replies = {ok, id, ok}, .sent = both + "end@0.1", .caption = "Modem ROM Device ID = 1234", .ok = true},
+            {.name = "line ends inside the ID are shown", .mode = 0, .replies = {ok, "$BFID1\r\nX\r\n", ""}, .sent = both + "end@0.1", .caption = "Modem ROM Device ID = 1\r\nX", .ok = true},
+            {.name = "a short ID shows what came", .mode = 0, .replies = {ok, "$BFID12", ""}, .sent = both + "end@2.05", .caption = "Modem ROM Device ID = 12", .ok = true},
+            {.name = "logon $BOK without ! fails", .replies = {"$BOK\r\n", id, ok}, .sent = "%BLqeltvomr\r@0 end@0.05", .caption = "Logon Failed !!"},
+            {.name = "ID refused", .replies = {ok, "$BFIX1234\r\n", ok}, .sent = both + "end@0.1", .caption = "Failed to Retrieve Device ID"},
+            {.name = "mode refused", .mode = 1, .replies = {ok, id, "$BERR!\r\n"}, .sent = both + "%BV1\r@0.1 end@0.15", .caption = "Failed to Set Mode"},
+            {.name = "device vanishes awaiting the ID", .replies = {ok, "gone", ok}, .sent = both + "end@0.55", .caption = "Comm Port Failed - gone"},
+        });
+        // clang-format on
+    }
+    void logon() {
+        QFETCH(LogonRow, row);
+        Rig r;
+        r.OpenAtWakeUp();
+        const double start = r.clock.Timer();
+        QStringList sent;
+        r.port.onOutput = [&](const QByteArray& command) {
+            sent << QString::fromLatin1(command) + '@' + QString::number(r.clock.Timer() - start);
+            const int step = command.startsWith("%BL") ? 0 : command.startsWith("%BF") ? 1 : 2;
+            const QByteArray reply = row.replies[step];
+            if (reply == "gone")
+                r.clock.After(0.5, [&] { r.port.Vanish(QStringLiteral("gone")); });
+            else if (!reply.isEmpty())
+                r.clock.After(step == 2 ? row.late : 0.05, [&r, reply] { r.port.Feed(reply); });
+        };
+        r.m.LoadMode = static_cast<std::int16_t>(row.mode);
+        r.m.ModeSetOk = !row.ok; // a flag left by an earlier run decides nothing
+
+        LogonAndSetMode(r.ctx);
+        sent << "end@" + QString::number(r.clock.Timer() - start);
+        QCOMPARE(sent.join(' '), row.sent);
+        QCOMPARE(r.lblMsg.text(), row.caption);
+        QCOMPARE(r.m.ModeSetOk, row.ok);
+        const bool lost = row.caption.startsWith(QLatin1String("Comm Port Failed"));
+        QCOMPARE(r.lblMsg.tint, lost ? Tint::Red : Tint::Blue);
+        QCOMPARE(r.port.PortOpen(), !lost);
+        QVERIFY(r.prompts.seen.isEmpty());
+    }
+
+    void download_data() {
+        using L = QByteArrayList;
+        const QByteArray ok("$BOK\r\n"), end("$BEND\r\n");
+        const QString one = QStringLiteral(" 1 Lines Downloaded");
+        // clang-format off
+        AddRows<DownloadRow>({
+            {.name = "records cut across lines, then end", .file = "%A\r\n %B%C \r\nD\r\n", .replies = {ok, "$BOK!\r\n", ok, ok, end}, .sent = {"%A\r", "\r", "%B\r", "%CD\r", "\r"}, .ok = true, .shown = one + "| 2 Lines Downloaded| 3 Lines Downloaded| 4 Lines Downloaded"},
+            {.name = "end before the file ends", .replies = {end}, .sent = {"%A\r"}, .ok = true},
+            {.name = "stale input is not a reply", .replies = {ok, end}, .stale = end, .sent = {"%A\r", "%B\r"}, .ok = true, .shown = one},
+            {.name = "silence resends", .replies = {"", ok, end}, .sent = {"%A\r", "%A\r", "%B\r"}, .ok = true, .shown = "No Reply from Modem in 10 Seconds|" + one},
+            {.name = "a reply at 9.9 s is taken", .replies = {ok, end}, .delay = 9.9, .sent = {"%A\r", "%B\r"}, .ok = true, .shown = one},
+            {.name = "noise is no reply", .replies = {QByteArray("\0\xff\x7f\r\n", 5), ok, end}, .sent = {"%A\r", "%A\r", "%B\r"}, .ok = true, .shown = "Unknown Message from Modem|" + one},
+            {.name = "erase wait does not resend", .replies = {"$BWAT\r\n", ok, end}, .sent = {"%A\r", "%B\r"}, .ok = true, .shown = "Waiting for Erase ...|" + one},
+            {.name = "a line end left from the reply before is not a new reply", .replies = {"$BFCE\r", "\n$BOK\r\n", end}, .sent = {"%A\r", "%A\r", "%B\r"}, .ok = true, .shown = "Check Sum Error Writing to Flash|" + one},
+            {.name = "timed out stops at once", .replies = {"$BTMO\r\n", ok}, .sent = {"%A\r"}, .shown = "Modem Timed Out Waiting for String"},
+            {.name = "five failed tries, one last send", .replies = {"$BDLE\r\n", "$BFCE\r\n", "$BFWE\r\n", "", "$BO"}, .sent = L(6, "%A\r"), .shown = "Error Downloading String|Check Sum Error Writing to Flash|Error Writing Word to Flash|No Reply from Modem in 10 Seconds|Unknown Message from Modem"},
+            {.name = "five erase waits fail", .replies = L(5, "$BWAT\r\n"), .sent = {"%A\r"}, .shown = QStringList(5, "Waiting for Erase ...").join(QLatin1Char('|'))},
+            {.name = "first line without %", .file = " %A\r\n", .replies = {ok}, .sent = {}, .shown = "Invalid File Type"},
+            {.name = "halt before the first record", .replies = {ok}, .event = "halt", .sent = {}},
+            {.name = "halt mid-exchange ends after it", .replies = {"", ok, ok}, .event = "halt", .at = 5, .sent = {"%A\r", "%A\r"}, .shown = "No Reply from Modem in 10 Seconds|" + one},
+            {.name = "device vanishes mid-wait", .replies = {ok, ""}, .event = "vanish", .at = 3, .sent = {"%A\r", "%B\r"}, .shown = one + "|Comm Port Failed - gone"},
+        });
+        // clang-format on
+    }
+    void download() {
+        QFETCH(DownloadRow, row);
+        Rig r;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("LOAD.ROM"));
+        QVERIFY(WriteFile(path, row.file) && r.file.Open(path));
+        r.OpenAtWakeUp();
+        r.port.Feed(row.stale);
+        qsizetype next = 0;
+        r.port.onOutput = [&](const QByteArray&) {
+            for (double delay = row.delay; next < row.replies.size(); delay += 1) {
+                const QByteArray reply = row.replies[next++];
+                if (!reply.isEmpty())
+                    r.clock.After(delay, [&r, reply] { r.port.Feed(reply); });
+                if (!reply.startsWith("$BWAT"))
+                    break;
+            }
+        };
+        const bool halt = row.event == QLatin1String("halt");
+        const bool lost = row.event == QLatin1String("vanish");
+        r.m.AbortRequested = halt && row.at == 0;
+        if (halt)
+            r.clock.After(row.at, [&] { r.m.AbortRequested = true; });
+        if (lost)
+            r.clock.After(row.at, [&] { r.port.Vanish(QStringLiteral("gone")); });
+        r.m.DownloadOk = !row.ok; // a flag left by an earlier run decides nothing
+
+        DownloadFile(r.ctx);
+
+        QByteArrayList sent;
+        for (const auto& w : r.port.writes)
+            sent << w.bytes;
+        QCOMPARE(sent, row.sent);
+        QCOMPARE(r.m.DownloadOk, row.ok);
+        QCOMPARE(r.lblMsg.captions.join('|'), row.shown);
+        QCOMPARE(r.lblMsg.tint, lost || row.shown.startsWith("Invalid") ? Tint::Red : Tint::Blue);
+        QCOMPARE(r.port.PortOpen(), !lost);
+    }
+
+    void replies_data() {
+        // clang-format off
+        AddRows<ReplyRow>({
+            {"nothing", "", Reply::Nothing, true},
+            {"first message decides", "$BWAT\r\n$BOK\r\n", Reply::Wait, false},
+            {"timed out", "$BTMO\r\n", Reply::TimedOut, false},
+            {"download error", "$BDLE\r\n", Reply::DownloadError, true},
+            {"checksum", "$BFCE\r\n", Reply::ChecksumError, true},
+            {"write", "$BFWE\r\n", Reply::WriteError, true},
+            {"short", "$BO", Reply::Unknown, true},
+        });
+        // clang-format on
+    }
+    void replies() {
+        QFETCH(ReplyRow, row);
+        QCOMPARE(ClassifyReply(row.reply), row.kind);
+        QCOMPARE(ResendsRecord(row.kind), row.resend);
+    }
+
+    // One line is appended and one record cut per cycle; once the lines run
+    // out, the cycles go on cutting what is left.
+    void cutRecords_data() {
+        QByteArrayList many;
+        for (int i = 0; i < 200'000; ++i)
+            many << "%R" + QByteArray::number(i);
+        // clang-format off
+        AddRows<CutRow>({
+            {"records on one line keep the order", {"%A", "%B%C", "%D"}, {"%A", "%B", "%C", "%D", ""}},
+            {"a line without % joins the pending record", {"%A%B", "xyz"}, {"%A", "%Bxyz", ""}},
+            {"blanks trimmed, inner ones kept, tabs kept", {"%A 1\t  ", "\t x  "}, {"%A 1\t", "\t x"}},
+            {"blanks before a % are a record of their own", {"%A", "  %B"}, {"%A", "", "%B"}},
+            {"pending record loses trailing blanks before joining", {"%A %B  ", "  C"}, {"%A", "%B  C"}},
+            {"text before a % goes alone", {"%A", "x %B"}, {"%A", "x", "%B"}},
+            {"a lone %", {"%", "%%"}, {"%", "%", "%"}},
+            // Cutting must not move the text left behind, or this line takes hours.
+            {"a huge line of records, one more joined behind", {many.join(' '), "%T"}, many + QByteArrayList{"%T", ""}},
+        });
+        // clang-format on
+    }
+    void cutRecords() {
+        QFETCH(CutRow, row);
+        PendingText pending;
+        QByteArrayList cut;
+        for (qsizetype i = 0; i < row.records.size(); ++i) {
+            if (i < row.lines.size())
+                pending.Append(row.lines[i]);
+            cut << pending.CutRecord();
+        }
+        QCOMPARE(cut, row.records);
+    }
+
+    // A long load with the loader's faults strewn over it at random (seeded,
+    // so a failure can be replayed): it completes, every record is counted
+    // once, and the memory the tool holds stays flat.
+    void longRunWithFaults() {
+        constexpr int Records = 100'000;
+        // Faults the tool recovers from within a record's five tries, on about
+        // one record in fifty.
+        using enum BootLoader::Fault;
+        const BootLoader::Fault kinds[] = {BWAT, BFCE, BDLE, BFWE, Silence, Garbage, Split};
+        QRandomGenerator random(20261206);
+        BootLoader::Config config;
+        for (int record = 1; record <= Records + 1; ++record)
+            if (random.bounded(50) == 0)
+                config.faults[record] = {kinds[random.bounded(7)], 1 + random.bounded(4)};
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("LONG.ROM"));
+        QVERIFY(WriteFile(path, BootLoader::SampleLoadFile(Records)));
+
+        Rig r;
+        SimModem modem(r.port, r.clock, config);
+        QVERIFY(r.file.Open(path));
+        // New records as the loader counts them: a record sent again is not new.
+        int newRecords = 0, faults = 0;
+        std::size_t heapAtStart = 0, heapPeak = 0; // the tool's memory from record 10,000 on
+        modem.loader.onEvent = [&](const QString& what) {
+            faults += what.contains(':');
+            if (!what.startsWith("record ") || what.contains("again") || ++newRecords % 1000 != 0)
+                return;
+            r.port.writes.clear(); // the logs of the port and the status would grow
+            r.lblMsg.captions.clear();
+            heapAtStart = newRecords == 10'000 ? HeapInUse() : heapAtStart;
+            heapPeak = std::max(heapPeak, HeapInUse());
+        };
+        r.OpenAtWakeUp();
+        ConnectToModem(r.ctx);
+        LogonAndSetMode(r.ctx);
+        DownloadFile(r.ctx);
+
+        QVERIFY2(r.m.DownloadOk, qPrintable(r.lblMsg.text()));
+        QCOMPARE(newRecords, Records + 1); // and the end record
+        QVERIFY(faults > 1000);
+        // "$BEND" leaves the count of the records before it standing.
+        QCOMPARE(r.lblMsg.text(), QStringLiteral(" 100000 Lines Downloaded"));
+        QVERIFY(heapAtStart > 0 && heapPeak < heapAtStart + 1024 * 1024);
+    }
+
+    // The simulated boot loader. A script is the tool's sendings, separated by
+    // ";", each with what the loader answers after ":". Wake-up commands go at
+    // 9600 and the rest at 115200 unless "@<baud> " says otherwise; every
+    // sending but an autobaud byte (AB) ends with a CR. UP wakes the loader
+    // and logs on. Record n is spoiled by the fault set for it; the same text
+    // sent again after a refusal is that record again, after "$BOK" the next
+    // one. Options marked "!" must be refused.
+    void bootLoader_data() {
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<QByteArray>("script");
+        const char* const rows[][3] = {
+            {"a whole load, then asleep", "",
+             "UP; %BFID: $BFID2281/; %BV3: $BERR/; %BV1: $BOK!/; %BV2: $BOK!/; %D0: $BOK/; : "
+             "$BOK/; D1: $BDLE/; %E: $BEND/; AB"},
+            {"q70 board with its own ID, hanging up at the logon once",
+             "board=q70 id=AB hang-up=logon",
+             "ATES; AB: $; LOGON\r%BFID: <hang-up>; ATES; AB: $; LOGON: $BOK!/; %BFID: $BFIDAB/"},
+            {"asleep: deaf to AB and to a fast wake-up", "", "@115200 ATES; AB; @9600 AB"},
+            {"needs ATT8; hangs up at the autobaud byte once", "wake=att8 hang-up=autobaud",
+             "ATES; AB; ATT8; AB: <hang-up>; ATT8; AB: #"},
+            {"needs no wake-up", "wake=none", "AB: #"},
+            {"answers the fifth AB, ATT8 or not", "answer-on=5",
+             "ATES; AB; AB; AB; ATT8; AB; AB: #"},
+            {"never answers; hangs up at the wake-up once", "answer-on=never hang-up=wakeup",
+             "ATES: <hang-up>; AB; ATES; AB; ATT8; AB"},
+            {"answers only at the load speed", "autobaud-speed=115200", "ATES; @9600 AB; AB: #"},
+            {"version at 9600", "version-reply=BL9.99", "ATES; @9600 AB: #; @9600 ver: BL9.99/"},
+            {"a new wake-up logs off; a wrong speed or logon code opens nothing", "",
+             "UP; ATES; AB: #; %BFID: $BERR/; @57600 LOGON; %BLnope: $BERR/; %D0: $BERR/"},
+            {"refused, silent, garbled",
+             "fault=2=BFCE fault=3=BDLE fault=4=silence fault=5=garbage fault=6=BFWE*2 "
+             "fault=7=BDLE*all fault=8=BFCE",
+             "UP; %D1: $BOK/; %D2: $BFCE/; %D2: $BOK/; %D2: $BDLE/; %D2: $BOK/; %D4: ; %D4: "
+             "$BOK/; %D5: \xff\x9c?\xe5\x1e/; %D5: $BOK/; %D6: $BFWE/; %D6: $BFWE/; %D6: $BOK/; "
+             "%D7: $BDLE/; %D7: $BDLE/; %E: $BFCE/; %E: $BEND/"},
+            {"erasing, split, flooded; hangs up at record 4",
+             "fault=1=BWAT*2 fault=2=split fault=3=flood hang-up=record=4",
+             "UP; %D1: $BWAT/<+2>$BWAT/<+2>$BOK/; %D2: $BO<+0.3>K/; %D3: <flood>; %D3: $BOK/; "
+             "%D4: <hang-up>"},
+            {"bad options are refused",
+             "!board=k2x !wake=sometimes !answer-on=0 !autobaud-speed=fast !fault=0=BFCE "
+             "!fault=3=oops !fault=3=BFCE*0 !fault=3 !hang-up=record !hang-up=logon=2 "
+             "!hang-up=later !delay=-1 !colour=red"}}; // and no script
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << QByteArray(row[1]) << QByteArray(row[2]);
+    }
+    void bootLoader() {
+        QFETCH(QByteArray, options);
+        QFETCH(QByteArray, script);
+        BootLoader::Config config;
+        for (const QString& option : QString::fromLatin1(options).split(' ', Qt::SkipEmptyParts)) {
+            QString error;
+            const bool took = BootLoader::ApplyOption(config, option.section('=', 0, 0).remove('!'),
+                                                      option.section('=', 1), error);
+            QVERIFY2(took != option.startsWith('!'), qPrintable(option + ": " + error));
+        }
+        BootLoader loader(config);
+        for (const QByteArray& step :
+             script.replace("UP", "ATES; AB: #; LOGON: $BOK!/").split(';')) {
+            QList<QByteArray> words = step.split(':').first().trimmed().split(' ');
+            const int at = words[0].startsWith('@') ? words.takeFirst().mid(1).toInt() : 0;
+            QByteArray sent = words.join(' ').replace("LOGON", Logon);
+            const int baud = at ? at : sent.startsWith("AT") ? 9600 : 115200;
+            sent = sent == "AB" ? "\x80" : (sent.startsWith("AT") ? "+++  " + sent : sent) + "\r";
+            // All the loader says back: "/" for each CR LF, "<+2>" before a reply
+            // that comes that many seconds after the one before, "<hang-up>" where
+            // it drops the line and "<flood>" for a reply sent again and again.
+            QByteArray heard;
+            double last = config.replyDelay;
+            for (const auto& reply : loader.Receive(sent, baud)) {
+                if (reply.delay > last + 1e-9)
+                    heard += "<+" + QByteArray::number(reply.delay - last) + ">";
+                last = reply.delay;
+                heard += reply.hangUp ? "<hang-up>" : reply.endless ? "<flood>" : reply.bytes;
+            }
+            QCOMPARE(heard.replace("\r\n", "/"), step.split(':').value(1).trimmed());
+        }
+        QCOMPARE(loader.LoadsCompleted(), int(script.count("$BEND")));
+    }
+};
+
+QTEST_MAIN(TestProtocol)
+#include "tst_protocol.moc"
