@@ -15,6 +15,8 @@ SimModem::~SimModem() {
 }
 
 void SimModem::hear(const QByteArray& bytes) {
+    if (++heard_ > MostHeard)
+        return port_.Vanish(QStringLiteral("the simulated modem heard too much"));
     const int baud = MSComm::BaudOf(port_.Settings()).value_or(0);
     for (const auto& reply : loader.Receive(bytes, baud)) {
         clock_.After(reply.delay,
