@@ -1,7 +1,7 @@
 // The dialogue with the boot loader, stage by stage on simulated time: waking
 // the loader and agreeing the speed, the logon and its waits, the exchange
-// per record with its waits, resends and replies, and cutting records; a long
-// load with faults strewn over it; and the simulated boot loader's answers.
+// per record with its waits, resends and replies, and cutting records; and a
+// long load with faults strewn over it.
 #include "download/Download.h"
 #include "download/Records.h"
 #include "link/Connection.h"
@@ -91,8 +91,6 @@ struct CutRow {
     const char* name;
     QByteArrayList lines, records;
 };
-
-const QByteArray Logon = "%BLqeltvomr";
 
 } // namespace
 
@@ -390,74 +388,6 @@ private slots:
         // "$BEND" leaves the count of the records before it standing.
         QCOMPARE(r.lblMsg.text(), QStringLiteral(" 100000 Lines Downloaded"));
         QVERIFY(heapAtStart > 0 && heapPeak < heapAtStart + 1024 * 1024);
-    }
-
-    // The simulated boot loader, where the tool's own tests do not show it
-    // (what they lean on they show by working). A script is the tool's sendings, separated by
-    // ";", each with what the loader answers after ":". Wake-up commands go at
-    // 9600 and the rest at 115200 unless "@<baud> " says otherwise; every
-    // sending but an autobaud byte (AB) ends with a CR. UP wakes the loader
-    // and logs on. Record n is spoiled by the fault set for it; the same text
-    // sent again after a refusal is that record again, after "$BOK" the next
-    // one. Options marked "!" must be refused.
-    void bootLoader_data() {
-        QTest::addColumn<QByteArray>("options");
-        QTest::addColumn<QByteArray>("script");
-        const char* const rows[][3] = {
-            {"a whole load, then asleep", "",
-             "UP; %BFID: $BFID2281/; %BV3: $BERR/; %BV1: $BOK!/; %BV2: $BOK!/; %D0: $BOK/; : "
-             "$BOK/; D1: $BDLE/; %E: $BEND/; AB"},
-            {"a new wake-up logs off; a wrong speed or logon code opens nothing", "",
-             "UP; ATES; AB: #; %BFID: $BERR/; @57600 LOGON; %BLnope: $BERR/; %D0: $BERR/"},
-            {"refused, silent, garbled",
-             "fault=2=BFCE fault=3=BDLE fault=4=silence fault=5=garbage fault=6=BFWE*2 "
-             "fault=7=BDLE*all fault=8=BFCE",
-             "UP; %D1: $BOK/; %D2: $BFCE/; %D2: $BOK/; %D2: $BDLE/; %D2: $BOK/; %D4: ; %D4: "
-             "$BOK/; %D5: \xff\x9c?\xe5\x1e/; %D5: $BOK/; %D6: $BFWE/; %D6: $BFWE/; %D6: $BOK/; "
-             "%D7: $BDLE/; %D7: $BDLE/; %E: $BFCE/; %E: $BEND/"},
-            {"erasing, split, flooded; hangs up at record 4",
-             "fault=1=BWAT*2 fault=2=split fault=3=flood hang-up=record=4",
-             "UP; %D1: $BWAT/<+2>$BWAT/<+2>$BOK/; %D2: $BO<+0.3>K/; %D3: <flood>; %D3: $BOK/; "
-             "%D4: <hang-up>"},
-            {"bad options are refused",
-             "!board=k2x !wake=sometimes !answer-on=0 !autobaud-speed=fast !fault=0=BFCE "
-             "!fault=3=oops !fault=3=BFCE*0 !fault=3 !hang-up=record !hang-up=logon=2 "
-             "!hang-up=later !delay=-1 !colour=red"}}; // and no script
-        for (const auto& row : rows)
-            QTest::newRow(row[0]) << QByteArray(row[1]) << QByteArray(row[2]);
-    }
-    void bootLoader() {
-        QFETCH(QByteArray, options);
-        QFETCH(QByteArray, script);
-        BootLoader::Config config;
-        for (const QString& option : QString::fromLatin1(options).split(' ', Qt::SkipEmptyParts)) {
-            QString error;
-            const bool took = BootLoader::ApplyOption(config, option.section('=', 0, 0).remove('!'),
-                                                      option.section('=', 1), error);
-            QVERIFY2(took != option.startsWith('!'), qPrintable(option + ": " + error));
-        }
-        BootLoader loader(config);
-        for (const QByteArray& step :
-             script.replace("UP", "ATES; AB: #; LOGON: $BOK!/").split(';')) {
-            QList<QByteArray> words = step.split(':').first().trimmed().split(' ');
-            const int at = words[0].startsWith('@') ? words.takeFirst().mid(1).toInt() : 0;
-            QByteArray sent = words.join(' ').replace("LOGON", Logon);
-            const int baud = at ? at : sent.startsWith("AT") ? 9600 : 115200;
-            sent = sent == "AB" ? "\x80" : (sent.startsWith("AT") ? "+++  " + sent : sent) + "\r";
-            // All the loader says back: "/" for each CR LF, "<+2>" before a reply
-            // that comes that many seconds after the one before, "<hang-up>" where
-            // it drops the line and "<flood>" for a reply sent again and again.
-            QByteArray heard;
-            double last = config.replyDelay;
-            for (const auto& reply : loader.Receive(sent, baud)) {
-                if (reply.delay > last + 1e-9)
-                    heard += "<+" + QByteArray::number(reply.delay - last) + ">";
-                last = reply.delay;
-                heard += reply.hangUp ? "<hang-up>" : reply.endless ? "<flood>" : reply.bytes;
-            }
-            QCOMPARE(heard.replace("\r\n", "/"), step.split(':').value(1).trimmed());
-        }
-        QCOMPARE(loader.LoadsCompleted(), int(script.count("$BEND")));
     }
 };
 
