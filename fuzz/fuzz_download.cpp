@@ -17,7 +17,6 @@ QList<QByteArray> records[LargestFile + 1]; // as sent, CR included
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzApp("fuzz_download");
     files = new QTemporaryDir;
     for (int n = 1; n <= LargestFile; ++n) {
         const QByteArray content = BootLoader::SampleLoadFile(n);
