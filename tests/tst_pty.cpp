@@ -71,12 +71,12 @@ struct PtyRig : BasicRig<QtSerialComm, SteadyClock> {
     }
     // What the tool sent, once `count` bytes came (or nothing more comes).
     QByteArray PeerRead(qsizetype count) const {
-        QByteArray got(count, 0);
-        qsizetype n = 0;
+        QByteArray got;
+        char chunk[256];
         for (pollfd p{master, POLLIN, 0};
-             n < count && poll(&p, 1, 5000) > 0 && p.revents == POLLIN;)
-            n += std::max<ssize_t>(0, read(master, &got[n], count - n));
-        return got.left(n);
+             got.size() < count && poll(&p, 1, 5000) > 0 && p.revents == POLLIN;)
+            got.append(chunk, std::max<ssize_t>(0, read(master, chunk, sizeof chunk)));
+        return got;
     }
     int master = -1;
     int slave = -1; // held, as a device's driver would, across the tool's reopenings
@@ -96,13 +96,13 @@ struct Board {
         m.LoadFileName = dir.filePath(QStringLiteral("LOAD.ROM"));
         WriteFile(m.LoadFileName, BootLoader::SampleLoadFile(records));
     }
-    // How the job ended (None when it never did) and the view it left.
+    // How the job ended, and the view it left.
     Failure Run(Job job = Job::Reprogram) {
         QSignalSpy ended(&session, &Session::Finished);
         session.Start(job, m);
-        const bool done = ended.wait(30000);
+        QTest::qVerify(ended.wait(30000), "ended", "the job never ended", __FILE__, __LINE__);
         view = session.TakeView();
-        return done ? ended[0][0].value<Failure>() : Failure::None;
+        return ended.value(0).value(0).value<Failure>();
     }
     QTemporaryDir dir;
     Module1 m;
