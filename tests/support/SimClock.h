@@ -17,7 +17,6 @@ public:
 
     void At(double time, std::function<void()> action);
     void After(double delay, std::function<void()> action) { At(now_ + delay, std::move(action)); }
-    bool Idle() const { return agenda_.empty(); }
     int Yields() const { return yields_; }
 
 private:

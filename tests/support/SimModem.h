@@ -22,10 +22,6 @@ public:
 
 private:
     void hear(const QByteArray& bytes);
-    void flood(const QByteArray& bytes, int opening);
-
-    // A flooding line fills the port's buffer this often.
-    static constexpr double FloodInterval = 0.001;
     // More sends than the longest test makes: a run whose records never end
     // (cutting gone wrong) loses its device at once instead of running on
     // until CTest gives up on it.
