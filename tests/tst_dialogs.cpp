@@ -1,16 +1,20 @@
-// The settings dialogs, driven through their controls.
-#include "core/Module1.h"
+// The settings dialogs driven through their controls, and what the operator
+// is told of a port: which device each COM choice stands for, and why one
+// would not open and what to do.
 #include "dialogs/frmBaud.h"
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
+#include "link/PortAdvice.h"
+#include "link/QtSerialComm.h"
+#include "link/SerialAccess.h"
+#include "tests/support/Rig.h"
 #include "tests/support/Rows.h"
-#include "tests/support/ScriptedPrompts.h"
 
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
+#include <QTemporaryDir>
 #include <memory>
 
 namespace {
@@ -151,6 +155,118 @@ private slots:
             QCOMPARE(m.LoadMode, 1);
             QVERIFY(!dialog->isVisible());
         }
+    }
+
+    // What the detail behind "Unable to Open Comm Port" says of each fault
+    // ("|" between the pieces, "!" before those that must not be there). COM 3
+    // is named by VELLORAN_COM3 as /dev/ttyUSB0, or else is /dev/ttyS2; "more"
+    // fills the field only its advice reads: the serial ports found, the
+    // owning group, or the lock file (held, or gone when its holder ended).
+    void detail() {
+        using K = CommFault;
+        const QString p = QStringLiteral("may not use it (why)|log out and in again|!root|");
+        const struct {
+            K kind;
+            bool named;
+            QString more, checks;
+        } rows[] = {
+            // clang-format off
+            {K::NoDevice, false, "/dev/ttyS0, /dev/ttyUSB0", "COM 3 is /dev/ttyS2: COM n is /dev/ttyS<n-1>|There is no such device (why)|plugged in|VELLORAN_COM3=/dev/ttyUSB0 velloran|computer: /dev/ttyS0, /dev/ttyUSB0."},
+            {K::NoDevice, true, "", "COM 3 is /dev/ttyUSB0, as the environment variable VELLORAN_COM3 names it|plugged in|Check that VELLORAN_COM3 names|No serial device was found|!/dev/ttyS<n-1>|!=/dev/"},
+            // Only the group that owns the device is worth joining, whatever its name, and never root.
+            {K::NoPermission, true, "uucp", p + "The device|adduser $USER uucp"},
+            {K::NoPermission, true, "root", p + "On Debian|$USER dialout"},
+            {K::NoPermission, true, "", p + "On Debian|$USER dialout"},
+            {K::Busy, true, "held", "using it (why)|LCK..ttyUSB0 names process 4242 (Quorvel Velloran)|second copy of this tool"},
+            {K::Busy, true, "gone", "process 4242, which is no longer running|sudo rm /var/lock/LCK..ttyUSB0|!Close"},
+            {K::Busy, false, "", "Close the program|!lock"},
+            {K::NotSerialPort, true, "", "That is not a serial port (why)|unset it to use /dev/ttyS2"},
+            {K::NotSerialPort, false, "", "Choose another|!unset"},
+            {K::Other, false, "", "COM 3 is /dev/ttyS2|would not open (why)|!- "},
+            // clang-format on
+        };
+        for (const auto& [kind, named, more, checks] : rows) {
+            const PortFault fault{kind,
+                                  3,
+                                  named ? "/dev/ttyUSB0" : "/dev/ttyS2",
+                                  named,
+                                  "why",
+                                  more,
+                                  more.isEmpty() ? "" : "/var/lock/LCK..ttyUSB0",
+                                  4242,
+                                  "Quorvel Velloran",
+                                  more == "gone",
+                                  more.split(", ", Qt::SkipEmptyParts)};
+            const QString text = PortOpenDetail(CommError(QStringLiteral("unused"), fault));
+            for (const QString& s : checks.split('|'))
+                QVERIFY2(text.contains(s.mid(s.startsWith('!'))) != s.startsWith('!'),
+                         qPrintable(s + " in:\n" + text));
+        }
+    }
+
+    void realPort_data() {
+        QTest::addColumn<QString>("said"); // to the operator, after "COM 4 is <device>"
+        QTest::newRow("nothing there") << "There is no such device";
+        QTest::newRow("a file") << "That is not a serial port";
+        QTest::newRow("a folder") << "That is not a serial port";
+    }
+
+    void realPort() {
+        QFETCH(QString, said);
+        const QString what = QString::fromLatin1(QTest::currentDataTag());
+        QTemporaryDir dir;
+        const QString device = what == "a file"     ? dir.filePath(QStringLiteral("notes.txt"))
+                               : what == "a folder" ? dir.path()
+                                                    : dir.filePath(QStringLiteral("nothing"));
+        QVERIFY(what != "a file" || WriteFile(device, {}));
+        qputenv("VELLORAN_COM4", QFile::encodeName(device));
+        const auto unset = qScopeGuard([] { qunsetenv("VELLORAN_COM4"); });
+
+        // The box keeps its words; the detail behind it carries the advice.
+        Rig r;
+        r.m.PortNumber = 4;
+        QtSerialComm port;
+        Context ctx{r.m, port, r.clock, r.prompts, r.lblMsg, r.file};
+        r.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
+        OpenCommPort(ctx);
+        QVERIFY(r.prompts.AllAnswered() && !r.m.PortOpened && !port.PortOpen());
+        const Box& box = r.prompts.seen.front();
+        QVERIFY(box.title == QStringLiteral("Quorvel Velloran") &&
+                box.icon == BoxIcon::Exclamation);
+        QVERIFY(r.lblMsg.text() == QStringLiteral("Comm Port Open Failed") &&
+                r.lblMsg.tint == Tint::Red);
+        QVERIFY2(box.detail.startsWith("COM 4 is " + device + ", as the environment variable") &&
+                     box.detail.contains(said) && box.detail.contains("\n- "),
+                 qPrintable(box.detail));
+    }
+
+    // Each COM choice names its device and whether it is there; an adapter
+    // pulled out between two openings can still be chosen, for it may be
+    // plugged in again before the run.
+    void tips() {
+        QTemporaryDir dir;
+        const QString adapter = dir.filePath(QStringLiteral("ttyUSB0"));
+        QVERIFY(WriteFile(adapter, {}));
+        qputenv("VELLORAN_COM2", QFile::encodeName(adapter));
+        qunsetenv("VELLORAN_COM8");
+        const auto unset = qScopeGuard([] { qunsetenv("VELLORAN_COM2"); });
+        Rig r;
+        QLabel lblPort;
+        frmPort dialog(r.m, lblPort);
+        for (const QString present : {"present", "not present"}) {
+            dialog.show();
+            QCOMPARE(
+                dialog.optCom[1]->toolTip(),
+                QStringLiteral("COM 2 is %1, named by VELLORAN_COM2 - %2").arg(adapter, present));
+            QVERIFY(
+                dialog.optCom[7]->toolTip().startsWith(QStringLiteral("COM 8 is /dev/ttyS7 - ")));
+            dialog.hide();
+            QFile::remove(adapter);
+        }
+        dialog.show();
+        Click(dialog.optCom[1]);
+        Click(dialog.cmdSet);
+        QCOMPARE(r.m.PortNumber, 2);
     }
 };
 
