@@ -1,11 +1,17 @@
 // The load file: choosing it, finding it again from its upper-case name,
-// checking it and reading it line by line.
+// checking it, reading it line by line and counting its records; and when the
+// download's rate and time left can be estimated.
+#include "core/ProgressEstimate.h"
+#include "download/Download.h"
 #include "download/LoadFileSelection.h"
+#include "download/RecordCount.h"
+#include "sim/BootLoader.h"
 #include "tests/support/Rig.h"
 #include "tests/support/Rows.h"
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <cmath>
 #include <memory>
 #include <sys/stat.h>
 
@@ -26,6 +32,12 @@ struct ResolveRow {
     QString upper;     // taken in upper case below the test folder
     QString found;     // empty: nothing found
     int twins = 0;
+};
+
+struct CountRow {
+    const char* name;
+    QByteArray content;
+    qint64 records;
 };
 
 } // namespace
@@ -188,6 +200,64 @@ private slots:
             r.prompts.Expect(QStringLiteral("File Requested has Invalid Format"));
             ValidateLoadFile(r.ctx);
             QVERIFY(r.prompts.AllAnswered() && !r.m.FileValid && !r.file.IsOpen());
+        }
+    }
+
+    // The count is what the download really sends before the file is done,
+    // so the download itself is run over each file, with an end record added.
+    void recordCount_data() {
+        // clang-format off
+        AddRows<CountRow>({
+            {"lines ended by CR alone, none after the last", "%A1\r%B2\r%E", 3},
+            {"several records on a line, many on the last", "%A\r\n%B%C\r\n%D%E%F", 6},
+            {"a line without % joins the pending record, or goes alone", "%A%B\r\nxyz\r\n%C\r\nxyz\r\n", 4},
+            {"blank lines and blanks before a %", "%A\r\n\r\n   \r\n  %B\r\n", 5},
+            {"sample file", BootLoader::SampleLoadFile(20), 21},
+        });
+        // clang-format on
+    }
+    void recordCount() {
+        QFETCH(CountRow, row);
+        const QString path = at(QStringLiteral("LOAD.ROM"));
+        QVERIFY(WriteFile(path, row.content));
+        QCOMPARE(CountRecords(path), row.records);
+        const bool ended = row.content.endsWith('\r') || row.content.endsWith("\r\n");
+        QVERIFY(WriteFile(path, row.content + (ended ? "" : "\r") + "%ZEND"));
+        Rig r;
+        QVERIFY(r.file.Open(path));
+        r.OpenAtWakeUp();
+        r.port.onOutput = [&r](const QByteArray& record) {
+            const QByteArray reply = record == "%ZEND\r" ? "$BEND\r\n" : "$BOK\r\n";
+            r.clock.After(0.01, [&r, reply] { r.port.Feed(reply); });
+        };
+        DownloadFile(r.ctx);
+        QVERIFY(r.m.DownloadOk);
+        QCOMPARE(qint64(r.port.writes.size()), row.records + 1);
+    }
+
+    // Acknowledgements in the same instant, or too few of them, must not make
+    // an estimate up; once all are in nothing is left, and an even pace is
+    // read right. A sound estimate is a plain number: never negative or endless.
+    void estimate() {
+        const struct {
+            int total, acks;
+            double gap, left; // -1: none
+        } rows[] = {{100, 50, 0.0, -1},
+                    {100, int(ProgressEstimate::MinRecords), 3.0, -1},
+                    {0, 100, 0.05, 0}, // acknowledged beyond the file
+                    {1000, 200, 0.05, 800 * 0.05}};
+        for (const auto& row : rows) {
+            ProgressEstimate e;
+            e.Start(row.total);
+            double now = 500;
+            for (int i = 1; i <= row.acks; ++i) {
+                e.Acknowledged(now += row.gap, i);
+                e.Sent(now, 40);
+            }
+            const double left = e.SecondsLeft(now).value_or(-1);
+            QVERIFY2(std::abs(left - row.left) <= 0.01 * std::abs(row.left) && std::isfinite(left),
+                     qPrintable(QString::number(left)));
+            QCOMPARE(bool(e.RecordsPerSecond(now)), row.left >= 0);
         }
     }
 };
