@@ -1,20 +1,18 @@
 // The settings dialogs driven through their controls, and what the operator
-// is told of a port: which device each COM choice stands for, and why one
-// would not open and what to do.
+// is told when a port would not open and what to do about it.
+#include "core/Module1.h"
 #include "dialogs/frmBaud.h"
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
+#include "link/MSComm.h"
 #include "link/PortAdvice.h"
-#include "link/QtSerialComm.h"
-#include "link/SerialAccess.h"
-#include "tests/support/Rig.h"
 #include "tests/support/Rows.h"
+#include "tests/support/ScriptedPrompts.h"
 
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <memory>
 
 namespace {
@@ -121,10 +119,9 @@ private slots:
         dialog->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
         QCOMPARE(Selected(*dialog), row.preselected);
-        if (auto* baud = qobject_cast<frmBaud*>(dialog.get())) {
-            QCOMPARE(baud->lstBaud->item(0)->text(), QStringLiteral(" 9600"));
-            QCOMPARE(baud->lstBaud->item(4)->text(), QStringLiteral(" 115200"));
-        }
+        if (auto* baud = qobject_cast<frmBaud*>(dialog.get()))
+            QVERIFY(baud->lstBaud->item(0)->text() == " 9600" &&
+                    baud->lstBaud->item(4)->text() == " 115200");
         if (row.choose >= 0)
             Choose(*dialog, row.choose);
         if (row.question >= 0)
@@ -138,22 +135,18 @@ private slots:
         QCOMPARE(setting(), row.result);
         QCOMPARE(m.FastSettings, SettingsFor(m.BaudRate));
         QCOMPARE(shown.text(), row.label);
-        QCOMPARE(m.SettingsChanged, stores);
-        QCOMPARE(dialog->isVisible(), !stores);
+        QVERIFY(m.SettingsChanged == stores && dialog->isVisible() != stores);
         QCOMPARE(prompts.seen.size(), row.question < 0 ? 0 : 1);
         if (row.question < 0)
             return;
         const Box& box = prompts.seen.constFirst();
-        QCOMPARE(box.title, QStringLiteral("Velloran"));
-        QCOMPARE(box.icon, BoxIcon::Question);
-        QCOMPARE(box.buttons, BoxButtons::OkCancel);
-        QCOMPARE(box.defaultButton, BoxAnswer::Cancel);
+        QVERIFY(box.title == QStringLiteral("Velloran") && box.icon == BoxIcon::Question &&
+                box.buttons == BoxButtons::OkCancel && box.defaultButton == BoxAnswer::Cancel);
         if (!stores) { // the question comes back on the next Set
             QCOMPARE(Selected(*dialog), 1);
             prompts.Expect(box.text, BoxAnswer::Ok);
             Click(cmdSet);
-            QCOMPARE(m.LoadMode, 1);
-            QVERIFY(!dialog->isVisible());
+            QVERIFY(m.LoadMode == 1 && !dialog->isVisible());
         }
     }
 
@@ -202,71 +195,6 @@ private slots:
                 QVERIFY2(text.contains(s.mid(s.startsWith('!'))) != s.startsWith('!'),
                          qPrintable(s + " in:\n" + text));
         }
-    }
-
-    void realPort_data() {
-        QTest::addColumn<QString>("said"); // to the operator, after "COM 4 is <device>"
-        QTest::newRow("nothing there") << "There is no such device";
-        QTest::newRow("a file") << "That is not a serial port";
-        QTest::newRow("a folder") << "That is not a serial port";
-    }
-
-    void realPort() {
-        QFETCH(QString, said);
-        const QString what = QString::fromLatin1(QTest::currentDataTag());
-        QTemporaryDir dir;
-        const QString device = what == "a file"     ? dir.filePath(QStringLiteral("notes.txt"))
-                               : what == "a folder" ? dir.path()
-                                                    : dir.filePath(QStringLiteral("nothing"));
-        QVERIFY(what != "a file" || WriteFile(device, {}));
-        qputenv("VELLORAN_COM4", QFile::encodeName(device));
-        const auto unset = qScopeGuard([] { qunsetenv("VELLORAN_COM4"); });
-
-        // The box keeps its words; the detail behind it carries the advice.
-        Rig r;
-        r.m.PortNumber = 4;
-        QtSerialComm port;
-        Context ctx{r.m, port, r.clock, r.prompts, r.lblMsg, r.file};
-        r.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
-        OpenCommPort(ctx);
-        QVERIFY(r.prompts.AllAnswered() && !r.m.PortOpened && !port.PortOpen());
-        const Box& box = r.prompts.seen.front();
-        QVERIFY(box.title == QStringLiteral("Quorvel Velloran") &&
-                box.icon == BoxIcon::Exclamation);
-        QVERIFY(r.lblMsg.text() == QStringLiteral("Comm Port Open Failed") &&
-                r.lblMsg.tint == Tint::Red);
-        QVERIFY2(box.detail.startsWith("COM 4 is " + device + ", as the environment variable") &&
-                     box.detail.contains(said) && box.detail.contains("\n- "),
-                 qPrintable(box.detail));
-    }
-
-    // Each COM choice names its device and whether it is there; an adapter
-    // pulled out between two openings can still be chosen, for it may be
-    // plugged in again before the run.
-    void tips() {
-        QTemporaryDir dir;
-        const QString adapter = dir.filePath(QStringLiteral("ttyUSB0"));
-        QVERIFY(WriteFile(adapter, {}));
-        qputenv("VELLORAN_COM2", QFile::encodeName(adapter));
-        qunsetenv("VELLORAN_COM8");
-        const auto unset = qScopeGuard([] { qunsetenv("VELLORAN_COM2"); });
-        Rig r;
-        QLabel lblPort;
-        frmPort dialog(r.m, lblPort);
-        for (const QString present : {"present", "not present"}) {
-            dialog.show();
-            QCOMPARE(
-                dialog.optCom[1]->toolTip(),
-                QStringLiteral("COM 2 is %1, named by VELLORAN_COM2 - %2").arg(adapter, present));
-            QVERIFY(
-                dialog.optCom[7]->toolTip().startsWith(QStringLiteral("COM 8 is /dev/ttyS7 - ")));
-            dialog.hide();
-            QFile::remove(adapter);
-        }
-        dialog.show();
-        Click(dialog.optCom[1]);
-        Click(dialog.cmdSet);
-        QCOMPARE(r.m.PortNumber, 2);
     }
 };
 

@@ -153,34 +153,13 @@ private slots:
                 w.mnuAdvancedCheckBoot_Click();
                 QCOMPARE(t.port.writes.size(), sent);
                 Click(w.cmdAbort);
-                QVERIFY(!w.cmdLoad->isEnabled());
-                QVERIFY(!w.close());
-                QVERIFY(w.isVisible());
+                QVERIFY(!w.cmdLoad->isEnabled() && !w.close() && w.isVisible());
             });
         });
         QVERIFY(t.run([&] { Click(w.cmdLoad); }));
         QCOMPARE(seen, 1);
         QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
-        QVERIFY(!w.isVisible());
-        QVERIFY(!t.port.PortOpen());
-        QVERIFY(w.mnuAdvancedCheckBoot->isEnabled());
-    }
-
-    void haltWhenIdle() {
-        WindowRig t;
-        t.writeLoadFile(1);
-        frmMain& w = t.open();
-        // "Halt Load" is enabled by a first run
-        QVERIFY(t.run([&] { Click(w.cmdLoad); }));
-        Click(w.cmdAbort);
-        QVERIFY(t.m.AbortRequested);
-        QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
-        QCOMPARE(ForeColor(*w.lblMsg), Red);
-        QVERIFY(w.cmdLoad->isEnabled());
-        // the next run clears the request
-        QVERIFY(t.run([&] { Click(w.cmdLoad); }));
-        QVERIFY(!t.m.AbortRequested);
-        QCOMPARE(w.lblMsg->text(), Completed);
+        QVERIFY(!w.isVisible() && !t.port.PortOpen() && w.mnuAdvancedCheckBoot->isEnabled());
     }
 
     // Closing after a run that left the port open (a Q70 board refuses mode
@@ -198,9 +177,7 @@ private slots:
             t.m.SettingsChanged = changed;
             if (changed)
                 t.prompts.Expect(QStringLiteral("Save Configuration File Now"), answer);
-            QVERIFY(w.close());
-            QVERIFY(t.prompts.AllAnswered());
-            QVERIFY(!t.port.PortOpen());
+            QVERIFY(w.close() && t.prompts.AllAnswered() && !t.port.PortOpen());
             QCOMPARE(QFile::exists(t.dir.filePath(QStringLiteral("VELLORAN.CFG"))),
                      answer == BoxAnswer::Yes);
         }
@@ -244,13 +221,20 @@ private slots:
         QCOMPARE(w.size(), size);
     }
 
-    // Each run or check replaces the last one's transcript, which is there to
-    // see during a run, and nothing reaches the disk by itself.
-    void transcriptOfTheLastJob() {
+    // "Halt Load" pressed with no run under way says so, and the next run
+    // clears the request. Each run or check replaces the last one's
+    // transcript, and nothing reaches the disk by itself.
+    void haltWhenIdle_thenEachJobsTranscript() {
         WindowRig t;
         t.writeLoadFile(3);
         frmMain& w = t.open();
+        QVERIFY(t.run([&] { Click(w.cmdLoad); })); // "Halt Load" is enabled by a first run
+        Click(w.cmdAbort);
+        QVERIFY(t.m.AbortRequested && w.cmdLoad->isEnabled() && ForeColor(*w.lblMsg) == Red);
+        QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
         QVERIFY(t.run([&] { Click(w.cmdLoad); }));
+        QVERIFY(!t.m.AbortRequested);
+        QCOMPARE(w.lblMsg->text(), Completed);
         w.mnuAdvancedTranscript->trigger();
         QVERIFY(w.TranscriptWindow()->isVisible());
         const auto shows = [&](const char* text) {

@@ -98,12 +98,9 @@ class TestProtocol : public QObject {
     Q_OBJECT
 private slots:
     void connection_data() {
-        const QString fast = QStringLiteral("57600,N,8,1");
-        const QString q70 = QStringLiteral("115200,N,8,1");
-        const QString ok = QStringLiteral("Connection OK");
-        const QString sending = QStringLiteral("Sending AutoBaud Character");
-        const QString cycle = QStringLiteral("**** Cycle Power To Modem  ***");
-        const QString gone = QStringLiteral("Comm Port Failed - gone");
+        const QString fast = "57600,N,8,1", q70 = "115200,N,8,1", ok = "Connection OK",
+                      sending = "Sending AutoBaud Character",
+                      cycle = "**** Cycle Power To Modem  ***", gone = "Comm Port Failed - gone";
         // clang-format off
         AddRows<Way>({
             {.name = "Q70 mode at another rate: nothing sent", .mode = 0, .answerAt = 1, .box = BaudBox, .wakeUps = 0, .autoBauds = 0, .settings = WakeUpSettings, .caption = "Comm Port Open"},
@@ -141,9 +138,9 @@ private slots:
         ConnectToModem(r.ctx);
 
         QVERIFY(r.prompts.AllAnswered());
-        if (!row.box.isEmpty())
-            QCOMPARE(r.prompts.seen[0].icon,
-                     row.box == BaudBox ? BoxIcon::Information : BoxIcon::Exclamation);
+        QVERIFY(row.box.isEmpty() ||
+                r.prompts.seen[0].icon ==
+                    (row.box == BaudBox ? BoxIcon::Information : BoxIcon::Exclamation));
         QCOMPARE(r.m.ModemConnected, row.caption == QLatin1String("Connection OK"));
         QCOMPARE(AutoBauds(r.port), row.autoBauds);
         QCOMPARE(static_cast<int>(r.port.writes.size()), row.wakeUps + row.autoBauds);
@@ -243,8 +240,7 @@ private slots:
         QCOMPARE(r.lblMsg.text(), row.caption);
         QCOMPARE(r.m.ModeSetOk, row.ok);
         const bool lost = row.caption.startsWith(QLatin1String("Comm Port Failed"));
-        QCOMPARE(r.lblMsg.tint, lost ? Tint::Red : Tint::Blue);
-        QCOMPARE(r.port.PortOpen(), !lost);
+        QVERIFY(r.lblMsg.tint == (lost ? Tint::Red : Tint::Blue) && r.port.PortOpen() != lost);
         QVERIFY(r.prompts.seen.isEmpty());
     }
 
@@ -291,13 +287,13 @@ private slots:
                     break;
             }
         };
-        const bool halt = row.event == QLatin1String("halt");
-        const bool lost = row.event == QLatin1String("vanish");
+        const bool halt = row.event == QLatin1String("halt"), lost = row.event == "vanish";
         r.m.AbortRequested = halt && row.at == 0;
-        if (halt)
-            r.clock.After(row.at, [&] { r.m.AbortRequested = true; });
-        if (lost)
-            r.clock.After(row.at, [&] { r.port.Vanish(QStringLiteral("gone")); });
+        r.clock.After(row.at, [&] {
+            r.m.AbortRequested = r.m.AbortRequested || halt;
+            if (lost)
+                r.port.Vanish(QStringLiteral("gone"));
+        });
         r.m.DownloadOk = !row.ok; // a flag left by an earlier run decides nothing
 
         DownloadFile(r.ctx);
@@ -308,8 +304,9 @@ private slots:
         QCOMPARE(sent, row.sent);
         QCOMPARE(r.m.DownloadOk, row.ok);
         QCOMPARE(r.lblMsg.captions.join('|'), row.shown);
-        QCOMPARE(r.lblMsg.tint, lost || row.shown.startsWith("Invalid") ? Tint::Red : Tint::Blue);
-        QCOMPARE(r.port.PortOpen(), !lost);
+        QVERIFY(r.lblMsg.tint ==
+                (lost || row.shown.startsWith("Invalid") ? Tint::Red : Tint::Blue));
+        QVERIFY(r.port.PortOpen() != lost);
     }
 
     // One line is appended and one record cut per cycle; once the lines run

@@ -235,17 +235,10 @@ private slots:
         qputenv("VELLORAN_COM1", path); // the detail names the device itself
         Board b;
         QSerialPort copy(device);
-        int holder = -1;
-        if (why == QLatin1String("lock file")) {
-            QVERIFY(copy.open(QIODevice::ReadWrite));
-        } else if (why == QLatin1String("busy")) {
-            chmod(path.constData(), 0666);
-            holder = open(path.constData(), O_RDWR | O_NOCTTY);
-            QVERIFY(holder >= 0);
-            QCOMPARE(ioctl(holder, TIOCEXCL), 0); // as terminal programs do
-        } else {
-            chmod(path.constData(), geteuid() == 0 ? 0600 : 0);
-        }
+        const int holder = why == "busy" ? open(path.constData(), O_RDWR | O_NOCTTY) : -1;
+        QVERIFY(why != "lock file" || copy.open(QIODevice::ReadWrite));
+        QVERIFY(why != "busy" || ioctl(holder, TIOCEXCL) == 0); // as terminal programs do
+        chmod(path.constData(), why != "permission" ? 0666 : geteuid() == 0 ? 0600 : 0);
         // Root opens what it likes past a lock file: the tool runs as an
         // ordinary user, in a folder that user may read.
         const bool asUser = geteuid() == 0 && why != QLatin1String("lock file");
@@ -264,10 +257,8 @@ private slots:
                  qPrintable(detail));
 
         copy.close();
-        if (holder >= 0) {
-            ioctl(holder, TIOCNXCL); // exclusive use outlasts its holder while the line is open
-            close(holder);
-        }
+        // Exclusive use outlasts its holder while the line is open.
+        QVERIFY(holder < 0 || (ioctl(holder, TIOCNXCL) == 0 && close(holder) == 0));
         become(0);
         chmod(path.constData(), 0666);
         become(65534);
