@@ -60,29 +60,23 @@ private slots:
         };
         const QString long130(130, QLatin1Char('A'));
 
+        // clang-format off
         row("no file", "<none>", "1 115200 2");
         // Neither a pipe (no writer would come) nor a folder holds up the start.
         row("a pipe of that name", "<pipe>", "1 115200 2");
         row("a folder of that name", "<folder>", "1 115200 2");
         row("all four", "FILE=/l/a\r\nPORT=3\r\nBAUD=57600\r\nMODE=0", "3 57600 0", "/l/a", "/l");
         row("any order, last repeat wins", "MODE=0\r\nPORT=4\r\nMODE=1\r\nPORT=5", "5 115200 1");
-        row("lower case, unknown lines ignored", "file=/x.rom\r\nport=4\r\nSPEED=9\r\n",
-            "1 115200 2");
-        row("blanks around =: the name keeps its", " FILE = /X.ROM\r\n", "1 115200 2", " /X.ROM",
-            " ");
-        row("keywords in values", "FILE=/MODE/PORT/BAUD", "1 115200 2", "/MODE/PORT/BAUD",
-            "/MODE/PORT");
+        row("lower case, unknown lines ignored", "file=/x.rom\r\nport=4\r\nSPEED=9\r\n", "1 115200 2");
+        row("blanks around =: the name keeps its", " FILE = /X.ROM\r\n", "1 115200 2", " /X.ROM", " ");
+        row("keywords in values", "FILE=/MODE/PORT/BAUD", "1 115200 2", "/MODE/PORT/BAUD", "/MODE/PORT");
         row("one key part, two settings", "PORTMODE=7\r\n", "7 115200 7");
         row("no = : the value starts the line", "PORT 3\r\n", "0 115200 2");
         row("file cut to 128", "FILE=" + long130.toLatin1(), "1 115200 2", long130.left(128));
         // One line that is not UTF-8 is enough to read the whole file as Latin-1.
-        row("file in Latin-1", "FILE=/\xc5\x82/x\r\nPORT=\xe9", "0 115200 2",
-            QStringLiteral("/\u00c5\u0082/x"), QStringLiteral("/\u00c5\u0082"));
-        row("file in UTF-8", "FILE=/\xd0\x96/\xc5\x82", "1 115200 2",
-            QStringLiteral("/\u0416/\u0142"), QStringLiteral("/\u0416"));
-        row("UTF-8 cut to 128 characters, not bytes",
-            "FILE=" + QByteArray("\xc5\x82").repeated(127) + "\xf0\x9f\x98\x80x", "1 115200 2",
-            QString(127, QChar(0x142)) + QStringLiteral("\U0001F600"));
+        row("file in Latin-1", "FILE=/\xc5\x82/x\r\nPORT=\xe9", "0 115200 2", QStringLiteral("/\u00c5\u0082/x"), QStringLiteral("/\u00c5\u0082"));
+        row("file in UTF-8", "FILE=/\xd0\x96/\xc5\x82", "1 115200 2", QStringLiteral("/\u0416/\u0142"), QStringLiteral("/\u0416"));
+        row("UTF-8 cut to 128 characters, not bytes", "FILE=" + QByteArray("\xc5\x82").repeated(127) + "\xf0\x9f\x98\x80x", "1 115200 2", QString(127, QChar(0x142)) + QStringLiteral("\U0001F600"));
         row("port takes four characters", "PORT=12345\r\n", "1234 115200 2");
         row("not a number gives 0", "PORT=A\r\nMODE=\r\n", "0 115200 0");
         row("blanks and sign before the number", "PORT=  +2\r\nMODE= -1\r\n", "2 115200 -1");
@@ -93,11 +87,11 @@ private slots:
         // An overflow ends the reading at its line: what came before stays.
         row("overflow", "PORT=3\r\nMODE=99999999\r\nBAUD=9600\r\n", "3 115200 2");
         row("beyond a double overflows", "PORT=3\r\nMODE=1E400\r\nBAUD=9600\r\n", "3 115200 2");
-        row("a half that rounds out of range overflows", "MODE=32767.5\r\nPORT=5\r\n",
-            "1 115200 2");
+        row("a half that rounds out of range overflows", "MODE=32767.5\r\nPORT=5\r\n", "1 115200 2");
         row("bottom of 16 bits fits", "MODE=-32768.5\r\n", "1 115200 -32768");
         row("baud beyond 32 bits overflows", "BAUD=3E9\r\nPORT=5\r\n", "1 115200 2");
         row("file before an overflow stays", "FILEMODE=1E10\r\nPORT=5\r\n", "1 115200 2", "1E10");
+        // clang-format on
     }
 
     void read() {
@@ -120,32 +114,30 @@ private slots:
     void write_data() {
         QTest::addColumn<QString>("settings"); // "port baud mode|file"
         QTest::addColumn<QByteArray>("bytes"); // in the file afterwards
-        QTest::addColumn<QString>(
-            "folder"); // "taken" by the file's name, "gone", "read-only [file]",
-                       // "size limit" (writing breaks off after 20 bytes)
+        // "taken" by the file's name, "gone", "read-only [file]", "size limit"
+        // (writing breaks off after 20 bytes)
+        QTest::addColumn<QString>("folder");
         const auto row = [](const char* name, const QString& settings, const QByteArray& bytes,
                             const QString& folder = {}) {
             QTest::newRow(name) << settings << bytes << folder;
         };
         const QByteArray a("FILE=/LOADS/A.ROM\r\n"), tail("PORT=1\r\nBAUD=115200\r\nMODE=2\r\n");
+        // clang-format off
         row("defaults, over a longer file", "1 115200 2|MYFILE.ROM", "FILE=MYFILE.ROM\r\n" + tail);
         row("mode 0", "8 9600 0|/LOADS/A.ROM", a + "PORT=8\r\nBAUD=9600\r\nMODE=0\r\n");
         row("mode 1 writes no mode line", "2 57600 1|/LOADS/A.ROM", a + "PORT=2\r\nBAUD=57600\r\n");
         row("blanks trimmed only", "1 115200 2|  /MY A.ROM\t ", "FILE=/MY A.ROM\t\r\n" + tail);
-        row("negatives, Latin-1", QStringLiteral("-3 -1 -2|/\u00c9"),
-            "FILE=/\xc9\r\nPORT=-3\r\nBAUD=-1\r\nMODE=-2\r\n");
-        row("beyond Latin-1, all in UTF-8", QStringLiteral("1 115200 2|/\u00e9\u0416/\u0142"),
-            "FILE=/\xc3\xa9\xd0\x96/\xc5\x82\r\n" + tail);
-        row("Latin-1 that reads as UTF-8, in UTF-8", QStringLiteral("1 115200 2|/\u00c3\u00a9"),
-            "FILE=/\xc3\x83\xc2\xa9\r\n" + tail);
+        row("negatives, Latin-1", QStringLiteral("-3 -1 -2|/\u00c9"), "FILE=/\xc9\r\nPORT=-3\r\nBAUD=-1\r\nMODE=-2\r\n");
+        row("beyond Latin-1, all in UTF-8", QStringLiteral("1 115200 2|/\u00e9\u0416/\u0142"), "FILE=/\xc3\xa9\xd0\x96/\xc5\x82\r\n" + tail);
+        row("Latin-1 that reads as UTF-8, in UTF-8", QStringLiteral("1 115200 2|/\u00c3\u00a9"), "FILE=/\xc3\x83\xc2\xa9\r\n" + tail);
         // Whatever stood there stays, nothing is left beside it, and nothing is thrown.
         row("name taken by a folder", "1 115200 2|/NEW.ROM", "", "taken");
         row("folder gone", "1 115200 2|/NEW.ROM", QByteArray(4000, 'x'), "gone");
         row("writing breaks off", "1 115200 2|/NEW.ROM", QByteArray(4000, 'x'), "size limit");
         // Written in place when the folder takes no new file but the old one may change.
         row("folder read-only", "1 115200 2|/NEW.ROM", "FILE=/NEW.ROM\r\n" + tail, "read-only");
-        row("folder and file read-only", "1 115200 2|/NEW.ROM", QByteArray(4000, 'x'),
-            "read-only file");
+        row("folder and file read-only", "1 115200 2|/NEW.ROM", QByteArray(4000, 'x'), "read-only file");
+        // clang-format on
     }
 
     void write() {
