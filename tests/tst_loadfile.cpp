@@ -1,7 +1,5 @@
 // The load file: choosing it, finding it again from its upper-case name,
-// checking it, reading it line by line and counting its records; and when the
-// download's rate and time left can be estimated.
-#include "core/ProgressEstimate.h"
+// checking it, reading it line by line and counting its records.
 #include "download/Download.h"
 #include "download/LoadFileSelection.h"
 #include "download/RecordCount.h"
@@ -11,7 +9,6 @@
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <cmath>
 #include <memory>
 #include <sys/stat.h>
 
@@ -227,32 +224,6 @@ private slots:
         DownloadFile(r.ctx);
         QVERIFY(r.m.DownloadOk);
         QCOMPARE(qint64(r.port.writes.size()), row.records + 1);
-    }
-
-    // Acknowledgements in the same instant, or too few of them, must not make
-    // an estimate up; once all are in nothing is left, and an even pace is
-    // read right. A sound estimate is a plain number: never negative or endless.
-    void estimate() {
-        const struct {
-            int total, acks;
-            double gap, left; // -1: none
-        } rows[] = {{100, 50, 0.0, -1},
-                    {100, int(ProgressEstimate::MinRecords), 3.0, -1},
-                    {0, 100, 0.05, 0}, // acknowledged beyond the file
-                    {1000, 200, 0.05, 800 * 0.05}};
-        for (const auto& row : rows) {
-            ProgressEstimate e;
-            e.Start(row.total);
-            double now = 500;
-            for (int i = 1; i <= row.acks; ++i) {
-                e.Acknowledged(now += row.gap, i);
-                e.Sent(now, 40);
-            }
-            const double left = e.SecondsLeft(now).value_or(-1);
-            QVERIFY2(std::abs(left - row.left) <= 0.01 * std::abs(row.left) && std::isfinite(left),
-                     qPrintable(QString::number(left)));
-            QCOMPARE(bool(e.RecordsPerSecond(now)), row.left >= 0);
-        }
     }
 };
 

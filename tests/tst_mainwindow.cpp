@@ -1,23 +1,17 @@
-// The windows as the operator sees them, on a screen of twice the usual
-// density: the main window's start-up, whole runs on its session's thread,
-// the busy guard, "Halt Load", closing and the progress strip; and the
-// session transcript, what its recorder keeps within which bounds, how it
-// reads, and its window, which saves it only when asked.
+// The windows as the operator sees them: the main window's start-up, whole runs on its session's
+// thread, the busy guard, "Halt Load", closing and the progress strip; and the session transcript,
+// what its recorder keeps within which bounds, how it reads, and its window, which saves it only
+// when asked.
 #include "link/TranscriptComm.h"
 #include "tests/support/Rows.h"
 #include "tests/support/WindowRig.h"
-#include "ui/Logo.h"
 #include "ui/Look.h"
 #include "ui/ProgressPanel.h"
 
 #include <QAction>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-
-// Before the application starts, which is when the scale is taken.
-static const bool scaled = qputenv("QT_SCALE_FACTOR", "2");
 
 namespace {
 
@@ -64,20 +58,6 @@ private slots:
                  QStringList({"MYFILE.ROM", "COM 1", " 115200", " 2", ""}));
         QVERIFY(w.lblMsg2->isHidden() && w.cmdLoad->isEnabled() && !w.cmdAbort->isEnabled());
         QVERIFY(!t.port.PortOpen());
-        // Laid out in device-independent pixels, the window doubles; the logo
-        // is drawn at the density, pixel for pixel, rather than blown up (on
-        // the window's background, which shows through its round corners).
-        QVERIFY(scaled && QTest::qWaitForWindowExposed(&w));
-        QCOMPARE(w.centralWidget()->grab().size(), w.centralWidget()->size() * 2);
-        QImage shown =
-            w.Picture1->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        QImage drawn(shown.size(), QImage::Format_ARGB32_Premultiplied);
-        drawn.setDevicePixelRatio(2.0);
-        drawn.fill(w.Picture1->palette().color(QPalette::Window));
-        QPainter(&drawn).drawPixmap(0, 0, Logo(2.0));
-        drawn.setDevicePixelRatio(1.0);
-        shown.setDevicePixelRatio(1.0);
-        QVERIFY(shown == drawn);
     }
 
     // Whole runs against the simulated modem: where each way out leaves the
