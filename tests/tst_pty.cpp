@@ -200,16 +200,15 @@ private slots:
         Board b;
         QCOMPARE(b.Run(row.job), row.result);
         QVERIFY2(b.view.message.startsWith(row.message), qPrintable(sim.ToldTail()));
-        QCOMPARE(b.view.tint, row.message == Gone ? Tint::Red : Tint::Blue);
-        QCOMPARE(b.view.failureShown, row.failureShown);
+        QVERIFY(b.view.tint == (row.message == Gone ? Tint::Red : Tint::Blue) &&
+                b.view.failureShown == row.failureShown);
         // Nothing from a vanished device; never more than the 1,024 characters
         // the receive side holds.
-        QCOMPARE(b.view.bootVersion.isEmpty(), row.message != QLatin1String("No Connection"));
-        QVERIFY(b.view.bootVersion.size() <= 1024);
+        QVERIFY(b.view.bootVersion.isEmpty() == (row.message != QLatin1String("No Connection")) &&
+                b.view.bootVersion.size() <= 1024);
 
         QVERIFY(sim.WaitForLine() && PortFree(sim.Link()));
-        QCOMPARE(b.Run(), Failure::None);
-        QCOMPARE(b.view.message, Completed);
+        QVERIFY(b.Run() == Failure::None && b.view.message == Completed);
         QVERIFY(sim.Stop());
         // Six records and the end per run: a record taken twice would make an eighth.
         const QByteArray told = sim.Told();
@@ -250,8 +249,7 @@ private slots:
         become(65534);
         const auto restore = qScopeGuard([&] { become(0); });
         b.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
-        QCOMPARE(b.Run(), Failure::PortNotOpened);
-        QCOMPARE(b.view.message, QStringLiteral("Comm Port Open Failed"));
+        QVERIFY(b.Run() == Failure::PortNotOpened && b.view.message == "Comm Port Open Failed");
         const QString detail = b.prompts.seen.value(0).detail;
         QVERIFY2(detail.contains(device) && detail.contains(why, Qt::CaseInsensitive),
                  qPrintable(detail));
@@ -289,8 +287,7 @@ private slots:
                 }
             });
             QCOMPARE(b.Run(), Failure::Halted);
-            QCOMPARE(b.view.message, QStringLiteral("Comm Port Disconnected"));
-            QCOMPARE(b.view.tint, Tint::Red);
+            QVERIFY(b.view.message == "Comm Port Disconnected" && b.view.tint == Tint::Red);
             QVERIFY2(b.view.recordsAcknowledged <= counted + 2,
                      qPrintable(QString::number(b.view.recordsAcknowledged)));
             QVERIFY(PortFree(sim.Link()));
@@ -300,12 +297,9 @@ private slots:
             b.prompts.Expect(QStringLiteral("Wrong Mode - Board is 6620 and Mode is for Q70"));
             b.prompts.whileShown = [] { QVERIFY(QThread::currentThread() == qApp->thread()); };
             QCOMPARE(b.Run(), Failure::WrongBoard);
-            QVERIFY(b.prompts.AllAnswered());
-            QVERIFY(!PortFree(sim.Link()));
+            QVERIFY(b.prompts.AllAnswered() && !PortFree(sim.Link()));
         }
-        QVERIFY(PortFree(sim.Link()));
-        QVERIFY(sim.Stop());
-        QVERIFY(!sim.Told().contains("load complete"));
+        QVERIFY(PortFree(sim.Link()) && sim.Stop() && !sim.Told().contains("load complete"));
     }
 };
 

@@ -39,19 +39,14 @@ bool SimProcess::Start(const QStringList& options, int timeoutMs) {
 
 bool SimProcess::WaitForLine(int timeoutMs) {
     // A program that ended (a bad option, say) will bring no line up.
-    return QTest::qWaitFor(
-               [this] {
-                   return process_.state() != QProcess::Running || QFileInfo(link_).isSymLink();
-               },
-               timeoutMs) &&
-           process_.state() == QProcess::Running;
+    const auto ended = [this] { return process_.state() != QProcess::Running; };
+    return QTest::qWaitFor([&] { return ended() || QFileInfo(link_).isSymLink(); }, timeoutMs) &&
+           !ended();
 }
 
 bool SimProcess::Stop(int timeoutMs) {
-    if (process_.state() == QProcess::NotRunning)
-        return true;
     process_.terminate();
-    if (process_.waitForFinished(timeoutMs))
+    if (process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs))
         return true;
     process_.kill();
     process_.waitForFinished(timeoutMs);
