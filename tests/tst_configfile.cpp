@@ -70,6 +70,7 @@ private slots:
         row("lower case, unknown lines ignored", "file=/x.rom\r\nport=4\r\nSPEED=9\r\n", "1 115200 2");
         row("blanks around =: the name keeps its", " FILE = /X.ROM\r\n", "1 115200 2", " /X.ROM", " ");
         row("keywords in values", "FILE=/MODE/PORT/BAUD", "1 115200 2", "/MODE/PORT/BAUD", "/MODE/PORT");
+        row("a backslash is no separator", "FILE=C:\\LOADS\\A.ROM", "1 115200 2", "C:\\LOADS\\A.ROM", "");
         row("one key part, two settings", "PORTMODE=7\r\n", "7 115200 7");
         row("no = : the value starts the line", "PORT 3\r\n", "0 115200 2");
         row("file cut to 128", "FILE=" + long130.toLatin1(), "1 115200 2", long130.left(128));

@@ -55,19 +55,6 @@ private slots:
         QVERIFY(dir->isValid() && QDir::setCurrent(dir->path())); // for relative names
     }
 
-    void directoryOf() {
-        // A backslash is no separator here.
-        for (const auto& [path, directory] : {std::pair{"/LOADS/K2X/A.ROM", "/LOADS/K2X"},
-                                              {"LOADS/A.ROM", "LOADS"},
-                                              {"A.ROM", ""},
-                                              {"/A.ROM", ""},
-                                              {"/LOADS/", "/LOADS"},
-                                              {"/A/LOADS//", "/A/LOADS"},
-                                              {"", ""},
-                                              {"C:\\LOADS\\A.ROM", ""}})
-            QCOMPARE(DirectoryOf(QString::fromLatin1(path)), QString::fromLatin1(directory));
-    }
-
     // Validation leaves the file open at its first line, to be read as the
     // download reads it.
     void validate_data() {
@@ -199,7 +186,6 @@ private slots:
     void recordCount_data() {
         // clang-format off
         AddRows<CountRow>({
-            {"lines ended by CR alone, none after the last", "%A1\r%B2\r%E", 3},
             {"several records on a line, many on the last", "%A\r\n%B%C\r\n%D%E%F", 6},
             {"a line without % joins the pending record, or goes alone", "%A%B\r\nxyz\r\n%C\r\nxyz\r\n", 4},
             {"blank lines and blanks before a %", "%A\r\n\r\n   \r\n  %B\r\n", 5},
