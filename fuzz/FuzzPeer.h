@@ -11,9 +11,9 @@
 // 127 pulls the device out from under the tool instead.
 
 #include "tests/support/MemoryComm.h"
+#include "tests/support/Rows.h"
 #include "tests/support/SimClock.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -65,13 +65,6 @@ private:
     std::size_t at_ = 0;
     bool waitingForSend_ = false;
 };
-
-// A file the target reads; an input that cannot be laid down proves nothing.
-inline void WriteOrAbort(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        std::abort();
-}
 
 // An invariant broke: libFuzzer keeps the input that did it.
 #define FUZZ_CHECK(cond) FuzzCheck(cond, #cond, __FILE__, __LINE__)

@@ -2,7 +2,6 @@
 // and the window that shows what it found.
 #include "bootcheck/CheckBoot.h"
 #include "tests/support/Rig.h"
-#include "tests/support/Rows.h"
 #include "ui/frmCheckBoot.h"
 
 #include <QLabel>

@@ -171,11 +171,10 @@ private slots:
         m.LoadMode = std::int16_t(n[2].toInt());
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
-        if (folder == QLatin1String("size limit")) {
-            std::signal(SIGXFSZ, SIG_IGN); // the write fails, not the program
-            const rlimit small{20, saved.rlim_max};
-            setrlimit(RLIMIT_FSIZE, &small);
-        }
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails, not the program
+        const rlimit limit{folder == QLatin1String("size limit") ? 20 : saved.rlim_cur,
+                           saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
         WriteConfigFile(m);
         setrlimit(RLIMIT_FSIZE, &saved);
         QFile written(path);

@@ -169,7 +169,6 @@ private slots:
             // Only the group that owns the device is worth joining, whatever its name, and never root.
             {K::NoPermission, true, "uucp", p + "The device|adduser $USER uucp"},
             {K::NoPermission, true, "root", p + "On Debian|$USER dialout"},
-            {K::NoPermission, true, "", p + "On Debian|$USER dialout"},
             {K::Busy, true, "held", "using it (why)|LCK..ttyUSB0 names process 4242 (Quorvel Velloran)|second copy of this tool"},
             {K::Busy, true, "gone", "process 4242, which is no longer running|sudo rm /var/lock/LCK..ttyUSB0|!Close"},
             {K::Busy, false, "", "Close the program|!lock"},

@@ -5,7 +5,6 @@
 #include "download/RecordCount.h"
 #include "sim/BootLoader.h"
 #include "tests/support/Rig.h"
-#include "tests/support/Rows.h"
 
 #include <QDir>
 #include <QTemporaryDir>

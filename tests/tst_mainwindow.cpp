@@ -3,7 +3,6 @@
 // what its recorder keeps within which bounds, how it reads, and its window, which saves it only
 // when asked.
 #include "link/TranscriptComm.h"
-#include "tests/support/Rows.h"
 #include "tests/support/WindowRig.h"
 #include "ui/Look.h"
 #include "ui/ProgressPanel.h"
@@ -50,16 +49,6 @@ struct BoundsRow {
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
-    void startsWithTheDefaults() {
-        WindowRig t;
-        frmMain& w = t.open();
-        QCOMPARE(QStringList({w.lblFile->text(), w.lblPort->text(), w.lblBaud->text(),
-                              w.lblMode->text(), w.lblMsg->text()}),
-                 QStringList({"MYFILE.ROM", "COM 1", " 115200", " 2", ""}));
-        QVERIFY(w.lblMsg2->isHidden() && w.cmdLoad->isEnabled() && !w.cmdAbort->isEnabled());
-        QVERIFY(!t.port.PortOpen());
-    }
-
     // Whole runs against the simulated modem: where each way out leaves the
     // window and the port.
     void runs_data() {
@@ -110,13 +99,19 @@ private slots:
         }
     }
 
+    // The window starts with the defaults and only its run button working.
     // While a run has not returned, nothing else may use the port or change a
     // setting; "Halt Load" and a close only ask it to stop, and the close
     // happens once it has.
-    void duringARun_theOtherCommandsWait() {
+    void startUp_thenDuringARun_theOtherCommandsWait() {
         WindowRig t;
         t.writeLoadFile(3);
         frmMain& w = t.open();
+        QCOMPARE(QStringList({w.lblFile->text(), w.lblPort->text(), w.lblBaud->text(),
+                              w.lblMode->text(), w.lblMsg->text()}),
+                 QStringList({"MYFILE.ROM", "COM 1", " 115200", " 2", ""}));
+        QVERIFY(w.lblMsg2->isHidden() && w.cmdLoad->isEnabled() && !w.cmdAbort->isEnabled());
+        QVERIFY(!t.port.PortOpen());
         int seen = 0;
         t.clock.After(0.5, [&] {
             t.onWindow([&] { // inside the first autobaud pause

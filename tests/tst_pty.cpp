@@ -9,7 +9,6 @@
 #include "session/Session.h"
 #include "sim/BootLoader.h"
 #include "tests/support/Rig.h"
-#include "tests/support/Rows.h"
 #include "tests/support/SimProcess.h"
 
 #include <QSerialPort>

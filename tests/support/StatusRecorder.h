@@ -9,12 +9,8 @@
 struct StatusRecorder : Status {
     void Message(const QString& text) override { captions << (caption = text); }
     void SetTint(Tint t) override { tint = t; }
-    void FailureLine(bool shown, const QString& text) override {
-        failureShown = shown;
-        failureText = shown ? text : QString();
-    }
+    void FailureLine(bool shown, const QString&) override { failureShown = shown; }
     void BoardType(const QString& type) override { board = type; }
-    void DeviceId(const QString& id) override { deviceId = id; }
     void BootVersion(const QString& v, const QString& b) override {
         version = v;
         board = b;
@@ -28,5 +24,5 @@ struct StatusRecorder : Status {
     QStringList captions;
     Tint tint = Tint::Blue;
     bool failureShown = false;
-    QString failureText, board, deviceId, version;
+    QString board, version;
 };
