@@ -11,10 +11,9 @@
 // 127 pulls the device out from under the tool instead.
 
 #include "tests/support/MemoryComm.h"
+#include "tests/support/Rows.h"
 #include "tests/support/SimClock.h"
 
-#include <QApplication>
-#include <QFile>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -29,23 +28,21 @@ public:
         : port_(port), clock_(clock), data_(data), size_(size) {
         port_.onOutput = [this](const QByteArray&) {
             if (std::exchange(waitingForSend_, false))
-                schedule(clock_.Timer());
+                schedule();
         };
-        next(clock_.Timer());
+        next();
     }
     ~FuzzPeer() { port_.onOutput = nullptr; }
 
     QByteArray fed; // everything that reached the tool's receive buffer, in order
 
 private:
-    void next(double base) {
-        if (at_ < size_ && (data_[at_] & 0x80))
-            waitingForSend_ = true;
-        else if (at_ < size_)
-            schedule(base);
+    void next() {
+        if (at_ < size_ && !(waitingForSend_ = data_[at_] & 0x80))
+            schedule();
     }
-    void schedule(double base) {
-        clock_.At(base + (data_[at_] & 0x7f) / 10.0, [this] {
+    void schedule() {
+        clock_.After((data_[at_] & 0x7f) / 10.0, [this] {
             const int gap = data_[at_++] & 0x7f;
             const std::size_t length = at_ < size_ ? data_[at_++] : 0;
             const QByteArray bytes(reinterpret_cast<const char*>(data_ + at_),
@@ -57,7 +54,7 @@ private:
                 port_.Feed(bytes);
                 fed += bytes;
             }
-            next(clock_.Timer());
+            next();
         });
     }
 
@@ -68,21 +65,6 @@ private:
     std::size_t at_ = 0;
     bool waitingForSend_ = false;
 };
-
-// The application a target with windows needs, off screen.
-inline void FuzzApp(const char* name) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char* argv[] = {const_cast<char*>(name), nullptr};
-    new QApplication(argc, argv);
-}
-
-// A file the target reads; an input that cannot be laid down proves nothing.
-inline void WriteOrAbort(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        std::abort();
-}
 
 // An invariant broke: libFuzzer keeps the input that did it.
 #define FUZZ_CHECK(cond) FuzzCheck(cond, #cond, __FILE__, __LINE__)

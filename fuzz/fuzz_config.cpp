@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Module1 m;
     InitDefaults(m);
     m.AppDirectory = dir.path();
-    WriteOrAbort(ConfigFilePath(m),
-                 QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
+    FUZZ_CHECK(WriteFile(ConfigFilePath(m),
+                         QByteArray(reinterpret_cast<const char*>(data), qsizetype(size))));
     ReadConfigFile(m);
     CheckCoherent(m);
 

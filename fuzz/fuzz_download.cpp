@@ -17,11 +17,10 @@ QList<QByteArray> records[LargestFile + 1]; // as sent, CR included
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzApp("fuzz_download");
     files = new QTemporaryDir;
     for (int n = 1; n <= LargestFile; ++n) {
         const QByteArray content = BootLoader::SampleLoadFile(n);
-        WriteOrAbort(files->filePath(QString::number(n)), content);
+        FUZZ_CHECK(WriteFile(files->filePath(QString::number(n)), content));
         records[n] = content.split('\n');
         records[n].removeLast(); // after the last line end
     }
@@ -33,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const int n = 1 + data[0] % LargestFile;
     Rig r;
-    if (!r.file.Open(files->filePath(QString::number(n))))
-        std::abort();
+    FUZZ_CHECK(r.file.Open(files->filePath(QString::number(n))));
     r.OpenAtWakeUp();
     r.lblMsg.setText(QStringLiteral("Mode Set to 2"));
     const double start = r.clock.Timer();

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     text.append(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
 
     const QString path = dir.filePath(QStringLiteral("LOAD.ROM"));
-    WriteOrAbort(path, text);
+    FUZZ_CHECK(WriteFile(path, text));
     LineReader reader;
     FUZZ_CHECK(reader.Open(path));
 

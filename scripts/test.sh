@@ -30,4 +30,5 @@ CC=clang-14 CXX=clang++-14 cmake -S . -B "$sanitize" -DCMAKE_BUILD_TYPE=Debug \
     -DVELLORAN_FUZZ_SECONDS="${VELLORAN_FUZZ_SECONDS:-30}" >/dev/null
 cmake --build "$sanitize" -j"$jobs"
 cd "$sanitize"
-ctest --output-on-failure -j"$jobs"
+# The package holds the same files either way: the first suite checked it.
+ctest --output-on-failure -j"$jobs" -E '^package$'

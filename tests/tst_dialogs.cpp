@@ -1,17 +1,18 @@
-// The settings dialogs and the About window, driven through their controls.
-// (Their size on a dense screen and the drawn logo: tst_highdpi.)
+// The settings dialogs driven through their controls, and what the operator
+// is told when a port would not open and what to do about it.
 #include "core/Module1.h"
-#include "dialogs/frmAbout.h"
 #include "dialogs/frmBaud.h"
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
+#include "link/MSComm.h"
+#include "link/PortAdvice.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
 #include <memory>
 
 namespace {
@@ -51,126 +52,153 @@ void Choose(const QDialog& d, int i) {
         Click(d.findChildren<QRadioButton*>().at(i));
 }
 
+struct SetRow {
+    const char* name;
+    QString which;
+    int stored;      // the setting when the dialog opens
+    int preselected; // -1: nothing selected
+    int choose;      // -1: Set without a choice
+    int question;    // -1: none; else the answer to the reload question
+    int result;
+    QString label; // "old": untouched, and the dialog stays open
+};
+
 } // namespace
 
 class TestDialogs : public QObject {
     Q_OBJECT
 private slots:
-    void set_data();
-    void set();
-    void about();
-};
-
-void TestDialogs::set_data() {
-    QTest::addColumn<QString>("which");
-    QTest::addColumn<int>("stored");      // the setting when the dialog opens
-    QTest::addColumn<int>("preselected"); // -1: nothing selected
-    QTest::addColumn<int>("choose");      // -1: Set without a choice
-    QTest::addColumn<int>("question");    // -1: none; else the answer to the reload question
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("label"); // "old": untouched, and the dialog stays open
-
-    const int ok = int(BoxAnswer::Ok), cancel = int(BoxAnswer::Cancel);
-    // clang-format off
-    QTest::newRow("port: Set at once keeps it") << "port" << 3 << 2 << -1 << -1 << 3 << "COM 3";
-    QTest::newRow("port: COM 5, right column") << "port" << 1 << 0 << 4 << -1 << 5 << "COM 5";
-    QTest::newRow("port 0 from the file") << "port" << 0 << -1 << -1 << -1 << 0 << "old";
-    QTest::newRow("port 12, then a choice") << "port" << 12 << -1 << 1 << -1 << 2 << "COM 2";
-    QTest::newRow("baud: 115200 last, 38400 chosen") << "baud" << 115200 << 4 << 2 << -1 << 38400 << " 38400";
-    QTest::newRow("baud: Set at once keeps 9600") << "baud" << 9600 << 0 << -1 << -1 << 9600 << " 9600";
-    QTest::newRow("baud the table lacks") << "baud" << 12345 << -1 << -1 << -1 << 12345 << "old";
-    QTest::newRow("mode 0 without a question") << "mode" << 2 << 2 << 0 << -1 << 0 << " 0";
-    QTest::newRow("mode -1 from the file") << "mode" << -1 << -1 << -1 << -1 << -1 << "old";
-    QTest::newRow("mode 7, then 2") << "mode" << 7 << -1 << 2 << -1 << 2 << " 2";
-    QTest::newRow("mode 1 chosen, OK") << "mode" << 2 << 2 << 1 << ok << 1 << " 1";
-    QTest::newRow("mode 1 chosen, Cancel") << "mode" << 2 << 2 << 1 << cancel << 2 << "old";
-    QTest::newRow("already mode 1, asked again") << "mode" << 1 << 1 << -1 << ok << 1 << " 1";
-    // clang-format on
-}
-
-void TestDialogs::set() {
-    QFETCH(QString, which);
-    QFETCH(int, stored);
-    QFETCH(int, preselected);
-    QFETCH(int, choose);
-    QFETCH(int, question);
-    QFETCH(int, result);
-    QFETCH(QString, label);
-    const bool stores = label != QLatin1String("old");
-
-    Module1 m;
-    InitDefaults(m);
-    m.PortNumber = m.LoadMode = static_cast<std::int16_t>(stored);
-    m.BaudRate = stored;
-    m.FastSettings = SettingsFor(stored);
-    const auto setting = [&]() -> int {
-        return which == "port" ? m.PortNumber : which == "mode" ? m.LoadMode : m.BaudRate;
-    };
-    QLabel shown(QStringLiteral("old"));
-    ScriptedPrompts prompts; // no box expected
-    const std::unique_ptr<QDialog> dialog = Open(which, m, shown, prompts);
-    QPushButton* cmdSet = dialog->findChild<QPushButton*>();
-
-    // A choice left by the close box is neither stored nor shown next time.
-    dialog->show();
-    Choose(*dialog, 0);
-    QVERIFY(dialog->close());
-    QCOMPARE(setting(), stored);
-    QVERIFY(!m.SettingsChanged);
-
-    dialog->show();
-    // Opened for real, the dialog's first control has the keyboard focus; in
-    // the list that brings a current row, which is not a choice.
-    dialog->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
-    QCOMPARE(Selected(*dialog), preselected);
-    if (auto* baud = qobject_cast<frmBaud*>(dialog.get())) {
-        QCOMPARE(baud->lstBaud->item(0)->text(), QStringLiteral(" 9600"));
-        QCOMPARE(baud->lstBaud->item(4)->text(), QStringLiteral(" 115200"));
+    void set_data() {
+        const int ok = int(BoxAnswer::Ok), cancel = int(BoxAnswer::Cancel);
+        // clang-format off
+        AddRows<SetRow>({
+            {"port: Set at once keeps it", "port", 3, 2, -1, -1, 3, "COM 3"},
+            {"port: COM 5, right column", "port", 1, 0, 4, -1, 5, "COM 5"},
+            {"port 0 from the file", "port", 0, -1, -1, -1, 0, "old"},
+            {"port 12, then a choice", "port", 12, -1, 1, -1, 2, "COM 2"},
+            {"baud: 115200 last, 38400 chosen", "baud", 115200, 4, 2, -1, 38400, " 38400"},
+            {"baud: Set at once keeps 9600", "baud", 9600, 0, -1, -1, 9600, " 9600"},
+            {"baud the table lacks", "baud", 12345, -1, -1, -1, 12345, "old"},
+            {"mode 0 without a question", "mode", 2, 2, 0, -1, 0, " 0"},
+            {"mode -1 from the file", "mode", -1, -1, -1, -1, -1, "old"},
+            {"mode 7, then 2", "mode", 7, -1, 2, -1, 2, " 2"},
+            {"mode 1 chosen, OK", "mode", 2, 2, 1, ok, 1, " 1"},
+            {"mode 1 chosen, Cancel", "mode", 2, 2, 1, cancel, 2, "old"},
+            {"already mode 1, asked again", "mode", 1, 1, -1, ok, 1, " 1"},
+        });
+        // clang-format on
     }
-    if (choose >= 0)
-        Choose(*dialog, choose);
-    if (question >= 0)
-        prompts.Expect(QStringLiteral("Are you sure you want to reload the boot loader\r\n"
-                                      "If the load fails the modem will require factory servicing"),
-                       BoxAnswer(question));
-    Click(cmdSet);
+    void set() {
+        QFETCH(SetRow, row);
+        const bool stores = row.label != QLatin1String("old");
+        Module1 m;
+        InitDefaults(m);
+        m.PortNumber = m.LoadMode = static_cast<std::int16_t>(row.stored);
+        m.BaudRate = row.stored;
+        m.FastSettings = SettingsFor(row.stored);
+        const auto setting = [&]() -> int {
+            return row.which == "port"   ? m.PortNumber
+                   : row.which == "mode" ? m.LoadMode
+                                         : m.BaudRate;
+        };
+        QLabel shown(QStringLiteral("old"));
+        ScriptedPrompts prompts; // no box expected
+        const std::unique_ptr<QDialog> dialog = Open(row.which, m, shown, prompts);
+        QPushButton* cmdSet = dialog->findChild<QPushButton*>();
 
-    QVERIFY(prompts.AllAnswered());
-    QCOMPARE(setting(), result);
-    QCOMPARE(m.FastSettings, SettingsFor(m.BaudRate));
-    QCOMPARE(shown.text(), label);
-    QCOMPARE(m.SettingsChanged, stores);
-    QCOMPARE(dialog->isVisible(), !stores);
-    QCOMPARE(prompts.seen.size(), question < 0 ? 0 : 1);
-    if (question < 0)
-        return;
-    const Box& box = prompts.seen.constFirst();
-    QCOMPARE(box.title, QStringLiteral("Velloran"));
-    QCOMPARE(box.icon, BoxIcon::Question);
-    QCOMPARE(box.buttons, BoxButtons::OkCancel);
-    QCOMPARE(box.defaultButton, BoxAnswer::Cancel);
-    if (!stores) { // the question comes back on the next Set
-        QCOMPARE(Selected(*dialog), 1);
-        prompts.Expect(box.text, BoxAnswer::Ok);
+        // A choice left by the close box is neither stored nor shown next time.
+        dialog->show();
+        Choose(*dialog, 0);
+        QVERIFY(dialog->close());
+        QCOMPARE(setting(), row.stored);
+        QVERIFY(!m.SettingsChanged);
+
+        dialog->show();
+        // Opened for real, the dialog's first control has the keyboard focus;
+        // in the list that brings a current row, which is not a choice.
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        QCOMPARE(Selected(*dialog), row.preselected);
+        if (auto* baud = qobject_cast<frmBaud*>(dialog.get()))
+            QVERIFY(baud->lstBaud->item(0)->text() == " 9600" &&
+                    baud->lstBaud->item(4)->text() == " 115200");
+        if (row.choose >= 0)
+            Choose(*dialog, row.choose);
+        if (row.question >= 0)
+            prompts.Expect(
+                QStringLiteral("Are you sure you want to reload the boot loader\r\n"
+                               "If the load fails the modem will require factory servicing"),
+                BoxAnswer(row.question));
         Click(cmdSet);
-        QCOMPARE(m.LoadMode, 1);
-        QVERIFY(!dialog->isVisible());
-    }
-}
 
-void TestDialogs::about() {
-    frmAbout dialog;
-    dialog.show();
-    QVERIFY(dialog.Label1->text().endsWith(QStringLiteral("Program Version " VELLORAN_VERSION)));
-    // Both lines are sized to their text and must not run off the window.
-    for (const QLabel* line : {dialog.Label1, dialog.Label2})
-        QVERIFY2(!line->text().isEmpty() && line->geometry().right() < dialog.width(),
-                 qPrintable(line->text()));
-    Click(dialog.cmdOK);
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.result(), QDialog::Accepted);
-}
+        QVERIFY(prompts.AllAnswered());
+        QCOMPARE(setting(), row.result);
+        QCOMPARE(m.FastSettings, SettingsFor(m.BaudRate));
+        QCOMPARE(shown.text(), row.label);
+        QVERIFY(m.SettingsChanged == stores && dialog->isVisible() != stores);
+        QCOMPARE(prompts.seen.size(), row.question < 0 ? 0 : 1);
+        if (row.question < 0)
+            return;
+        const Box& box = prompts.seen.constFirst();
+        QVERIFY(box.title == QStringLiteral("Velloran") && box.icon == BoxIcon::Question &&
+                box.buttons == BoxButtons::OkCancel && box.defaultButton == BoxAnswer::Cancel);
+        if (!stores) { // the question comes back on the next Set
+            QCOMPARE(Selected(*dialog), 1);
+            prompts.Expect(box.text, BoxAnswer::Ok);
+            Click(cmdSet);
+            QVERIFY(m.LoadMode == 1 && !dialog->isVisible());
+        }
+    }
+
+    // What the detail behind "Unable to Open Comm Port" says of each fault
+    // ("|" between the pieces, "!" before those that must not be there). COM 3
+    // is named by VELLORAN_COM3 as /dev/ttyUSB0, or else is /dev/ttyS2; "more"
+    // fills the field only its advice reads: the serial ports found, the
+    // owning group, the lock file (held, or gone when its holder ended), or
+    // another window of this tool holding it.
+    void detail() {
+        using K = CommFault;
+        const QString p = QStringLiteral("may not use it (why)|log out and in again|!root|");
+        const struct {
+            K kind;
+            bool named;
+            QString more, checks;
+        } rows[] = {
+            // clang-format off
+            {K::NoDevice, false, "/dev/ttyS0, /dev/ttyUSB0", "COM 3 is /dev/ttyS2: COM n is /dev/ttyS<n-1>|There is no such device (why)|plugged in|VELLORAN_COM3=/dev/ttyUSB0 velloran|computer: /dev/ttyS0, /dev/ttyUSB0."},
+            {K::NoDevice, true, "", "COM 3 is /dev/ttyUSB0, as the environment variable VELLORAN_COM3 names it|plugged in|Check that VELLORAN_COM3 names|No serial device was found|!/dev/ttyS<n-1>|!=/dev/"},
+            // Only the group that owns the device is worth joining, whatever its name, and never root.
+            {K::NoPermission, true, "uucp", p + "The device|adduser $USER uucp"},
+            {K::NoPermission, true, "root", p + "On Debian|$USER dialout"},
+            {K::Busy, true, "held", "using it (why)|LCK..ttyUSB0 names process 4242 (Quorvel Velloran)|second copy of this tool"},
+            {K::Busy, true, "gone", "process 4242, which is no longer running|sudo rm /var/lock/LCK..ttyUSB0|!Close"},
+            {K::Busy, false, "", "Close the program|!lock"},
+            {K::Busy, true, "tool", "This tool is using it|let the main window finish with this one|!Close the program"},
+            {K::NotSerialPort, true, "", "That is not a serial port (why)|unset it to use /dev/ttyS2"},
+            {K::NotSerialPort, false, "", "Choose another|!unset"},
+            {K::Other, false, "", "COM 3 is /dev/ttyS2|would not open (why)|!- "},
+            // clang-format on
+        };
+        for (const auto& [kind, named, more, checks] : rows) {
+            const PortFault fault{kind,
+                                  3,
+                                  named ? "/dev/ttyUSB0" : "/dev/ttyS2",
+                                  named,
+                                  "why",
+                                  more,
+                                  more == "held" || more == "gone" ? "/var/lock/LCK..ttyUSB0" : "",
+                                  4242,
+                                  "Quorvel Velloran",
+                                  more == "gone",
+                                  more.split(", ", Qt::SkipEmptyParts),
+                                  more == "tool" ? "the main window" : ""};
+            const QString text = PortOpenDetail(CommError(QStringLiteral("unused"), fault));
+            for (const QString& s : checks.split('|'))
+                QVERIFY2(text.contains(s.mid(s.startsWith('!'))) != s.startsWith('!'),
+                         qPrintable(s + " in:\n" + text));
+        }
+    }
+};
 
 QTEST_MAIN(TestDialogs)
 #include "tst_dialogs.moc"

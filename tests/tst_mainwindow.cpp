@@ -1,214 +1,354 @@
-// The main window as the operator sees it: start-up, whole runs on its
-// session's thread, the busy guard, "Halt Load" and closing.
+// The windows as the operator sees them: the main window's start-up, whole runs on its session's
+// thread, the busy guard, "Halt Load", closing and the progress strip; and the session transcript,
+// what its recorder keeps within which bounds, how it reads, and its window, which saves it only
+// when asked.
+#include "link/TranscriptComm.h"
+#include "tests/support/HeapUse.h"
 #include "tests/support/WindowRig.h"
 #include "ui/Look.h"
-#include "ui/frmMain.h"
+#include "ui/ProgressPanel.h"
 
 #include <QAction>
-#include <QFile>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QTest>
-
-using Window = WindowRig;
-
-Q_DECLARE_METATYPE(BootLoader::Config)
 
 namespace {
-const QString Completed = QStringLiteral("*** Download Completed Succesfully ****");
 
-BootLoader::Config withFault(int record, BootLoader::Fault fault) {
-    BootLoader::Config c;
-    c.faults[record] = {fault, 1};
-    return c;
+const QString Completed = QStringLiteral("*** Download Completed Succesfully ****");
+const QString WrongBoard = QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620");
+
+struct RunRow {
+    const char* name;
+    BootLoader::Config modem{};
+    QString setup{}; // "no file", "port busy" or none
+    int mode = 2;
+    QString box{}; // expected, answered OK
+    QString message;
+    bool red = false, failureShown = false, portOpen = false;
+};
+
+void Click(QAbstractButton* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
 }
+
+const QDateTime Started(QDate(2024, 5, 1), QTime(14, 3, 22));
+
+// Entry i of a bounds test: sixteen bytes that name it.
+QByteArray Chunk(int i) {
+    return QByteArray("entry ") + QByteArray::number(i).rightJustified(10, '0');
+}
+
+struct BoundsRow {
+    const char* name;
+    int head, tail, entries;
+    int firstKept, lastKept; // entries 1 to firstKept are kept, and lastKept from the end
+};
+
 } // namespace
 
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
-    void startsWithTheDefaults();
-    void runs_data();
-    void runs();
-    void duringARun_theOtherCommandsWait();
-    void haltWhenIdle();
-    void closing_data();
-    void closing();
-};
-
-void TestMainWindow::startsWithTheDefaults() {
-    Window t;
-    frmMain& w = t.open();
-    QCOMPARE(w.windowTitle(), QStringLiteral("Quorvel Velloran"));
-    QCOMPARE(QStringList({w.lblFile->text(), w.lblPort->text(), w.lblBaud->text(),
-                          w.lblMode->text(), w.lblMsg->text()}),
-             QStringList({"MYFILE.ROM", "COM 1", " 115200", " 2", ""}));
-    for (QLabel* l : {w.lblFile, w.lblPort, w.lblBaud, w.lblMode, w.lblMsg})
-        QCOMPARE(ForeColor(*l), Blue);
-    QVERIFY(w.lblMsg2->isHidden());
-    QVERIFY(w.cmdLoad->isEnabled());
-    QVERIFY(!w.cmdAbort->isEnabled());
-    QCOMPARE(w.cmdLoad->nextInFocusChain(), w.cmdAbort);
-    QVERIFY(w.font().bold());
-    QVERIFY(!t.port.PortOpen());
-}
-
-// Whole runs against the simulated modem: where each way out leaves the
-// window and the port.
-void TestMainWindow::runs_data() {
-    QTest::addColumn<BootLoader::Config>("modem");
-    QTest::addColumn<QString>("setup"); // "no file", "port busy" or none
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("box"); // expected box, answered OK
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("red");
-    QTest::addColumn<bool>("failedShown"); // lblMsg2
-    QTest::addColumn<bool>("portOpen");
-
-    const BootLoader::Config plain;
-    BootLoader::Config q70;
-    q70.board = '$';
-    BootLoader::Config dropsLine;
-    dropsLine.hangUp = BootLoader::Point::Record;
-    dropsLine.hangUpRecord = 2;
-    // clang-format off
-    QTest::newRow("missing load file: before the port") << plain << "no file" << 2
-        << "File Requested Not Found" << "Load File Requested was Not Found" << true << false << false;
-    QTest::newRow("port that will not open") << plain << "port busy" << 2
-        << "Unable to Open Comm Port" << "Comm Port Open Failed" << true << false << false;
-    QTest::newRow("mode 2 loads a 6620 board") << plain << "" << 2 << "" << Completed << false << false << false;
-    QTest::newRow("mode 0 loads a Q70 board") << q70 << "" << 0 << "" << Completed << false << false << false;
-    QTest::newRow("a checksum error is resent and the load completes")
-        << withFault(2, BootLoader::Fault::BFCE) << "" << 2 << "" << Completed << false << false << false;
-    QTest::newRow("a time-out ends the load as failed") << withFault(2, BootLoader::Fault::BTMO) << "" << 2
-        << "" << "Modem Timed Out Waiting for String" << false << true << false;
-    QTest::newRow("wrong board leaves the port open") << q70 << "" << 2
-        << "Wrong Mode - Board is Q70 and Mode is for 6620" << "Sending AutoBaud Character" << false << false << true;
-    QTest::newRow("device vanishing mid-download") << dropsLine << "" << 2 << ""
-        << "Comm Port Failed - " << true << true << false;
-    // clang-format on
-}
-
-void TestMainWindow::runs() {
-    QFETCH(BootLoader::Config, modem);
-    QFETCH(QString, setup);
-    QFETCH(int, mode);
-    QFETCH(QString, box);
-    QFETCH(QString, message);
-    QFETCH(bool, red);
-    QFETCH(bool, failedShown);
-    QFETCH(bool, portOpen);
-
-    Window t(modem);
-    if (setup != QLatin1String("no file"))
-        t.writeLoadFile(5);
-    if (setup == QLatin1String("port busy"))
-        t.port.refuseOpen = QStringLiteral("/dev/ttyS0: Device or resource busy");
-    frmMain& w = t.open();
-    t.m.LoadMode = static_cast<std::int16_t>(mode);
-    if (!box.isEmpty())
-        t.prompts.Expect(box);
-    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
-    QVERIFY(t.prompts.AllAnswered());
-    QVERIFY2(w.lblMsg->text().startsWith(message), qPrintable(w.lblMsg->text()));
-    QCOMPARE(ForeColor(*w.lblMsg), red ? Red : Blue);
-    QCOMPARE(w.lblMsg2->isVisible(), failedShown);
-    if (failedShown) {
-        QCOMPARE(w.lblMsg2->text(), QStringLiteral("*** Download Failed ****"));
-        QCOMPARE(ForeColor(*w.lblMsg2), Red);
-    }
-    if (!setup.isEmpty()) // nothing opened, nothing sent
-        QVERIFY(t.port.openings.empty() && t.port.writes.empty());
-    QCOMPARE(t.port.PortOpen(), portOpen);
-    QVERIFY(w.cmdLoad->isEnabled());
-    QVERIFY(w.cmdAbort->isEnabled());
-    QVERIFY(!w.Busy());
-    if (failedShown && !red) { // the modem's fault was a one-off
-        QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
-        QVERIFY(!w.lblMsg2->isVisible()); // the next run clears the report
-        QCOMPARE(w.lblMsg->text(), Completed);
-    }
-}
-
-// While a run has not returned, nothing else may use the port or change a
-// setting; "Halt Load" and a close only ask it to stop, and the close
-// happens once it has.
-void TestMainWindow::duringARun_theOtherCommandsWait() {
-    Window t;
-    t.writeLoadFile(3);
-    frmMain& w = t.open();
-    int seen = 0;
-    t.clock.After(0.5, [&] {
-        t.onWindow([&] { // inside the first autobaud pause
-            ++seen;
-            QVERIFY(w.Busy());
-            for (QAction* a : {w.mnuFileSelect, w.mnuPortSelect, w.mnuAdvancedBaud,
-                               w.mnuAdvancedMode, w.mnuAdvancedCheckBoot})
-                QVERIFY(!a->isEnabled());
-            QVERIFY(w.mnuHelpAbout->isEnabled());
-            const auto sent = t.port.writes.size();
-            w.cmdLoad_Click(); // a second run must not start inside the first
-            w.mnuAdvancedCheckBoot_Click();
-            QCOMPARE(t.port.writes.size(), sent);
-            QTest::mouseClick(w.cmdAbort, Qt::LeftButton);
-            QVERIFY(!w.cmdLoad->isEnabled());
-            QVERIFY(!w.close());
-            QVERIFY(w.isVisible());
+    // Whole runs against the simulated modem: where each way out leaves the
+    // window and the port.
+    void runs_data() {
+        using enum BootLoader::Fault;
+        // clang-format off
+        AddRows<RunRow>({
+            {.name = "missing load file: before the port", .setup = "no file", .box = "File Requested Not Found", .message = "Load File Requested was Not Found", .red = true},
+            {.name = "port that will not open", .setup = "port busy", .box = "Unable to Open Comm Port", .message = "Comm Port Open Failed", .red = true},
+            {.name = "mode 0 loads a Q70 board", .modem = {.board = '$', .faults = {}}, .mode = 0, .message = Completed},
+            {.name = "a time-out ends the load as failed", .modem = {.faults = {{2, {BTMO}}}}, .message = "Modem Timed Out Waiting for String", .failureShown = true},
+            {.name = "wrong board leaves the port open", .modem = {.board = '$', .faults = {}}, .box = WrongBoard, .message = "Sending AutoBaud Character", .portOpen = true},
+            {.name = "device vanishing mid-download", .modem = {.faults = {}, .hangUp = BootLoader::Point::Record, .hangUpRecord = 2}, .message = "Comm Port Failed - ", .red = true, .failureShown = true},
         });
-    });
-    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
-    QCOMPARE(seen, 1);
-    QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
-    QVERIFY(!w.isVisible());
-    QVERIFY(!t.port.PortOpen());
-    QVERIFY(w.mnuAdvancedCheckBoot->isEnabled());
-}
+        // clang-format on
+    }
+    void runs() {
+        QFETCH(RunRow, row);
+        WindowRig t(row.modem);
+        if (row.setup != QLatin1String("no file"))
+            t.writeLoadFile(5);
+        if (row.setup == QLatin1String("port busy"))
+            t.port.refuseOpen = QStringLiteral("/dev/ttyS0: Device or resource busy");
+        frmMain& w = t.open();
+        t.m.LoadMode = static_cast<std::int16_t>(row.mode);
+        if (!row.box.isEmpty())
+            t.prompts.Expect(row.box);
+        QVERIFY(t.run([&] { Click(w.cmdLoad); }));
+        QVERIFY(t.prompts.AllAnswered());
+        QVERIFY2(w.lblMsg->text().startsWith(row.message), qPrintable(w.lblMsg->text()));
+        QCOMPARE(ForeColor(*w.lblMsg), row.red ? Red : Blue);
+        QCOMPARE(w.lblMsg2->isVisible(), row.failureShown);
+        if (row.failureShown) {
+            QCOMPARE(w.lblMsg2->text(), QStringLiteral("*** Download Failed ****"));
+            QCOMPARE(ForeColor(*w.lblMsg2), Red);
+        }
+        if (!row.setup.isEmpty()) // nothing opened, nothing sent
+            QVERIFY(t.port.openings.empty() && t.port.writes.empty());
+        QCOMPARE(t.port.PortOpen(), row.portOpen);
+        QVERIFY(w.cmdLoad->isEnabled() && w.cmdAbort->isEnabled() && !w.Busy());
+        if (row.portOpen) { // the next run's opening closes it first
+            t.prompts.Expect(row.box);
+            QVERIFY(t.run([&] { Click(w.cmdLoad); }) && t.prompts.AllAnswered());
+        }
+        if (row.failureShown && !row.red) { // the modem's fault was a one-off
+            QVERIFY(t.run([&] { Click(w.cmdLoad); }));
+            QVERIFY(!w.lblMsg2->isVisible()); // the next run clears the report
+            QCOMPARE(w.lblMsg->text(), Completed);
+        }
+    }
 
-void TestMainWindow::haltWhenIdle() {
-    Window t;
-    t.writeLoadFile(1);
-    frmMain& w = t.open();
-    // "Halt Load" is enabled by a first run
-    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
-    QTest::mouseClick(w.cmdAbort, Qt::LeftButton);
-    QVERIFY(t.m.AbortRequested);
-    QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
-    QCOMPARE(ForeColor(*w.lblMsg), Red);
-    QVERIFY(w.cmdLoad->isEnabled());
-    // the next run clears the request
-    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
-    QVERIFY(!t.m.AbortRequested);
-    QCOMPARE(w.lblMsg->text(), Completed);
-}
+    // The window starts with the defaults and only its run button working.
+    // While a run has not returned, nothing else may use the port or change a
+    // setting; "Halt Load" and a close only ask it to stop, and the close
+    // happens once it has.
+    void startUp_thenDuringARun_theOtherCommandsWait() {
+        WindowRig t;
+        t.writeLoadFile(3);
+        frmMain& w = t.open();
+        QCOMPARE(QStringList({w.lblFile->text(), w.lblPort->text(), w.lblBaud->text(),
+                              w.lblMode->text(), w.lblMsg->text()}),
+                 QStringList({"MYFILE.ROM", "COM 1", " 115200", " 2", ""}));
+        QVERIFY(w.lblMsg2->isHidden() && w.cmdLoad->isEnabled() && !w.cmdAbort->isEnabled());
+        QVERIFY(!t.port.PortOpen());
+        int seen = 0;
+        t.clock.After(0.5, [&] {
+            t.onWindow([&] { // inside the first autobaud pause
+                ++seen;
+                QVERIFY(w.Busy());
+                for (QAction* a : {w.mnuFileSelect, w.mnuPortSelect, w.mnuAdvancedBaud,
+                                   w.mnuAdvancedMode, w.mnuAdvancedCheckBoot})
+                    QVERIFY(!a->isEnabled());
+                QVERIFY(w.mnuHelpAbout->isEnabled() && w.mnuAdvancedTranscript->isEnabled());
+                const auto sent = t.port.writes.size();
+                w.cmdLoad_Click(); // a second run must not start inside the first
+                w.mnuAdvancedCheckBoot_Click();
+                QCOMPARE(t.port.writes.size(), sent);
+                Click(w.cmdAbort);
+                QVERIFY(!w.cmdLoad->isEnabled() && !w.close() && w.isVisible());
+            });
+        });
+        QVERIFY(t.run([&] { Click(w.cmdLoad); }));
+        QCOMPARE(seen, 1);
+        QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
+        QVERIFY(!w.isVisible() && !t.port.PortOpen() && w.mnuAdvancedCheckBoot->isEnabled());
+    }
 
-void TestMainWindow::closing_data() {
-    QTest::addColumn<bool>("changed");
-    QTest::addColumn<int>("answer"); // -1: no question expected
-    QTest::addColumn<bool>("written");
-    QTest::newRow("nothing changed asks nothing") << false << -1 << false;
-    QTest::newRow("changed, No leaves the file alone") << true << int(BoxAnswer::No) << false;
-    QTest::newRow("changed, Yes writes the file") << true << int(BoxAnswer::Yes) << true;
-}
+    // Closing after a run that left the port open (a Q70 board refuses mode
+    // 2): the port is let go, and the settings are saved only if they changed
+    // and the operator says Yes.
+    void closing() {
+        for (const auto& [changed, answer] :
+             {std::pair{false, BoxAnswer::Ok}, {true, BoxAnswer::No}, {true, BoxAnswer::Yes}}) {
+            WindowRig t({.board = '$', .faults = {}});
+            t.writeLoadFile(1);
+            frmMain& w = t.open();
+            t.prompts.Expect(WrongBoard);
+            QVERIFY(t.run([&] { Click(w.cmdLoad); }));
+            QVERIFY(t.port.PortOpen());
+            t.m.SettingsChanged = changed;
+            if (changed)
+                t.prompts.Expect(QStringLiteral("Save Configuration File Now"), answer);
+            QVERIFY(w.close() && t.prompts.AllAnswered() && !t.port.PortOpen());
+            QCOMPARE(QFile::exists(t.dir.filePath(QStringLiteral("VELLORAN.CFG"))),
+                     answer == BoxAnswer::Yes);
+        }
+    }
 
-void TestMainWindow::closing() {
-    QFETCH(bool, changed);
-    QFETCH(int, answer);
-    QFETCH(bool, written);
-    BootLoader::Config q70; // refuses mode 2: the run ends with the port open
-    q70.board = '$';
-    Window t(q70);
-    t.writeLoadFile(1);
-    frmMain& w = t.open();
-    t.prompts.Expect(QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620"));
-    QVERIFY(t.run([&] { QTest::mouseClick(w.cmdLoad, Qt::LeftButton); }));
-    QVERIFY(t.port.PortOpen());
-    t.m.SettingsChanged = changed;
-    if (answer >= 0)
-        t.prompts.Expect(QStringLiteral("Save Configuration File Now"), BoxAnswer(answer));
-    QVERIFY(w.close());
-    QVERIFY(t.prompts.AllAnswered());
-    QVERIFY(!t.port.PortOpen());
-    QCOMPARE(QFile::exists(t.dir.filePath(QStringLiteral("VELLORAN.CFG"))), written);
-}
+    // The strip counts the autobaud attempts, then the records, at moments of
+    // the session's run, and goes when the run ends.
+    void progressStrip() {
+        WindowRig t({.answerOn = 8, .faults = {}}); // answers only once the power is being cycled
+        frmMain& w = t.open();
+        const QSize size = w.size(); // the strip comes and goes within the window
+        QVERIFY(!w.Progress->isVisible());
+        t.writeLoadFile(30);
+        QStringList seen;
+        const auto look = [&] {
+            t.onWindow([&] {
+                w.ShowNow();
+                const bool shown = w.Progress->isVisible();
+                seen << (shown ? w.Progress->barProgress->text() : "hidden") + " / " +
+                            w.lblMsg->text();
+            });
+        };
+        for (double at : {1.0, 3.5, 7.0}) // stage 1, stage 2, stage 3
+            t.clock.After(at, look);
+        t.modem.loader.onEvent = [&](const QString& what) {
+            if (what.contains(QStringLiteral("record 10")))
+                look();
+        };
+        QVERIFY(t.run([&] { Click(w.cmdLoad); }));
+        QCOMPARE(seen, QStringList({"Autobaud attempt 1 of 66 / Sending AutoBaud Character",
+                                    "Autobaud attempt 4 of 66 / Sending AutoBaud Character",
+                                    "Autobaud attempt 7 of 66 / **** Cycle Power To Modem  ***",
+                                    "9 of 31 records /  9 Lines Downloaded"}));
+        QVERIFY(w.lblMsg->text() == Completed && !w.Progress->isVisible() && w.size() == size);
+    }
+
+    // "Halt Load" pressed with no run under way says so, and the next run
+    // clears the request. Each run or check replaces the last one's
+    // transcript, and nothing reaches the disk by itself.
+    void haltWhenIdle_thenEachJobsTranscript() {
+        WindowRig t;
+        t.writeLoadFile(3);
+        frmMain& w = t.open();
+        QVERIFY(t.run([&] { Click(w.cmdLoad); })); // "Halt Load" is enabled by a first run
+        Click(w.cmdAbort);
+        QVERIFY(t.m.AbortRequested && w.cmdLoad->isEnabled() && ForeColor(*w.lblMsg) == Red);
+        QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
+        QVERIFY(t.run([&] { Click(w.cmdLoad); }));
+        QVERIFY(!t.m.AbortRequested);
+        QCOMPARE(w.lblMsg->text(), Completed);
+        w.mnuAdvancedTranscript->trigger();
+        QVERIFY(w.TranscriptWindow()->isVisible());
+        const auto shows = [&](const char* text) {
+            return w.TranscriptWindow()->txtTranscript->toPlainText().contains(QLatin1String(text));
+        };
+        QVERIFY(shows("\nReprogramming run, started ") && shows("+++  ATES."));
+        QVERIFY(shows("< 115200  24 42 45 4E 44"));
+        QVERIFY(t.run([&] { w.mnuAdvancedCheckBoot_Click(); }));
+        w.TranscriptWindow()->Refresh();
+        QVERIFY(shows("\nBoot version check, started ") && !shows("Reprogramming run"));
+        QVERIFY(w.close());
+        QCOMPARE(QDir(t.dir.path()).entryList(QDir::Files), QStringList({"MYFILE.ROM"}));
+    }
+
+    // A short session through the recorder: the control underneath does what
+    // it is told (every whole run sends through it), and the text says what
+    // went over the line, when and how fast.
+    void smallSessionReadsExactly() {
+        QTemporaryDir dir;
+        Transcript transcript;
+        MemoryComm port;
+        SimClock clock;
+        ScriptedPrompts prompts;
+        TranscriptComm comm(port, clock, transcript);
+        frmTranscript window(transcript, prompts, dir.path());
+        window.show();
+        QVERIFY(window.txtTranscript->toPlainText().isEmpty());
+        transcript.Begin(QStringLiteral("Reprogramming run"), Started,
+                         QStringLiteral("COM 1, 115200,N,8,1, mode 2"), clock.Timer());
+        const auto openAt = [&](const char* settings) {
+            comm.setSettings(QString::fromLatin1(settings));
+            comm.setPortOpen(true);
+        };
+        comm.setCommPort(1);
+        openAt("9600,N,8,1");
+        comm.setOutput("+++  ATES\r");
+        clock.Yield(clock.Timer() + 0.1);
+        window.Refresh(); // later, only the new lines are added
+        comm.setPortOpen(false);
+        openAt("115200,N,8,1");
+        comm.setOutput(QByteArray(1, '\x80'));
+        clock.Yield(clock.Timer() + 1);
+        port.Feed("#");
+        QCOMPARE(comm.Input(), QByteArray("#"));
+        QCOMPARE(comm.Input(), QByteArray()); // nothing read, nothing noted
+        comm.setOutput("%D00001122334455667788\t\x7f\xff 99\r");
+        clock.Yield(clock.Timer() + 0.25);
+        port.Feed("$BOK\r\n");
+        (void)comm.Input();
+        port.Vanish(QStringLiteral("The modem hung up"));
+        QVERIFY_THROWS_EXCEPTION(CommError, comm.setOutput("%E\r"));
+        comm.setPortOpen(false); // closing a port that is gone notes nothing
+        port.refuseOpen = QStringLiteral("Device or resource busy");
+        QVERIFY_THROWS_EXCEPTION(CommError, openAt("115200,N,8,1"));
+
+        // clang-format off
+        const QString expected = QString::fromLatin1(
+            "Quorvel Velloran session transcript\n"
+            "Reprogramming run, started 2024-05-01 14:03:22\n"
+            "Settings: COM 1, 115200,N,8,1, mode 2\n"
+            "Seconds from the start; \">\" sent to the modem, \"<\" received from it, \"*\" what happened to the port.\n"
+            "\n"
+            "     0.000 *  COM 1 opened at 9600,N,8,1\n"
+            "     0.000 >   9600  2B 2B 2B 20 20 41 54 45 53 0D                    +++  ATES.\n"
+            "     0.100 *  COM 1 closed\n"
+            "     0.100 *  COM 1 opened at 115200,N,8,1\n"
+            "     0.100 > 115200  80                                               .\n"
+            "     1.100 < 115200  23                                               #\n"
+            "     1.100 > 115200  25 44 30 30 30 30 31 31 32 32 33 33 34 34 35 35  %D00001122334455\n"
+            "     1.100 > 115200  36 36 37 37 38 38 09 7F FF 20 39 39 0D           667788... 99.\n"
+            "     1.350 < 115200  24 42 4F 4B 0D 0A                                $BOK..\n"
+            "     1.350 *  COM 1 failed: The modem hung up\n"
+            "     1.350 *  COM 1 would not open at 115200,N,8,1: Device or resource busy\n");
+        // clang-format on
+        QCOMPARE(transcript.Text(), expected);
+        window.Refresh();
+        QCOMPARE(window.txtTranscript->toPlainText(), expected);
+
+        // Saved on request (a cancel saves nothing), and a save that fails says so.
+        const QString saved = dir.filePath(QStringLiteral("check.txt"));
+        prompts.Expect(QStringLiteral("Unable to Save the Transcript"));
+        for (const QString& path : {QString(), saved, dir.filePath("no such folder/check.txt")}) {
+            prompts.ExpectSave(path);
+            window.cmdSave->click();
+        }
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == expected.toUtf8());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"check.txt"}));
+        QVERIFY(prompts.AllAnswered() &&
+                prompts.saveRequests[0].initialPath.startsWith(dir.path()));
+    }
+
+    // Whatever the flood, the start of the session and its latest part are
+    // kept, what fell between them is counted, and the memory taken stays
+    // bounded.
+    void bounds_data() {
+        const int cost = 16 + Transcript::EntryCost;
+        AddRows<BoundsRow>({
+            {"just fits", 10 * cost, 10 * cost, 20, 10, 10},
+            {"one too many", 10 * cost, 10 * cost, 21, 10, 10},
+            {"far too many", 4 * cost, 6 * cost + cost / 2, 5000, 4, 6},
+            {"no room at the start", 0, 3 * cost, 100, 0, 3},
+        });
+    }
+    void bounds() {
+        QFETCH(BoundsRow, row);
+        Transcript t(Transcript::Limits{row.head, row.tail});
+        t.Begin(QStringLiteral("Run"), Started, QStringLiteral("COM 1"), 0);
+        for (int i = 1; i <= row.entries; ++i)
+            t.Sent(i * 0.001, 115200, Chunk(i));
+        const QString text = t.Text();
+
+        const int dropped = row.entries - row.firstKept - row.lastKept;
+        QCOMPARE(t.DroppedEntries(), qint64(dropped));
+        QCOMPARE(t.DroppedBytes(), qint64(dropped) * 16);
+        QCOMPARE(text.count(QStringLiteral(" > 115200 ")), row.firstKept + row.lastKept);
+        for (int i = 1; i <= row.entries; ++i)
+            QVERIFY2(text.contains(QString::fromLatin1(Chunk(i))) ==
+                         (i <= row.firstKept || i > row.entries - row.lastKept),
+                     qPrintable(QString::number(i)));
+        const QString note = QStringLiteral("... %1 bytes in %2 entries left out here")
+                                 .arg(16 * dropped)
+                                 .arg(dropped);
+        QCOMPARE(text.contains(note), dropped > 0);
+        if (dropped > 0 && row.firstKept > 0) // where the gap is
+            QVERIFY(text.indexOf(QString::fromLatin1(Chunk(row.firstKept))) < text.indexOf(note));
+
+        // A chunk too big for the room keeps its start only.
+        Transcript big(Transcript::Limits{0, 1024});
+        big.Begin(QStringLiteral("Run"), Started, QStringLiteral("COM 1"), 0);
+        big.Sent(0, 9600, QByteArray(5000, 'x'));
+        QCOMPARE(big.Text().count(QLatin1String("xxxxxxxxxxxxxxxx\n")), 512 / 16);
+        QVERIFY(big.Text().endsWith(QStringLiteral("4488 more bytes of this chunk not kept\n")));
+
+        // A port hands its reads over in buffers of many kilobytes around a
+        // reply of a few bytes: what is kept takes the room of the reply.
+        const std::size_t before = HeapInUse();
+        Transcript replies;
+        replies.Begin(QStringLiteral("Run"), Started, QStringLiteral("COM 1"), 0);
+        for (int i = 0; i < 10000; ++i) {
+            QByteArray reply("$BOK\r\n");
+            reply.reserve(16 * 1024);
+            replies.Received(i * 0.001, 115200, reply);
+        }
+        QVERIFY(HeapInUse() < before + 4 * 1024 * 1024);
+    }
+};
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

@@ -7,23 +7,25 @@ constexpr qsizetype ReceiveBufferSize = 1024;
 }
 
 void MemoryComm::setPortOpen(bool open) {
-    if (open == open_) {
-        if (open)
-            throw CommError(QStringLiteral("Port already open"));
-        return;
-    }
+    if (open && open_)
+        throw CommError(QStringLiteral("Port already open"));
+    if (open && !refuseOpen.isEmpty())
+        throw CommError(refuseOpen);
+    if (open && !BaudOf(Settings()))
+        throw CommError(QStringLiteral("Invalid port settings"));
     if (open) {
-        if (!refuseOpen.isEmpty())
-            throw CommError(refuseOpen);
-        if (!BaudOf(Settings()))
-            throw CommError(QStringLiteral("Invalid port settings"));
         fault_.clear();
         openings.push_back(Settings());
-    } else {
+        change(true);
+    } else if (open_) {
         ++closings;
-        inBuffer_.clear();
+        change(false);
     }
+}
+
+void MemoryComm::change(bool open) {
     open_ = open;
+    inBuffer_.clear();
     if (onOpenChange)
         onOpenChange(open);
 }
@@ -57,13 +59,10 @@ void MemoryComm::Feed(const QByteArray& bytes) {
 }
 
 void MemoryComm::Vanish(const QString& reason) {
-    if (!open_)
-        return;
-    fault_ = reason;
-    open_ = false;
-    inBuffer_.clear();
-    if (onOpenChange)
-        onOpenChange(false);
+    if (open_) {
+        fault_ = reason;
+        change(false);
+    }
 }
 
 QByteArray MemoryComm::Sent() const {

@@ -35,6 +35,7 @@ public:
 
 private:
     void requireOpen() const;
+    void change(bool open);
 
     bool open_ = false;
     QByteArray inBuffer_;

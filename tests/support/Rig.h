@@ -3,12 +3,13 @@
 #include "core/Context.h"
 #include "download/LineReader.h"
 #include "tests/support/MemoryComm.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/SimClock.h"
 #include "tests/support/StatusRecorder.h"
 
 // Everything a stage needs, in memory and on simulated time unless the
-// port and the clock are named.
+// port and the clock are named (and the tables its tests are written in).
 template <class Port = MemoryComm, class Time = SimClock> struct BasicRig {
     BasicRig() { InitDefaults(m); }
 

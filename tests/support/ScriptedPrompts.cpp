@@ -2,6 +2,21 @@
 
 #include <QTest>
 
+namespace {
+
+// The next answer a test declared, or a failed test and `none` if it declared none.
+template <class T> T Next(std::deque<T>& declared, const char* what, T none) {
+    if (declared.empty()) {
+        QTest::qFail(what, __FILE__, __LINE__);
+        return none;
+    }
+    T next = std::move(declared.front());
+    declared.pop_front();
+    return next;
+}
+
+} // namespace
+
 void ScriptedPrompts::Expect(const QString& text, BoxAnswer answer) {
     boxes_.emplace_back(text, answer);
 }
@@ -18,12 +33,9 @@ BoxAnswer ScriptedPrompts::MsgBox(const Box& box) {
     seen.append(box);
     if (whileShown)
         whileShown();
-    if (boxes_.empty()) {
-        QTest::qFail(qPrintable(QStringLiteral("unexpected box: ") + box.text), __FILE__, __LINE__);
-        return DismissAnswer(box.buttons);
-    }
-    auto [text, answer] = boxes_.front();
-    boxes_.pop_front();
+    const QString unexpected = QStringLiteral("unexpected box: ") + box.text;
+    const auto [text, answer] =
+        Next(boxes_, qPrintable(unexpected), {box.text, DismissAnswer(box.buttons)});
     if (text != box.text)
         QTest::qFail(
             qPrintable(QStringLiteral("expected box \"%1\", got \"%2\"").arg(text, box.text)),
@@ -33,22 +45,10 @@ BoxAnswer ScriptedPrompts::MsgBox(const Box& box) {
 
 QString ScriptedPrompts::ShowOpen(const OpenFileRequest& request) {
     openRequests.append(request);
-    if (files_.empty()) {
-        QTest::qFail("unexpected open-file dialog", __FILE__, __LINE__);
-        return {};
-    }
-    QString path = files_.front();
-    files_.pop_front();
-    return path;
+    return Next(files_, "unexpected open-file dialog", QString());
 }
 
 QString ScriptedPrompts::ShowSave(const SaveFileRequest& request) {
     saveRequests.append(request);
-    if (saves_.empty()) {
-        QTest::qFail("unexpected save dialog", __FILE__, __LINE__);
-        return {};
-    }
-    QString path = saves_.front();
-    saves_.pop_front();
-    return path;
+    return Next(saves_, "unexpected save dialog", QString());
 }

@@ -2,6 +2,8 @@
 
 #include "link/Clock.h"
 
+#include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -13,11 +15,20 @@
 class SimClock : public Clock {
 public:
     double Timer() override { return now_; }
-    void Yield(double deadline) override;
+    void Yield(double deadline) override {
+        ++yields_;
+        QCoreApplication::processEvents();
+        if (agenda_.empty() || agenda_.begin()->first > deadline) {
+            now_ = std::max(now_.load(), deadline);
+            return;
+        }
+        auto next = agenda_.extract(agenda_.begin());
+        now_ = std::max(now_.load(), next.key());
+        next.mapped()();
+    }
 
-    void At(double time, std::function<void()> action);
+    void At(double time, std::function<void()> action) { agenda_.emplace(time, std::move(action)); }
     void After(double delay, std::function<void()> action) { At(now_ + delay, std::move(action)); }
-    bool Idle() const { return agenda_.empty(); }
     int Yields() const { return yields_; }
 
 private:

@@ -15,28 +15,19 @@ SimModem::~SimModem() {
 }
 
 void SimModem::hear(const QByteArray& bytes) {
+    if (++heard_ > MostHeard)
+        return port_.Vanish(QStringLiteral("the simulated modem heard too much"));
     const int baud = MSComm::BaudOf(port_.Settings()).value_or(0);
-    for (const auto& reply : loader.Receive(bytes, baud)) {
+    // A flood's bytes come once: the receive buffer they would fill is the
+    // real port's, shown on a pseudo-terminal.
+    for (const auto& reply : loader.Receive(bytes, baud))
         clock_.After(reply.delay,
                      [this, reply, opening = opening_, alive = std::weak_ptr<char>(alive_)] {
                          if (alive.expired() || opening != opening_)
                              return;
                          if (reply.hangUp)
                              port_.Vanish(QStringLiteral("The modem hung up"));
-                         else if (reply.endless)
-                             flood(reply.bytes, opening);
                          else
                              port_.Feed(reply.bytes);
                      });
-    }
-}
-
-void SimModem::flood(const QByteArray& bytes, int opening) {
-    if (opening != opening_)
-        return;
-    port_.Feed(bytes);
-    clock_.After(FloodInterval, [this, bytes, opening, alive = std::weak_ptr<char>(alive_)] {
-        if (!alive.expired())
-            flood(bytes, opening);
-    });
 }

@@ -3,21 +3,22 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include <algorithm>
+#include <csignal>
+#include <sys/prctl.h>
 
 SimProcess::SimProcess()
     : link_(dir_.filePath(QStringLiteral("com1"))), oldCom1_(qgetenv("VELLORAN_COM1")),
       hadCom1_(qEnvironmentVariableIsSet("VELLORAN_COM1")) {
-    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    // A file, not a pipe: a talkative program must never wait for a reader.
     process_.setStandardOutputFile(QProcess::nullDevice());
-    QObject::connect(&process_, &QProcess::readyReadStandardError, &process_,
-                     [this] { told_ += process_.readAllStandardError(); });
+    process_.setStandardErrorFile(dir_.filePath(QStringLiteral("told")));
+    // Should the test die (a watchdog, a crash), the program goes with it.
+    process_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     qputenv("VELLORAN_COM1", QFile::encodeName(link_));
 }
 
 SimProcess::~SimProcess() {
     Stop();
-    QObject::disconnect(&process_, nullptr, nullptr, nullptr); // told_ goes first
     if (hadCom1_)
         qputenv("VELLORAN_COM1", oldCom1_);
     else
@@ -33,44 +34,32 @@ bool SimProcess::Start(const QStringList& options, int timeoutMs) {
     if (!quiet)
         arguments << QStringLiteral("--verbose");
     process_.start(Program(), arguments + options);
-    if (!process_.waitForStarted(timeoutMs))
-        return false;
-    return WaitForLine(timeoutMs);
+    return process_.waitForStarted(timeoutMs) && WaitForLine(timeoutMs);
 }
 
 bool SimProcess::WaitForLine(int timeoutMs) {
     // A program that ended (a bad option, say) will bring no line up.
-    return QTest::qWaitFor(
-               [this] {
-                   return process_.state() != QProcess::Running || QFileInfo(link_).isSymLink();
-               },
-               timeoutMs) &&
-           process_.state() == QProcess::Running;
+    const auto ended = [this] { return process_.state() != QProcess::Running; };
+    return QTest::qWaitFor([&] { return ended() || QFileInfo(link_).isSymLink(); }, timeoutMs) &&
+           !ended();
 }
 
 bool SimProcess::Stop(int timeoutMs) {
-    if (process_.state() == QProcess::NotRunning)
-        return true;
     process_.terminate();
-    if (process_.waitForFinished(timeoutMs)) {
-        told_ += process_.readAllStandardError();
+    if (process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs))
         return true;
-    }
     process_.kill();
     process_.waitForFinished(timeoutMs);
     return false;
 }
 
-QByteArray SimProcess::Told() {
-    told_ += process_.readAllStandardError();
-    return told_;
+QByteArray SimProcess::Told() const {
+    QFile told(dir_.filePath(QStringLiteral("told")));
+    return told.open(QIODevice::ReadOnly) ? told.readAll() : QByteArray();
 }
 
-QString SimProcess::ToldTail(int lines) {
-    const QList<QByteArray> all = Told().split('\n');
-    const qsizetype from = std::max<qsizetype>(0, all.size() - lines - 1);
-    QStringList tail;
-    for (qsizetype i = from; i < all.size(); ++i)
-        tail << QString::fromLocal8Bit(all[i]);
-    return QStringLiteral("velloran-sim said:\n") + tail.join(QLatin1Char('\n'));
+QString SimProcess::ToldTail(int lines) const {
+    QList<QByteArray> all = Told().split('\n');
+    all.remove(0, std::max<qsizetype>(0, all.size() - lines - 1));
+    return QStringLiteral("velloran-sim said:\n") + QString::fromLocal8Bit(all.join('\n'));
 }

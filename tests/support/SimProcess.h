@@ -8,7 +8,8 @@
 
 // The simulator program (velloran-sim) on a pseudo-terminal of its own, with
 // COM 1 leading to it for as long as this object lives. What the program
-// tells on stderr is kept, for a failing test to show.
+// tells on stderr goes to a file: read it while the program runs to explain a
+// failure, but only once it has ended to check what it did or did not hear.
 class SimProcess {
 public:
     SimProcess();
@@ -26,11 +27,10 @@ public:
     bool Stop(int timeoutMs = 5000);
 
     QString Link() const { return link_; }
-    QProcess& Process() { return process_; }
     // Everything the program wrote to stderr so far.
-    QByteArray Told();
+    QByteArray Told() const;
     // The last `lines` lines of it, for a failure message.
-    QString ToldTail(int lines = 40);
+    QString ToldTail(int lines = 40) const;
 
     bool quiet = false;
 
@@ -41,7 +41,6 @@ private:
     QTemporaryDir dir_;
     QString link_;
     QProcess process_;
-    QByteArray told_;
     QByteArray oldCom1_;
     bool hadCom1_ = false;
 };

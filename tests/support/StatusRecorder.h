@@ -4,21 +4,13 @@
 
 #include <QStringList>
 
-// The status line as a label would show it, and every caption in order.
+// The status line as a label would show it, every caption in order, and what
+// was learnt of the board.
 struct StatusRecorder : Status {
-    void Message(const QString& text) override {
-        caption = text;
-        captions << text;
-    }
+    void Message(const QString& text) override { captions << (caption = text); }
     void SetTint(Tint t) override { tint = t; }
-    void FailureLine(bool shown, const QString& text) override {
-        failureShown = shown;
-        failureText = shown ? text : QString();
-    }
-    void AutoBaudAttempt(int attempt, int) override { attempts << attempt; }
-    void RecordAcknowledged(qint64 records) override { acknowledged = records; }
+    void FailureLine(bool shown, const QString&) override { failureShown = shown; }
     void BoardType(const QString& type) override { board = type; }
-    void DeviceId(const QString& id) override { deviceId = id; }
     void BootVersion(const QString& v, const QString& b) override {
         version = v;
         board = b;
@@ -32,17 +24,5 @@ struct StatusRecorder : Status {
     QStringList captions;
     Tint tint = Tint::Blue;
     bool failureShown = false;
-    QString failureText;
-    QList<int> attempts;
-    qint64 acknowledged = 0;
-    QString board, deviceId, version;
+    QString board, version;
 };
-
-inline constexpr Tint Red = Tint::Red;
-inline constexpr Tint Blue = Tint::Blue;
-inline Tint ForeColor(const StatusRecorder& s) {
-    return s.tint;
-}
-inline void SetForeColor(StatusRecorder& s, Tint t) {
-    s.tint = t;
-}

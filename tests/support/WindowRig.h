@@ -1,13 +1,13 @@
 #pragma once
 
 #include "tests/support/MemoryComm.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/SimClock.h"
 #include "tests/support/SimModem.h"
 #include "ui/frmMain.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <memory>
@@ -43,13 +43,8 @@ struct WindowRig {
         QDir::setCurrent(dir.path());
     }
 
-    void writeFile(const QString& name, const QByteArray& bytes) {
-        QFile f(dir.filePath(name));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(bytes);
-    }
     void writeLoadFile(int records) {
-        writeFile(QStringLiteral("MYFILE.ROM"), BootLoader::SampleLoadFile(records));
+        WriteFile(dir.filePath(QStringLiteral("MYFILE.ROM")), BootLoader::SampleLoadFile(records));
     }
     frmMain& open() {
         w = std::make_unique<frmMain>(

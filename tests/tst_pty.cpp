@@ -1,0 +1,306 @@
+// The engine on a real serial port, with a pseudo-terminal for a device: what
+// the far end sees of the tool's openings and bytes; a device that goes away,
+// floods, answers at length or a character at a time (velloran-sim); a port
+// someone else holds or the user may not open; and a session on its own
+// thread. Only what the operating system and the serial layer decide is
+// here: the stages' rules are shown on simulated time elsewhere.
+#include "link/QtSerialComm.h"
+#include "link/SerialAccess.h"
+#include "session/Session.h"
+#include "sim/BootLoader.h"
+#include "tests/support/Rig.h"
+#include "tests/support/SimProcess.h"
+
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <numeric>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString Completed = QStringLiteral("*** Download Completed Succesfully ****");
+const QString Gone = QStringLiteral("Comm Port Failed - ");
+
+// Each case has a minute. One that hangs is named (QTest's fatal message
+// carries the case) and ends the program, rather than running on into
+// CTest's limit with nothing said.
+struct Watchdog {
+    Watchdog() {
+        sigevent expired{};
+        expired.sigev_notify = SIGEV_THREAD;
+        expired.sigev_notify_function = [](sigval) { qFatal("this case hung for a minute"); };
+        timer_create(CLOCK_MONOTONIC, &expired, &timer);
+    }
+    ~Watchdog() { timer_delete(timer); }
+    void Arm(int seconds) {
+        const itimerspec in{{}, {seconds, 0}}; // 0 disarms
+        timer_settime(timer, 0, &in, nullptr);
+    }
+    timer_t timer{};
+};
+
+// The tool's side as the application builds it, its port open on COM 1, which
+// leads to a pseudo-terminal whose master end the test holds.
+struct PtyRig : BasicRig<QtSerialComm, SteadyClock> {
+    PtyRig() {
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+            return;
+        qputenv("VELLORAN_COM1", ttyname(slave));
+        OpenCommPort(ctx);
+    }
+    ~PtyRig() {
+        port.setPortOpen(false);
+        close(master);
+        close(slave);
+    }
+    // The speed the tool set, as the device sees it.
+    speed_t PeerSpeed() const {
+        termios t{};
+        tcgetattr(master, &t);
+        return cfgetospeed(&t);
+    }
+    // What the tool sent, once `count` bytes came (or nothing more comes).
+    QByteArray PeerRead(qsizetype count) const {
+        QByteArray got;
+        char chunk[256];
+        for (pollfd p{master, POLLIN, 0};
+             got.size() < count && poll(&p, 1, 5000) > 0 && p.revents == POLLIN;)
+            got.append(chunk, std::max<ssize_t>(0, read(master, chunk, sizeof chunk)));
+        return got;
+    }
+    int master = -1;
+    int slave = -1; // held, as a device's driver would, across the tool's reopenings
+};
+
+// A port the tool must have let go of: another opening succeeds.
+bool PortFree(const QString& device) {
+    QSerialPort probe(device);
+    return probe.open(QIODevice::ReadWrite);
+}
+
+// A session with the real port and clock on COM 1, in mode 2 with a load file
+// of `records`; its boxes are answered on this thread, as a window does.
+struct Board {
+    explicit Board(int records = 6) {
+        InitDefaults(m);
+        m.LoadFileName = dir.filePath(QStringLiteral("LOAD.ROM"));
+        WriteFile(m.LoadFileName, BootLoader::SampleLoadFile(records));
+    }
+    // How the job ended, and the view it left.
+    Failure Run(Job job = Job::Reprogram) {
+        QSignalSpy ended(&session, &Session::Finished);
+        session.Start(job, m);
+        QTest::qVerify(ended.wait(30000), "ended", "the job never ended", __FILE__, __LINE__);
+        view = session.TakeView();
+        return ended.value(0).value(0).value<Failure>();
+    }
+    QTemporaryDir dir;
+    Module1 m;
+    ScriptedPrompts prompts;
+    Session session{prompts, PromptThread::Owner};
+    SessionView view;
+};
+
+struct LineRow {
+    const char* name;
+    QStringList sim; // the simulator's options
+    Job job;
+    Failure result;
+    QString message; // how the status line begins
+    bool failureShown;
+    QByteArray heard; // what the simulator tells once it has ended
+};
+
+} // namespace
+
+class TestPty : public QObject {
+    Q_OBJECT
+    Watchdog watchdog;
+private slots:
+    void init() { watchdog.Arm(60); }
+    void cleanup() { watchdog.Arm(0); }
+
+    void speedsAndEveryByteValue() {
+        PtyRig r;
+        QCOMPARE(r.PeerSpeed(), speed_t(B9600)); // the tool opened its port at the wake-up speed
+        QByteArray all(256, 0);
+        std::iota(all.begin(), all.end(), char(0));
+        r.port.setOutput(all);
+        QCOMPARE(r.PeerRead(256), all);
+        QCOMPARE(write(r.master, all.constData(), 256), ssize_t(256));
+        QCOMPARE(WaitForReply(r.ctx, 5, 255), all);
+        // What the line held while the port was closed is no answer to anything.
+        r.port.setPortOpen(false);
+        QCOMPARE(write(r.master, "$BOK\r\n", 6), ssize_t(6));
+        ReopenPort(r.ctx, QStringLiteral("115200,N,8,1"));
+        QCOMPARE(r.PeerSpeed(), speed_t(B115200));
+        QCOMPARE(WaitForReply(r.ctx, 0.2, 0), QByteArray());
+    }
+
+    // The device gone under an open port, at once or after the event loop had
+    // its turns: no tight loop of errors, the port closed, and a reason that
+    // says what became of the device rather than a stale one.
+    void peerGone() {
+        for (const bool idleFirst : {false, true}) {
+            for (const QString use : {"InBufferCount", "Input", "Output"}) {
+                PtyRig r;
+                close(std::exchange(r.master, -1));
+                int passes = 0;
+                for (const double end = r.clock.Timer() + 0.2; idleFirst && r.clock.Timer() < end;
+                     ++passes)
+                    r.clock.Yield(end);
+                QVERIFY2(passes < 100, qPrintable(QStringLiteral("%1 passes").arg(passes)));
+                QString reason;
+                try {
+                    use == "Output"  ? r.port.setOutput("%BLqeltvomr\r")
+                    : use == "Input" ? void(r.port.Input())
+                                     : void(r.port.InBufferCount());
+                } catch (const CommError& e) {
+                    reason = e.text();
+                }
+                QVERIFY2(reason.contains(QStringLiteral("device disconnected")),
+                         qPrintable(use + ": " + reason));
+                QVERIFY(!r.port.PortOpen());
+                QVERIFY_THROWS_EXCEPTION(CommError, r.port.InBufferCount());
+            }
+        }
+    }
+
+    // Against velloran-sim: each ends as it should with the port given back,
+    // and once the line is back the next run goes through.
+    void line_data() {
+        using S = QStringList;
+        using enum Job;
+        // clang-format off
+        AddRows<LineRow>({
+            {"device lost at a late record", S{"--hang-up", "record=5"}, Reprogram, Failure::DeviceGone, Gone, true, "hangs up"},
+            {"device lost in the boot check", S{"--hang-up", "version"}, CheckBoot, Failure::DeviceGone, Gone, false, "hangs up"},
+            {"bytes without end", S{"--fault", "3=flood*6"}, Reprogram, Failure::Download, "Unknown Message from Modem", true, "(flood)"},
+            {"10,000 characters for a version", S{"--version-reply", QString(10000, 'V')}, CheckBoot, Failure::None, "No Connection", false, "ver\\r"},
+            // Paced, each reply comes a character at a time and its line end can
+            // trail the tool's reading of it.
+            {"at line speed, a refused record goes again", S{"--pace", "--fault", "3=BFCE"}, Reprogram, Failure::None, Completed, false, "record 3 again"},
+        });
+        // clang-format on
+    }
+    void line() {
+        QFETCH(LineRow, row);
+        SimProcess sim;
+        QVERIFY2(sim.Start(row.sim), qPrintable(sim.ToldTail()));
+        Board b;
+        QCOMPARE(b.Run(row.job), row.result);
+        QVERIFY2(b.view.message.startsWith(row.message), qPrintable(sim.ToldTail()));
+        QVERIFY(b.view.tint == (row.message == Gone ? Tint::Red : Tint::Blue) &&
+                b.view.failureShown == row.failureShown);
+        // Nothing from a vanished device; never more than the 1,024 characters
+        // the receive side holds.
+        QVERIFY(b.view.bootVersion.isEmpty() == (row.message != QLatin1String("No Connection")) &&
+                b.view.bootVersion.size() <= 1024);
+
+        QVERIFY(sim.WaitForLine() && PortFree(sim.Link()));
+        QVERIFY(b.Run() == Failure::None && b.view.message == Completed);
+        QVERIFY(sim.Stop());
+        // Six records and the end per run: a record taken twice would make an eighth.
+        const QByteArray told = sim.Told();
+        QVERIFY2(told.contains(row.heard) && !told.contains("record 8"),
+                 qPrintable(sim.ToldTail()));
+    }
+
+    // A port held by someone else, or one the user may not open: the box says
+    // which device and why, nothing reaches it, and once it is free the run
+    // goes through.
+    void held_data() {
+        QTest::addColumn<QString>("why"); // as the detail says it
+        QTest::newRow("a second copy of the tool") << "lock file";
+        QTest::newRow("another program, exclusively") << "busy";
+        QTest::newRow("no permission") << "permission";
+    }
+    void held() {
+        QFETCH(QString, why);
+        SimProcess sim;
+        QVERIFY2(sim.Start(), qPrintable(sim.ToldTail()));
+        const QString device = QFileInfo(sim.Link()).canonicalFilePath();
+        const QByteArray path = QFile::encodeName(device);
+        qputenv("VELLORAN_COM1", path); // the detail names the device itself
+        Board b;
+        QSerialPort copy(device);
+        const int holder = why == "busy" ? open(path.constData(), O_RDWR | O_NOCTTY) : -1;
+        QVERIFY(why != "lock file" || copy.open(QIODevice::ReadWrite));
+        QVERIFY(why != "busy" || ioctl(holder, TIOCEXCL) == 0); // as terminal programs do
+        chmod(path.constData(), why != "permission" ? 0666 : geteuid() == 0 ? 0600 : 0);
+        // Root opens what it likes past a lock file: the tool runs as an
+        // ordinary user, in a folder that user may read.
+        const bool asUser = geteuid() == 0 && why != QLatin1String("lock file");
+        const auto become = [&](uid_t uid) {
+            if (asUser)
+                QCOMPARE(setresuid(uid, uid, 0), 0);
+        };
+        chmod(QFile::encodeName(b.dir.path()).constData(), 0755);
+        become(65534);
+        const auto restore = qScopeGuard([&] { become(0); });
+        b.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
+        QVERIFY(b.Run() == Failure::PortNotOpened && b.view.message == "Comm Port Open Failed");
+        const QString detail = b.prompts.seen.value(0).detail;
+        QVERIFY2(detail.contains(device) && detail.contains(why, Qt::CaseInsensitive),
+                 qPrintable(detail));
+
+        copy.close();
+        // Exclusive use outlasts its holder while the line is open.
+        QVERIFY(holder < 0 || (ioctl(holder, TIOCNXCL) == 0 && close(holder) == 0));
+        become(0);
+        chmod(path.constData(), 0666);
+        become(65534);
+        QCOMPARE(b.Run(), Failure::None);
+        become(0);
+        QVERIFY(PortFree(device));
+        // The wake-up command reached the device once: from the run that
+        // opened the port, none from the one that could not.
+        QVERIFY(sim.Stop());
+        QCOMPARE(sim.Told().count("heard at 9600: +++  ATES\\r"), 1);
+    }
+
+    // A session on its own thread: "Halt Load" from the owner's thread seen
+    // before the next record, a box asked of the owner's thread, and the port
+    // given back when the session goes.
+    void session() {
+        SimProcess sim;
+        QVERIFY2(sim.Start({QStringLiteral("--delay"), QStringLiteral("0.02")}),
+                 qPrintable(sim.ToldTail()));
+        {
+            Board b(60);
+            qint64 counted = -1; // when the operator halted
+            QObject::connect(&b.session, &Session::Changed, [&] {
+                const qint64 now = b.session.TakeView().recordsAcknowledged;
+                if (counted < 0 && now >= 5) {
+                    counted = now;
+                    b.session.Halt();
+                }
+            });
+            QCOMPARE(b.Run(), Failure::Halted);
+            QVERIFY(b.view.message == "Comm Port Disconnected" && b.view.tint == Tint::Red);
+            QVERIFY2(b.view.recordsAcknowledged <= counted + 2,
+                     qPrintable(QString::number(b.view.recordsAcknowledged)));
+            QVERIFY(PortFree(sim.Link()));
+
+            // A 6620 board in Q70 mode: the box, and the port left open.
+            b.m.LoadMode = 0;
+            b.prompts.Expect(QStringLiteral("Wrong Mode - Board is 6620 and Mode is for Q70"));
+            b.prompts.whileShown = [] { QVERIFY(QThread::currentThread() == qApp->thread()); };
+            QCOMPARE(b.Run(), Failure::WrongBoard);
+            QVERIFY(b.prompts.AllAnswered() && !PortFree(sim.Link()));
+        }
+        QVERIFY(PortFree(sim.Link()) && sim.Stop() && !sim.Told().contains("load complete"));
+    }
+};
+
+QTEST_MAIN(TestPty)
+#include "tst_pty.moc"
