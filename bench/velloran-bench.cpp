@@ -3,8 +3,8 @@
 // by another program, with what was measured printed one "key=value" a line.
 // bench/run.sh starts it, once per figure, and judges the figures.
 //
-//   velloran-bench window --records N [--pace] [--silent-at K]
-//   velloran-bench client --records N [--pace] [--silent-at K] -- PROGRAM ARG...
+//   velloran-bench window --records N [--pace] [--silent-at K] [--peer-cpu C]
+//   velloran-bench client --records N [--pace] [--silent-at K] [--peer-cpu C] -- PROGRAM ARG...
 //
 // A client's arguments may hold {device} (the line) and {rom} (the load file).
 // Every timing comes from the simulator's log (--timing), so that the window
@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -181,6 +182,7 @@ struct Load {
     int records = 10000;
     bool pace = false;
     int silentAt = 0; // the loader lets the first sending of this record go unanswered
+    int peerCpu = -1; // the simulator runs on this CPU alone
 };
 
 // A load file written by the simulator (its memory is not the tool's), and
@@ -199,7 +201,17 @@ public:
             options << QStringLiteral("--pace");
         if (load.silentAt > 0)
             options << QStringLiteral("--fault") << QStringLiteral("%1=silence").arg(load.silentAt);
-        return sim_.Start(options) || Fail("the simulator did not start");
+        if (!sim_.Start(options))
+            return Fail("the simulator did not start");
+        if (load.peerCpu >= 0) {
+            cpu_set_t cpus;
+            CPU_ZERO(&cpus);
+            CPU_SET(load.peerCpu, &cpus);
+            const auto pid = static_cast<pid_t>(sim_.Process().processId());
+            if (sched_setaffinity(pid, sizeof cpus, &cpus) != 0)
+                return Fail("the simulator cannot be kept to that CPU");
+        }
+        return true;
     }
     // Its log is complete once it has ended.
     LineFigures Stop() {
@@ -346,11 +358,14 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption silentAt(QStringLiteral("silent-at"),
                                       QStringLiteral("Record k goes unanswered once: a 10 s wait."),
                                       QStringLiteral("k"), QStringLiteral("0"));
-    parser.addOptions({records, pace, silentAt});
+    const QCommandLineOption peerCpu(QStringLiteral("peer-cpu"),
+                                     QStringLiteral("The simulator runs on CPU c alone."),
+                                     QStringLiteral("c"), QStringLiteral("-1"));
+    parser.addOptions({records, pace, silentAt, peerCpu});
     parser.process(app);
 
     const Load load{parser.value(records).toInt(), parser.isSet(pace),
-                    parser.value(silentAt).toInt()};
+                    parser.value(silentAt).toInt(), parser.value(peerCpu).toInt()};
     QStringList words = parser.positionalArguments();
     const QString what = words.isEmpty() ? QString() : words.takeFirst();
     if (what == QLatin1String("window"))
