@@ -39,12 +39,13 @@ struct PtyRig : BasicRig<QtSerialComm, SteadyClock> {
         return cfgetospeed(&t);
     }
 
-    // What the tool sent, once `count` bytes came (or nothing more comes).
-    QByteArray PeerRead(qsizetype count) const {
+    // What the tool sent, once `count` bytes came (or nothing more comes
+    // within `waitMs`).
+    QByteArray PeerRead(qsizetype count, int waitMs = 5000) const {
         QByteArray got(count, 0);
         qsizetype n = 0;
         for (pollfd p{master, POLLIN, 0};
-             n < count && poll(&p, 1, 5000) > 0 && p.revents == POLLIN;)
+             n < count && poll(&p, 1, waitMs) > 0 && p.revents == POLLIN;)
             n += std::max<ssize_t>(0, read(master, &got[n], count - n));
         return got.left(n);
     }
@@ -59,6 +60,7 @@ class TestPtyPort : public QObject {
     Q_OBJECT
 private slots:
     void speedsAndEveryByteValue();
+    void moreThanTheLineHolds();
     void peerGone_data();
     void peerGone();
 };
@@ -80,6 +82,24 @@ void TestPtyPort::speedsAndEveryByteValue() {
     ReopenPort(r.ctx, QStringLiteral("115200,N,8,1"));
     QCOMPARE(r.PeerSpeed(), speed_t(B115200));
     QCOMPARE(WaitForReply(r.ctx, 0.2, 0), QByteArray());
+}
+
+void TestPtyPort::moreThanTheLineHolds() {
+    // The line takes the start of it at once; the rest must follow in order
+    // as the device reads, while the tool's event loop runs.
+    PtyRig r;
+    QByteArray block(256 * 1024, 0);
+    for (qsizetype i = 0; i < block.size(); ++i)
+        block[i] = char(i % 251);
+    r.port.setOutput(block);
+    QByteArray got;
+    for (const double end = r.clock.Timer() + 10;
+         got.size() < block.size() && r.clock.Timer() < end;) {
+        r.clock.Yield(r.clock.Timer() + 0.001);
+        got += r.PeerRead(block.size() - got.size(), 0);
+    }
+    QCOMPARE(got.size(), block.size());
+    QVERIFY(got == block);
 }
 
 void TestPtyPort::peerGone_data() {
