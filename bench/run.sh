@@ -16,7 +16,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD_DIR:-$repo/build-bench}
 rounds=${BENCH_ROUNDS:-5}
 # The window draws in the faces the operator's machine has (scripts/run.sh).
-bash "$repo/scripts/deps.sh" xvfb xauth fonts-liberation2
+bash "$repo/scripts/deps.sh" xvfb fonts-liberation2
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target velloran-bench velloran-sim minimal-client >/dev/null
 bench="$build/bench/velloran-bench"
@@ -101,7 +101,11 @@ measure() {
         r[$name.$key]=$value
     done <<<"$out"
 }
-window() { measure "$@"; }
+window() {
+    local name=$1
+    shift
+    measure "$name" window "$@"
+}
 client() {
     local name=$1
     shift
@@ -134,14 +138,14 @@ load_before=$(cut -d' ' -f1 /proc/loadavg)
 # The programs take turns, so that what else the machine does falls on both.
 for ((i = 1; i <= rounds; i++)); do
     client "fast.client$i" --records 10000
-    window "fast.window$i" window --records 10000
+    window "fast.window$i" --records 10000
     if [ -n "$cli" ]; then cli "fast.cli$i" --records 10000; fi
     client "paced.client$i" --records 2000 --pace
-    window "paced.window$i" window --records 2000 --pace
+    window "paced.window$i" --records 2000 --pace
     if [ -n "$cli" ]; then cli "paced.cli$i" --records 2000 --pace; fi
 done
-window idle.window window --records 5 --silent-at 3
-window big.window window --records 100000
+window idle.window --records 5 --silent-at 3
+window big.window --records 100000
 if [ -n "$cli" ]; then
     # The command line is timed as a whole process: the same load without
     # the silence is taken off.

@@ -10,7 +10,6 @@
 // Every timing comes from the simulator's log (--timing), so that the window
 // and the clients are held to one clock, at the far end of the line.
 #include "core/Module1.h"
-#include "link/QtSerialComm.h"
 #include "tests/support/SimProcess.h"
 #include "ui/frmMain.h"
 
@@ -74,7 +73,7 @@ double Quantile(std::vector<double> values, double q) {
     return values[k];
 }
 
-// The simulator logs bytes as the tool's transcript would print them.
+// The simulator's log writes CR, LF and bytes outside printable ASCII escaped.
 QByteArray Unescape(const QByteArray& text) {
     QByteArray bytes;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -145,39 +144,6 @@ LineFigures ReadLog(const QString& path) {
     return f;
 }
 
-// The real port, timing the tool's own share of each turn: from the Input()
-// that brought a reply to the setOutput() of the next record.
-class TimedPort : public MSComm {
-public:
-    explicit TimedPort(std::vector<double>& shares) : shares_(shares) { clock_.start(); }
-    bool PortOpen() const override { return port_.PortOpen(); }
-    void setPortOpen(bool open) override {
-        port_.setCommPort(CommPort());
-        port_.setSettings(Settings());
-        port_.setPortOpen(open);
-    }
-    int InBufferCount() override { return port_.InBufferCount(); }
-    QByteArray Input() override {
-        QByteArray bytes = port_.Input();
-        if (!bytes.isEmpty())
-            replyAt_ = clock_.nsecsElapsed();
-        return bytes;
-    }
-    void setOutput(const QByteArray& bytes) override {
-        if (replyAt_ >= 0 && bytes.startsWith("%D"))
-            shares_.push_back(static_cast<double>(clock_.nsecsElapsed() - replyAt_) / 1e9);
-        replyAt_ = -1;
-        port_.setOutput(bytes);
-    }
-    QString DeviceFor(int n) const override { return port_.DeviceFor(n); }
-
-private:
-    QtSerialComm port_;
-    QElapsedTimer clock_;
-    qint64 replyAt_ = -1;
-    std::vector<double>& shares_;
-};
-
 struct Load {
     int records = 10000;
     bool pace = false;
@@ -232,13 +198,14 @@ private:
     SimProcess sim_;
 };
 
-void Report(const LineFigures& f, double cpu, long maxRssKb) {
+void Report(const Load& load, const LineFigures& f, double cpu, long maxRssKb) {
     Put("records", static_cast<double>(f.records));
     Put("records_per_second", static_cast<double>(f.records) / f.Span());
     Put("turns", static_cast<double>(f.turns.size()));
     Put("turn_median_us", Quantile(f.turns, 0.5) * 1e6);
     Put("turn_p90_us", Quantile(f.turns, 0.9) * 1e6);
-    Put("line_use", static_cast<double>(f.chars) * 10 / LineBaud / f.Span());
+    if (load.pace) // the share of the time the line was busy
+        Put("line_use", static_cast<double>(f.chars) * 10 / LineBaud / f.Span());
     Put("cpu_seconds", cpu);
     Put("max_rss_kb", static_cast<double>(maxRssKb));
 }
@@ -253,8 +220,7 @@ int Window(const Load& load) {
     QDir::setCurrent(peer.Folder());
     Module1 m;
     BenchPrompts prompts;
-    std::vector<double> shares;
-    frmMain window(m, prompts, [&] { return std::make_unique<TimedPort>(shares); });
+    frmMain window(m, prompts);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) {
         peer.Fail("the window was never shown");
@@ -298,8 +264,7 @@ int Window(const Load& load) {
                      qPrintable(window.lblMsg->text()));
         return 1;
     }
-    Report(f, Cpu(after) - cpuBefore, after.ru_maxrss);
-    Put("tool_share_median_us", Quantile(shares, 0.5) * 1e6);
+    Report(load, f, Cpu(after) - cpuBefore, after.ru_maxrss);
     Put("quiet_seconds", quietSeconds);
     Put("quiet_cpu_seconds", quietCpu);
     return 0;
@@ -337,7 +302,7 @@ int Client(const Load& load, QStringList command) {
         std::fprintf(stderr, "velloran-bench: %s ended with %d\n", argv[0], exitCode);
         return 1;
     }
-    Report(f, Cpu(usage), usage.ru_maxrss);
+    Report(load, f, Cpu(usage), usage.ru_maxrss);
     return 0;
 }
 
