@@ -260,8 +260,8 @@ int Window(const Load& load) {
     const LineFigures f = peer.Stop();
 
     if (result != Failure::None) {
-        std::fprintf(stderr, "velloran-bench: the run ended with \"%s\"\n",
-                     qPrintable(window.lblMsg->text()));
+        peer.Fail(
+            qPrintable(QStringLiteral("the run ended with \"%1\"").arg(window.lblMsg->text())));
         return 1;
     }
     Report(load, f, Cpu(after) - cpuBefore, after.ru_maxrss);
@@ -299,7 +299,7 @@ int Client(const Load& load, QStringList command) {
     const LineFigures f = peer.Stop();
     const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
     if (exitCode != 0) {
-        std::fprintf(stderr, "velloran-bench: %s ended with %d\n", argv[0], exitCode);
+        peer.Fail(qPrintable(QStringLiteral("%1 ended with %2").arg(command[0]).arg(exitCode)));
         return 1;
     }
     Report(load, f, Cpu(usage), usage.ru_maxrss);
