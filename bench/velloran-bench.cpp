@@ -1,111 +1,64 @@
-// velloran-bench: runs the tool's stages headless against the simulator
-// program on a pseudo-terminal and prints what it measured, one "key=value"
-// a line. bench/run.sh drives it and judges the figures.
+// velloran-bench: one load against the simulator program (velloran-sim) on
+// a pseudo-terminal, made by the tool's real main window in this process or
+// by another program, with what was measured printed one "key=value" a line.
+// bench/run.sh starts it, once per figure, and judges the figures.
 //
-//   velloran-bench download --records N [--pace] [--timing | --timing-file F] [--tool-side]
-//   velloran-bench idle [--seconds 10] [--busy-seconds 2]
-#include "core/Context.h"
-#include "download/Download.h"
-#include "download/LineReader.h"
-#include "download/LoadFileSelection.h"
-#include "link/Clock.h"
-#include "link/Connection.h"
-#include "link/Logon.h"
-#include "link/QtSerialComm.h"
-#include "link/SerialAccess.h"
+//   velloran-bench window --records N [--pace] [--silent-at K] [--peer-cpu C]
+//   velloran-bench client --records N [--pace] [--silent-at K] [--peer-cpu C] -- PROGRAM ARG...
+//
+// A client's arguments may hold {device} (the line) and {rom} (the load file).
+// Every timing comes from the simulator's log (--timing), so that the window
+// and the clients are held to one clock, at the far end of the line.
+#include "core/Module1.h"
 #include "tests/support/SimProcess.h"
-#include "tests/support/StatusRecorder.h"
+#include "ui/frmMain.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <algorithm>
 #include <cstdio>
+#include <sched.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
-// Boxes are answered as an operator in a hurry would: Cancel where there is
-// one, else OK (or No). Each is told on stderr: a box in a benchmark means
-// something went wrong.
+constexpr double LineBaud = 115200; // the tool's default speed, and the client's
+
+// A box in a benchmark means something went wrong: it is told on stderr and
+// answered as an operator in a hurry would.
 class BenchPrompts : public Prompts {
 public:
     BoxAnswer MsgBox(const Box& box) override {
         std::fprintf(stderr, "velloran-bench: box \"%s\"\n", qPrintable(box.text));
         return DismissAnswer(box.buttons);
     }
-    QString ShowOpen(const OpenFileRequest&) override { return {}; }
 };
 
-// The real port, counting the bytes that pass and, when asked, timing the
-// tool's own share of each record's turn (from the read that took in a reply
-// to the write of the next record) and the time from one record to the next.
-class RecordingComm : public MSComm {
-public:
-    bool PortOpen() const override { return port_.PortOpen(); }
-    void setPortOpen(bool open) override {
-        port_.setCommPort(CommPort());
-        port_.setSettings(Settings());
-        port_.setPortOpen(open);
-    }
-    int InBufferCount() override { return port_.InBufferCount(); }
-    QByteArray Input() override {
-        QByteArray bytes = port_.Input();
-        if (!bytes.isEmpty()) {
-            received += bytes.size();
-            lastReplyAt_ = clock_.Timer();
-        }
-        return bytes;
-    }
-    void setOutput(const QByteArray& bytes) override {
-        if (timeTurns && bytes.startsWith('%')) {
-            const double now = clock_.Timer();
-            if (lastReplyAt_ >= 0)
-                turns.push_back(now - lastReplyAt_);
-            if (lastRecordAt_ >= 0)
-                periods.push_back(now - lastRecordAt_);
-            lastRecordAt_ = now;
-        }
-        lastReplyAt_ = -1;
-        sent += bytes.size();
-        port_.setOutput(bytes);
-    }
-    void ResetCounts() {
-        sent = received = 0;
-        lastReplyAt_ = lastRecordAt_ = -1;
-        turns.clear();
-        periods.clear();
-    }
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
 
-    qint64 sent = 0;
-    qint64 received = 0;
-    bool timeTurns = false;
-    std::vector<double> turns;   // seconds
-    std::vector<double> periods; // from one record sent to the next
+double Cpu(const rusage& u) {
+    return Seconds(u.ru_utime) + Seconds(u.ru_stime);
+}
 
-private:
-    QtSerialComm port_;
-    SteadyClock clock_;
-    double lastReplyAt_ = -1;
-    double lastRecordAt_ = -1;
-};
-
-struct Usage {
-    double cpu = 0; // user + system, seconds
-    long maxRssKb = 0;
-};
-
-Usage Now() {
+rusage Self() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    const auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return {seconds(u.ru_utime) + seconds(u.ru_stime), u.ru_maxrss};
+    return u;
 }
 
 void Put(const char* key, double value) {
@@ -120,216 +73,269 @@ double Quantile(std::vector<double> values, double q) {
     return values[k];
 }
 
-// Turns seen from the boot loader's end, in the simulator's timing log: from
-// the write that ended a "$BOK" to the read that began the next record.
-std::vector<double> LineTurns(const QString& path) {
-    std::vector<double> turns;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return turns;
-    double okAt = -1;
-    while (!file.atEnd()) {
-        const QList<QByteArray> f = file.readLine().trimmed().split(' ');
-        if (f.size() < 3)
-            continue;
-        const double at = f[1].toDouble();
-        if (f[0] == "W")
-            okAt = f[2] == "$BOK\\r\\n" ? at : -1;
-        else if (f[0] == "R" && okAt >= 0 && f[2].startsWith('%') && !f[2].startsWith("%B"))
-            turns.push_back(at - okAt);
-        if (f[0] == "R")
-            okAt = -1;
+// The simulator's log writes CR, LF and bytes outside printable ASCII escaped.
+QByteArray Unescape(const QByteArray& text) {
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            bytes += text[i];
+        } else if (text[i + 1] == 'x') {
+            bytes += static_cast<char>(text.mid(i + 2, 2).toInt(nullptr, 16));
+            i += 3;
+        } else {
+            bytes += text[++i] == 'r' ? '\r' : '\n';
+        }
     }
-    return turns;
+    return bytes;
 }
 
-struct Tool {
-    Module1 m;
-    RecordingComm port;
-    SteadyClock clock;
-    BenchPrompts prompts;
-    StatusRecorder lblMsg;
-    LineReader file;
-    Context ctx{m, port, clock, prompts, lblMsg, file};
-
-    Tool() {
-        InitDefaults(m);
-        m.PortNumber = 1;
-    }
-    bool Fail(const char* stage) {
-        std::fprintf(stderr, "velloran-bench: %s failed: %s\n", stage, qPrintable(lblMsg.text()));
-        return false;
-    }
-    // Everything a run does before the download.
-    bool UpToTheDownload() {
-        ValidateLoadFile(ctx);
-        if (!m.FileValid)
-            return Fail("load file validation");
-        OpenCommPort(ctx);
-        if (!m.PortOpened)
-            return Fail("port opening");
-        ConnectToModem(ctx);
-        if (!m.ModemConnected)
-            return Fail("connection");
-        LogonAndSetMode(ctx);
-        if (!m.ModeSetOk)
-            return Fail("logon");
-        return true;
-    }
+// The download as the boot loader's end of the line saw it. A turn runs from
+// the write that began the last byte of a "$BOK" to the read that brought the
+// next record's first: the client's whole share of a record, both hops of the
+// pseudo-terminal and the simulator's own waking included. The download runs
+// from the first record's arrival to the last byte of "$BEND" that left (a
+// client may close its port once it has seen enough of it).
+struct LineFigures {
+    std::vector<double> turns;
+    qint64 records = 0; // data records and the end record
+    qint64 chars = 0;   // both ways, over the download
+    double start = -1;
+    double end = -1;
+    double Span() const { return end - start; }
 };
 
-bool verboseSim = false;
+LineFigures ReadLog(const QString& path) {
+    LineFigures f;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return f;
+    QByteArray sinceRead; // what the loader said since it last heard anything
+    double lastWrite = -1;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().chopped(1);
+        const qsizetype gap = line.indexOf(' ', 2);
+        if (line.size() < 3 || gap < 0)
+            continue;
+        const double at = line.mid(2, gap - 2).toDouble();
+        const QByteArray bytes = Unescape(line.mid(gap + 1));
+        if (line[0] == 'W') {
+            sinceRead += bytes;
+            lastWrite = at;
+            if (f.start >= 0 && f.end < 0)
+                f.chars += bytes.size();
+            continue;
+        }
+        if (sinceRead.startsWith("$BEND") && f.end < 0)
+            f.end = lastWrite;
+        const bool record = bytes.startsWith('%') && !bytes.startsWith("%B");
+        if (record && f.start < 0)
+            f.start = at;
+        if (f.start >= 0 && f.end < 0)
+            f.chars += bytes.size();
+        if (record) {
+            ++f.records;
+            if (sinceRead == "$BOK\r\n")
+                f.turns.push_back(at - lastWrite);
+        }
+        sinceRead.clear();
+    }
+    if (sinceRead.startsWith("$BEND") && f.end < 0)
+        f.end = lastWrite;
+    return f;
+}
 
-int Download(int records, bool pace, QString timingLog, bool toolSide) {
-    QTemporaryDir dir;
-    const QString rom = dir.filePath(QStringLiteral("BENCH.ROM"));
-    const bool timing = !timingLog.isEmpty();
-    // The simulator writes the load file: its memory is not the tool's.
-    if (QProcess::execute(SimProcess::Program(),
-                          {QStringLiteral("--make-rom"), rom, QStringLiteral("--records"),
-                           QString::number(records)}) != 0) {
-        std::fprintf(stderr, "velloran-bench: no load file\n");
+struct Load {
+    int records = 10000;
+    bool pace = false;
+    int silentAt = 0; // the loader lets the first sending of this record go unanswered
+    int peerCpu = -1; // the simulator runs on this CPU alone
+};
+
+// A load file written by the simulator (its memory is not the tool's), and
+// the simulator on its line, logging when it heard and said what.
+class Peer {
+public:
+    bool Start(const Load& load) {
+        sim_.quiet = true;
+        if (QProcess::execute(SimProcess::Program(),
+                              {QStringLiteral("--make-rom"), Rom(), QStringLiteral("--records"),
+                               QString::number(load.records)}) != 0)
+            return Fail("no load file");
+        QStringList options{QStringLiteral("--delay"), QStringLiteral("0"),
+                            QStringLiteral("--timing"), Log()};
+        if (load.pace)
+            options << QStringLiteral("--pace");
+        if (load.silentAt > 0)
+            options << QStringLiteral("--fault") << QStringLiteral("%1=silence").arg(load.silentAt);
+        if (!sim_.Start(options))
+            return Fail("the simulator did not start");
+        if (load.peerCpu >= 0) {
+            cpu_set_t cpus;
+            CPU_ZERO(&cpus);
+            CPU_SET(load.peerCpu, &cpus);
+            const auto pid = static_cast<pid_t>(sim_.Process().processId());
+            if (sched_setaffinity(pid, sizeof cpus, &cpus) != 0)
+                return Fail("the simulator cannot be kept to that CPU");
+        }
+        return true;
+    }
+    // Its log is complete once it has ended.
+    LineFigures Stop() {
+        sim_.Stop();
+        return ReadLog(Log());
+    }
+    bool Fail(const char* what) {
+        std::fprintf(stderr, "velloran-bench: %s\n%s\n", what, qPrintable(sim_.ToldTail()));
+        return false;
+    }
+    QString Folder() const { return dir_.path(); }
+    QString Rom() const { return dir_.filePath(QStringLiteral("MYFILE.ROM")); }
+    QString Link() const { return sim_.Link(); }
+
+private:
+    QString Log() const { return dir_.filePath(QStringLiteral("timing.log")); }
+    QTemporaryDir dir_;
+    SimProcess sim_;
+};
+
+void Report(const Load& load, const LineFigures& f, double cpu, long maxRssKb) {
+    Put("records", static_cast<double>(f.records));
+    Put("records_per_second", static_cast<double>(f.records) / f.Span());
+    Put("turns", static_cast<double>(f.turns.size()));
+    Put("turn_median_us", Quantile(f.turns, 0.5) * 1e6);
+    Put("turn_p90_us", Quantile(f.turns, 0.9) * 1e6);
+    if (load.pace) // the share of the time the line was busy
+        Put("line_use", static_cast<double>(f.chars) * 10 / LineBaud / f.Span());
+    Put("cpu_seconds", cpu);
+    Put("max_rss_kb", static_cast<double>(maxRssKb));
+}
+
+// The tool as the operator has it: its main window, shown, with its defaults
+// (COM 1, 115200 baud, mode 2, MYFILE.ROM in the folder it starts in); COM 1
+// leads to the simulator. "Reprogram Modem Now" is pressed once.
+int Window(const Load& load) {
+    Peer peer;
+    if (!peer.Start(load))
+        return 1;
+    QDir::setCurrent(peer.Folder());
+    Module1 m;
+    BenchPrompts prompts;
+    frmMain window(m, prompts);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        peer.Fail("the window was never shown");
         return 1;
     }
 
-    QStringList options{QStringLiteral("--delay"), QStringLiteral("0")};
-    if (pace)
-        options << QStringLiteral("--pace");
-    if (timing)
-        options << QStringLiteral("--timing") << timingLog;
-    SimProcess sim;
-    sim.quiet = !verboseSim;
-    if (!sim.Start(options)) {
-        std::fprintf(stderr, "velloran-bench: the simulator did not start\n%s\n",
-                     qPrintable(sim.ToldTail()));
-        return 1;
-    }
+    // The quietest stretch of the run, between two pieces of news from its
+    // session: with a silent loader, the wait for its answer.
+    QElapsedTimer clock;
+    double markAt = 0, markCpu = 0, quietSeconds = 0, quietCpu = 0;
+    const auto mark = [&] {
+        const double at = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        const double cpu = Cpu(Self());
+        if (at - markAt > quietSeconds) {
+            quietSeconds = at - markAt;
+            quietCpu = cpu - markCpu;
+        }
+        markAt = at;
+        markCpu = cpu;
+    };
+    QObject::connect(&window.BoardSession(), &Session::Changed, &window, mark);
+    Failure result = Failure::None;
+    QEventLoop ended;
+    QObject::connect(&window, &frmMain::Finished, &window, [&](Failure f) {
+        mark();
+        result = f;
+        ended.quit();
+    });
 
-    Tool tool;
-    tool.m.LoadFileName = rom;
-    if (!tool.UpToTheDownload()) {
-        std::fprintf(stderr, "%s\n", qPrintable(sim.ToldTail()));
-        return 1;
-    }
-    tool.port.ResetCounts();
-    tool.port.timeTurns = toolSide;
-    const double start = tool.clock.Timer();
-    DownloadFile(tool.ctx);
-    const double seconds = tool.clock.Timer() - start;
-    tool.port.setPortOpen(false);
-    if (!tool.m.DownloadOk) {
-        tool.Fail("download");
-        std::fprintf(stderr, "%s\n", qPrintable(sim.ToldTail()));
-        return 1;
-    }
-    const Usage usage = Now();
-    sim.Stop(); // its timing log is complete once it has ended
+    const double cpuBefore = Cpu(Self());
+    clock.start();
+    markCpu = cpuBefore;
+    window.cmdLoad->click();
+    ended.exec();
+    const rusage after = Self();
+    window.close();
+    const LineFigures f = peer.Stop();
 
-    Put("records", records);
-    Put("seconds", seconds);
-    Put("records_per_second", (records + 1) / seconds); // the end record counts too
-    Put("chars_sent", static_cast<double>(tool.port.sent));
-    Put("chars_received", static_cast<double>(tool.port.received));
-    Put("max_rss_kb", static_cast<double>(usage.maxRssKb));
-    if (timing) {
-        const std::vector<double> turns = LineTurns(timingLog);
-        Put("line_turns", static_cast<double>(turns.size()));
-        Put("line_turn_median_ms", Quantile(turns, 0.5) * 1e3);
-        Put("line_turn_p99_ms", Quantile(turns, 0.99) * 1e3);
+    if (result != Failure::None) {
+        peer.Fail(
+            qPrintable(QStringLiteral("the run ended with \"%1\"").arg(window.lblMsg->text())));
+        return 1;
     }
-    if (toolSide) {
-        Put("tool_turns", static_cast<double>(tool.port.turns.size()));
-        Put("tool_turn_median_ms", Quantile(tool.port.turns, 0.5) * 1e3);
-        Put("record_period_median_ms", Quantile(tool.port.periods, 0.5) * 1e3);
-    }
+    Report(load, f, Cpu(after) - cpuBefore, after.ru_maxrss);
+    Put("quiet_seconds", quietSeconds);
+    Put("quiet_cpu_seconds", quietCpu);
     return 0;
 }
 
-int Idle(double seconds, double busySeconds) {
-    SimProcess sim;
-    sim.quiet = true;
-    if (!sim.Start()) {
-        std::fprintf(stderr, "velloran-bench: the simulator did not start\n");
+// Another program making the same load, started in the same folder: its own
+// process, timed and weighed by the kernel when it ends.
+int Client(const Load& load, QStringList command) {
+    Peer peer;
+    if (!peer.Start(load))
+        return 1;
+    QDir::setCurrent(peer.Folder());
+    for (QString& word : command)
+        word.replace(QStringLiteral("{device}"), peer.Link())
+            .replace(QStringLiteral("{rom}"), peer.Rom());
+    std::vector<QByteArray> words;
+    for (const QString& word : command)
+        words.push_back(QFile::encodeName(word));
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        peer.Fail("the client did not start");
         return 1;
     }
-    Tool tool;
-    OpenCommPort(tool.ctx);
-    if (!tool.m.PortOpened)
-        return tool.Fail("port opening");
-
-    // A boot loader that stays silent: the whole wait runs out.
-    Usage before = Now();
-    double start = tool.clock.Timer();
-    const QByteArray reply = WaitForReply(tool.ctx, seconds, 5);
-    const double waited = tool.clock.Timer() - start;
-    const double waitCpu = Now().cpu - before.cpu;
-    if (!reply.isEmpty()) {
-        std::fprintf(stderr, "velloran-bench: the line was not silent\n");
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    const LineFigures f = peer.Stop();
+    const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    if (exitCode != 0) {
+        peer.Fail(qPrintable(QStringLiteral("%1 ended with %2").arg(command[0]).arg(exitCode)));
         return 1;
     }
-
-    // For comparison: the same wait as a loop that only processes events.
-    before = Now();
-    start = tool.clock.Timer();
-    while (tool.clock.Timer() - start < busySeconds)
-        QCoreApplication::processEvents();
-    const double busyCpu = Now().cpu - before.cpu;
-    tool.port.setPortOpen(false);
-
-    Put("wait_seconds", waited);
-    Put("wait_cpu_seconds", waitCpu);
-    Put("busy_seconds", busySeconds);
-    Put("busy_cpu_seconds", busyCpu);
-    Put("busy_cpu_scaled_seconds", busyCpu * seconds / busySeconds);
+    Report(load, f, Cpu(usage), usage.ru_maxrss);
     return 0;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Runs the tool's stages against velloran-sim and prints figures."));
+        QStringLiteral("One load against velloran-sim, by the main window or a client."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("download or idle"));
+    parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("window or client"));
     const QCommandLineOption records(QStringLiteral("records"),
                                      QStringLiteral("Data records to load."), QStringLiteral("n"),
                                      QStringLiteral("10000"));
     const QCommandLineOption pace(QStringLiteral("pace"),
                                   QStringLiteral("The simulator keeps to the line speed."));
-    const QCommandLineOption timing(QStringLiteral("timing"),
-                                    QStringLiteral("Time each turn at the simulator's end."));
-    const QCommandLineOption timingFile(
-        QStringLiteral("timing-file"),
-        QStringLiteral("Time each turn at the simulator's end, keeping its log here."),
-        QStringLiteral("file"));
-    const QCommandLineOption toolSide(QStringLiteral("tool-side"),
-                                      QStringLiteral("Time each turn inside the tool too."));
-    const QCommandLineOption seconds(QStringLiteral("seconds"),
-                                     QStringLiteral("How long the silent wait lasts."),
-                                     QStringLiteral("s"), QStringLiteral("10"));
-    const QCommandLineOption busySeconds(QStringLiteral("busy-seconds"),
-                                         QStringLiteral("How long the busy loop runs."),
-                                         QStringLiteral("s"), QStringLiteral("2"));
-    const QCommandLineOption verbose(QStringLiteral("verbose-sim"),
-                                     QStringLiteral("Show what the simulator told on a failure."));
-    parser.addOptions({records, pace, timing, timingFile, toolSide, seconds, busySeconds, verbose});
+    const QCommandLineOption silentAt(QStringLiteral("silent-at"),
+                                      QStringLiteral("Record k goes unanswered once: a 10 s wait."),
+                                      QStringLiteral("k"), QStringLiteral("0"));
+    const QCommandLineOption peerCpu(QStringLiteral("peer-cpu"),
+                                     QStringLiteral("The simulator runs on CPU c alone."),
+                                     QStringLiteral("c"), QStringLiteral("-1"));
+    parser.addOptions({records, pace, silentAt, peerCpu});
     parser.process(app);
-    verboseSim = parser.isSet(verbose);
 
-    const QString what = parser.positionalArguments().value(0);
-    if (what == QLatin1String("download")) {
-        QTemporaryDir scratch;
-        QString timingLog = parser.value(timingFile);
-        if (timingLog.isEmpty() && parser.isSet(timing))
-            timingLog = scratch.filePath(QStringLiteral("timing.log"));
-        return Download(parser.value(records).toInt(), parser.isSet(pace), timingLog,
-                        parser.isSet(toolSide));
-    }
-    if (what == QLatin1String("idle"))
-        return Idle(parser.value(seconds).toDouble(), parser.value(busySeconds).toDouble());
+    const Load load{parser.value(records).toInt(), parser.isSet(pace),
+                    parser.value(silentAt).toInt(), parser.value(peerCpu).toInt()};
+    QStringList words = parser.positionalArguments();
+    const QString what = words.isEmpty() ? QString() : words.takeFirst();
+    if (what == QLatin1String("window"))
+        return Window(load);
+    if (what == QLatin1String("client") && !words.isEmpty())
+        return Client(load, words);
     parser.showHelp(2);
 }

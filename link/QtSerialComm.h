@@ -23,6 +23,7 @@ public:
 
 private:
     void requireOpen() const;
+    bool deviceHasNews() const;
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort port_;

@@ -27,6 +27,7 @@ public:
     bool Stop(int timeoutMs = 5000);
 
     QString Link() const { return link_; }
+    QProcess& Process() { return process_; }
     // Everything the program wrote to stderr so far.
     QByteArray Told() const;
     // The last `lines` lines of it, for a failure message.
