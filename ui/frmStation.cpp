@@ -359,6 +359,7 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
 
     fillDevices();
     showSettings();
+    showSummary(); // an empty rack says what to do first
     scroll->setMinimumWidth(head->sizeHint().width() +
                             scroll->verticalScrollBar()->sizeHint().width());
     resize(minimumSizeHint().width(), 360);
@@ -531,12 +532,18 @@ void frmStation::rowEnded() {
         close();
 }
 
+namespace {
+QString Boards(qsizetype n) {
+    return n == 1 ? QStringLiteral("1 board") : QStringLiteral("%1 boards").arg(n);
+}
+} // namespace
+
 void frmStation::showSummary() {
     const auto running =
         std::count_if(rows_.begin(), rows_.end(), [](StationRow* r) { return r->Running(); });
     if (running > 0) {
         lblSummary->setText(
-            QStringLiteral("%1 of %2 boards under way").arg(running).arg(rows_.size()));
+            QStringLiteral("%1 of %2 under way").arg(running).arg(Boards(rows_.size())));
         return;
     }
     int done = 0, failed = 0, halted = 0;
@@ -550,11 +557,11 @@ void frmStation::showSummary() {
     if (done + failed + halted == 0) {
         lblSummary->setText(rows_.isEmpty()
                                 ? QStringLiteral("Add a board for each port of the rack")
-                                : QStringLiteral("%1 boards").arg(rows_.size()));
+                                : Boards(rows_.size()));
         return;
     }
-    QString text = QStringLiteral("%1 boards: %2 reprogrammed, %3 failed")
-                       .arg(rows_.size())
+    QString text = QStringLiteral("%1: %2 reprogrammed, %3 failed")
+                       .arg(Boards(rows_.size()))
                        .arg(done)
                        .arg(failed);
     if (halted > 0)
