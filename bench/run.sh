@@ -27,7 +27,7 @@ minimal="$build/bench/minimal-client"
 # file and simulator as the others: velloran-cli flash --device PATH --quiet FILE
 cli=${VELLORAN_CLI:-}
 if [ -z "$cli" ]; then
-    if cmake --build "$build" --target help | grep -q 'velloran-cli$'; then
+    if cmake --build "$build" --target help | grep 'velloran-cli$' >/dev/null; then
         cmake --build "$build" -j"$(nproc)" --target velloran-cli >/dev/null
     fi
     for candidate in "$build/cli/velloran-cli" "$repo/build/cli/velloran-cli"; do
@@ -175,12 +175,15 @@ report() {
         rss10=$(calc "${r[fast.cli1.max_rss_kb]} / 1024" "%.1f")
     fi
     rss100=$(calc "${r[big.$name.max_rss_kb]} / 1024" "%.1f")
+    # Nothing paints on the command line's path: it is held closer.
+    local most=1.5
+    [ "$name" = window ] || most=1.2
     local row='%-46s %12s %12s %8s %-10s %s\n'
     echo
     printf "$row" "figure" "$label" "minimal" "ratio" "target" "verdict"
     printf "$row" "per-record tool time, median (us)" "$(calc "$turn" %.1f)" \
-        "$(calc "$turn_c" %.1f)" "$(calc "$turn / $turn_c" %.2f)" "<= 1.5" \
-        "$(verdict "$turn / $turn_c <= 1.5")"
+        "$(calc "$turn_c" %.1f)" "$(calc "$turn / $turn_c" %.2f)" "<= $most" \
+        "$(verdict "$turn / $turn_c <= $most")"
     printf "$row" "records/s, simulator answering at once" "$(calc "$rate" %.0f)" \
         "$(calc "$rate_c" %.0f)" "$(calc "$rate / $rate_c" %.2f)" "(figure)" "-"
     printf "$row" "line use, paced at 115200 baud" "$(calc "$use" %.3f)" \
