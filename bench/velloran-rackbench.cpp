@@ -64,8 +64,8 @@ double PeakKb() {
 // rack's simulators, the X server, the kernel's threads (a pseudo-terminal
 // hands every write to one of them) and every other program, so that a run
 // slowed by other work on the machine shows as such. Each process's own
-// figures are exact, where the machine's total is sampled at each tick and
-// misses most of a rack's short wake-ups. A program that started and ended
+// count is used: the machine's total is sampled at each tick and misses most
+// of a rack's short wake-ups. A program that started and ended
 // within the run is missed (its parent's figures for its children would
 // count its whole life, most of it maybe before the run): what is told for
 // other programs is a floor.
@@ -190,7 +190,6 @@ public:
                          sorted.end());
         return sorted[k];
     }
-    std::size_t Ticks() const { return gaps_.size(); }
 
 private:
     QTimer timer_;
@@ -253,7 +252,6 @@ int Window(int boards, const QString& loadFile, const QString& shot) {
     Put("peak_kb", PeakKb());
     Put("stall_ms", stalls.Longest());
     Put("stall_p99_ms", stalls.Quantile(0.99));
-    Put("ticks", static_cast<double>(stalls.Ticks()));
     if (!ended) {
         std::fprintf(stderr, "velloran-rackbench: the station did not end; halting\n");
         station->cmdHaltAll_Click();
@@ -312,11 +310,14 @@ qint64 Characters(const QByteArray& text) {
 // brought the first data record to the write that finished "$BEND" (the
 // tool closes its port on the CR, before the LF goes out), the
 // characters both ways against the time they could have taken on the wire.
-// The protocol waits for each reply, so both directions count.
+// The protocol waits for each reply, so both directions count. A turn runs
+// from the write of a reply's last character to the read of the next
+// record: both hops of the pseudo-terminal, and the tool's wake-up and work.
 struct LineUse {
     double seconds = 0;
     qint64 characters = 0;
     qint64 records = 0;
+    std::vector<double> turns;
     bool complete = false;
 };
 
@@ -326,6 +327,7 @@ LineUse ReadTimingLog(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return use;
     double start = -1;
+    double lastWrite = -1; // since the last read
     bool endSent = false;
     QByteArray endReply;
     while (!file.atEnd() && !use.complete) {
@@ -343,9 +345,16 @@ LineUse ReadTimingLog(const QString& path) {
         }
         use.characters += Characters(bytes);
         if (kind == "R ") {
-            use.records += bytes.startsWith('%') ? 1 : 0;
+            if (bytes.startsWith('%')) {
+                ++use.records;
+                if (lastWrite >= 0)
+                    use.turns.push_back(at - lastWrite);
+            }
+            lastWrite = -1;
             endSent = endSent || bytes.startsWith("%E");
-        } else if (endSent) {
+        } else if (!endSent) {
+            lastWrite = at;
+        } else {
             endReply += bytes;
             if (endReply.contains("$BEND\\r")) {
                 use.seconds = at - start;
@@ -366,8 +375,12 @@ int Lines(const QStringList& logs, int baud) {
             continue;
         }
         const double wire = static_cast<double>(use.characters) * 10.0 / baud;
-        std::printf("line_use=%.6f records=%lld seconds=%.6f\n", wire / use.seconds,
-                    static_cast<long long>(use.records), use.seconds);
+        std::vector<double> turns = use.turns;
+        const auto middle = turns.begin() + static_cast<std::ptrdiff_t>(turns.size() / 2);
+        std::nth_element(turns.begin(), middle, turns.end());
+        std::printf("line_use=%.6f turn_ms=%.4f records=%lld seconds=%.6f\n", wire / use.seconds,
+                    turns.empty() ? -1.0 : *middle * 1e3, static_cast<long long>(use.records),
+                    use.seconds);
     }
     return failures == 0 ? 0 : 1;
 }
