@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# Several boards at once: a rack of 1, 4, 8 and 16 simulated modems
+# (scripts/rack.sh, each on a pseudo-terminal of its own, the line paced at
+# 115200 baud), reprogrammed with 2,000 records each, first in the station
+# window on an X server of its own, then by velloran-cli. Prints each board's
+# line use, the tool's CPU and peak memory, the window's longest event-loop
+# stall and the wall time, with a target and a verdict for each. A Release
+# build; about three minutes; nothing here is part of the tests.
+#
+#   bench/rack.sh
+#   RACKBENCH_BOARDS="1 4" RACKBENCH_RECORDS=500 bench/rack.sh     # a quicker look
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD_DIR:-$repo/build-bench}
+records=${RACKBENCH_RECORDS:-2000}
+read -ra counts <<<"${RACKBENCH_BOARDS:-1 4 8 16}"
+baud=115200
+
+bash "$repo/scripts/deps.sh" xvfb xauth
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)" --target velloran-rackbench velloran-sim velloran-cli >/dev/null
+driver=$build/bench/velloran-rackbench
+cli=$build/cli/velloran-cli
+
+work=$(mktemp -d)
+# A rack of its own (one started by hand elsewhere stays as it is), and a
+# folder without VELLORAN.CFG for the tools to start in.
+export VELLORAN_RACK=$work/rack VELLORAN_SIM=$build/sim/velloran-sim
+xvfb=""
+cleanup() {
+    bash "$repo/scripts/rack.sh" stop || true
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/cwd"
+"$VELLORAN_SIM" --make-rom "$work/BENCH.ROM" --records "$records"
+
+# An X server on the first free display from :160, as the window would have.
+for d in $(seq 160 199); do
+    [ -e "/tmp/.X$d-lock" ] && continue
+    Xvfb ":$d" -screen 0 1600x1200x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb=$!
+    for _ in $(seq 50); do
+        [ -S "/tmp/.X11-unix/X$d" ] && kill -0 "$xvfb" 2>/dev/null && break
+        sleep 0.1
+    done
+    if [ -S "/tmp/.X11-unix/X$d" ] && kill -0 "$xvfb" 2>/dev/null; then
+        export DISPLAY=":$d"
+        break
+    fi
+    xvfb="" # another took it meanwhile
+done
+[ -n "$xvfb" ] || { echo "no X server came up" >&2; exit 1; }
+
+# One run: a rack of $2 boards, the client $1 on it. Leaves key=value lines
+# (the driver's, then line_use per board) in $work/$1-$2.out.
+run() {
+    local client=$1 n=$2 out=$work/$1-$2.out k logs=() timing=()
+    for k in $(seq "$n"); do
+        logs+=("$work/$client-$n-com$k.timing")
+        timing+=("COM$k:--timing=${logs[-1]}")
+    done
+    local exports
+    if ! exports=$(bash "$repo/scripts/rack.sh" start "$n" --pace --delay=0 "${timing[@]}" \
+        2>"$work/err"); then
+        cat "$work/err" >&2
+        exit 1
+    fi
+    eval "$exports"
+    local ok=0
+    if [ "$client" = window ]; then
+        (cd "$work/cwd" && QT_QPA_PLATFORM=xcb "$driver" window --boards "$n" "$work/BENCH.ROM") \
+            >"$out" 2>"$work/err" || ok=$?
+    else
+        (cd "$work/cwd" && "$driver" cli "$cli" flash --ports "1-$n" --quiet "$work/BENCH.ROM") \
+            >"$out" 2>"$work/err" || ok=$?
+    fi
+    bash "$repo/scripts/rack.sh" stop # the timing logs are whole once the boards have ended
+    if [ "$ok" -ne 0 ] ||
+        ! "$driver" lines --baud "$baud" "${logs[@]}" >>"$out" 2>>"$work/err"; then
+        echo "$client with $n boards failed:" >&2
+        cat "$work/err" "$out" >&2
+        exit 1
+    fi
+}
+
+# value FILE KEY: the first KEY=... in FILE.
+value() { sed -n "s/^$2=\([^ ]*\).*/\1/p" "$1" | head -n1; }
+# line_uses FILE: every board's line use, smallest first.
+line_uses() { sed -n 's/^line_use=\([^ ]*\).*/\1/p' "$1" | sort -g; }
+# turns FILE: every board's median turn, smallest first.
+turns() { sed -n 's/.* turn_ms=\([^ ]*\).*/\1/p' "$1" | sort -g; }
+# middle: the median of the numbers on stdin, one a line, sorted.
+middle() { awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+calc() { awk "BEGIN { printf \"${2:-%.6g}\", $1 }"; }
+holds() { awk "BEGIN { exit !($1) }"; }
+verdict() { if holds "$1"; then echo PASS; else echo FAIL; fi; }
+
+model=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+echo "Machine: $(nproc) CPUs, $model," \
+    "Linux $(uname -r), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Measuring ${counts[*]} boards, $records records each," \
+    "in the window then on the command line..."
+for client in window cli; do
+    for n in "${counts[@]}"; do
+        run "$client" "$n"
+    done
+done
+echo "Load average (1 min) after measuring: $(cut -d' ' -f1 /proc/loadavg)"
+echo
+
+row() { printf '%-7s %6s %6s %6s %6s %6s %6s %6s %6s %5s  %5s %5s %6s %6s  %s\n' "$@"; }
+row "" "" line use "" turn tool peak stall wall sims X kernel others ""
+row client boards min median ratio ms cores MB ms s cores cores cores cores verdicts
+for client in window cli; do
+    single=""
+    for n in "${counts[@]}"; do
+        out=$work/$client-$n.out
+        uses=$(line_uses "$out")
+        min=$(head -n1 <<<"$uses")
+        median=$(middle <<<"$uses")
+        turn=$(turns "$out" | middle)
+        [ "$n" = 1 ] && single=$median
+        ratio=-
+        [ -n "$single" ] && ratio=$(calc "$min / $single" "%.3f")
+        seconds=$(value "$out" seconds)
+        share() { calc "$(value "$out" "$1") / $seconds" "%.2f"; }
+        cores=$(calc "$(value "$out" cpu_seconds) / $seconds" "%.3f")
+        mb=$(calc "$(value "$out" peak_kb) / 1024" "%.1f")
+        stall=- display=-
+        if [ "$client" = window ]; then
+            stall=$(calc "$(value "$out" stall_ms)" "%.1f")
+            display=$(share display_cpu_seconds)
+        fi
+        verdicts="CPU $(verdict "$cores < 0.5"), memory $(verdict "$mb < 150")"
+        [ "$ratio" = - ] || verdicts="line $(verdict "$ratio >= 0.95"), $verdicts"
+        [ "$stall" = - ] || verdicts="$verdicts, stall $(verdict "$stall <= 50")"
+        row "$client" "$n" "$(calc "$min" "%.3f")" "$(calc "$median" "%.3f")" \
+            "$ratio" "$(calc "$turn" "%.2f")" "$cores" "$mb" "$stall" "$(calc "$seconds" "%.1f")" \
+            "$(share sims_cpu_seconds)" "$display" "$(share kernel_cpu_seconds)" \
+            "$(share others_cpu_seconds)" "$verdicts"
+    done
+done
+
+cat <<EOF
+
+Targets: line-use ratio >= 0.95, tool CPU < 0.5 cores, peak memory < 150 MB,
+longest event-loop stall <= 50 ms. How each figure was taken:
+- The rack: scripts/rack.sh starts one velloran-sim per board, each on a
+  pseudo-terminal of its own (COM k leads to board k), with --pace (both
+  directions kept to the line speed, ten bits a character, an answer sent a
+  character at a time) and --delay=0 (an answer is due once the record has
+  arrived: the line alone sets the pace). Each board logs its line (--timing).
+- Line use: per board, from its log, the characters on the line both ways
+  x 10 / $baud against the time from the read that brought the first data
+  record to the write that finished "\$BEND" (the protocol waits for each
+  reply, so the two directions add up). "ratio": the smallest board's use
+  over the single board's in the same client's 1-board run. "turn": from
+  the simulator's write of a reply's last character to its read of the next
+  record (both hops of the pseudo-terminal, the tool's wake-up and its work;
+  the line's own time is not in it), the median board's median.
+- Tool cores: user + system seconds of the tool's process over the run,
+  divided by the run's wall time. Peak MB: the process's resident high-water
+  mark (VmHWM; for the command line its ru_maxrss, the same mark).
+- The rest of the machine over the same time, from each process's own
+  figures: the rack's simulators, the X server (window only), the kernel's
+  threads (a pseudo-terminal hands each write over to one of them, so they
+  grow with the rack) and every other program ("others": work the machine
+  did for someone else; a figure well above 0 means the run was slowed by it).
+- The window: velloran-rackbench is the tool's main window and its station
+  (Advanced > Station...) with COM 1 to COM n added and every row in sight,
+  on Xvfb ($DISPLAY, QT_QPA_PLATFORM=xcb). "Start All" starts the run; it
+  ends when the station says every board has ended ("wall"). "stall": the
+  longest gap between calls of a 5 ms precise timer on the window's thread
+  over the run (5 ms: an event loop that never stalled).
+- The command line: velloran-cli flash --ports 1-n --quiet, from its start to
+  its exit with status 0 ("wall" includes its start).
+EOF
