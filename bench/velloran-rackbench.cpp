@@ -20,6 +20,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -211,12 +212,15 @@ int Window(int boards, const QString& loadFile, const QString& shot) {
     frmStation* station = window.StationWindow();
     for (int n = 0; n < boards; ++n)
         station->cmdAddPort_Click();
-    // Every row in sight, so that every row is painted.
-    station->resize(station->width(), std::max(station->height(), station->sizeHint().height()));
+    // Every row in sight, so that every row is painted: as tall as the screen.
+    if (const QScreen* screen = station->screen())
+        station->resize(station->width(), screen->availableGeometry().height());
 
     // Let the windows be mapped and drawn before the clock starts.
     QEventLoop loop;
     RunFor(loop, 500);
+    if (station->Rows().constLast()->visibleRegion().isEmpty())
+        std::fprintf(stderr, "velloran-rackbench: the screen is too small to show every row\n");
 
     StallWatch stalls;
     QObject::connect(station, &frmStation::AllEnded, &loop, &QEventLoop::quit);
