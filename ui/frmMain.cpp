@@ -58,19 +58,17 @@ frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
                  Session::ClockMaker makeClock, QWidget* parent)
     : QMainWindow(parent), lblMsg(new QLabel), m_(m), prompts_(prompts),
       session_(prompts, PromptThread::Owner, Claimed(claims_, std::move(makePort)),
-               std::move(makeClock)) {
+               std::move(makeClock)),
+      pacer_(ShowMilliseconds, [this] { showView(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran"));
     buildLayout();
     buildMenus();
     Form_Load();
 
-    showLater_.setSingleShot(true);
-    connect(&showLater_, &QTimer::timeout, this, &frmMain::showView);
-    connect(&session_, &Session::Changed, this, &frmMain::viewChanged);
+    connect(&session_, &Session::Changed, this, [this] { pacer_.Changed(); });
     // A box shows over the status as it stood when the box was asked for.
     connect(&session_, &Session::Asking, this, &frmMain::showView);
     connect(&session_, &Session::Finished, this, &frmMain::jobEnded);
-    lastShown_.start();
 }
 
 frmMain::~frmMain() {
@@ -174,21 +172,12 @@ void frmMain::setBusy(bool busy) {
         close();
 }
 
-void frmMain::viewChanged() {
-    const qint64 since = lastShown_.elapsed();
-    if (since >= ShowMilliseconds)
-        showView();
-    else if (!showLater_.isActive())
-        showLater_.start(static_cast<int>(ShowMilliseconds - since));
-}
-
 void frmMain::showView() {
     present(session_.TakeView());
 }
 
 void frmMain::present(const SessionView& view) {
-    showLater_.stop();
-    lastShown_.restart();
+    pacer_.Shown();
     if (lblMsg->text() != view.message)
         lblMsg->setText(view.message);
     SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);

@@ -3,6 +3,7 @@
 #include "core/Module1.h"
 #include "link/PortClaims.h"
 #include "session/Session.h"
+#include "ui/Pacer.h"
 #include "ui/frmCheckBoot.h"
 #include "ui/frmStation.h"
 #include "ui/frmTranscript.h"
@@ -86,7 +87,6 @@ private:
     void Form_Load();
     void Form_Unload();
     void setBusy(bool busy);
-    void viewChanged();
     void showView();
     void present(const SessionView& view);
     void jobEnded(Failure result);
@@ -104,6 +104,5 @@ private:
     bool unloaded_ = false;
     // Painting is the dear part of a run: the view is shown at most this
     // often, and always once more when the job ends.
-    QElapsedTimer lastShown_;
-    QTimer showLater_;
+    Pacer pacer_;
 };

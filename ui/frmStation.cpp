@@ -291,7 +291,7 @@ void StationRow::ended(Failure result) {
 frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, StationBoards boards,
                        QWidget* parent)
     : QWidget(parent, Qt::Window), m_(m), prompts_(prompts), claims_(claims),
-      boards_(std::move(boards)) {
+      boards_(std::move(boards)), pacer_(ShowMilliseconds, [this] { showRows(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran - Station"));
     setFont(WindowFont());
 
@@ -353,9 +353,6 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     connect(cmdAddDevice, &QPushButton::clicked, this, &frmStation::cmdAddDevice_Click);
     connect(cmdStartAll, &QPushButton::clicked, this, &frmStation::cmdStartAll_Click);
     connect(cmdHaltAll, &QPushButton::clicked, this, &frmStation::cmdHaltAll_Click);
-    showLater_.setSingleShot(true);
-    connect(&showLater_, &QTimer::timeout, this, &frmStation::showRows);
-    lastShown_.start();
 
     fillDevices();
     showSettings();
@@ -508,16 +505,11 @@ void frmStation::cmdHaltAll_Click() {
 }
 
 void frmStation::rowChanged() {
-    const qint64 since = lastShown_.elapsed();
-    if (since >= ShowMilliseconds)
-        showRows();
-    else if (!showLater_.isActive())
-        showLater_.start(static_cast<int>(ShowMilliseconds - since));
+    pacer_.Changed();
 }
 
 void frmStation::showRows() {
-    showLater_.stop();
-    lastShown_.restart();
+    pacer_.Shown();
     for (StationRow* row : rows_)
         if (row->dirty)
             row->ShowView();

@@ -2,6 +2,7 @@
 
 #include "core/Module1.h"
 #include "session/Session.h"
+#include "ui/Pacer.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -159,7 +160,6 @@ private:
     QVBoxLayout* rowsLayout_;
     QList<StationRow*> rows_;
     bool closeWhenIdle_ = false;
-    // All rows are shown together, at most this often.
-    QElapsedTimer lastShown_;
-    QTimer showLater_;
+    // All rows are shown together, at a pace the eye follows.
+    Pacer pacer_;
 };
