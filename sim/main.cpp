@@ -158,6 +158,7 @@ void Line::Close() {
 struct Options {
     QString link;
     bool pace = false;
+    bool burst = false; // paced: an answer is handed over whole, not a character at a time
     bool exitAfterEnd = false;
     std::FILE* timing = nullptr; // when each write began and each read returned
 };
@@ -177,6 +178,14 @@ double CharTime(int baud) {
 void Stamp(const Options& options, char what, double at, const QByteArray& bytes) {
     if (options.timing)
         std::fprintf(options.timing, "%c %.9f %s\n", what, at, qPrintable(Printable(bytes)));
+}
+
+// What goes to the tool in one piece once its last character is out: a
+// character, or (as a USB adapter hands over what it received) the whole
+// answer, at most a packet of it.
+constexpr qsizetype PacketSize = 62;
+qsizetype BurstSize(const QByteArray& outgoing, const Options& options) {
+    return options.burst ? std::min(outgoing.size(), PacketSize) : 1;
 }
 
 // Sleeps until `fd` can be read or `seconds` have passed; the timeout is kept
@@ -240,7 +249,8 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
         // that takes none (the tool does not read) is waited on, not spun on.
         const bool waitToWrite = !outgoing.isEmpty() && !options.pace;
         if (!outgoing.isEmpty() && options.pace)
-            wakeAt = std::min(wakeAt, outStart + CharTime(speed));
+            wakeAt = std::min(wakeAt, outStart + static_cast<double>(BurstSize(outgoing, options)) *
+                                                     CharTime(speed));
         pollfd p{line.Master(), static_cast<short>(POLLIN | (waitToWrite ? POLLOUT : 0)), 0};
         const int r = WaitFor(&p, wakeAt - now);
         if (r < 0 && errno != EINTR) {
@@ -325,11 +335,13 @@ int Play(Line& line, BootLoader& loader, const Options& options) {
         }
         if (line.IsOpen() && !outgoing.isEmpty()) {
             // Paced, the characters whose last bit is out since the last pass go together.
-            const qsizetype due =
+            qsizetype due =
                 options.pace
                     ? std::min<qsizetype>(outgoing.size(), static_cast<qsizetype>((now - outStart) /
                                                                                   CharTime(speed)))
                     : outgoing.size();
+            if (options.pace && due < BurstSize(outgoing, options))
+                due = 0;
             // Stamped before the write: the tool may answer before write() returns.
             const double writeAt = Now();
             const ssize_t n = due > 0 ? write(line.Master(), outgoing.constData(), due) : 0;
@@ -430,7 +442,11 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption records(QStringLiteral("records"),
                                      QStringLiteral("Data records in the sample (default 20)."),
                                      QStringLiteral("n"), QStringLiteral("20"));
-    parser.addOptions({link, pace, timing, exitAfterEnd, verboseOption, makeRom, records});
+    const QCommandLineOption burst(
+        QStringLiteral("burst"),
+        QStringLiteral("Paced, but each answer handed over whole once its last character is out, "
+                       "as a USB adapter does, rather than a character at a time."));
+    parser.addOptions({link, pace, burst, timing, exitAfterEnd, verboseOption, makeRom, records});
     parser.process(app);
 
     if (parser.isSet(makeRom))
@@ -452,7 +468,8 @@ int main(int argc, char* argv[]) {
         }
     }
     verbose = parser.isSet(verboseOption);
-    Options options{parser.value(link), parser.isSet(pace), parser.isSet(exitAfterEnd)};
+    Options options{parser.value(link), parser.isSet(pace) || parser.isSet(burst),
+                    parser.isSet(burst), parser.isSet(exitAfterEnd)};
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> timingFile(nullptr, std::fclose);
     if (parser.isSet(timing)) {
         timingFile.reset(std::fopen(QFile::encodeName(parser.value(timing)).constData(), "w"));

@@ -203,6 +203,7 @@ private slots:
             // Paced, each reply comes a character at a time and its line end can
             // trail the tool's reading of it.
             {"at line speed, a refused record goes again", S{"--pace", "--fault", "3=BFCE"}, Reprogram, Failure::None, Completed, false, "record 3 again"},
+            {"at line speed, answers whole, a refused record goes again", S{"--burst", "--fault", "3=BFCE"}, Reprogram, Failure::None, Completed, false, "record 3 again"},
         });
         // clang-format on
     }
