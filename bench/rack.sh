@@ -4,8 +4,9 @@
 # 115200 baud), reprogrammed with 2,000 records each, first in the station
 # window on an X server of its own, then by velloran-cli. Prints each board's
 # line use, the tool's CPU and peak memory, the window's longest event-loop
-# stall and the wall time, with a target and a verdict for each. A Release
-# build; about three minutes; nothing here is part of the tests.
+# stall and the wall time, with a target and a verdict for each; once with
+# answers handed over whole, once a character at a time. A Release build;
+# about six minutes; nothing here is part of the tests.
 #
 #   bench/rack.sh
 #   RACKBENCH_BOARDS="1 4" RACKBENCH_RECORDS=500 bench/rack.sh     # a quicker look
@@ -53,16 +54,19 @@ for d in $(seq 160 199); do
 done
 [ -n "$xvfb" ] || { echo "no X server came up" >&2; exit 1; }
 
-# One run: a rack of $2 boards, the client $1 on it. Leaves key=value lines
-# (the driver's, then line_use per board) in $work/$1-$2.out.
+# One run: a rack of $3 boards answering as $2 says, the client $1 on it.
+# Leaves key=value lines (the driver's, then line_use per board) in
+# $work/$1-$2-$3.out.
 run() {
-    local client=$1 n=$2 out=$work/$1-$2.out k logs=() timing=()
+    local client=$1 answers=$2 n=$3 out=$work/$1-$2-$3.out k logs=() timing=()
     for k in $(seq "$n"); do
-        logs+=("$work/$client-$n-com$k.timing")
+        logs+=("$work/$client-$answers-$n-com$k.timing")
         timing+=("COM$k:--timing=${logs[-1]}")
     done
+    local pacing=--pace
+    [ "$answers" = whole ] && pacing=--burst
     local exports
-    if ! exports=$(bash "$repo/scripts/rack.sh" start "$n" --pace --delay=0 "${timing[@]}" \
+    if ! exports=$(bash "$repo/scripts/rack.sh" start "$n" "$pacing" --delay=0 "${timing[@]}" \
         2>"$work/err"); then
         cat "$work/err" >&2
         exit 1
@@ -79,7 +83,7 @@ run() {
     bash "$repo/scripts/rack.sh" stop # the timing logs are whole once the boards have ended
     if [ "$ok" -ne 0 ] ||
         ! "$driver" lines --baud "$baud" "${logs[@]}" >>"$out" 2>>"$work/err"; then
-        echo "$client with $n boards failed:" >&2
+        echo "$client with $n boards ($answers answers) failed:" >&2
         cat "$work/err" "$out" >&2
         exit 1
     fi
@@ -100,23 +104,32 @@ verdict() { if holds "$1"; then echo PASS; else echo FAIL; fi; }
 model=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 echo "Machine: $(nproc) CPUs, $model," \
     "Linux $(uname -r), load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "Measuring ${counts[*]} boards, $records records each," \
-    "in the window then on the command line..."
-for client in window cli; do
-    for n in "${counts[@]}"; do
-        run "$client" "$n"
+echo "Measuring ${counts[*]} boards, $records records each, answers whole then" \
+    "a character at a time, in the window then on the command line..."
+for answers in whole chars; do
+    for client in window cli; do
+        for n in "${counts[@]}"; do
+            run "$client" "$answers" "$n"
+        done
     done
 done
 echo "Load average (1 min) after measuring: $(cut -d' ' -f1 /proc/loadavg)"
 echo
 
 row() { printf '%-7s %6s %6s %6s %6s %6s %6s %6s %6s %5s  %5s %5s %6s %6s  %s\n' "$@"; }
+for answers in whole chars; do
+if [ "$answers" = whole ]; then
+    echo "Answers handed over whole once their last character is out (--burst):"
+else
+    echo
+    echo "Answers a character at a time (--pace):"
+fi
 row "" "" line use "" turn tool peak stall wall sims X kernel others ""
 row client boards min median ratio ms cores MB ms s cores cores cores cores verdicts
 for client in window cli; do
     single=""
     for n in "${counts[@]}"; do
-        out=$work/$client-$n.out
+        out=$work/$client-$answers-$n.out
         uses=$(line_uses "$out")
         min=$(head -n1 <<<"$uses")
         median=$(middle <<<"$uses")
@@ -142,21 +155,28 @@ for client in window cli; do
             "$(share others_cpu_seconds)" "$verdicts"
     done
 done
+done
 
 cat <<EOF
 
 Targets: line-use ratio >= 0.95, tool CPU < 0.5 cores, peak memory < 150 MB,
 longest event-loop stall <= 50 ms. How each figure was taken:
 - The rack: scripts/rack.sh starts one velloran-sim per board, each on a
-  pseudo-terminal of its own (COM k leads to board k), with --pace (both
-  directions kept to the line speed, ten bits a character, an answer sent a
-  character at a time) and --delay=0 (an answer is due once the record has
-  arrived: the line alone sets the pace). Each board logs its line (--timing).
+  pseudo-terminal of its own (COM k leads to board k), with --delay=0 (an
+  answer is due once the record has arrived: the line alone sets the pace)
+  and both directions kept to the line speed, ten bits a character. Each
+  board logs its line (--timing). The two tables differ only in how an
+  answer reaches the tool: whole once its last character is out (--burst),
+  as a USB adapter hands over what it received, or a character at a time
+  (--pace), as a UART without a FIFO would. Either way the answer is
+  complete at the same moment; a character at a time, each simulator wakes
+  for every character of an answer rather than once, and the rack's
+  wake-ups share the machine's CPUs with the tool (the "sims" column).
 - Line use: per board, from its log, the characters on the line both ways
   x 10 / $baud against the time from the read that brought the first data
   record to the write that finished "\$BEND" (the protocol waits for each
   reply, so the two directions add up). "ratio": the smallest board's use
-  over the single board's in the same client's 1-board run. "turn": from
+  over the single board's in the same client's 1-board run, answered alike. "turn": from
   the simulator's write of a reply's last character to its read of the next
   record (both hops of the pseudo-terminal, the tool's wake-up and its work;
   the line's own time is not in it), the median board's median.
