@@ -242,6 +242,10 @@ void BoardRun::ended(int index, Failure failure) {
                           ? QStringLiteral("Stopped at once: the port was closed under the stage")
                           : b.prompts.lastBox;
     show(b, index, b.result.view);
+    // The status line may still read as a stage long past: a box that ended
+    // the run says why it ended.
+    if (!b.result.reason.isEmpty())
+        console_.SetLive(index, b.result.reason);
     console_.Draw();
     // A run stopped by the operator fails where the halt caught it.
     b.result.failure = b.halted && failure != Failure::None ? Failure::Halted : failure;
