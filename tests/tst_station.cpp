@@ -9,6 +9,9 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <map>
 
@@ -109,6 +112,7 @@ private slots:
     void oneBoardsTroubleStaysItsOwn();
     void windowsRefuseEachOthersPort();
     void hundredRunsLeaveNothingBehind();
+    void narrowScreenScrollsTitlesWithCells();
 };
 
 void TestStation::oneBoardsTroubleStaysItsOwn_data() {
@@ -254,6 +258,30 @@ void TestStation::hundredRunsLeaveNothingBehind() {
     QTRY_COMPARE(Threads(), threads);
     qInfo("heap after the first run %zu bytes, after the last %zu", heap, HeapInUse());
     QVERIFY(HeapInUse() < heap + 32 * 1024);
+}
+
+// On a screen narrower than the columns the station fits the screen, and
+// scrolled sideways every title still stands over its cells.
+void TestStation::narrowScreenScrollsTitlesWithCells() {
+    Rack rack;
+    StationRow* r = rack.add(1);
+    QVERIFY(QTest::qWaitForWindowExposed(rack.w.get()));
+    QVERIFY(rack.w->width() <= rack.w->screen()->availableGeometry().width());
+    QScrollBar* sideways = nullptr;
+    for (QScrollArea* area : rack.w->findChildren<QScrollArea*>())
+        if (area->horizontalScrollBar()->maximum() > 0)
+            sideways = area->horizontalScrollBar();
+    QVERIFY2(sideways, "the columns are wider than this screen: nothing to scroll");
+    sideways->setValue(sideways->maximum());
+    QLabel* title = nullptr;
+    for (QLabel* label : rack.w->findChildren<QLabel*>())
+        if (label->text() == QLatin1String("Result"))
+            title = label;
+    QVERIFY(title && r->lblResult->isVisibleTo(rack.w.get()));
+    QCOMPARE(title->mapTo(rack.w.get(), QPoint()).x(),
+             r->lblResult->mapTo(rack.w.get(), QPoint()).x());
+    QVERIFY(r->cmdRemove->mapTo(rack.w.get(), QPoint(r->cmdRemove->width(), 0)).x() <=
+            rack.w->width());
 }
 
 QTEST_MAIN(TestStation)

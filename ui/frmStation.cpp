@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSerialPortInfo>
@@ -33,6 +34,8 @@ enum Column { Board, Progress, Message, Type, Id, Records, Rate, Result, Columns
 constexpr int Widths[Columns] = {120, 150, 280, 48, 70, 100, 90, 120};
 // Set on each line: a layout inside another takes its parent's spacing.
 constexpr int ColumnGap = 8;
+// What a window manager's frame may add to the window's width.
+constexpr int FrameAllowance = 16;
 
 QLabel* Cell(QHBoxLayout* line, Column column, const QString& text = {}) {
     auto* label = PlainLabel(new QLabel(text));
@@ -341,12 +344,25 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     commands->addSpacing(24);
     commands->addWidget(lblSummary, 1);
 
+    // Sideways the header and the rows move as one: on a screen narrower
+    // than the columns the window fits the screen and scrolls, each title
+    // staying over its cells.
+    auto* table = new QWidget;
+    auto* tableLayout = new QVBoxLayout(table);
+    tableLayout->setContentsMargins(0, 0, 0, 0);
+    QWidget* head = header();
+    tableLayout->addWidget(head);
+    tableLayout->addWidget(scroll, 1);
+    auto* sideways = new QScrollArea;
+    sideways->setWidget(table);
+    sideways->setWidgetResizable(true);
+    sideways->setFrameShape(QFrame::NoFrame);
+    sideways->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblSettings);
     layout->addLayout(adding);
-    QWidget* head = header();
-    layout->addWidget(head);
-    layout->addWidget(scroll, 1);
+    layout->addWidget(sideways, 1);
     layout->addLayout(commands);
 
     connect(cmdAddPort, &QPushButton::clicked, this, &frmStation::cmdAddPort_Click);
@@ -359,7 +375,11 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     showSummary(); // an empty rack says what to do first
     scroll->setMinimumWidth(head->sizeHint().width() +
                             scroll->verticalScrollBar()->sizeHint().width());
-    resize(minimumSizeHint().width(), 360);
+    const QMargins margins = layout->contentsMargins();
+    int width = table->minimumSizeHint().width() + margins.left() + margins.right();
+    if (const QScreen* shown = screen())
+        width = std::min(width, shown->availableGeometry().width() - FrameAllowance);
+    resize(std::max(width, minimumSizeHint().width()), 360);
 }
 
 frmStation::~frmStation() {
