@@ -50,9 +50,10 @@ QStringList NoDeviceAdvice(const PortFault& f) {
                      .arg(Variable(f.comPort));
     else
         lines << QStringLiteral("- A USB serial adapter is usually /dev/ttyUSB0 or /dev/ttyACM0. "
-                                "Name it for COM %1 when you start the tool, for example:")
+                                "Name it for COM %1 before you start the tool (the window or "
+                                "the command line), for example:")
                      .arg(f.comPort)
-              << QStringLiteral("      %1=/dev/ttyUSB0 velloran").arg(Variable(f.comPort));
+              << QStringLiteral("      export %1=/dev/ttyUSB0").arg(Variable(f.comPort));
     if (f.serialPorts.isEmpty())
         lines << QStringLiteral("No serial device was found on this computer.");
     else

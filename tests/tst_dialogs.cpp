@@ -165,7 +165,7 @@ private slots:
             QString more, checks;
         } rows[] = {
             // clang-format off
-            {K::NoDevice, false, "/dev/ttyS0, /dev/ttyUSB0", "COM 3 is /dev/ttyS2: COM n is /dev/ttyS<n-1>|There is no such device (why)|plugged in|VELLORAN_COM3=/dev/ttyUSB0 velloran|computer: /dev/ttyS0, /dev/ttyUSB0."},
+            {K::NoDevice, false, "/dev/ttyS0, /dev/ttyUSB0", "COM 3 is /dev/ttyS2: COM n is /dev/ttyS<n-1>|There is no such device (why)|plugged in|export VELLORAN_COM3=/dev/ttyUSB0\n|computer: /dev/ttyS0, /dev/ttyUSB0."},
             {K::NoDevice, true, "", "COM 3 is /dev/ttyUSB0, as the environment variable VELLORAN_COM3 names it|plugged in|Check that VELLORAN_COM3 names|No serial device was found|!/dev/ttyS<n-1>|!=/dev/"},
             // Only the group that owns the device is worth joining, whatever its name, and never root.
             {K::NoPermission, true, "uucp", p + "The device|adduser $USER uucp"},
