@@ -52,6 +52,8 @@ void SendRecords(Context& ctx) {
                 succeeded = true;
             } else if (reply == Reply::End) {
                 ctx.m.DownloadOk = true;
+                // "$BEND" accepts the end record: every record of the file is in.
+                ctx.status.RecordAcknowledged(lines + 1);
                 succeeded = true;
             } else {
                 ctx.status.Message(ReplyMessage(reply));

@@ -38,7 +38,7 @@ const QStringList Flash{"flash", "--port", "1", "--transcript", "@log", "@rom"};
 
 // clang-format off
 const QList<Run> Runs{
-    {"0 flash", {{}}, Flash + QStringList{"--json"}, 0, R"("records":20)", {"%BV2", "$BEND"}},
+    {"0 flash", {{}}, Flash + QStringList{"--json"}, 0, R"("records":21,"records_total":21)", {"%BV2", "$BEND"}},
     {"0 check", {{}}, {"check", "--port", "1", "--transcript", "@log"}, 0,
      "boot version BL 3.10, board 6620", {"ver."}},
     {"0 mode from VELLORAN.CFG", {{"--board", "q70"}}, Flash, 0, "mode 0", {"!%BV"}, {}, false,

@@ -276,12 +276,6 @@ void StationRow::ended(Failure result) {
     answer(BoxAnswer::Cancel);
     outcome_ = result;
     underWay_ = false;
-    if (result == Failure::None && barProgress->maximum() > 1) {
-        // The end record is answered "$BEND", not counted as acknowledged:
-        // a completed load has every record of the file accepted.
-        barProgress->setValue(barProgress->maximum());
-        lblRecords->setText(QStringLiteral("%1 of %1").arg(barProgress->maximum()));
-    }
     lblResult->setText(ResultText(result));
     SetForeColor(*lblResult, result == Failure::None ? Blue : Red);
     // A board's port goes back as soon as it is done with, for the main
