@@ -326,7 +326,7 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     scroll->setWidget(rowsArea);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
-    // The header does not scroll sideways: the rows may not either.
+    // Sideways the rows move only with the header, in the area around both.
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     cmdStartAll = new QPushButton(QStringLiteral("&Start All"));
