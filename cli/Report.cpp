@@ -50,8 +50,7 @@ QString Message(const BoardResult& r) {
 
 QString Line(const BoardResult& r, Command command, int mode) {
     const SessionView& v = r.view;
-    QString line = r.port.com > 0 ? QStringLiteral("%1 (%2): ").arg(r.port.Name(), r.device)
-                                  : r.port.Name() + QStringLiteral(": ");
+    QString line = r.place.Described() + QStringLiteral(": ");
     if (command == Command::Check && r.failure == Failure::None)
         return line + QStringLiteral("boot version %1, board %2 (%3)")
                           .arg(Version(v), v.bootBoard, Seconds(r.seconds));
@@ -76,8 +75,8 @@ QJsonObject Json(const BoardResult& r, Command command, int mode) {
     const SessionView& v = r.view;
     const Outcome& outcome = OutcomeOf(r.failure);
     QJsonObject o{
-        {QStringLiteral("port"), r.port.com > 0 ? QJsonValue(r.port.com) : QJsonValue()},
-        {QStringLiteral("device"), r.device},
+        {QStringLiteral("port"), r.place.Numbered() ? QJsonValue(r.place.ComPort()) : QJsonValue()},
+        {QStringLiteral("device"), r.place.Device()},
         {QStringLiteral("board"), v.boardType.isEmpty() ? v.bootBoard : v.boardType},
         {QStringLiteral("seconds"), std::round(r.seconds * 1000) / 1000},
         {QStringLiteral("result"), QLatin1String(outcome.key)},

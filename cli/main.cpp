@@ -65,9 +65,9 @@ void WriteTranscripts(const QString& path, const QString& text) {
 int RunBoards(Options o, const sigset_t& stops) {
     const Module1 settings = Settings(o);
     if (o.boards.empty())
-        o.boards.push_back({settings.PortNumber, {}});
+        o.boards.push_back(BoardPlace::Com(settings.PortNumber));
     QStringList names;
-    for (const BoardPort& b : o.boards)
+    for (const BoardPlace& b : o.boards)
         names << b.Name();
     const Console::Mode mode = o.quiet                 ? Console::Mode::Quiet
                                : isatty(STDERR_FILENO) ? Console::Mode::Live

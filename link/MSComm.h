@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/BoardPlace.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -20,7 +22,7 @@ enum class CommFault {
 // What could be found out about a port that would not open.
 struct PortFault {
     CommFault kind = CommFault::Other;
-    int comPort = 0;             // the COM number asked for
+    int comPort = 0;             // the COM number asked for; 0 for a device named by itself
     QString device;              // the device that COM number maps to
     bool named = false;          // the mapping came from VELLORAN_COM<n>
     QString reason;              // the system's words
@@ -73,8 +75,9 @@ public:
     virtual QByteArray Input() = 0;
     virtual void setOutput(const QByteArray& bytes) = 0;
 
-    // The device that opening port `n` would open.
-    virtual QString DeviceFor(int n) const { return PortDevice(n); }
+    // Where opening port `n` leads: COM n, unless the port was made for a
+    // device named by itself.
+    virtual BoardPlace PlaceOf(int n) const { return BoardPlace::Com(n); }
 
     // The baud rate of a settings string, or nothing when it is malformed.
     static std::optional<int> BaudOf(const QString& settings);

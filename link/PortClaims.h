@@ -48,7 +48,7 @@ public:
     int InBufferCount() override { return inner().InBufferCount(); }
     QByteArray Input() override { return inner().Input(); }
     void setOutput(const QByteArray& bytes) override { inner().setOutput(bytes); }
-    QString DeviceFor(int n) const override { return port_->DeviceFor(n); }
+    BoardPlace PlaceOf(int n) const override { return port_->PlaceOf(n); }
 
 private:
     // The port underneath, with the number and settings in force here.

@@ -17,9 +17,7 @@ int TranscriptComm::baud() const {
 }
 
 QString TranscriptComm::name() const {
-    // A device named by itself has no COM number: it goes by its path.
-    const QString device = CommPort() > 0 ? QString() : port_.DeviceFor(0);
-    return device.isEmpty() ? QStringLiteral("COM %1").arg(CommPort()) : device;
+    return port_.PlaceOf(CommPort()).Name();
 }
 
 void TranscriptComm::note(const QString& text) {

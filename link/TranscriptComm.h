@@ -24,6 +24,7 @@ private:
     // the one underneath sees those in force here before every use.
     MSComm& inner();
     int baud() const;
+    // The port as the operator chose it: "COM 1", or the device's path.
     QString name() const;
     void note(const QString& text);
     template <class Use> auto noting(Use use) -> decltype(use());

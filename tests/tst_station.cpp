@@ -45,10 +45,10 @@ struct Rack {
         InitDefaults(m);
         StationBoards reach;
         reach.port = [this](const BoardPlace& p) {
-            return std::make_unique<WindowRig::PortRef>(boards.at(p.comPort)->port);
+            return std::make_unique<WindowRig::PortRef>(boards.at(p.ComPort())->port);
         };
         reach.clock = [this](const BoardPlace& p) {
-            return std::make_unique<WindowRig::ClockRef>(boards.at(p.comPort)->clock);
+            return std::make_unique<WindowRig::ClockRef>(boards.at(p.ComPort())->clock);
         };
         w = std::make_unique<frmStation>(m, prompts, claims, reach);
         w->show();
@@ -57,11 +57,11 @@ struct Rack {
 
     StationRow* add(int n, BootLoader::Config config = {}) {
         boards[n] = std::make_unique<Board>(n, std::move(config));
-        return w->AddBoard({n, {}});
+        return w->AddBoard(BoardPlace::Com(n));
     }
     StationRow* row(int n) const {
         for (StationRow* r : w->Rows())
-            if (r->place.comPort == n)
+            if (r->place == BoardPlace::Com(n))
                 return r;
         return nullptr;
     }

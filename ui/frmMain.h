@@ -87,6 +87,7 @@ private:
     void Form_Load();
     void Form_Unload();
     void setBusy(bool busy);
+    void start(Job job);
     void showView();
     void present(const SessionView& view);
     void jobEnded(Failure result);

@@ -3,7 +3,6 @@
 #include "link/Clock.h"
 #include "link/PortAdvice.h"
 #include "link/PortClaims.h"
-#include "link/QtSerialComm.h"
 #include "ui/Look.h"
 #include "ui/frmTranscript.h"
 
@@ -82,19 +81,13 @@ public:
 
 } // namespace
 
-QString BoardPlace::Name() const {
-    return comPort > 0 ? QStringLiteral("COM %1").arg(comPort) : device;
-}
-
-QString BoardPlace::Device() const {
-    return comPort > 0 ? PortDevice(comPort) : device;
-}
-
-StationRow::StationRow(BoardPlace where, Session::PortMaker makePort, Session::ClockMaker makeClock,
-                       QWidget* parent)
+StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker makePort,
+                       Session::ClockMaker makeClock, QWidget* parent)
     : QWidget(parent), place(std::move(where)),
-      session_(std::make_unique<Session>(*this, PromptThread::Owner, std::move(makePort),
-                                         std::move(makeClock))) {
+      session_(
+          std::make_unique<Session>(*this, PromptThread::Owner, place, claims,
+                                    QStringLiteral("the station window (%1)").arg(place.Name()),
+                                    std::move(makePort), std::move(makeClock))) {
     auto* line = new QHBoxLayout;
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(ColumnGap);
@@ -167,8 +160,6 @@ StationRow::~StationRow() {
 bool StationRow::Start(const Module1& settings) {
     if (Running())
         return false;
-    Module1 m = settings;
-    m.PortNumber = static_cast<std::int16_t>(place.comPort);
     answer(BoxAnswer::Cancel);
     fraBox->hide();
     outcome_.reset();
@@ -178,7 +169,7 @@ bool StationRow::Start(const Module1& settings) {
     barProgress->setValue(0);
     barProgress->setFormat({});
     cmdRemove->setEnabled(false);
-    underWay_ = session_->Start(Job::Reprogram, m);
+    underWay_ = session_->Start(Job::Reprogram, settings);
     return underWay_;
 }
 
@@ -450,24 +441,14 @@ StationRow* frmStation::AddBoard(const BoardPlace& place) {
     }
     lblNote->clear();
 
-    const QString holder = QStringLiteral("the station window (%1)").arg(place.Name());
-    Session::PortMaker makePort = [this, place, holder] {
-        std::unique_ptr<MSComm> port;
-        if (boards_.port) {
-            port = boards_.port(place);
-        } else {
-            auto real = std::make_unique<QtSerialComm>();
-            if (place.comPort <= 0)
-                real->SetDevice(place.device);
-            port = std::move(real);
-        }
-        return std::make_unique<ClaimedComm>(std::move(port), claims_, holder);
-    };
+    Session::PortMaker makePort;
+    if (boards_.port)
+        makePort = [this, place] { return boards_.port(place); };
     Session::ClockMaker makeClock;
     if (boards_.clock)
         makeClock = [this, place] { return boards_.clock(place); };
 
-    auto* row = new StationRow(place, std::move(makePort), std::move(makeClock));
+    auto* row = new StationRow(place, claims_, std::move(makePort), std::move(makeClock));
     rows_.append(row);
     rowsLayout_->insertWidget(rowsLayout_->count() - 1, row);
     connect(row, &StationRow::Changed, this, &frmStation::rowChanged);
@@ -492,7 +473,7 @@ void frmStation::RemoveBoard(StationRow* row) {
 
 void frmStation::cmdAddPort_Click() {
     const int n = cboPort->currentData().toInt();
-    if (AddBoard({n, {}}) && n < Ports)
+    if (AddBoard(BoardPlace::Com(n)) && n < Ports)
         cboPort->setCurrentIndex(n); // the next one, for a rack added in a row
 }
 
@@ -502,7 +483,7 @@ void frmStation::cmdAddDevice_Click() {
         lblNote->setText(QStringLiteral("Name a device, such as /dev/ttyUSB0"));
         return;
     }
-    AddBoard({0, device});
+    AddBoard(BoardPlace::Path(device));
 }
 
 void frmStation::cmdStartAll_Click() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Module1.h"
+#include "link/BoardPlace.h"
 #include "session/Session.h"
 #include "ui/Pacer.h"
 
@@ -22,16 +23,6 @@ class QPushButton;
 class QVBoxLayout;
 class frmTranscript;
 
-// Where one board of a station sits: a COM number, or a device named by
-// itself (an adapter found on the computer, a path typed in).
-struct BoardPlace {
-    int comPort = 0; // 0: `device` names it
-    QString device;
-
-    QString Name() const; // "COM 3", or the device
-    QString Device() const;
-};
-
 // How a station reaches its boards. Unset: real ports and the steady clock.
 struct StationBoards {
     std::function<std::unique_ptr<MSComm>(const BoardPlace&)> port;
@@ -45,8 +36,9 @@ struct StationBoards {
 class StationRow : public QWidget, public Prompts {
     Q_OBJECT
 public:
-    StationRow(BoardPlace place, Session::PortMaker makePort, Session::ClockMaker makeClock,
-               QWidget* parent = nullptr);
+    // The row's port is held in `claims` while it is open.
+    StationRow(BoardPlace place, PortClaims& claims, Session::PortMaker makePort,
+               Session::ClockMaker makeClock, QWidget* parent = nullptr);
     ~StationRow() override;
 
     const BoardPlace place;
