@@ -200,8 +200,6 @@ void Session::run(Job job) {
     Context ctx{m_, *recorded_, *clock_, prompts, view_, file_};
     if (job == Job::Reprogram) {
         ReprogramModem(ctx);
-        if (ctx.failure == Failure::None && (m_.AbortRequested || !m_.DownloadOk))
-            ctx.failure = m_.AbortRequested ? Failure::Halted : Failure::Download;
     } else {
         CheckBootVersion(ctx);
     }

@@ -70,6 +70,7 @@ struct LogonRow {
     QString sent;           // each command and when it went, then when the stage ended
     QString caption;
     bool ok = false;
+    Failure failure = Failure::None;
 };
 
 struct DownloadRow {
@@ -141,6 +142,8 @@ private slots:
                 r.prompts.seen[0].icon ==
                     (row.box == BaudBox ? BoxIcon::Information : BoxIcon::Exclamation));
         QCOMPARE(r.m.ModemConnected, row.caption == QLatin1String("Connection OK"));
+        // The stage that saw the halt ends the run as halted, for every client alike.
+        QCOMPARE(r.ctx.failure == Failure::Halted, row.event == QLatin1String("halt"));
         QCOMPARE(AutoBauds(r.port), row.autoBauds);
         QCOMPARE(static_cast<int>(r.port.writes.size()), row.wakeUps + row.autoBauds);
         // Wake-up commands go at 9600, autobaud characters at the load speed.
@@ -208,10 +211,10 @@ private slots:
             {.name = "mode 0 sends no mode command", .mode = 0, .replies = {ok, id, ok}, .sent = both + "end@0.1", .caption = "Modem ROM Device ID = 1234", .ok = true},
             {.name = "line ends inside the ID are shown", .mode = 0, .replies = {ok, "$BFID1\r\nX\r\n", ""}, .sent = both + "end@0.1", .caption = "Modem ROM Device ID = 1\r\nX", .ok = true},
             {.name = "a short ID shows what came", .mode = 0, .replies = {ok, "$BFID12", ""}, .sent = both + "end@2.05", .caption = "Modem ROM Device ID = 12", .ok = true},
-            {.name = "logon $BOK without ! fails", .replies = {"$BOK\r\n", id, ok}, .sent = "%BLqeltvomr\r@0 end@0.05", .caption = "Logon Failed !!"},
-            {.name = "ID refused", .replies = {ok, "$BFIX1234\r\n", ok}, .sent = both + "end@0.1", .caption = "Failed to Retrieve Device ID"},
-            {.name = "mode refused", .mode = 1, .replies = {ok, id, "$BERR!\r\n"}, .sent = both + "%BV1\r@0.1 end@0.15", .caption = "Failed to Set Mode"},
-            {.name = "device vanishes awaiting the ID", .replies = {ok, "gone", ok}, .sent = both + "end@0.55", .caption = "Comm Port Failed - gone"},
+            {.name = "logon $BOK without ! fails", .replies = {"$BOK\r\n", id, ok}, .sent = "%BLqeltvomr\r@0 end@0.05", .caption = "Logon Failed !!", .failure = Failure::Refused},
+            {.name = "ID refused", .replies = {ok, "$BFIX1234\r\n", ok}, .sent = both + "end@0.1", .caption = "Failed to Retrieve Device ID", .failure = Failure::DeviceIdRefused},
+            {.name = "mode refused", .mode = 1, .replies = {ok, id, "$BERR!\r\n"}, .sent = both + "%BV1\r@0.1 end@0.15", .caption = "Failed to Set Mode", .failure = Failure::ModeRefused},
+            {.name = "device vanishes awaiting the ID", .replies = {ok, "gone", ok}, .sent = both + "end@0.55", .caption = "Comm Port Failed - gone", .failure = Failure::DeviceGone},
         });
         // clang-format on
     }
@@ -238,6 +241,7 @@ private slots:
         QCOMPARE(sent.join(' '), row.sent);
         QCOMPARE(r.lblMsg.text(), row.caption);
         QCOMPARE(r.m.ModeSetOk, row.ok);
+        QCOMPARE(r.ctx.failure, row.failure);
         const bool lost = row.caption.startsWith(QLatin1String("Comm Port Failed"));
         QVERIFY(r.lblMsg.tint == (lost ? Tint::Red : Tint::Blue) && r.port.PortOpen() != lost);
         QVERIFY(r.prompts.seen.isEmpty());
@@ -302,6 +306,12 @@ private slots:
             sent << w.bytes;
         QCOMPARE(sent, row.sent);
         QCOMPARE(r.m.DownloadOk, row.ok);
+        const Failure failure = row.ok                            ? Failure::None
+                                : halt                            ? Failure::Halted
+                                : lost                            ? Failure::DeviceGone
+                                : row.shown.startsWith("Invalid") ? Failure::FileRefused
+                                                                  : Failure::Download;
+        QCOMPARE(r.ctx.failure, failure);
         QCOMPARE(r.lblMsg.captions.join('|'), row.shown);
         QVERIFY(r.lblMsg.tint ==
                 (lost || row.shown.startsWith("Invalid") ? Tint::Red : Tint::Blue));

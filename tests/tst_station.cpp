@@ -97,6 +97,7 @@ struct Case {
     std::function<void(BootLoader::Config&)> fault;
     Question question;
     Failure result;
+    QString column; // the result column's words
     QString caption;
     QString box; // the start of the box text the row shows in red at the end
 };
@@ -124,18 +125,19 @@ void TestStation::oneBoardsTroubleStaysItsOwn_data() {
              c.hangUp = B::Point::Record;
              c.hangUpRecord = 2;
          },
-         Question::None, Failure::DeviceGone, "Comm Port Failed - ", ""},
+         Question::None, Failure::DeviceGone, "Device gone", "Comm Port Failed - ", ""},
         {"error replies",
          [](B::Config& c) {
              c.faults[2] = {B::Fault::BDLE, -1};
          },
-         Question::None, Failure::Download, "", ""},
+         Question::None, Failure::Download, "Download failed", "", ""},
         {"wrong board", [](B::Config& c) { c.board = '$'; }, Question::None, Failure::WrongBoard,
-         "Sending AutoBaud Character", "Wrong Mode - Board is Q70 and Mode is for 6620"},
+         "Wrong board for the mode", "Sending AutoBaud Character",
+         "Wrong Mode - Board is Q70 and Mode is for 6620"},
         {"never answers", [](B::Config& c) { c.answerOn = 0; }, Question::Cancel, Failure::NoAnswer,
-         "Connection Failed !!", ""},
+         "No answer", "Connection Failed !!", ""},
         {"waits for its Retry", [](B::Config& c) { c.answerOn = 0; }, Question::RetryOnceRepowered,
-         Failure::None, Completed, ""},
+         Failure::None, "Reprogrammed", Completed, ""},
     };
     for (const Case& c : cases)
         QTest::newRow(c.name) << c;
@@ -178,6 +180,7 @@ void TestStation::oneBoardsTroubleStaysItsOwn() {
         QCOMPARE(rack.row(n)->lblRecords->text(), QStringLiteral("6 of 6"));
     }
     QCOMPARE(row->Outcome(), c.result);
+    QCOMPARE(row->lblResult->text(), c.column);
     QVERIFY2(row->lblMsg->text().startsWith(c.caption), qPrintable(row->lblMsg->text()));
     QCOMPARE(row->fraBox->isVisible(), !c.box.isEmpty());
     if (!c.box.isEmpty()) {

@@ -185,7 +185,6 @@ void frmMain::present(const SessionView& view) {
 void frmMain::cmdLoad_Click() {
     if (busy_)
         return;
-    m_.AbortRequested = false;
     lblMsg2->hide();
     SetForeColor(*lblMsg, Blue);
     cmdAbort->setEnabled(true);
@@ -213,8 +212,6 @@ void frmMain::jobEnded(Failure result) {
 }
 
 void frmMain::cmdAbort_Click() {
-    m_.AbortRequested = true;
-    m_.ModemConnected = false;
     // Through the session's status, so that whatever the stopped stage says
     // after it is shown after it, in the colour it leaves.
     if (busy_)

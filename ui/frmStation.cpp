@@ -1,5 +1,6 @@
 #include "ui/frmStation.h"
 
+#include "core/Outcome.h"
 #include "link/Clock.h"
 #include "link/PortAdvice.h"
 #include "link/PortClaims.h"
@@ -41,30 +42,6 @@ QLabel* Cell(QHBoxLayout* line, Column column, const QString& text = {}) {
     label->setFixedWidth(Widths[column]);
     line->addWidget(label);
     return label;
-}
-
-QString ResultText(Failure result) {
-    switch (result) {
-    case Failure::None:
-        return QStringLiteral("Reprogrammed");
-    case Failure::FileRefused:
-        return QStringLiteral("Load file refused");
-    case Failure::PortNotOpened:
-        return QStringLiteral("Port not opened");
-    case Failure::NoAnswer:
-        return QStringLiteral("No answer");
-    case Failure::WrongBoard:
-        return QStringLiteral("Wrong board");
-    case Failure::Refused:
-        return QStringLiteral("Logon refused");
-    case Failure::Download:
-        return QStringLiteral("Download failed");
-    case Failure::DeviceGone:
-        return QStringLiteral("Device gone");
-    case Failure::Halted:
-        return QStringLiteral("Halted");
-    }
-    return {};
 }
 
 // Adapters come and go: the list is read again each time it opens.
@@ -267,7 +244,7 @@ void StationRow::ended(Failure result) {
     answer(BoxAnswer::Cancel);
     outcome_ = result;
     underWay_ = false;
-    lblResult->setText(ResultText(result));
+    lblResult->setText(OutcomeTitle(result));
     SetForeColor(*lblResult, result == Failure::None ? Blue : Red);
     // A board's port goes back as soon as it is done with, for the main
     // window or another row (the main window's own runs may leave theirs open).
