@@ -99,7 +99,8 @@ struct Case {
     Failure result;
     QString column; // the result column's words
     QString caption;
-    QString box; // the start of the box text the row shows in red at the end
+    bool failureLine; // "*** Download Failed ****" under the caption
+    QString box;      // the start of the box text the row shows in red at the end
 };
 
 } // namespace
@@ -125,19 +126,19 @@ void TestStation::oneBoardsTroubleStaysItsOwn_data() {
              c.hangUp = B::Point::Record;
              c.hangUpRecord = 2;
          },
-         Question::None, Failure::DeviceGone, "Device gone", "Comm Port Failed - ", ""},
+         Question::None, Failure::DeviceGone, "Device gone", "Comm Port Failed - ", true, ""},
         {"error replies",
          [](B::Config& c) {
              c.faults[2] = {B::Fault::BDLE, -1};
          },
-         Question::None, Failure::Download, "Download failed", "", ""},
+         Question::None, Failure::Download, "Download failed", "", true, ""},
         {"wrong board", [](B::Config& c) { c.board = '$'; }, Question::None, Failure::WrongBoard,
-         "Wrong board for the mode", "Sending AutoBaud Character",
+         "Wrong board for the mode", "Sending AutoBaud Character", false,
          "Wrong Mode - Board is Q70 and Mode is for 6620"},
         {"never answers", [](B::Config& c) { c.answerOn = 0; }, Question::Cancel, Failure::NoAnswer,
-         "No answer", "Connection Failed !!", ""},
+         "No answer", "Connection Failed !!", false, ""},
         {"waits for its Retry", [](B::Config& c) { c.answerOn = 0; }, Question::RetryOnceRepowered,
-         Failure::None, "Reprogrammed", Completed, ""},
+         Failure::None, "Reprogrammed", Completed, false, ""},
     };
     for (const Case& c : cases)
         QTest::newRow(c.name) << c;
@@ -178,9 +179,19 @@ void TestStation::oneBoardsTroubleStaysItsOwn() {
         QCOMPARE(rack.row(n)->Outcome(), Failure::None);
         QCOMPARE(rack.row(n)->lblMsg->text(), Completed);
         QCOMPARE(rack.row(n)->lblRecords->text(), QStringLiteral("6 of 6"));
+        QCOMPARE(rack.row(n)->lblDeviceId->text(), Id(n)); // its own, not a neighbour's
+        QCOMPARE(rack.row(n)->barProgress->text(), QStringLiteral("Reprogrammed"));
+        QVERIFY(rack.row(n)->lblMsg2->isHidden());
     }
     QCOMPARE(row->Outcome(), c.result);
     QCOMPARE(row->lblResult->text(), c.column);
+    // The bar tells the ending, not the stage it last showed.
+    QCOMPARE(row->barProgress->text(), c.column);
+    QCOMPARE(row->lblMsg2->isVisible(), c.failureLine);
+    if (c.failureLine) {
+        QCOMPARE(row->lblMsg2->text(), QStringLiteral("*** Download Failed ****"));
+        QCOMPARE(ForeColor(*row->lblMsg2), Red);
+    }
     QVERIFY2(row->lblMsg->text().startsWith(c.caption), qPrintable(row->lblMsg->text()));
     QCOMPARE(row->fraBox->isVisible(), !c.box.isEmpty());
     if (!c.box.isEmpty()) {

@@ -15,7 +15,7 @@
 
 using namespace StationColumns;
 
-QLabel* StationColumns::Cell(QHBoxLayout* line, Column column, const QString& text) {
+QLabel* StationColumns::Cell(QBoxLayout* line, Column column, const QString& text) {
     auto* label = PlainLabel(new QLabel(text));
     label->setFixedWidth(Widths[column]);
     line->addWidget(label);
@@ -40,8 +40,15 @@ StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker 
     barProgress->setValue(0);
     barProgress->setFormat({});
     line->addWidget(barProgress);
-    lblMsg = Cell(line, Message);
+    // The second status line goes under the caption, where the main window has it.
+    auto* messages = new QVBoxLayout;
+    messages->setSpacing(0);
+    lblMsg = Cell(messages, Message);
     SetForeColor(*lblMsg, Blue);
+    lblMsg2 = Cell(messages, Message);
+    SetForeColor(*lblMsg2, Red);
+    lblMsg2->hide();
+    line->addLayout(messages);
     lblBoard = Cell(line, Type);
     lblDeviceId = Cell(line, Id);
     lblRecords = Cell(line, Records);
@@ -103,6 +110,7 @@ bool StationRow::Start(const Module1& settings) {
         return false;
     answer(BoxAnswer::Cancel);
     fraBox->hide();
+    lblMsg2->hide();
     outcome_.reset();
     for (QLabel* l : {lblBoard, lblDeviceId, lblRecords, lblRate, lblResult})
         l->clear();
@@ -130,6 +138,8 @@ void StationRow::ShowView() {
         lblMsg->setToolTip(view.message); // a long one is cut at the column's edge
     }
     SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);
+    lblMsg2->setText(view.failureText);
+    lblMsg2->setVisible(view.failureShown);
     lblBoard->setText(view.boardType);
     lblDeviceId->setText(view.deviceId);
 
@@ -153,6 +163,11 @@ void StationRow::ShowView() {
         const auto rate = e.RecordsPerSecond(session_->Now());
         lblRate->setText(rate ? QStringLiteral("%1 rec/s").arg(*rate, 0, 'f', 1) : QString());
     }
+    // A row that has ended says how in its bar, not what a stage long past
+    // was doing ("autobaud 1 of 66" on a wrong board); the fill still shows
+    // how far it got.
+    if (outcome_)
+        barProgress->setFormat(OutcomeTitle(*outcome_));
 }
 
 void StationRow::ShowTranscript(Prompts& prompts, const QString& saveDirectory) {
@@ -204,9 +219,9 @@ void StationRow::answer(BoxAnswer a) {
 }
 
 void StationRow::ended(Failure result) {
+    outcome_ = result;
     ShowView();
     answer(BoxAnswer::Cancel);
-    outcome_ = result;
     underWay_ = false;
     lblResult->setText(OutcomeTitle(result));
     SetForeColor(*lblResult, result == Failure::None ? Blue : Red);

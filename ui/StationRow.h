@@ -10,7 +10,7 @@
 #include <optional>
 
 class PortClaims;
-class QHBoxLayout;
+class QBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -23,7 +23,7 @@ inline constexpr int Widths[Columns] = {120, 150, 280, 48, 70, 100, 90, 120};
 // Set on each line: a layout inside another takes its parent's spacing.
 inline constexpr int Gap = 8;
 // A label of the column's width, added to `line`.
-QLabel* Cell(QHBoxLayout* line, Column column, const QString& text = {});
+QLabel* Cell(QBoxLayout* line, Column column, const QString& text = {});
 } // namespace StationColumns
 
 // One board in the station: its session and its line of the window. It
@@ -47,7 +47,8 @@ public:
 
     QLabel* lblPort;
     QProgressBar* barProgress;
-    QLabel* lblMsg; // the caption and its colour, as the main window's
+    QLabel* lblMsg;  // the caption and its colour, as the main window's
+    QLabel* lblMsg2; // under it, the main window's second status line
     QLabel* lblBoard;
     QLabel* lblDeviceId;
     QLabel* lblRecords;
