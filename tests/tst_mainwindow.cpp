@@ -7,8 +7,10 @@
 #include "tests/support/WindowRig.h"
 #include "ui/Look.h"
 #include "ui/ProgressPanel.h"
+#include "ui/QtPrompts.h"
 
 #include <QAction>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -155,6 +157,29 @@ private slots:
             QCOMPARE(QFile::exists(t.dir.filePath(QStringLiteral("VELLORAN.CFG"))),
                      answer == BoxAnswer::Yes);
         }
+    }
+
+    // Closing while the run's Retry question is up: the question goes as
+    // Cancel and the window once the run has returned, rather than waiting
+    // for an answer nobody will give.
+    void closingWhileRetryWaits() {
+        WindowRig t({.answerOn = 0, .faults = {}});
+        t.writeLoadFile(3);
+        QtPrompts boxes;
+        frmMain w(
+            t.m, boxes, [&] { return std::make_unique<WindowRig::PortRef>(t.port); },
+            [&] { return std::make_unique<WindowRig::ClockRef>(t.clock); });
+        boxes.setParent(&w);
+        w.show();
+        QSignalSpy ended(&w, &frmMain::Finished);
+        Click(w.cmdLoad);
+        QTRY_VERIFY(w.findChild<QMessageBox*>() && w.findChild<QMessageBox*>()->isVisible());
+        const auto sent = t.port.writes.size();
+        QVERIFY(!w.close());
+        QVERIFY(ended.count() || ended.wait(5000));
+        QCOMPARE(ended.first().first().value<Failure>(), Failure::NoAnswer);
+        QTRY_VERIFY(!w.isVisible());
+        QCOMPARE(t.port.writes.size(), sent); // not retried
     }
 
     // The strip counts the autobaud attempts, then the records, at moments of
