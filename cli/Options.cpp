@@ -307,7 +307,7 @@ Exit status:
   8    The download failed: error replies, "$BTMO", or five tries spent.
   9    The device went away during the run.
   10   With several boards: at least one did not succeed.
-  130  Halted by Ctrl-C or SIGTERM.
+  130  Halted by Ctrl-C or SIGTERM, with one board or several.
 
 Environment:
   VELLORAN_COM<N>  The device of COM N.

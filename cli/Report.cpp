@@ -114,6 +114,11 @@ int ExitStatus(Failure failure) {
 int RunStatus(const std::vector<BoardResult>& results) {
     if (results.size() == 1)
         return ExitStatus(results.front().failure);
+    // Only the operator halts a board: a script must tell that from a rack
+    // where a board failed, whatever the other boards did before.
+    if (std::any_of(results.begin(), results.end(),
+                    [](const BoardResult& r) { return r.failure == Failure::Halted; }))
+        return ExitStatus(Failure::Halted);
     return Succeeded(results) == static_cast<qsizetype>(results.size()) ? 0 : 10;
 }
 

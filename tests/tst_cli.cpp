@@ -70,6 +70,12 @@ const QList<Run> Runs{
      "2 boards: 1 reprogrammed, 1 failed"},
     {"130 halt", {{"--delay", "0.2"}}, Flash, 130, "halted: Comm Port Disconnected",
      {"COM 1 closed", "!%E0000"}, {"Mode Set to"}},
+    // A rack halted exits as one board does; a board that had ended keeps its ending.
+    {"130 several halted", {{"--delay", "0.2"}, {"--board", "q70"}},
+     {"flash", "--ports", "1-2", "--json", "@rom"}, 130,
+     R"("exit_status":130,"message":"Comm Port Disconnected","mode":2,"port":1,)" "\n"
+     R"("exit_status":6,"message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"port":2,)",
+     {}, {"Mode Set to"}},
     // The first Ctrl-C alone is read only once the second wake-up is past.
     {"130 at once", {{"--answer-on", "never"}}, Flash, 130, "Stopped at once", {"!ATT8"},
      {"Sending ATES", "Halting"}},
