@@ -62,8 +62,9 @@ const QList<Run> Runs{
     // The logon's answer comes after its one second.
     {"7 refused", {{"--delay", "1.5"}}, Flash, 7, "refused: Logon Failed !!",
      {"%BLqeltvomr", "!%BFID"}},
-    {"8 download", {{"--fault", "3=BTMO"}}, Flash, 8, "Modem Timed Out Waiting for String",
-     {"$BTMO"}},
+    // The window's second line stands beside the first.
+    {"8 download", {{"--fault", "3=BTMO"}}, Flash + QStringList{"--json"}, 8,
+     R"("message":"Modem Timed Out Waiting for String *** Download Failed ****")", {"$BTMO"}},
     {"9 device gone", {{"--hang-up", "record=3"}}, Flash, 9, "device gone: Comm Port Failed"},
     {"10 several", {{}, {"--board", "q70"}},
      {"flash", "--device", "@link0", "--device", "@link1", "@rom"}, 10,
