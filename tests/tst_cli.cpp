@@ -45,6 +45,8 @@ const QList<Run> Runs{
      "boot version BL 3.10, board 6620", {"ver."}},
     {"0 mode from VELLORAN.CFG", {{"--board", "q70"}}, Flash, 0, "mode 0", {"!%BV"}, {}, false,
      "MODE=0\r\n"},
+    {"0 option over VELLORAN.CFG", {{}}, Flash + QStringList{"--mode", "2"}, 0, "mode 2", {"%BV2"},
+     {}, false, "MODE=0\r\n"},
     {"2 usage", {}, {"flash", "--mode", "7", "@rom"}, 2, "--mode takes 0, 1 or 2, not '7'"},
     // A new boot loader only when asked for by name, from either source.
     {"2 mode 1 unasked", {{}}, Flash + QStringList{"--mode", "1"}, 2,
@@ -59,16 +61,23 @@ const QList<Run> Runs{
     {"4 port", {}, {"flash", "--device", "@dir", "@rom"}, 4, "That is not a serial port"},
     {"6 wrong board", {{"--board", "q70"}}, Flash, 6,
      "Wrong Mode - Board is Q70 and Mode is for 6620", {"!%BL"}},
-    // The logon's answer comes after its one second.
-    {"7 refused", {{"--delay", "1.5"}}, Flash, 7, "refused: Logon Failed !!",
+    // The logon's answer comes well after its one second, the autobaud
+    // character's within the third attempt's.
+    {"7 refused", {{"--delay", "2.5"}}, Flash, 7, "refused: Logon Failed !!",
      {"%BLqeltvomr", "!%BFID"}},
     // The window's second line stands beside the first.
     {"8 download", {{"--fault", "3=BTMO"}}, Flash + QStringList{"--json"}, 8,
      R"("message":"Modem Timed Out Waiting for String *** Download Failed ****")", {"$BTMO"}},
     {"9 device gone", {{"--hang-up", "record=3"}}, Flash, 9, "device gone: Comm Port Failed"},
-    {"10 several", {{}, {"--board", "q70"}},
-     {"flash", "--device", "@link0", "--device", "@link1", "@rom"}, 10,
-     "2 boards: 1 reprogrammed, 1 failed"},
+    // Each board's own result, in the order named.
+    {"10 several", {{}, {"--board", "q70"}, {}},
+     {"flash", "--ports", "1-2", "--device", "@link2", "--json", "@rom"}, 10,
+     R"("mode":2,"port":1,"records":21,"records_total":21,"result":"ok")" "\n"
+     R"("message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"port":2,)" "\n"
+     R"("mode":2,"port":null,"records":21,"records_total":21,"result":"ok")" "\n"
+     R"({"boards":3,"failed":1,"reprogrammed":2})"},
+    {"0 several", {{}, {}}, {"flash", "--ports", "1,2", "@rom"}, 0,
+     "2 boards: 2 reprogrammed, 0 failed"},
     {"130 halt", {{"--delay", "0.2"}}, Flash, 130, "halted: Comm Port Disconnected",
      {"COM 1 closed", "!%E0000"}, {"Mode Set to"}},
     // A rack halted exits as one board does; a board that had ended keeps its ending.
