@@ -150,7 +150,9 @@ void BoardRun::Halt() {
     console_.Warn(-1, QStringLiteral("Halting: each board stops where its stage next looks. "
                                      "Ctrl-C again ends at once."));
     for (const auto& b : boards_) {
-        if (b->ended)
+        // A board whose run ended by itself, its ending not yet read here,
+        // keeps that ending: the halt came too late to stop it.
+        if (b->ended || !b->session->Running())
             continue;
         b->halted = true;
         b->session->Halt();
