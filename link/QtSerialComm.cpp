@@ -105,7 +105,14 @@ QtSerialComm::QtSerialComm() {
 
 QtSerialComm::~QtSerialComm() {
     if (port_.isOpen())
-        port_.close();
+        shut();
+}
+
+void QtSerialComm::shut() {
+    // What the opening changed in the driver belongs to the device, not to
+    // this opening: it outlives the port unless it is put back first.
+    lowLatency_.Restore(static_cast<int>(port_.handle()));
+    port_.close();
 }
 
 bool QtSerialComm::PortOpen() const {
@@ -117,7 +124,7 @@ void QtSerialComm::setPortOpen(bool open) {
         if (port_.isOpen()) {
             // What was written must leave before the line speed changes.
             port_.waitForBytesWritten(200);
-            port_.close();
+            shut();
         }
         return;
     }
@@ -130,6 +137,7 @@ void QtSerialComm::setPortOpen(bool open) {
     if (device.isEmpty())
         throw CommError(QStringLiteral("COM%1 does not exist").arg(CommPort()));
     fault_.clear();
+    tuning_.reset();
     port_.setPortName(device);
     port_.setBaudRate(*baud);
     port_.setDataBits(QSerialPort::Data8);
@@ -143,6 +151,8 @@ void QtSerialComm::setPortOpen(bool open) {
     // what the line held from an earlier session (a reply the last run never
     // read) must not be taken for an answer to this one.
     port_.clear(QSerialPort::Input);
+    tuning_ =
+        PortTuning{AdapterOf(device), lowLatency_.Lower(static_cast<int>(port_.handle()), device)};
 }
 
 bool QtSerialComm::deviceHasNews() const {
@@ -228,7 +238,7 @@ void QtSerialComm::onError(QSerialPort::SerialPortError error) {
                                 : error == QSerialPort::WriteError ? QStringLiteral("write failed")
                                                                    : QStringLiteral("removed");
             fault_ = QStringLiteral("%1: device disconnected (%2)").arg(port_.portName(), how);
-            port_.close();
+            shut();
         }
         break;
     default:

@@ -1,9 +1,10 @@
 // The engine on a real serial port, with a pseudo-terminal for a device: what
 // the far end sees of the tool's openings and bytes; a device that goes away,
 // floods, answers at length or a character at a time (velloran-sim); a port
-// someone else holds or the user may not open; and a session on its own
-// thread. Only what the operating system and the serial layer decide is
-// here: the stages' rules are shown on simulated time elsewhere.
+// someone else holds or the user may not open; the adapter's latency timer
+// lowered while the port is open; and a session on its own thread. Only what
+// the operating system and the serial layer decide is here: the stages'
+// rules are shown on simulated time elsewhere.
 #include "link/QtSerialComm.h"
 #include "link/SerialAccess.h"
 #include "session/Session.h"
@@ -187,6 +188,36 @@ private slots:
                 QVERIFY_THROWS_EXCEPTION(CommError, r.port.InBufferCount());
             }
         }
+    }
+
+    // A pseudo-terminal refuses the low-latency flag, as a driver without it
+    // would: the timer in a tree standing for /sys goes to 1 ms at each
+    // opening and back at each closing. COM 1 names the device through a
+    // link, as by a hub socket's name.
+    void lowLatency() {
+        QTemporaryDir sys;
+        PtyRig r;
+        const QString device = QFileInfo(ttyname(r.slave)).canonicalFilePath();
+        const QString timer = sys.filePath("class/tty" + device.mid(4) + "/device/latency_timer");
+        const QString socket = sys.filePath(QStringLiteral("pci-0000:00:14.0-usb-0:2:1.0-port0"));
+        QVERIFY(QDir().mkpath(QFileInfo(timer).path()) && WriteFile(timer, "16\n"));
+        QVERIFY(QFile::link(device, socket));
+        qputenv("VELLORAN_SYSFS", QFile::encodeName(sys.path()));
+        qputenv("VELLORAN_COM1", QFile::encodeName(socket));
+        const auto timerNow = [&timer] {
+            QFile f(timer);
+            return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+        };
+        for (const char* settings : {"9600,N,8,1", "115200,N,8,1"}) {
+            ReopenPort(r.ctx, QLatin1String(settings));
+            QCOMPARE(timerNow(), "1");
+            const PortTuning* tuning = r.port.LastTuning();
+            QVERIFY(tuning && tuning->Text() == device + ": no USB adapter; latency timer 16 ms, "
+                                                         "lowered to 1 ms");
+        }
+        r.port.setPortOpen(false);
+        QCOMPARE(timerNow(), "16");
+        qunsetenv("VELLORAN_SYSFS");
     }
 
     // Against velloran-sim: each ends as it should with the port given back,
