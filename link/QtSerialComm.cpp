@@ -138,7 +138,13 @@ void QtSerialComm::setPortOpen(bool open) {
         throw CommError(QStringLiteral("COM%1 does not exist").arg(CommPort()));
     fault_.clear();
     tuning_.reset();
-    port_.setPortName(device);
+    name_ = device;
+    // Opened by its real name: Qt's lock file is named after the name opened,
+    // so a program holding the device by its own name would go unseen through
+    // a link such as a hub socket's, and root passes the exclusive mode that
+    // would stop the opening otherwise.
+    const QString real = QFileInfo(device).canonicalFilePath();
+    port_.setPortName(real.isEmpty() ? device : real);
     port_.setBaudRate(*baud);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
@@ -215,7 +221,7 @@ void QtSerialComm::setOutput(const QByteArray& bytes) {
     const QByteArray rest = bytes.mid(sent);
     if (port_.write(rest) != rest.size()) {
         requireOpen(); // closed by the failure: the reason is kept
-        throw CommError(QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString()));
+        throw CommError(QStringLiteral("%1: %2").arg(name_, port_.errorString()));
     }
     // A device that took only part has no room left: Qt sends the rest as
     // room comes, where pushing it now would find none and fail.
@@ -237,7 +243,7 @@ void QtSerialComm::onError(QSerialPort::SerialPortError error) {
             const QString how = error == QSerialPort::ReadError    ? QStringLiteral("read failed")
                                 : error == QSerialPort::WriteError ? QStringLiteral("write failed")
                                                                    : QStringLiteral("removed");
-            fault_ = QStringLiteral("%1: device disconnected (%2)").arg(port_.portName(), how);
+            fault_ = QStringLiteral("%1: device disconnected (%2)").arg(name_, how);
             shut();
         }
         break;

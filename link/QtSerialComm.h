@@ -32,6 +32,7 @@ private:
     QSerialPort port_;
     QString fault_; // why the port closed itself; reported by the next use
     QString device_;
+    QString name_; // the device as the last opening named it, for the operator
     LowLatency lowLatency_{SystemSerialFlags()};
     std::optional<PortTuning> tuning_;
 };
