@@ -51,6 +51,9 @@ QByteArray PortsReport(bool json) {
     // number, by-id name, the hub socket.
     const QList<Adapter> adapters = ListAdapters();
     const QList<QSerialPortInfo> others = OtherPorts(adapters);
+    const auto item = [](const QString& text) {
+        return (QStringLiteral("  ") + text.trimmed() + QLatin1Char('\n')).toLocal8Bit();
+    };
     if (!json && adapters.isEmpty() && others.isEmpty())
         out += "No serial device was found on this computer.\n";
     if (!json && !adapters.isEmpty())
@@ -58,14 +61,12 @@ QByteArray PortsReport(bool json) {
     for (const Adapter& a : adapters)
         out += json ? JsonLine({{QStringLiteral("serial_device"), a.device},
                                 {QStringLiteral("adapter"), a.Json()}})
-                    : (QStringLiteral("  ") + a.Describe() + QLatin1Char('\n')).toLocal8Bit();
+                    : item(a.Describe());
     if (!json && !others.isEmpty())
         out += "Other serial devices:\n";
     for (const QSerialPortInfo& p : others)
         out += json ? JsonLine({{QStringLiteral("serial_device"), p.systemLocation()},
                                 {QStringLiteral("description"), p.description()}})
-                    : QStringLiteral("  %1  %2\n")
-                          .arg(p.systemLocation(), p.description())
-                          .toLocal8Bit();
+                    : item(p.systemLocation() + QStringLiteral("  ") + p.description());
     return out;
 }
