@@ -192,31 +192,43 @@ private slots:
 
     // A pseudo-terminal refuses the low-latency flag, as a driver without it
     // would: the timer in a tree standing for /sys goes to 1 ms at each
-    // opening and back at each closing. COM 1 names the device through a
-    // link, as by a hub socket's name.
+    // opening and back at each closing, also when the device goes away.
+    // COM 1 names a hub socket's link: once the cable is plugged in again,
+    // the same port opens the device now behind that socket.
     void lowLatency() {
         QTemporaryDir sys;
-        PtyRig r;
-        const QString device = QFileInfo(ttyname(r.slave)).canonicalFilePath();
-        const QString timer = sys.filePath("class/tty" + device.mid(4) + "/device/latency_timer");
         const QString socket = sys.filePath(QStringLiteral("pci-0000:00:14.0-usb-0:2:1.0-port0"));
-        QVERIFY(QDir().mkpath(QFileInfo(timer).path()) && WriteFile(timer, "16\n"));
-        QVERIFY(QFile::link(device, socket));
         qputenv("VELLORAN_SYSFS", QFile::encodeName(sys.path()));
+        PtyRig r;
         qputenv("VELLORAN_COM1", QFile::encodeName(socket));
-        const auto timerNow = [&timer] {
-            QFile f(timer);
-            return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
-        };
-        for (const char* settings : {"9600,N,8,1", "115200,N,8,1"}) {
-            ReopenPort(r.ctx, QLatin1String(settings));
-            QCOMPARE(timerNow(), "1");
-            const PortTuning* tuning = r.port.LastTuning();
-            QVERIFY(tuning && tuning->Text() == device + ": no USB adapter; latency timer 16 ms, "
-                                                         "lowered to 1 ms");
+        for (const bool pulled : {true, false}) {
+            const QString device = QFileInfo(ttyname(r.slave)).canonicalFilePath();
+            const QString timer =
+                sys.filePath("class/tty" + device.mid(4) + "/device/latency_timer");
+            QVERIFY(QDir().mkpath(QFileInfo(timer).path()) && WriteFile(timer, "16\n"));
+            QFile::remove(socket);
+            QVERIFY(QFile::link(device, socket));
+            const auto timerNow = [&timer] {
+                QFile f(timer);
+                return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+            };
+            for (const char* settings : {"9600,N,8,1", "115200,N,8,1"}) {
+                ReopenPort(r.ctx, QLatin1String(settings));
+                QCOMPARE(timerNow(), "1");
+                const PortTuning* tuning = r.port.LastTuning();
+                QVERIFY(tuning && tuning->Text() == device + ": no USB adapter; latency timer "
+                                                             "16 ms, lowered to 1 ms");
+            }
+            if (!pulled) {
+                r.port.setPortOpen(false);
+            } else {
+                close(std::exchange(r.master, -1));
+                QVERIFY_THROWS_EXCEPTION(CommError, r.port.InBufferCount());
+                close(r.slave);
+                QCOMPARE(openpty(&r.master, &r.slave, nullptr, nullptr, nullptr), 0);
+            }
+            QCOMPARE(timerNow(), "16");
         }
-        r.port.setPortOpen(false);
-        QCOMPARE(timerNow(), "16");
         qunsetenv("VELLORAN_SYSFS");
     }
 
