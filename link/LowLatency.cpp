@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>
@@ -65,6 +64,12 @@ bool WriteNumber(const QString& file, int value, QString* why = nullptr) {
     return false;
 }
 
+// What the operator can do where the tool could not lower the timer itself.
+const char* const Remedy =
+    "the example udev rule 60-velloran.rules (examples/ in the package's documentation), "
+    "copied to /etc/udev/rules.d, sets the timer to 1 ms whenever the adapter is plugged in; "
+    "or run the tool as root";
+
 } // namespace
 
 SerialFlags& SystemSerialFlags() {
@@ -98,13 +103,11 @@ QJsonObject PortTuning::Json() const {
 QString PortTuning::SlowWarning() const {
     if (!latency.Slow())
         return {};
-    return QStringLiteral(
-               "%1 keeps its latency timer at %2 ms: the load will be slower, each record "
-               "waiting up to %2 ms for its answer. To fix it, install the example udev rule "
-               "60-velloran.rules (examples/ in the package's documentation) into "
-               "/etc/udev/rules.d and plug the adapter in again, or run the tool as root.")
+    return QStringLiteral("%1 keeps its latency timer at %2 ms: the load will be slower, each "
+                          "record waiting up to %2 ms for its answer. To fix it: %3.")
         .arg(adapter.device)
-        .arg(latency.after);
+        .arg(latency.after)
+        .arg(QLatin1String(Remedy));
 }
 
 Latency LowLatency::Lower(int fd, const QString& device) {
@@ -136,9 +139,8 @@ Latency LowLatency::Lower(int fd, const QString& device) {
         return l;
     }
     l.refusal = QStringLiteral("the driver refused low latency (%1) and %2 could not be written "
-                               "(%3); the example udev rule 60-velloran.rules sets the timer to "
-                               "1 ms whenever the adapter is plugged in (or run as root)")
-                    .arg(QString::fromLocal8Bit(std::strerror(refused)), timerFile, why);
+                               "(%3); %4")
+                    .arg(qt_error_string(refused), timerFile, why, QLatin1String(Remedy));
 #else
     Q_UNUSED(fd);
     Q_UNUSED(device);
