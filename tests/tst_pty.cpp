@@ -83,9 +83,11 @@ struct PtyRig : BasicRig<QtSerialComm, SteadyClock> {
     int slave = -1; // held, as a device's driver would, across the tool's reopenings
 };
 
-// A port the tool must have let go of: another opening succeeds.
+// A port the tool must have let go of: another opening succeeds. Asked by
+// the device's real name, where the tool holds its lock whatever name it
+// was given (as root, the lock is all that keeps a second opening out).
 bool PortFree(const QString& device) {
-    QSerialPort probe(device);
+    QSerialPort probe(QFileInfo(device).canonicalFilePath());
     return probe.open(QIODevice::ReadWrite);
 }
 
