@@ -139,10 +139,9 @@ void QtSerialComm::setPortOpen(bool open) {
     fault_.clear();
     tuning_.reset();
     name_ = device;
-    // Opened by its real name: Qt's lock file is named after the name opened,
-    // so a program holding the device by its own name would go unseen through
-    // a link such as a hub socket's, and root passes the exclusive mode that
-    // would stop the opening otherwise.
+    // Opened by its real name, after which Qt names its lock: through a link
+    // (a hub socket's name) a program holding the device would go unseen,
+    // and root passes the exclusive mode.
     const QString real = QFileInfo(device).canonicalFilePath();
     port_.setPortName(real.isEmpty() ? device : real);
     port_.setBaudRate(*baud);
