@@ -2,11 +2,11 @@
 
 #include "cli/Options.h"
 #include "core/Module1.h"
+#include "core/Pacer.h"
 #include "link/PortClaims.h"
 #include "session/Session.h"
 
 #include <QEventLoop>
-#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -60,7 +60,7 @@ private:
     // leads to a named one) are one board: the second is refused as busy.
     PortClaims claims_;
     std::vector<std::unique_ptr<Board>> boards_;
-    QTimer look_; // views are taken a little after a change, not at every record
+    Pacer pacer_; // views are taken at a pace, not at every record
     QEventLoop loop_;
     bool halting_ = false;
     bool stopping_ = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/LowLatency.h"
 #include "link/MSComm.h"
 
 #include <QSerialPort>
@@ -21,13 +22,18 @@ public:
     QByteArray Input() override;
     void setOutput(const QByteArray& bytes) override;
     BoardPlace PlaceOf(int n) const override;
+    const PortTuning* LastTuning() const override { return tuning_ ? &*tuning_ : nullptr; }
 
 private:
     void requireOpen() const;
     bool deviceHasNews() const;
     void onError(QSerialPort::SerialPortError error);
+    void shut();
 
     QSerialPort port_;
     QString fault_;                   // why the port closed itself; reported by the next use
     std::optional<BoardPlace> named_; // a device named by itself
+    QString name_;                    // the device as the last opening named it, for the operator
+    LowLatency lowLatency_{SystemSerialFlags()};
+    std::optional<PortTuning> tuning_;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/Module1.h"
+#include "core/Pacer.h"
 #include "link/BoardPlace.h"
-#include "ui/Pacer.h"
 #include "ui/StationRow.h"
 
 #include <QWidget>
