@@ -85,6 +85,7 @@ struct DownloadRow {
     QByteArrayList sent;
     bool ok = false;
     QString shown{}; // every caption, "|" between
+    Failure failure = Failure::None;
 };
 
 struct CutRow {
@@ -262,13 +263,13 @@ private slots:
             {.name = "a reply is judged by its first message", .replies = {"$BWAT\r\n$BOK\r\n", ok, end}, .sent = {"%A\r", "%B\r"}, .ok = true, .shown = "Waiting for Erase ...|" + one},
             {.name = "erase wait does not resend", .replies = {"$BWAT\r\n", ok, end}, .sent = {"%A\r", "%B\r"}, .ok = true, .shown = "Waiting for Erase ...|" + one},
             {.name = "a line end left from the reply before is not a new reply", .replies = {"$BFCE\r", "\n$BOK\r\n", end}, .sent = {"%A\r", "%A\r", "%B\r"}, .ok = true, .shown = "Check Sum Error Writing to Flash|" + one},
-            {.name = "timed out stops at once", .replies = {"$BTMO\r\n", ok}, .sent = {"%A\r"}, .shown = "Modem Timed Out Waiting for String"},
-            {.name = "five failed tries, one last send", .replies = {"$BDLE\r\n", "$BFCE\r\n", "$BFWE\r\n", "", "$BO"}, .sent = L(6, "%A\r"), .shown = "Error Downloading String|Check Sum Error Writing to Flash|Error Writing Word to Flash|No Reply from Modem in 10 Seconds|Unknown Message from Modem"},
-            {.name = "five erase waits fail", .replies = L(5, "$BWAT\r\n"), .sent = {"%A\r"}, .shown = QStringList(5, "Waiting for Erase ...").join(QLatin1Char('|'))},
-            {.name = "first line without %", .file = " %A\r\n", .replies = {ok}, .sent = {}, .shown = "Invalid File Type"},
-            {.name = "halt before the first record", .replies = {ok}, .event = "halt", .sent = {}},
-            {.name = "halt mid-exchange ends after it", .replies = {"", ok, ok}, .event = "halt", .at = 5, .sent = {"%A\r", "%A\r"}, .shown = "No Reply from Modem in 10 Seconds|" + one},
-            {.name = "device vanishes mid-wait", .replies = {ok, ""}, .event = "vanish", .at = 3, .sent = {"%A\r", "%B\r"}, .shown = one + "|Comm Port Failed - gone"},
+            {.name = "timed out stops at once", .replies = {"$BTMO\r\n", ok}, .sent = {"%A\r"}, .shown = "Modem Timed Out Waiting for String", .failure = Failure::Download},
+            {.name = "five failed tries, one last send", .replies = {"$BDLE\r\n", "$BFCE\r\n", "$BFWE\r\n", "", "$BO"}, .sent = L(6, "%A\r"), .shown = "Error Downloading String|Check Sum Error Writing to Flash|Error Writing Word to Flash|No Reply from Modem in 10 Seconds|Unknown Message from Modem", .failure = Failure::Download},
+            {.name = "five erase waits fail", .replies = L(5, "$BWAT\r\n"), .sent = {"%A\r"}, .shown = QStringList(5, "Waiting for Erase ...").join(QLatin1Char('|')), .failure = Failure::Download},
+            {.name = "first line without %", .file = " %A\r\n", .replies = {ok}, .sent = {}, .shown = "Invalid File Type", .failure = Failure::FileRefused},
+            {.name = "halt before the first record", .replies = {ok}, .event = "halt", .sent = {}, .failure = Failure::Halted},
+            {.name = "halt mid-exchange ends after it", .replies = {"", ok, ok}, .event = "halt", .at = 5, .sent = {"%A\r", "%A\r"}, .shown = "No Reply from Modem in 10 Seconds|" + one, .failure = Failure::Halted},
+            {.name = "device vanishes mid-wait", .replies = {ok, ""}, .event = "vanish", .at = 3, .sent = {"%A\r", "%B\r"}, .shown = one + "|Comm Port Failed - gone", .failure = Failure::DeviceGone},
         });
         // clang-format on
     }
@@ -306,12 +307,7 @@ private slots:
             sent << w.bytes;
         QCOMPARE(sent, row.sent);
         QCOMPARE(r.m.DownloadOk, row.ok);
-        const Failure failure = row.ok                            ? Failure::None
-                                : halt                            ? Failure::Halted
-                                : lost                            ? Failure::DeviceGone
-                                : row.shown.startsWith("Invalid") ? Failure::FileRefused
-                                                                  : Failure::Download;
-        QCOMPARE(r.ctx.failure, failure);
+        QCOMPARE(r.ctx.failure, row.failure);
         QCOMPARE(r.lblMsg.captions.join('|'), row.shown);
         QVERIFY(r.lblMsg.tint ==
                 (lost || row.shown.startsWith("Invalid") ? Tint::Red : Tint::Blue));
