@@ -2,6 +2,8 @@
 
 #include "sim/Teller.h"
 
+#include "core/Text.h"
+
 #include <algorithm>
 
 namespace {
@@ -65,7 +67,7 @@ bool PacedWire::Advance(double now, bool listening) {
             continue;
         if (tell_.verbose)
             tell_.Log(QStringLiteral("says: %1%2")
-                          .arg(Printable(reply.bytes),
+                          .arg(Printable(reply.bytes, Unprintable::Escaped),
                                reply.endless ? QStringLiteral(" (flood)") : QString()));
         if (reply.endless)
             flood_ = reply.bytes;

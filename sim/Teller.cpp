@@ -1,24 +1,10 @@
 #include "sim/Teller.h"
 
+#include "core/Text.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-
-QString Printable(const QByteArray& bytes) {
-    QString text;
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\r')
-            text += QStringLiteral("\\r");
-        else if (c == '\n')
-            text += QStringLiteral("\\n");
-        else if (u < 0x20 || u >= 0x7f)
-            text += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
-        else
-            text += QLatin1Char(c);
-    }
-    return text;
-}
 
 void Teller::Say(const QString& text) const {
     std::fprintf(stderr, "velloran-sim: %s\n", qPrintable(text));
@@ -31,7 +17,8 @@ void Teller::Log(const QString& text) const {
 
 void Teller::Stamp(char what, double at, const QByteArray& bytes) const {
     if (timing)
-        std::fprintf(timing, "%c %.9f %s\n", what, at, qPrintable(Printable(bytes)));
+        std::fprintf(timing, "%c %.9f %s\n", what, at,
+                     qPrintable(Printable(bytes, Unprintable::Escaped)));
 }
 
 QString ErrnoText() {

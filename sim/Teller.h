@@ -18,10 +18,6 @@ struct Teller {
     void Stamp(char what, double at, const QByteArray& bytes) const;
 };
 
-// Bytes as the timing log writes them: CR, LF and every byte outside
-// printable ASCII escaped.
-QString Printable(const QByteArray& bytes);
-
 // The text of the last system error, for a message.
 QString ErrnoText();
 

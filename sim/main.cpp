@@ -11,6 +11,7 @@
 // settings it found, and this program leaves an idle speed no tool uses)
 // all show there. PtyLine is the line, PacedWire what is on its way over it,
 // SimOptions the command line.
+#include "core/Text.h"
 #include "sim/BootLoader.h"
 #include "sim/PacedWire.h"
 #include "sim/PtyLine.h"
@@ -113,7 +114,9 @@ int Play(PtyLine& line, BootLoader& loader, PacedWire& wire, const SimOptions& o
                 const QByteArray bytes(buffer, n);
                 tell.Stamp('R', now, bytes);
                 if (tell.verbose)
-                    tell.Log(QStringLiteral("heard at %1: %2").arg(baud).arg(Printable(bytes)));
+                    tell.Log(QStringLiteral("heard at %1: %2")
+                                 .arg(baud)
+                                 .arg(Printable(bytes, Unprintable::Escaped)));
                 wire.FromTool(bytes, baud, now);
             }
             // EIO: no program has the slave open (never while this one holds it); poll on.
