@@ -21,7 +21,7 @@ const QString WrongBoard = QStringLiteral("Wrong Mode - Board is Q70 and Mode is
 struct RunRow {
     const char* name;
     BootLoader::Config modem{};
-    QString setup{}; // "no file", "port busy" or none
+    QString setup{}; // "no file", "port busy", "byte changed" (in record 3) or none
     int mode = 2;
     QString box{}; // expected, answered OK
     QString message;
@@ -61,6 +61,7 @@ private slots:
             {.name = "mode 0 loads a Q70 board", .modem = {.board = '$', .faults = {}}, .mode = 0, .message = Completed},
             {.name = "a time-out ends the load as failed", .modem = {.faults = {{2, {BTMO}}}}, .message = "Modem Timed Out Waiting for String", .failureShown = true},
             {.name = "wrong board leaves the port open", .modem = {.board = '$', .faults = {}}, .box = WrongBoard, .message = "Sending AutoBaud Character", .portOpen = true},
+            {.name = "a byte changed in the file fails its record", .setup = "byte changed", .message = "Check Sum Error Writing to Flash", .failureShown = true},
             {.name = "device vanishing mid-download", .modem = {.faults = {}, .hangUp = BootLoader::Point::Record, .hangUpRecord = 2}, .message = "Comm Port Failed - ", .red = true, .failureShown = true},
         });
         // clang-format on
@@ -70,6 +71,12 @@ private slots:
         WindowRig t(row.modem);
         if (row.setup != QLatin1String("no file"))
             t.writeLoadFile(5);
+        if (row.setup == QLatin1String("byte changed")) {
+            QByteArray file = BootLoader::SampleLoadFile(5);
+            char& digit = file[2 * 42 + 20]; // a data digit of record 3; 42 characters a line
+            digit = digit == '0' ? '1' : '0';
+            QVERIFY(WriteFile(t.dir.filePath(QStringLiteral("MYFILE.ROM")), file));
+        }
         if (row.setup == QLatin1String("port busy"))
             t.port.refuseOpen = QStringLiteral("/dev/ttyS0: Device or resource busy");
         frmMain& w = t.open();
@@ -85,7 +92,8 @@ private slots:
             QCOMPARE(w.lblMsg2->text(), QStringLiteral("*** Download Failed ****"));
             QCOMPARE(ForeColor(*w.lblMsg2), Red);
         }
-        if (!row.setup.isEmpty()) // nothing opened, nothing sent
+        // Nothing opened, nothing sent.
+        if (row.setup == QLatin1String("no file") || row.setup == QLatin1String("port busy"))
             QVERIFY(t.port.openings.empty() && t.port.writes.empty());
         QCOMPARE(t.port.PortOpen(), row.portOpen);
         QVERIFY(w.cmdLoad->isEnabled() && w.cmdAbort->isEnabled() && !w.Busy());
@@ -94,6 +102,7 @@ private slots:
             QVERIFY(t.run([&] { Click(w.cmdLoad); }) && t.prompts.AllAnswered());
         }
         if (row.failureShown && !row.red) { // the modem's fault was a one-off
+            t.writeLoadFile(5);
             QVERIFY(t.run([&] { Click(w.cmdLoad); }));
             QVERIFY(!w.lblMsg2->isVisible()); // the next run clears the report
             QCOMPARE(w.lblMsg->text(), Completed);
