@@ -316,7 +316,8 @@ private slots:
             {"one too many", 10 * cost, 10 * cost, 21, 10, 10},
             {"far too many", 4 * cost, 6 * cost + cost / 2, 5000, 4, 6},
             {"no room at the start", 0, 3 * cost, 100, 0, 3},
-            {"its own limits: 64 KiB at the start, 192 KiB at the end", -1, -1, 8000, 64 * 1024 / cost, 192 * 1024 / cost},
+            {"its own limits: 64 KiB at the start, 192 KiB at the end", -1, -1, 8000,
+             64 * 1024 / cost, 192 * 1024 / cost},
         });
     }
     void bounds() {
@@ -342,8 +343,8 @@ private slots:
             if (row.entries <= 5000 || near(i, 1) || near(i, row.firstKept) ||
                 near(i, row.entries - row.lastKept) || near(i, row.entries))
                 QVERIFY2(text.contains(QString::fromLatin1(Chunk(i))) ==
-                         (i <= row.firstKept || i > row.entries - row.lastKept),
-                     qPrintable(QString::number(i)));
+                             (i <= row.firstKept || i > row.entries - row.lastKept),
+                         qPrintable(QString::number(i)));
         const QString note = QStringLiteral("... %1 bytes in %2 entries left out here")
                                  .arg(16 * dropped)
                                  .arg(dropped);
