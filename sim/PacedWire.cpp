@@ -4,7 +4,9 @@
 
 #include "core/Text.h"
 
+#include <QFile>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -65,6 +67,10 @@ bool PacedWire::Advance(double now, bool listening) {
         }
         if (!listening)
             continue;
+        if (!pacing_.latencyTimer.isEmpty() && !ReadLatencyTimer())
+            tell_.Log(QStringLiteral("%1: no number of milliseconds; the timer stays at %2 ms")
+                          .arg(pacing_.latencyTimer)
+                          .arg(latency_ * 1e3));
         if (tell_.verbose)
             tell_.Log(QStringLiteral("says: %1%2")
                           .arg(Printable(reply.bytes, Unprintable::Escaped),
@@ -85,13 +91,42 @@ qsizetype PacedWire::burstSize() const {
     return pacing_.burst ? std::min(outgoing_.size(), PacketSize) : 1;
 }
 
-// Paced, the characters whose last bit is out since the last write go together.
+// Paced, the characters whose last bit is out since the last write go
+// together. Behind an adapter's timer they wait for its tick, all that
+// arrived by then in one piece, unless a packet fills first.
 qsizetype PacedWire::Due(double now, int speed) const {
     if (!pacing_.pace)
         return outgoing_.size();
-    const auto out = static_cast<qsizetype>((now - outStart_) / CharTime(speed));
-    const qsizetype due = std::min(outgoing_.size(), out);
-    return due < burstSize() ? 0 : due;
+    const double charTime = CharTime(speed);
+    const auto out =
+        std::min(outgoing_.size(), static_cast<qsizetype>((now - outStart_) / charTime));
+    if (latency_ > 0 && out < PacketSize) {
+        const double tick = nextTick(outStart_ + charTime);
+        if (now < tick)
+            return 0;
+        return std::min(out, static_cast<qsizetype>((tick - outStart_) / charTime + 1e-9));
+    }
+    if (latency_ > 0)
+        return PacketSize;
+    return out < burstSize() ? 0 : out;
+}
+
+// The timer runs free, whatever the line does: it ticks at whole periods of
+// the clock.
+double PacedWire::nextTick(double after) const {
+    return std::ceil(after / latency_) * latency_;
+}
+
+bool PacedWire::ReadLatencyTimer() {
+    QFile file(pacing_.latencyTimer);
+    bool ok = false;
+    const int ms = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt(&ok) : 0;
+    if (!ok || ms < 0)
+        return false;
+    if (ms * 1e-3 != latency_)
+        tell_.Log(QStringLiteral("latency timer %1 ms").arg(ms));
+    latency_ = ms * 1e-3;
+    return true;
 }
 
 void PacedWire::Sent(qsizetype n, int speed) {
@@ -119,7 +154,11 @@ double PacedWire::WakeAt(double latest, int speed) const {
         at = std::min(at, agenda_.begin()->first);
     if (!inbound_.empty())
         at = std::min(at, inbound_.front().at);
-    if (!outgoing_.isEmpty() && pacing_.pace)
-        at = std::min(at, outStart_ + static_cast<double>(burstSize()) * CharTime(speed));
-    return at;
+    if (outgoing_.isEmpty() || !pacing_.pace)
+        return at;
+    const double charTime = CharTime(speed);
+    if (latency_ > 0)
+        return std::min({at, nextTick(outStart_ + charTime),
+                         outStart_ + static_cast<double>(PacketSize) * charTime});
+    return std::min(at, outStart_ + static_cast<double>(burstSize()) * charTime);
 }

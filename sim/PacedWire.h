@@ -18,11 +18,17 @@ struct Teller;
 // and an answer goes out one character at a time, each once its last bit
 // would have been sent (in a burst, the whole answer at once, as a USB
 // adapter hands over what it received).
+//
+// With a latency timer, the answer goes through an adapter that hands what
+// it received to the computer only when a packet is full or its timer, free
+// running, next ticks: the timer's period in milliseconds is read from a
+// file, as sysfs gives it, before each answer.
 class PacedWire {
 public:
     struct Pacing {
         bool pace = false;
-        bool burst = false; // paced: an answer is handed over whole
+        bool burst = false;   // paced: an answer is handed over whole
+        QString latencyTimer; // paced: the file that holds the adapter's timer
     };
 
     PacedWire(BootLoader& loader, Pacing pacing, const Teller& tell);
@@ -49,6 +55,10 @@ public:
     // Unpaced bytes are waiting for the line to take them.
     bool WaitsToWrite() const { return !outgoing_.isEmpty() && !pacing_.pace; }
     bool Quiet() const { return agenda_.empty() && outgoing_.isEmpty(); }
+    // The adapter's timer as its file last gave it, in seconds; 0: none.
+    double LatencyTimer() const { return latency_; }
+    // Reads the timer's file again; false when it holds no number of milliseconds.
+    bool ReadLatencyTimer();
 
 private:
     // Bytes from the tool still on the wire, paced: the loader hears them at `at`.
@@ -60,6 +70,7 @@ private:
 
     void hear(const QByteArray& bytes, int baud, double at);
     qsizetype burstSize() const;
+    double nextTick(double after) const;
     void clear();
 
     BootLoader& loader_;
@@ -71,4 +82,5 @@ private:
     QByteArray outgoing_;
     QByteArray flood_;    // sent again and again while the port stays as it is
     double outStart_ = 0; // paced: the wire time of outgoing's first character begins then
+    double latency_ = 0;  // the adapter's timer, seconds; 0: no adapter in the way
 };

@@ -71,7 +71,14 @@ bool ParseOptions(const QCoreApplication& app, SimOptions& options, QString& err
         QStringLiteral("burst"),
         QStringLiteral("Paced, but each answer handed over whole once its last character is out, "
                        "as a USB adapter does, rather than a character at a time."));
-    parser.addOptions({link, pace, burst, timing, exitAfterEnd, verbose, makeRom, records});
+    const QCommandLineOption latencyTimer(
+        QStringLiteral("latency-timer"),
+        QStringLiteral("Paced, and each answer reaches the tool at the next tick of a USB "
+                       "adapter's latency timer, whose milliseconds this file holds (as sysfs "
+                       "does); read again before each answer."),
+        QStringLiteral("file"));
+    parser.addOptions(
+        {link, pace, burst, latencyTimer, timing, exitAfterEnd, verbose, makeRom, records});
     parser.process(app);
 
     if (parser.isSet(makeRom)) {
@@ -94,7 +101,8 @@ bool ParseOptions(const QCoreApplication& app, SimOptions& options, QString& err
     }
     options.link = parser.value(link);
     options.burst = parser.isSet(burst);
-    options.pace = parser.isSet(pace) || options.burst;
+    options.latencyTimer = parser.value(latencyTimer);
+    options.pace = parser.isSet(pace) || options.burst || !options.latencyTimer.isEmpty();
     options.exitAfterEnd = parser.isSet(exitAfterEnd);
     options.verbose = parser.isSet(verbose);
     options.timing = parser.value(timing);

@@ -13,6 +13,7 @@ struct SimOptions {
     QString link;    // where the line is reachable
     bool pace = false;
     bool burst = false;
+    QString latencyTimer; // the file that holds the simulated adapter's timer, or none
     bool exitAfterEnd = false;
     bool verbose = false;
     QString timing; // the timing log's file, or none

@@ -207,7 +207,12 @@ int main(int argc, char* argv[]) {
     BootLoader loader(options.loader);
     if (tell.verbose)
         loader.onEvent = [&tell](const QString& what) { tell.Log(what); };
-    PacedWire wire(loader, {options.pace, options.burst}, tell);
+    PacedWire wire(loader, {options.pace, options.burst, options.latencyTimer}, tell);
+    if (!options.latencyTimer.isEmpty() && !wire.ReadLatencyTimer()) {
+        tell.Say(QStringLiteral("--latency-timer %1: no number of milliseconds there")
+                     .arg(options.latencyTimer));
+        return 2;
+    }
     PtyLine line(options.link, tell);
     if (!line.Open(error)) {
         tell.Say(error);
