@@ -143,6 +143,7 @@ bool PacedWire::LoseAnswers() {
     return any;
 }
 
+// A hang-up takes the whole wire with it, the tool's bytes on their way too.
 void PacedWire::clear() {
     LoseAnswers();
     inbound_.clear();

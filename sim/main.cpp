@@ -151,6 +151,8 @@ int Play(PtyLine& line, BootLoader& loader, PacedWire& wire, const SimOptions& o
     return 0;
 }
 
+// A load file for trying the tool, written by the same code the tests use,
+// so that its records are ones this loader accepts.
 int MakeRom(const QString& path, const QString& records, const Teller& tell) {
     bool ok = false;
     const int n = records.toInt(&ok);
