@@ -48,6 +48,8 @@ private:
     PortFault fault_;
 };
 
+struct PortTuning;
+
 // The serial control as the tool uses it: six properties and nothing more.
 // Characters are bytes: code n on the line is byte n, both ways.
 QString PortDevice(int n);
@@ -75,6 +77,10 @@ public:
 
     // The device that opening port `n` would open.
     virtual QString DeviceFor(int n) const { return PortDevice(n); }
+
+    // The adapter behind the last opening and what was done to its latency;
+    // none where no real device was opened.
+    virtual const PortTuning* LastTuning() const { return nullptr; }
 
     // The baud rate of a settings string, or nothing when it is malformed.
     static std::optional<int> BaudOf(const QString& settings);

@@ -49,6 +49,7 @@ public:
     QByteArray Input() override { return inner().Input(); }
     void setOutput(const QByteArray& bytes) override { inner().setOutput(bytes); }
     QString DeviceFor(int n) const override { return port_->DeviceFor(n); }
+    const PortTuning* LastTuning() const override { return port_->LastTuning(); }
 
 private:
     // The port underneath, with the number and settings in force here.

@@ -18,6 +18,7 @@ public:
     int InBufferCount() override;
     QByteArray Input() override;
     void setOutput(const QByteArray& bytes) override;
+    const PortTuning* LastTuning() const override { return port_.LastTuning(); }
 
 private:
     // The port number and settings are plain properties of each control:
