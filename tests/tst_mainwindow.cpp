@@ -233,6 +233,7 @@ private slots:
         Click(w.cmdAbort);
         QVERIFY(w.cmdLoad->isEnabled() && ForeColor(*w.lblMsg) == Red);
         QCOMPARE(w.lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
+        t.m.PortNumber = 2; // as the port dialog leaves it: the next run uses COM 2
         QVERIFY(t.run([&] { Click(w.cmdLoad); }));
         QCOMPARE(w.lblMsg->text(), Completed);
         w.mnuAdvancedTranscript->trigger();
@@ -241,7 +242,7 @@ private slots:
             return w.TranscriptWindow()->txtTranscript->toPlainText().contains(QLatin1String(text));
         };
         QVERIFY(shows("\nReprogramming run, started ") && shows("+++  ATES."));
-        QVERIFY(shows("< 115200  24 42 45 4E 44"));
+        QVERIFY(shows("< 115200  24 42 45 4E 44") && shows("COM 2 opened at 9600,N,8,1"));
         QVERIFY(t.run([&] { w.mnuAdvancedCheckBoot_Click(); }));
         w.TranscriptWindow()->Refresh();
         QVERIFY(shows("\nBoot version check, started ") && !shows("Reprogramming run"));
