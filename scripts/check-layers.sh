@@ -5,7 +5,7 @@
 set -euo pipefail
 src=${1:?usage: $0 SOURCE_DIR BUILD_DIR}
 build=${2:?usage: $0 SOURCE_DIR BUILD_DIR}
-engine=(core link download bootcheck session)
+engine=(core link download bootcheck history session)
 bad=$(cd "$src" && grep -nE '#include *["<](ui/|dialogs/|QtGui|QtWidgets|Q(Widget|Label|Application|GuiApplication|Color|Font|Palette|Pixmap|Painter)\b)' \
     -r "${engine[@]}" || true)
 if [ -n "$bad" ]; then
