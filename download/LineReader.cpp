@@ -21,6 +21,7 @@ void LineReader::Close() {
         file_.close();
     buffer_.clear();
     pos_ = 0;
+    sha256_.reset();
 }
 
 bool LineReader::fill() {
@@ -29,6 +30,7 @@ bool LineReader::fill() {
     if (!file_.isOpen())
         return false;
     buffer_ = file_.read(ChunkSize);
+    sha256_.addData(buffer_);
     pos_ = 0;
     return !buffer_.isEmpty();
 }
