@@ -8,6 +8,7 @@ constexpr qint64 ChunkSize = 64 * 1024;
 
 bool LineReader::Open(const QString& path) {
     Close();
+    sha256_.reset();
     // Only a plain file: a directory cannot be read, and opening a pipe or a
     // device would wait for a writer that may never come.
     if (!QFileInfo(path).isFile())
@@ -21,7 +22,6 @@ void LineReader::Close() {
         file_.close();
     buffer_.clear();
     pos_ = 0;
-    sha256_.reset();
 }
 
 bool LineReader::fill() {

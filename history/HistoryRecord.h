@@ -72,3 +72,18 @@ struct HistoryField {
 };
 // Every column but the row number, in the table's order.
 const std::vector<HistoryField>& HistoryFields();
+
+// Which records a reader wants: each set member narrows the choice. Newest
+// first, `limit` of them after skipping `offset`, so that a window fetches
+// rows as they scroll into view.
+struct HistoryFilter {
+    QDateTime since; // started at or after
+    QDateTime until; // started before
+    QString result;
+    QString serial;
+    int port = 0;
+    QString text; // anywhere in the message, serial, file, board, device, host, operator
+    qint64 limit = 100;
+    qint64 offset = 0;
+    bool transcripts = false; // the transcripts too (large)
+};

@@ -1,0 +1,215 @@
+#include "history/History.h"
+
+#include "history/HistoryTable.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QSysInfo>
+#include <QUrl>
+#include <QUuid>
+
+namespace {
+
+QString DataFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+// The program a process runs, by the name it was started as when its
+// executable cannot be read (another user's process).
+QString ProgramOf(qint64 pid) {
+    const QString proc = QStringLiteral("/proc/%1/").arg(pid);
+    QString path = QFileInfo(proc + QStringLiteral("exe")).symLinkTarget();
+    if (path.isEmpty()) {
+        QFile cmdline(proc + QStringLiteral("cmdline"));
+        if (!cmdline.open(QIODevice::ReadOnly))
+            return {};
+        path = QString::fromLocal8Bit(cmdline.readAll().split('\0').value(0));
+    }
+    // A program replaced by an update while it runs.
+    path.remove(QLatin1String(" (deleted)"));
+    return QFileInfo(path).fileName();
+}
+
+// Who started a run, when a process has a record begun: this process.
+void Stamp(HistoryRecord& record) {
+    if (record.uid.isEmpty())
+        record.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (!record.started.isValid())
+        record.started = QDateTime::currentDateTimeUtc();
+    record.host = QSysInfo::machineHostName();
+    record.pid = QCoreApplication::applicationPid();
+    record.toolVersion = QStringLiteral(VELLORAN_VERSION);
+}
+
+} // namespace
+
+History::History(const QString& location, const QString& spool)
+    : location_(Resolve(location)), spoolPath_(spool.isEmpty() ? DefaultSpool() : spool),
+      table_(std::make_unique<HistoryTable>()), spool_(std::make_unique<HistoryTable>()) {
+    programs << QStringLiteral("velloran") << QStringLiteral("velloran-cli")
+             << ProgramOf(QCoreApplication::applicationPid());
+}
+
+History::~History() = default;
+
+QString History::Resolve(const QString& given) {
+    if (!given.isEmpty())
+        return given;
+    const QString named = qEnvironmentVariable("VELLORAN_HISTORY");
+    if (!named.isEmpty())
+        return named;
+    return DataFolder() + QStringLiteral("/history.sqlite");
+}
+
+QString History::DefaultSpool() {
+    return DataFolder() + QStringLiteral("/history-spool.sqlite");
+}
+
+QString History::Where() const {
+    return location_.contains(QLatin1String("://")) ? QUrl(location_).toString(QUrl::RemovePassword)
+                                                    : location_;
+}
+
+// Connects when not connected. A history just reached has the runs of this
+// host whose process is gone marked as interrupted, where it may be written.
+bool History::open() {
+    if (table_->IsOpen())
+        return true;
+    if (!table_->Open(location_)) {
+        failed();
+        return false;
+    }
+    if (table_->Writable())
+        for (const auto& [id, pid] : table_->Running(QSysInfo::machineHostName()))
+            if (gone(pid))
+                table_->MarkInterrupted(id);
+    return true;
+}
+
+// Whether records may be written now; not again for a while after a failure.
+bool History::reachable() {
+    if (table_->IsOpen() && table_->Writable())
+        return true;
+    if (failedAt_.isValid() && failedAt_.msecsTo(QDateTime::currentDateTimeUtc()) < retryMs)
+        return false;
+    table_->Close();
+    if (!open())
+        return false;
+    if (!table_->Writable()) {
+        failed();
+        return false;
+    }
+    failedAt_ = {};
+    return true;
+}
+
+bool History::spoolOpen() {
+    return (spool_->IsOpen() && spool_->Writable()) ||
+           (spool_->Open(spoolPath_) && spool_->Writable());
+}
+
+bool History::gone(qint64 pid) const {
+    return !programs.contains(ProgramOf(pid));
+}
+
+Stored History::Begin(HistoryRecord& record) {
+    Stamp(record);
+    record.result = QStringLiteral("running");
+    record.ended = {};
+    return write(record);
+}
+
+Stored History::Finish(HistoryRecord& record) {
+    if (!record.ended.isValid())
+        record.ended = QDateTime::currentDateTimeUtc();
+    if (record.result == QLatin1String("ok"))
+        record.transcript.clear();
+    else
+        record.transcript = record.transcript.right(TranscriptLimit);
+    return write(record);
+}
+
+void History::failed() {
+    problem_ = Where() + QStringLiteral(": ") + table_->Problem();
+    table_->Close();
+    failedAt_ = QDateTime::currentDateTimeUtc();
+}
+
+// Nothing overtakes what waits in the spool: a record goes there too until
+// the spool is empty, so that the history sees every run's start before its
+// end. A spool that cannot be read holds nothing back.
+Stored History::write(const HistoryRecord& record) {
+    int sent = 0;
+    if (reachable() && send(sent)) {
+        if (table_->Put(record))
+            return Stored::Written;
+        failed();
+    }
+    if (!spoolOpen() || !spool_->Replace(record)) {
+        problem_ += QStringLiteral("; the spool %1 cannot be written either: %2")
+                        .arg(spoolPath_, spool_->Problem());
+        return Stored::Lost;
+    }
+    return Stored::Spooled;
+}
+
+// Each record is deleted from the spool once the history has it. A crash in
+// between sends it again, which the history takes as the same record (its
+// uid), so none arrives twice.
+bool History::send(int& sent) {
+    constexpr qint64 Batch = 100;
+    if (!QFile::exists(spoolPath_) || !spoolOpen())
+        return true;
+    for (;;) {
+        const auto batch = spool_->Oldest(Batch);
+        if (!batch || batch->empty())
+            return true;
+        for (const HistoryRecord& record : *batch) {
+            if (!table_->Put(record)) {
+                failed();
+                return false;
+            }
+            ++sent;
+            if (!spool_->Remove(record.id))
+                return true;
+        }
+    }
+}
+
+int History::Drain() {
+    int sent = 0;
+    if (reachable())
+        send(sent);
+    return sent;
+}
+
+bool History::Import(const std::vector<HistoryRecord>& records) {
+    if (reachable() && table_->PutAll(records))
+        return true;
+    failed();
+    return false;
+}
+
+std::vector<HistoryRecord> History::Find(const HistoryFilter& filter) {
+    if (!open())
+        return {};
+    auto found = table_->Find(filter);
+    if (!found) {
+        failed();
+        return {};
+    }
+    const QString host = QSysInfo::machineHostName();
+    for (HistoryRecord& record : *found)
+        if (record.result == QLatin1String("running") && record.host == host && gone(record.pid))
+            record.result = QStringLiteral("interrupted");
+    return std::move(*found);
+}
+
+QMap<QString, qint64> History::Today() {
+    if (!open())
+        return {};
+    return table_->Counts(QDateTime(QDate::currentDate(), QTime(0, 0)).toUTC(), {});
+}
