@@ -10,6 +10,7 @@
 #include <QSysInfo>
 #include <QUrl>
 #include <QUuid>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +32,24 @@ QString ProgramOf(qint64 pid) {
     // A program replaced by an update while it runs.
     path.remove(QLatin1String(" (deleted)"));
     return QFileInfo(path).fileName();
+}
+
+// When a process started, from the clock ticks since boot /proc counts.
+QDateTime StartOf(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    QFile system(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly) || !system.open(QIODevice::ReadOnly))
+        return {};
+    // The program's name, in parentheses, may hold blanks: count after it.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const qint64 ticks = fields.value(19).toLongLong();
+    for (const QByteArray& entry : system.readAll().split('\n'))
+        if (entry.startsWith("btime "))
+            return QDateTime::fromMSecsSinceEpoch(entry.mid(6).trimmed().toLongLong() * 1000 +
+                                                      ticks * 1000 / sysconf(_SC_CLK_TCK),
+                                                  Qt::UTC);
+    return {};
 }
 
 // Who started a run, when a process has a record begun: this process.
@@ -83,9 +102,9 @@ bool History::open() {
         return false;
     }
     if (table_->Writable())
-        for (const auto& [id, pid] : table_->Running(QSysInfo::machineHostName()))
-            if (gone(pid))
-                table_->MarkInterrupted(id);
+        for (const HistoryRecord& run : table_->Running(QSysInfo::machineHostName()))
+            if (gone(run))
+                table_->MarkInterrupted(run.id);
     return true;
 }
 
@@ -111,8 +130,15 @@ bool History::spoolOpen() {
            (spool_->Open(spoolPath_) && spool_->Writable());
 }
 
-bool History::gone(qint64 pid) const {
-    return !programs.contains(ProgramOf(pid));
+// A run is alive while its process is: the same number, one of our programs,
+// and started before the run. After a power cut a station that starts again
+// may well get the number it had, for the same program.
+bool History::gone(const HistoryRecord& run) const {
+    if (!programs.contains(ProgramOf(run.pid)))
+        return true;
+    const QDateTime since = StartOf(run.pid);
+    // The boot time is told in whole seconds.
+    return since.isValid() && run.started.isValid() && since > run.started.addSecs(2);
 }
 
 Stored History::Begin(HistoryRecord& record) {
@@ -203,7 +229,7 @@ std::vector<HistoryRecord> History::Find(const HistoryFilter& filter) {
     }
     const QString host = QSysInfo::machineHostName();
     for (HistoryRecord& record : *found)
-        if (record.result == QLatin1String("running") && record.host == host && gone(record.pid))
+        if (record.result == QLatin1String("running") && record.host == host && gone(record))
             record.result = QStringLiteral("interrupted");
     return std::move(*found);
 }

@@ -70,7 +70,7 @@ private:
     Stored write(const HistoryRecord& record);
     bool send(int& sent);
     void failed();
-    bool gone(qint64 pid) const;
+    bool gone(const HistoryRecord& run) const;
 
     QString location_;
     QString spoolPath_;

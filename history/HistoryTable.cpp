@@ -347,16 +347,9 @@ QMap<QString, qint64> HistoryTable::Counts(const QDateTime& since, const QDateTi
     return counts;
 }
 
-std::vector<std::pair<qint64, qint64>> HistoryTable::Running(const QString& host) {
-    QSqlQuery query(db_);
-    query.setForwardOnly(true);
-    query.prepare(
-        QStringLiteral("SELECT id, pid FROM history WHERE result = 'running' AND host = ?"));
-    std::vector<std::pair<qint64, qint64>> running;
-    if (Run(query, {host}, problem_))
-        while (query.next())
-            running.emplace_back(query.value(0).toLongLong(), query.value(1).toLongLong());
-    return running;
+std::vector<HistoryRecord> HistoryTable::Running(const QString& host) {
+    return select(QStringLiteral(" WHERE result = 'running' AND host = ?"), {host}, false)
+        .value_or(std::vector<HistoryRecord>{});
 }
 
 bool HistoryTable::MarkInterrupted(qint64 id) {

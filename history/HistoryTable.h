@@ -46,8 +46,8 @@ public:
     std::optional<std::vector<HistoryRecord>> Oldest(qint64 limit);
     // How many records started in [since, until) ended each way.
     QMap<QString, qint64> Counts(const QDateTime& since, const QDateTime& until);
-    // The records of `host` still "running", and their process ids.
-    std::vector<std::pair<qint64, qint64>> Running(const QString& host);
+    // The records of `host` still "running".
+    std::vector<HistoryRecord> Running(const QString& host);
     bool MarkInterrupted(qint64 id);
 
 private:

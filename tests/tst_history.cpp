@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -100,7 +101,7 @@ private slots:
     void readBack_data() { backends(); }
     void readBack() {
         History history(location, spool);
-        const QDateTime t0 = QDateTime::currentDateTimeUtc().addSecs(-60);
+        const QDateTime t0 = QDateTime::currentDateTimeUtc();
         std::vector<HistoryRecord> runs{
             Run(QStringLiteral("S1"), 3, QStringLiteral("1000 records")),
             Run(QStringLiteral("S2"), 4, QStringLiteral("100% of retries spent")),
@@ -203,10 +204,20 @@ private slots:
         kill(pid_t(writer->processId()), SIGKILL);
         QVERIFY(writer->waitForFinished(10000));
         QCOMPARE(history.Find({}).front().result, QStringLiteral("interrupted"));
-        // The next to open the history marks it there too.
+        // Our own process number, but a run from before this process started:
+        // the station came back after a power cut.
+        HistoryRecord before = Run(QStringLiteral("before"));
+        before.uid = QStringLiteral("before-power-cut");
+        before.host = QSysInfo::machineHostName();
+        before.pid = QCoreApplication::applicationPid();
+        before.started = QDateTime::currentDateTimeUtc().addDays(-1);
+        QVERIFY(history.Import({before}));
+        QCOMPARE(history.Find({}).back().result, QStringLiteral("interrupted"));
+        // The next to open the history marks them there too.
         HistoryFilter interrupted;
         interrupted.result = QStringLiteral("interrupted");
-        QCOMPARE(Serials(History(location, spool).Find(interrupted)), QStringList{"held"});
+        QCOMPARE(Serials(History(location, spool).Find(interrupted)),
+                 (QStringList{"held", "before"}));
     }
 
     // A rack's runs while the server stops and starts again: every run
