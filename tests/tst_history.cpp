@@ -3,8 +3,10 @@
 // once, a writer killed, the server gone in the middle of a rack's runs, and
 // tables of an older and a newer version.
 #include "history/History.h"
+#include "history/HistoryReport.h"
 #include "tests/support/PgServer.h"
 
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -316,6 +318,33 @@ private slots:
                  qPrintable(history.Problem()));
         QCOMPARE(Serials(history.Find({})), QStringList{"before-0"});
         QCOMPARE(Serials(History(spool, spool + ".other").Find({})), QStringList{"after"});
+    }
+
+    // What the command line prints and the window exports.
+    void report() {
+        HistoryRecord r = Run(QStringLiteral("=1+2, \"A\""), 0, QStringLiteral("one\ntwo"));
+        r.device = QStringLiteral("/dev/ttyUSB0");
+        r.started = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), Qt::UTC);
+        r.ended = r.started.addMSecs(2500);
+        r.result = QStringLiteral("ok");
+        const QByteArray csv = HistoryReport({r}, HistoryFormat::Csv);
+        QVERIFY(csv.startsWith("id,"));
+        // Quoted where it must be, and no formula for a spreadsheet to run.
+        QVERIFY2(csv.contains(",\"'=1+2, \"\"A\"\"\",") && csv.contains(",\"one\ntwo\","), csv);
+        QCOMPARE(QJsonDocument::fromJson(HistoryReport({r}, HistoryFormat::Json))
+                     .object()[QStringLiteral("serial")]
+                     .toString(),
+                 r.serial);
+        const QByteArray text = HistoryReport({r}, HistoryFormat::Text);
+        QVERIFY2(text.contains("/dev/ttyUSB0") && text.contains("2.5 s"), text);
+
+        const QDateTime day(QDate(2026, 1, 2), QTime(0, 0));
+        QCOMPARE(HistoryDate(QStringLiteral("2026-01-02"), false), day.toUTC());
+        QCOMPARE(HistoryDate(QStringLiteral("2026-01-02"), true), day.addDays(1).toUTC());
+        QCOMPARE(HistoryDate(QStringLiteral("2026-01-02T03:04:05.006Z"), true), r.started);
+        QCOMPARE(HistoryDate(QStringLiteral("2026-13-01"), false), std::nullopt);
+        QCOMPARE(TodayLine({{"ok", 212}, {"download-failed", 2}, {"no-answer", 1}, {"running", 1}}),
+                 QStringLiteral("today: 212 reprogrammed, 3 failed, 98.6 %, 1 running"));
     }
 };
 
