@@ -14,8 +14,12 @@
 
 namespace {
 
+// One folder whichever client asks: Qt's folder for an application is
+// named after it, and the window and the command line go by different
+// names, which would give each a history of its own.
 QString DataFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/velloran");
 }
 
 // The program a process runs, by the name it was started as when its

@@ -32,7 +32,7 @@ public:
     History& operator=(const History&) = delete;
 
     // The history in use: the one given, else $VELLORAN_HISTORY, else
-    // history.sqlite in the user's data folder.
+    // history.sqlite in the user's data folder (~/.local/share/velloran).
     static QString Resolve(const QString& given);
     static QString DefaultSpool();
     // The location as it may be shown: without a password.

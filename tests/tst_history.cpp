@@ -320,6 +320,18 @@ private slots:
         QCOMPARE(Serials(History(spool, spool + ".other").Find({})), QStringList{"after"});
     }
 
+    // The history named, else the environment's, else one shared by every
+    // client whatever name each gives itself.
+    void resolve() {
+        const QString own = History::Resolve({});
+        QCoreApplication::setApplicationName(QStringLiteral("another client"));
+        QCOMPARE(History::Resolve({}), own);
+        qputenv("VELLORAN_HISTORY", "postgresql://station@factory/history");
+        QCOMPARE(History::Resolve({}), QStringLiteral("postgresql://station@factory/history"));
+        QCOMPARE(History::Resolve(QStringLiteral("/x.sqlite")), QStringLiteral("/x.sqlite"));
+        qunsetenv("VELLORAN_HISTORY");
+    }
+
     // What the command line prints and the window exports.
     void report() {
         HistoryRecord r = Run(QStringLiteral("=1+2, \"A\""), 0, QStringLiteral("one\ntwo"));
