@@ -13,6 +13,14 @@ if [ -n "$bad" ]; then
     echo "$bad"
     exit 1
 fi
+# The history sits beside the download and the boot check: it may use what
+# lies below them, and the sessions call it, never the other way round.
+bad=$(cd "$src" && grep -nE '#include *"(download|bootcheck|session|cli|sim)/' -r history || true)
+if [ -n "$bad" ]; then
+    echo "The history includes what lies beside or above it:"
+    echo "$bad"
+    exit 1
+fi
 # The headers the engine is compiled against, as the build recorded them:
 # a Qt Gui or Widgets folder there means it links them.
 flags="$build/CMakeFiles/velloran_engine.dir/flags.make"
