@@ -69,6 +69,22 @@ void Stamp(HistoryRecord& record) {
 
 } // namespace
 
+QString StoredKey(Stored stored) {
+    return stored == Stored::Written   ? QStringLiteral("written")
+           : stored == Stored::Spooled ? QStringLiteral("spooled")
+                                       : QStringLiteral("lost");
+}
+
+QString History::Warning(Stored stored) const {
+    if (stored == Stored::Written)
+        return {};
+    if (stored == Stored::Spooled)
+        return QStringLiteral("History not written (%1); the record waits in %2 and goes there "
+                              "once it can")
+            .arg(problem_, spoolPath_);
+    return QStringLiteral("History not written, the record is lost: %1").arg(problem_);
+}
+
 History::History(const QString& location, const QString& spool)
     : location_(Resolve(location)), spoolPath_(spool.isEmpty() ? DefaultSpool() : spool),
       table_(std::make_unique<HistoryTable>()), spool_(std::make_unique<HistoryTable>()) {

@@ -15,6 +15,8 @@ class HistoryTable;
 // there once the history can be reached again, or (with the spool unwritable
 // too) nowhere. A run goes on whichever it is; the client says so in a line.
 enum class Stored { Written, Spooled, Lost };
+// "written", "spooled", "lost": the command line's JSON "history".
+QString StoredKey(Stored stored);
 
 // The record of every run a client makes, kept in the history named by the
 // operator (a SQLite file, the default, or a factory's PostgreSQL server).
@@ -39,6 +41,9 @@ public:
     QString Where() const;
     // Why the last record was spooled, or the last reading failed.
     QString Problem() const { return problem_; }
+    // The one line a client shows (the window's status strip, the station,
+    // the command line's stderr) when a record was not written; empty when it was.
+    QString Warning(Stored stored) const;
 
     // Fills in what the history knows itself (uid, start time, host, process,
     // tool version) and writes the record as "running".

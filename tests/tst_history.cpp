@@ -314,8 +314,9 @@ private slots:
         History history(location, spool);
         HistoryRecord r = Run(QStringLiteral("after"));
         QCOMPARE(history.Begin(r), Stored::Spooled);
-        QVERIFY2(history.Problem().contains(QLatin1String("newer version")),
-                 qPrintable(history.Problem()));
+        const QString warning = history.Warning(Stored::Spooled);
+        QVERIFY2(warning.contains(QLatin1String("newer version")) && warning.contains(spool),
+                 qPrintable(warning));
         QCOMPARE(Serials(history.Find({})), QStringList{"before-0"});
         QCOMPARE(Serials(History(spool, spool + ".other").Find({})), QStringList{"after"});
     }
