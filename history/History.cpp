@@ -10,7 +10,10 @@
 #include <QSysInfo>
 #include <QUrl>
 #include <QUuid>
+
+#ifdef Q_OS_LINUX
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -38,6 +41,7 @@ QString ProgramOf(qint64 pid) {
     return QFileInfo(path).fileName();
 }
 
+#ifdef Q_OS_LINUX
 // When a process started, from the clock ticks since boot /proc counts.
 QDateTime StartOf(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -55,8 +59,10 @@ QDateTime StartOf(qint64 pid) {
                                                   Qt::UTC);
     return {};
 }
+#endif
 
-// Who started a run, when a process has a record begun: this process.
+// What only the process that runs it knows of a run: the record's key, the
+// start, where it runs and which tool.
 void Stamp(HistoryRecord& record) {
     if (record.uid.isEmpty())
         record.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -82,14 +88,18 @@ QString History::Warning(Stored stored) const {
         return QStringLiteral("History not written (%1); the record waits in %2 and goes there "
                               "once it can")
             .arg(problem_, spoolPath_);
-    return QStringLiteral("History not written, the record is lost: %1").arg(problem_);
+    return QStringLiteral("History not written (%1), nor the spool %2 (%3): the record is lost")
+        .arg(problem_, spoolPath_, spool_->Problem());
 }
 
+// Nothing is opened until a record is written or read: a client starts as
+// fast with a server that is down as with none.
 History::History(const QString& location, const QString& spool)
     : location_(Resolve(location)), spoolPath_(spool.isEmpty() ? DefaultSpool() : spool),
       table_(std::make_unique<HistoryTable>()), spool_(std::make_unique<HistoryTable>()) {
-    programs << QStringLiteral("velloran") << QStringLiteral("velloran-cli")
-             << ProgramOf(QCoreApplication::applicationPid());
+    programs << QStringLiteral("velloran") << QStringLiteral("velloran-cli");
+    if (const QString own = ProgramOf(QCoreApplication::applicationPid()); !own.isEmpty())
+        programs << own;
 }
 
 History::~History() = default;
@@ -145,6 +155,8 @@ bool History::reachable() {
     return true;
 }
 
+// The spool is a history of its own kind, opened only when needed: most
+// clients never write one.
 bool History::spoolOpen() {
     return (spool_->IsOpen() && spool_->Writable()) ||
            (spool_->Open(spoolPath_) && spool_->Writable());
@@ -153,12 +165,19 @@ bool History::spoolOpen() {
 // A run is alive while its process is: the same number, one of our programs,
 // and started before the run. After a power cut a station that starts again
 // may well get the number it had, for the same program.
+// Without /proc there is no telling, and a run stays "running" until it ends.
 bool History::gone(const HistoryRecord& run) const {
-    if (!programs.contains(ProgramOf(run.pid)))
+#ifdef Q_OS_LINUX
+    const QString program = ProgramOf(run.pid);
+    if (program.isEmpty() || !programs.contains(program))
         return true;
     const QDateTime since = StartOf(run.pid);
     // The boot time is told in whole seconds.
     return since.isValid() && run.started.isValid() && since > run.started.addSecs(2);
+#else
+    Q_UNUSED(run);
+    return false;
+#endif
 }
 
 Stored History::Begin(HistoryRecord& record) {
@@ -178,6 +197,8 @@ Stored History::Finish(HistoryRecord& record) {
     return write(record);
 }
 
+// The history failed: the connection goes (a server that restarts leaves it
+// dead), and the next try waits retryMs.
 void History::failed() {
     problem_ = Where() + QStringLiteral(": ") + table_->Problem();
     table_->Close();
@@ -194,11 +215,8 @@ Stored History::write(const HistoryRecord& record) {
             return Stored::Written;
         failed();
     }
-    if (!spoolOpen() || !spool_->Replace(record)) {
-        problem_ += QStringLiteral("; the spool %1 cannot be written either: %2")
-                        .arg(spoolPath_, spool_->Problem());
+    if (!spoolOpen() || !spool_->Replace(record))
         return Stored::Lost;
-    }
     return Stored::Spooled;
 }
 
@@ -233,7 +251,9 @@ int History::Drain() {
 }
 
 bool History::Import(const std::vector<HistoryRecord>& records) {
-    if (reachable() && table_->PutAll(records))
+    if (!reachable())
+        return false;
+    if (table_->PutAll(records))
         return true;
     failed();
     return false;
