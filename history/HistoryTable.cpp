@@ -85,6 +85,7 @@ HistoryTable::~HistoryTable() {
     Close();
 }
 
+// Keeps why, for the client's warning line; false, for the caller to return.
 bool HistoryTable::fail(const QString& what, const QString& error) {
     problem_ = error.isEmpty() ? what : what + QStringLiteral(": ") + error;
     return false;
@@ -110,6 +111,8 @@ void HistoryTable::Close() {
     writable_ = false;
 }
 
+// Each connection has a name of its own: Qt's are per name and per thread,
+// and several histories (a thread's, the spool) may be open at once.
 bool HistoryTable::connect(const QString& location) {
     static std::atomic<int> connections{0};
     const QString name = QStringLiteral("velloran-history-%1").arg(++connections);
@@ -128,10 +131,11 @@ bool HistoryTable::connect(const QString& location) {
         const QUrl url(location);
         db_.setHostName(url.host());
         db_.setPort(url.port(5432));
-        db_.setUserName(url.userName());
-        if (!url.password().isEmpty())
-            db_.setPassword(url.password());
-        db_.setDatabaseName(url.path().mid(1));
+        // A password with an @ or a / in it comes percent-encoded.
+        db_.setUserName(url.userName(QUrl::FullyDecoded));
+        if (!url.password(QUrl::FullyDecoded).isEmpty())
+            db_.setPassword(url.password(QUrl::FullyDecoded));
+        db_.setDatabaseName(url.path(QUrl::FullyDecoded).mid(1));
         db_.setConnectOptions(QStringLiteral("connect_timeout=5"));
     } else {
         QDir().mkpath(QFileInfo(location).absolutePath());
@@ -159,6 +163,7 @@ int HistoryTable::version() {
     return query.value(0).toInt();
 }
 
+// Writable when the table is this version's, made or brought up to it here.
 bool HistoryTable::ready() {
     const int found = version();
     if (found == Version) {
@@ -177,6 +182,7 @@ bool HistoryTable::ready() {
     return upgrade(found) || found > 0;
 }
 
+// Runs the steps from `from` to this version in one transaction: all or none.
 bool HistoryTable::upgrade(int from) {
     QSqlQuery query(db_);
     const auto run = [&](const QString& sql) {
@@ -312,6 +318,8 @@ std::optional<std::vector<HistoryRecord>> HistoryTable::Oldest(qint64 limit) {
     return select(QStringLiteral(" ORDER BY id LIMIT ?"), {limit}, true);
 }
 
+// Reads whole records (the transcripts only when asked: they are large), so
+// that every reader fills them the same way.
 std::optional<std::vector<HistoryRecord>>
 HistoryTable::select(const QString& tail, const QVariantList& values, bool transcripts) {
     QSqlQuery query(db_);
