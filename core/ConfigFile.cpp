@@ -125,8 +125,7 @@ bool ApplyLine(Module1& m, const QString& line) {
         const auto baud = RoundToSetting<std::int32_t>(LeadingNumber(Leading(value, BaudWidth)));
         if (!baud)
             return false;
-        m.BaudRate = *baud;
-        m.FastSettings = SettingsFor(m.BaudRate);
+        SetBaudRate(m, *baud);
     }
     if (key.contains(QLatin1String("MODE"))) {
         const auto mode = RoundToSetting<std::int16_t>(LeadingNumber(Leading(value, ModeWidth)));

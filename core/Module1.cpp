@@ -3,7 +3,7 @@
 #include <QDir>
 
 void InitDefaults(Module1& m) {
-    m.BaudRate = 115200;
+    SetBaudRate(m, 115200);
     m.PortNumber = 1;
     m.LoadMode = 2;
     m.LoadFileName = QStringLiteral("MYFILE.ROM");
@@ -12,9 +12,13 @@ void InitDefaults(Module1& m) {
     m.BaudTable = {9600, 19200, 38400, 57600, 115200};
     m.AtesCommand = QByteArrayLiteral("+++  ATES\r");
     m.Att8Command = QByteArrayLiteral("+++  ATT8\r");
-    m.FastSettings = SettingsFor(m.BaudRate);
     m.AbortRequested = false;
     m.SettingsChanged = false;
+}
+
+void SetBaudRate(Module1& m, std::int32_t baud) {
+    m.BaudRate = baud;
+    m.FastSettings = SettingsFor(baud);
 }
 
 QString FormatNumber(qint64 n) {

@@ -12,7 +12,6 @@
 namespace {
 
 void CheckCoherent(const Module1& m) {
-    FUZZ_CHECK(m.FastSettings == SettingsFor(m.BaudRate));
     FUZZ_CHECK(m.LoadFileName.toUcs4().size() <= 128);
     FUZZ_CHECK(!m.LoadFileName.contains('\r') && !m.LoadFileName.contains('\n'));
     FUZZ_CHECK(m.LoadFileDirectory.isEmpty() || m.LoadFileDirectory == DirectoryOf(m.LoadFileName));

@@ -9,9 +9,14 @@
 #include "ui/ProgressPanel.h"
 
 #include <QAction>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
 
 namespace {
 
@@ -186,6 +191,37 @@ private slots:
                                     "Autobaud attempt 7 of 66 / **** Cycle Power To Modem  ***",
                                     "9 of 31 records /  9 Lines Downloaded"}));
         QVERIFY(w.lblMsg->text() == Completed && !w.Progress->isVisible() && w.size() == size);
+    }
+
+    // The settings dialogs only propose: the window stores what "Set"
+    // accepted, shows it and marks it for saving; the close box changes nothing.
+    void settingsThroughTheMenus() {
+        WindowRig t;
+        frmMain& w = t.open();
+        const auto answer = [&](QAction* menu, int choice) {
+            QTimer::singleShot(0, &w, [&w, choice] {
+                auto* d = w.findChild<QDialog*>();
+                if (choice < 0)
+                    return void(d->close());
+                if (auto* list = d->findChild<QListWidget*>())
+                    list->setCurrentRow(choice);
+                else
+                    d->findChildren<QRadioButton*>().at(choice)->click();
+                d->findChild<QPushButton*>()->click();
+            });
+            menu->trigger();
+        };
+        const auto shown = [&] {
+            return QStringList({w.lblPort->text(), w.lblBaud->text(), w.lblMode->text()});
+        };
+        answer(w.mnuPortSelect, -1);
+        QVERIFY(!t.m.SettingsChanged && shown() == QStringList({"COM 1", " 115200", " 2"}));
+        answer(w.mnuPortSelect, 4);
+        answer(w.mnuAdvancedBaud, 2);
+        answer(w.mnuAdvancedMode, 0);
+        QCOMPARE(shown(), QStringList({"COM 5", " 38400", " 0"}));
+        QVERIFY(t.m.PortNumber == 5 && t.m.LoadMode == 0 && t.m.SettingsChanged);
+        QCOMPARE(t.m.FastSettings, QStringLiteral("38400,N,8,1"));
     }
 
     // "Halt Load" pressed with no run under way says so, and the next run
