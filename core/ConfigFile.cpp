@@ -1,7 +1,6 @@
 #include "core/ConfigFile.h"
 
 #include "core/Module1.h"
-#include "download/LoadFileSelection.h"
 
 #include <QDir>
 #include <QFile>

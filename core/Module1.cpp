@@ -28,3 +28,19 @@ QString FormatNumber(qint64 n) {
 QString SettingsFor(std::int32_t baud) {
     return QString::number(baud) + QStringLiteral(",N,8,1");
 }
+
+QString DirectoryOf(const QString& path) {
+    const QChar separator = QDir::separator();
+    // Counted from 1. A separator in the last character is seen only when the
+    // search reaches it from further left, as names ending in one expect.
+    qsizetype position = 1;
+    while (position < path.size()) {
+        const qsizetype found = path.indexOf(separator, position - 1);
+        if (found < 0)
+            break;
+        position = found + 2;
+    }
+    if (position == 1)
+        return {};
+    return path.left(position - 2);
+}

@@ -68,6 +68,9 @@ void SetBaudRate(Module1& m, std::int32_t baud);
 // A number as the window shows it: one blank before a non-negative value.
 QString FormatNumber(qint64 n);
 
+// The directory part of a path: everything before its last separator.
+QString DirectoryOf(const QString& path);
+
 // The serial settings string for a rate: "115200,N,8,1".
 QString SettingsFor(std::int32_t baud);
 

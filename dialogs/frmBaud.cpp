@@ -1,7 +1,7 @@
 #include "dialogs/frmBaud.h"
 
 #include "core/Module1.h"
-#include "ui/Look.h"
+#include "look/Look.h"
 
 #include <QGroupBox>
 #include <QListWidget>

@@ -2,8 +2,8 @@
 
 #include "core/Module1.h"
 #include "core/Prompts.h"
-#include "dialogs/OptionGroup.h"
-#include "ui/Look.h"
+#include "look/Look.h"
+#include "look/OptionGroup.h"
 
 #include <QGroupBox>
 #include <QPushButton>

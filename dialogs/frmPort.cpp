@@ -1,10 +1,10 @@
 #include "dialogs/frmPort.h"
 
 #include "core/Module1.h"
-#include "dialogs/OptionGroup.h"
 #include "link/MSComm.h"
 #include "link/PortAdvice.h"
-#include "ui/Look.h"
+#include "look/Look.h"
+#include "look/OptionGroup.h"
 
 #include <QFileInfo>
 #include <QGroupBox>

@@ -3,7 +3,6 @@
 // same.
 #include "core/ConfigFile.h"
 #include "core/Module1.h"
-#include "download/LoadFileSelection.h"
 #include "fuzz/FuzzPeer.h"
 
 #include <QRegularExpression>

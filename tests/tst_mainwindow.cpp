@@ -3,9 +3,9 @@
 // what its recorder keeps within which bounds, how it reads, and its window, which saves it only
 // when asked.
 #include "link/TranscriptComm.h"
+#include "look/Look.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/WindowRig.h"
-#include "ui/Look.h"
 #include "ui/ProgressPanel.h"
 
 #include <QAction>

@@ -7,8 +7,8 @@
 #include "dialogs/frmPort.h"
 #include "download/LoadFileSelection.h"
 #include "link/QtSerialComm.h"
-#include "ui/Logo.h"
-#include "ui/Look.h"
+#include "look/Logo.h"
+#include "look/Look.h"
 #include "ui/ProgressPanel.h"
 
 #include <QCloseEvent>
