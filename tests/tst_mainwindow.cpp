@@ -224,6 +224,28 @@ private slots:
         QCOMPARE(t.m.FastSettings, QStringLiteral("38400,N,8,1"));
     }
 
+    // A boot loader that answers the autobaud character but not the version
+    // request still has its board shown, and a window left open from an
+    // earlier check shows neither that board's version nor its type.
+    void bootVersionWithoutAVersion() {
+        WindowRig t;
+        frmMain& w = t.open();
+        QVERIFY(t.run([&] { w.mnuAdvancedCheckBoot_Click(); }));
+        QVERIFY(w.CheckBootWindow() && w.CheckBootWindow()->isVisible());
+        QCOMPARE(w.CheckBootWindow()->lblVersion->text(), QStringLiteral("BL 3.10\r"));
+        t.modem.loader = BootLoader({.board = '$', .version = "", .faults = {}});
+        QVERIFY(t.run([&] { w.mnuAdvancedCheckBoot_Click(); }));
+        QCOMPARE(w.lblMsg->text(), QStringLiteral("No Connection"));
+        QVERIFY(w.CheckBootWindow()->isVisible() &&
+                w.CheckBootWindow()->lblVersion->text().isEmpty());
+        QCOMPARE(w.CheckBootWindow()->lblType->text(), QStringLiteral("Q70"));
+        // Closed, and a check that hears nothing at all: no window.
+        w.CheckBootWindow()->close();
+        t.modem.loader = BootLoader({.answerOn = 0, .faults = {}});
+        QVERIFY(t.run([&] { w.mnuAdvancedCheckBoot_Click(); }));
+        QVERIFY(!w.CheckBootWindow() || !w.CheckBootWindow()->isVisible());
+    }
+
     // "Halt Load" pressed with no run under way says so, and the next run
     // clears the request. Each run or check replaces the last one's
     // transcript, and nothing reaches the disk by itself.

@@ -220,7 +220,9 @@ void frmMain::cmdLoad_Click() {
 void frmMain::jobEnded(Failure result) {
     const SessionView view = session_.TakeView();
     present(view);
-    if (job_ == Job::CheckBoot && !view.bootVersion.isEmpty())
+    // A check that reached the boot loader has its board, with or without
+    // the version it asked for: an empty version replaces an earlier one.
+    if (job_ == Job::CheckBoot && !view.bootBoard.isEmpty())
         ShowBootVersion(checkBoot_, view.bootVersion, view.bootBoard, this);
     cmdLoad->setEnabled(true);
     setBusy(false);
