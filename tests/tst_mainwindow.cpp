@@ -1,12 +1,12 @@
 // The windows as the operator sees them: the main window's start-up, whole runs on its session's
-// thread, the busy guard, "Halt Load", closing and the progress strip; and the session transcript,
+// thread, the busy guard, "Halt Load", closing, the settings and the boot version window; and the
+// session transcript,
 // what its recorder keeps within which bounds, how it reads, and its window, which saves it only
 // when asked.
 #include "link/TranscriptComm.h"
 #include "look/Look.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/WindowRig.h"
-#include "ui/ProgressPanel.h"
 
 #include <QAction>
 #include <QDialog>
@@ -160,37 +160,6 @@ private slots:
             QCOMPARE(QFile::exists(t.dir.filePath(QStringLiteral("VELLORAN.CFG"))),
                      answer == BoxAnswer::Yes);
         }
-    }
-
-    // The strip counts the autobaud attempts, then the records, at moments of
-    // the session's run, and goes when the run ends.
-    void progressStrip() {
-        WindowRig t({.answerOn = 8, .faults = {}}); // answers only once the power is being cycled
-        frmMain& w = t.open();
-        const QSize size = w.size(); // the strip comes and goes within the window
-        QVERIFY(!w.Progress->isVisible());
-        t.writeLoadFile(30);
-        QStringList seen;
-        const auto look = [&] {
-            t.onWindow([&] {
-                w.ShowNow();
-                const bool shown = w.Progress->isVisible();
-                seen << (shown ? w.Progress->barProgress->text() : "hidden") + " / " +
-                            w.lblMsg->text();
-            });
-        };
-        for (double at : {1.0, 3.5, 7.0}) // stage 1, stage 2, stage 3
-            t.clock.After(at, look);
-        t.modem.loader.onEvent = [&](const QString& what) {
-            if (what.contains(QStringLiteral("record 10")))
-                look();
-        };
-        QVERIFY(t.run([&] { Click(w.cmdLoad); }));
-        QCOMPARE(seen, QStringList({"Autobaud attempt 1 of 66 / Sending AutoBaud Character",
-                                    "Autobaud attempt 4 of 66 / Sending AutoBaud Character",
-                                    "Autobaud attempt 7 of 66 / **** Cycle Power To Modem  ***",
-                                    "9 of 31 records /  9 Lines Downloaded"}));
-        QVERIFY(w.lblMsg->text() == Completed && !w.Progress->isVisible() && w.size() == size);
     }
 
     // The settings dialogs only propose: the window stores what "Set"
