@@ -16,6 +16,7 @@ std::optional<int> MSComm::BaudOf(const QString& settings) {
 }
 
 void MSComm::setSettings(const QString& settings) {
+    // Read here, once per change, rather than by every use of the rate.
     settings_ = settings;
     baud_ = BaudOf(settings);
 }
@@ -27,11 +28,13 @@ CommLayer::CommLayer(MSComm& inner) : inner_(inner) {
 }
 
 void CommLayer::setCommPort(std::int16_t port) {
+    // Passed down as it changes, not copied down before every use.
     MSComm::setCommPort(port);
     inner_.setCommPort(port);
 }
 
 void CommLayer::setSettings(const QString& settings) {
+    // The same for the settings: the one underneath opens at them.
     MSComm::setSettings(settings);
     inner_.setSettings(settings);
 }
