@@ -36,6 +36,7 @@ for folder in "${beside[@]}"; do
     rank[$folder]=beside
 done
 
+build=$(cd "$build" 2>/dev/null && pwd || echo "$build") # before leaving for $src
 cd "$src"
 present() { for f in "$@"; do [ -d "$f" ] && echo "$f"; done; return 0; }
 
@@ -75,4 +76,5 @@ elif links=$(grep -oE 'Qt(Gui|Widgets)' "$flags"); then
 fi
 
 [ $failed = 0 ] || exit 1
-echo "layers: $described, with ${beside[*]} beside: no include runs back up"
+asides="${beside[*]}"
+echo "layers: $described, with ${asides// / and } beside: no include runs back up"
