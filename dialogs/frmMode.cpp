@@ -55,12 +55,7 @@ void frmMode::cmdSet_Click() {
     if (PendingMode < 0)
         return;
     if (PendingMode == 1) {
-        const Box box = MakeBox(QStringLiteral("Are you sure you want to reload the boot loader\r\n"
-                                               "If the load fails the modem will require factory "
-                                               "servicing"),
-                                QStringLiteral("Velloran"), BoxIcon::Question, BoxButtons::OkCancel,
-                                BoxAnswer::Cancel);
-        if (prompts_.MsgBox(box) != BoxAnswer::Ok)
+        if (prompts_.MsgBox(ReloadBootLoaderBox()) != BoxAnswer::Ok)
             return;
     }
     accept();

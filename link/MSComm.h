@@ -48,6 +48,8 @@ private:
     PortFault fault_;
 };
 
+struct PortTuning;
+
 // The serial control as the tool uses it: six properties and nothing more.
 // Characters are bytes: code n on the line is byte n, both ways.
 QString PortDevice(int n);
@@ -80,6 +82,10 @@ public:
     // The device that opening port `n` would open.
     virtual QString DeviceFor(int n) const { return PortDevice(n); }
 
+    // The adapter behind the last opening and what was done to its latency;
+    // none where no real device was opened.
+    virtual const PortTuning* LastTuning() const { return nullptr; }
+
 private:
     // The baud rate of a settings string, or nothing when it is malformed.
     static std::optional<int> BaudOf(const QString& settings);
@@ -104,6 +110,7 @@ public:
     QByteArray Input() override { return inner_.Input(); }
     void setOutput(const QByteArray& bytes) override { inner_.setOutput(bytes); }
     QString DeviceFor(int n) const override { return inner_.DeviceFor(n); }
+    const PortTuning* LastTuning() const override { return inner_.LastTuning(); }
 
 protected:
     MSComm& inner_;

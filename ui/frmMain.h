@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/Module1.h"
+#include "core/Pacer.h"
 #include "link/PortClaims.h"
 #include "session/Session.h"
-#include "ui/Pacer.h"
 #include "ui/frmCheckBoot.h"
 #include "ui/frmStation.h"
 #include "ui/frmTranscript.h"
