@@ -1,6 +1,7 @@
 #include "core/ConfigFile.h"
 
 #include "core/Module1.h"
+#include "core/Text.h"
 
 #include <QDir>
 #include <QFile>
@@ -135,17 +136,6 @@ bool ApplyLine(Module1& m, const QString& line) {
     return true;
 }
 
-// Only blanks go: any other character at either end is part of the name.
-QString TrimBlanks(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == QLatin1Char(' '))
-        ++first;
-    while (last > first && text[last - 1] == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
-
 // Writes `text` over the file at `path` where it stands, for a folder that
 // takes no new file. Whatever breaks the writing off (a full disk, a size
 // limit), the old contents stay whole: the part beyond the old end, the only
@@ -239,7 +229,7 @@ void WriteConfigFile(const Module1& m) {
     // Latin-1 as ever, unless the name would not read back from it: a
     // character Latin-1 lacks becomes '?', and bytes that happen to be valid
     // UTF-8 would be read as UTF-8. The name then goes in UTF-8.
-    const QString name = TrimBlanks(m.LoadFileName);
+    const QString name = TrimBlanks(QStringView(m.LoadFileName)).toString();
     QByteArray bytes = name.toLatin1();
     if (bytes.isValidUtf8() || QString::fromLatin1(bytes) != name)
         bytes = name.toUtf8();

@@ -9,6 +9,7 @@
 #include "link/SerialAccess.h"
 #include "session/Session.h"
 #include "sim/BootLoader.h"
+#include "sim/TimingLog.h"
 #include "tests/support/Rig.h"
 #include "tests/support/SimProcess.h"
 
@@ -148,13 +149,17 @@ private slots:
         for (qsizetype i = 0; i < block.size(); ++i)
             block[i] = char(i % 251);
         r.port.setOutput(block);
-        QByteArray got;
+        // A write made while the last one waits in Qt's queue goes behind it,
+        // even where the device has room again.
+        QByteArray got = r.PeerRead(4096, 0);
+        const QByteArray both = block + "%E0000\r";
+        r.port.setOutput(both.sliced(block.size()));
         for (const double end = r.clock.Timer() + 10;
-             got.size() < block.size() && r.clock.Timer() < end;) {
+             got.size() < both.size() && r.clock.Timer() < end;) {
             r.clock.Yield(r.clock.Timer() + 0.001);
-            got += r.PeerRead(block.size() - got.size(), 0);
+            got += r.PeerRead(both.size() - got.size(), 0);
         }
-        QVERIFY(got == block);
+        QVERIFY(got == both);
         // What the line held while the port was closed is no answer to anything.
         r.port.setPortOpen(false);
         QCOMPARE(write(r.master, "$BOK\r\n", 6), ssize_t(6));
@@ -273,6 +278,29 @@ private slots:
         const QByteArray told = sim.Told();
         QVERIFY2(told.contains(row.heard) && !told.contains("record 8"),
                  qPrintable(sim.ToldTail()));
+    }
+
+    // Behind a USB adapter whose latency timer ticks every 16 ms, each answer
+    // waits for a tick: no record's cycle is shorter. The timer's file is read
+    // again before each answer, as the tool may lower it through sysfs.
+    void latencyTimer() {
+        QTemporaryDir dir;
+        const QString timer = dir.filePath(QStringLiteral("latency_timer"));
+        const QString log = dir.filePath(QStringLiteral("timing"));
+        QVERIFY(WriteFile(timer, "16\n"));
+        SimProcess sim;
+        QVERIFY2(sim.Start({"--burst", "--delay", "0", "--latency-timer", timer, "--timing", log}),
+                 qPrintable(sim.ToldTail()));
+        Board b(20);
+        QCOMPARE(b.Run(), Failure::None);
+        QVERIFY(WriteFile(timer, "1\n"));
+        QCOMPARE(b.Run(), Failure::None);
+        QVERIFY(sim.Stop());
+
+        const LoadTiming first = ReadTimingLog(log); // at 16 ms: 20 ticks at least
+        QVERIFY(first.Complete() && first.records == 21);
+        QVERIFY2(first.Seconds() >= 20 * 0.016, qPrintable(QString::number(first.Seconds())));
+        QVERIFY2(sim.Told().contains("latency timer 1 ms"), qPrintable(sim.ToldTail()));
     }
 
     // A port held by someone else, or one the user may not open: the box says
