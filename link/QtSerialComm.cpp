@@ -130,7 +130,7 @@ void QtSerialComm::setPortOpen(bool open) {
     }
     if (port_.isOpen())
         throw CommError(QStringLiteral("Port already open"));
-    const auto baud = BaudOf(Settings());
+    const auto baud = Baud();
     if (!baud)
         throw CommError(QStringLiteral("Invalid port settings \"%1\"").arg(Settings()));
     const QString device = DeviceFor(CommPort());
