@@ -10,6 +10,7 @@
 // Every timing comes from the simulator's log (--timing), so that the window
 // and the clients are held to one clock, at the far end of the line.
 #include "core/Module1.h"
+#include "sim/TimingLog.h"
 #include "tests/support/SimProcess.h"
 #include "ui/frmMain.h"
 
@@ -65,85 +66,6 @@ void Put(const char* key, double value) {
     std::printf("%s=%.6g\n", key, value);
 }
 
-double Quantile(std::vector<double> values, double q) {
-    if (values.empty())
-        return -1;
-    const auto k = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1));
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    return values[k];
-}
-
-// The simulator's log writes CR, LF and bytes outside printable ASCII escaped.
-QByteArray Unescape(const QByteArray& text) {
-    QByteArray bytes;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 >= text.size()) {
-            bytes += text[i];
-        } else if (text[i + 1] == 'x') {
-            bytes += static_cast<char>(text.mid(i + 2, 2).toInt(nullptr, 16));
-            i += 3;
-        } else {
-            bytes += text[++i] == 'r' ? '\r' : '\n';
-        }
-    }
-    return bytes;
-}
-
-// The download as the boot loader's end of the line saw it. A turn runs from
-// the write that began the last byte of a "$BOK" to the read that brought the
-// next record's first: the client's whole share of a record, both hops of the
-// pseudo-terminal and the simulator's own waking included. The download runs
-// from the first record's arrival to the last byte of "$BEND" that left (a
-// client may close its port once it has seen enough of it).
-struct LineFigures {
-    std::vector<double> turns;
-    qint64 records = 0; // data records and the end record
-    qint64 chars = 0;   // both ways, over the download
-    double start = -1;
-    double end = -1;
-    double Span() const { return end - start; }
-};
-
-LineFigures ReadLog(const QString& path) {
-    LineFigures f;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return f;
-    QByteArray sinceRead; // what the loader said since it last heard anything
-    double lastWrite = -1;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine().chopped(1);
-        const qsizetype gap = line.indexOf(' ', 2);
-        if (line.size() < 3 || gap < 0)
-            continue;
-        const double at = line.mid(2, gap - 2).toDouble();
-        const QByteArray bytes = Unescape(line.mid(gap + 1));
-        if (line[0] == 'W') {
-            sinceRead += bytes;
-            lastWrite = at;
-            if (f.start >= 0 && f.end < 0)
-                f.chars += bytes.size();
-            continue;
-        }
-        if (sinceRead.startsWith("$BEND") && f.end < 0)
-            f.end = lastWrite;
-        const bool record = bytes.startsWith('%') && !bytes.startsWith("%B");
-        if (record && f.start < 0)
-            f.start = at;
-        if (f.start >= 0 && f.end < 0)
-            f.chars += bytes.size();
-        if (record) {
-            ++f.records;
-            if (sinceRead == "$BOK\r\n")
-                f.turns.push_back(at - lastWrite);
-        }
-        sinceRead.clear();
-    }
-    if (sinceRead.startsWith("$BEND") && f.end < 0)
-        f.end = lastWrite;
-    return f;
-}
-
 struct Load {
     int records = 10000;
     bool pace = false;
@@ -180,9 +102,9 @@ public:
         return true;
     }
     // Its log is complete once it has ended.
-    LineFigures Stop() {
+    LoadTiming Stop() {
         sim_.Stop();
-        return ReadLog(Log());
+        return ReadTimingLog(Log());
     }
     bool Fail(const char* what) {
         std::fprintf(stderr, "velloran-bench: %s\n%s\n", what, qPrintable(sim_.ToldTail()));
@@ -198,14 +120,14 @@ private:
     SimProcess sim_;
 };
 
-void Report(const Load& load, const LineFigures& f, double cpu, long maxRssKb) {
+void Report(const Load& load, const LoadTiming& f, double cpu, long maxRssKb) {
     Put("records", static_cast<double>(f.records));
-    Put("records_per_second", static_cast<double>(f.records) / f.Span());
+    Put("records_per_second", static_cast<double>(f.records) / f.Seconds());
     Put("turns", static_cast<double>(f.turns.size()));
     Put("turn_median_us", Quantile(f.turns, 0.5) * 1e6);
     Put("turn_p90_us", Quantile(f.turns, 0.9) * 1e6);
     if (load.pace) // the share of the time the line was busy
-        Put("line_use", static_cast<double>(f.chars) * 10 / LineBaud / f.Span());
+        Put("line_use", static_cast<double>(f.characters) * 10 / LineBaud / f.Seconds());
     Put("cpu_seconds", cpu);
     Put("max_rss_kb", static_cast<double>(maxRssKb));
 }
@@ -257,7 +179,7 @@ int Window(const Load& load) {
     ended.exec();
     const rusage after = Self();
     window.close();
-    const LineFigures f = peer.Stop();
+    const LoadTiming f = peer.Stop();
 
     if (result != Failure::None) {
         peer.Fail(
@@ -296,7 +218,7 @@ int Client(const Load& load, QStringList command) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    const LineFigures f = peer.Stop();
+    const LoadTiming f = peer.Stop();
     const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
     if (exitCode != 0) {
         peer.Fail(qPrintable(QStringLiteral("%1 ended with %2").arg(command[0]).arg(exitCode)));

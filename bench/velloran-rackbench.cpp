@@ -10,6 +10,7 @@
 //   velloran-rackbench lines [--baud B] TIMINGLOG...
 //       each board's line use, from the simulator's --timing logs
 #include "core/Module1.h"
+#include "sim/TimingLog.h"
 #include "ui/QtPrompts.h"
 #include "ui/frmMain.h"
 #include "ui/frmStation.h"
@@ -182,15 +183,7 @@ public:
     double Longest() const {
         return gaps_.empty() ? -1 : *std::max_element(gaps_.begin(), gaps_.end());
     }
-    double Quantile(double q) const {
-        if (gaps_.empty())
-            return -1;
-        std::vector<double> sorted = gaps_;
-        const auto k = static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1));
-        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(k),
-                         sorted.end());
-        return sorted[k];
-    }
+    double Quantile(double q) const { return ::Quantile(gaps_, q); }
 
 private:
     QTimer timer_;
@@ -295,96 +288,22 @@ int Cli(const QStringList& command) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
 }
 
-// Characters on the line in one entry of a timing log, whose bytes are
-// written printable: "\r", "\n" and "\xNN" each stand for one.
-qint64 Characters(const QByteArray& text) {
-    qint64 n = 0;
-    for (qsizetype i = 0; i < text.size(); ++i, ++n) {
-        if (text[i] != '\\' || i + 1 >= text.size())
-            continue;
-        if (text[i + 1] == 'r' || text[i + 1] == 'n')
-            i += 1;
-        else if (text[i + 1] == 'x')
-            i += 3;
-    }
-    return n;
-}
-
-// One board's download seen from the simulator's end: from the read that
-// brought the first data record to the write that finished "$BEND" (the
-// tool closes its port on the CR, before the LF goes out), the
-// characters both ways against the time they could have taken on the wire.
-// The protocol waits for each reply, so both directions count. A turn runs
-// from the write of a reply's last character to the read of the next
-// record: both hops of the pseudo-terminal, and the tool's wake-up and work.
-struct LineUse {
-    double seconds = 0;
-    qint64 characters = 0;
-    qint64 records = 0;
-    std::vector<double> turns;
-    bool complete = false;
-};
-
-LineUse ReadTimingLog(const QString& path) {
-    LineUse use;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return use;
-    double start = -1;
-    double lastWrite = -1; // since the last read
-    bool endSent = false;
-    QByteArray endReply;
-    while (!file.atEnd() && !use.complete) {
-        const QByteArray line = file.readLine();
-        const QByteArray kind = line.left(2);
-        const qsizetype space = line.indexOf(' ', 2);
-        if (space < 0 || (kind != "R " && kind != "W "))
-            continue;
-        const double at = line.mid(2, space - 2).toDouble();
-        const QByteArray bytes = line.mid(space + 1).chopped(line.endsWith('\n') ? 1 : 0);
-        if (start < 0) {
-            if (kind != "R " || !bytes.startsWith("%D"))
-                continue;
-            start = at;
-        }
-        use.characters += Characters(bytes);
-        if (kind == "R ") {
-            if (bytes.startsWith('%')) {
-                ++use.records;
-                if (lastWrite >= 0)
-                    use.turns.push_back(at - lastWrite);
-            }
-            lastWrite = -1;
-            endSent = endSent || bytes.startsWith("%E");
-        } else if (!endSent) {
-            lastWrite = at;
-        } else {
-            endReply += bytes;
-            if (endReply.contains("$BEND\\r")) {
-                use.seconds = at - start;
-                use.complete = true;
-            }
-        }
-    }
-    return use;
-}
-
+// Each board's line use: the characters both ways against the time they
+// could have taken on the wire (the protocol waits for each reply, so both
+// directions count), and its median turn.
 int Lines(const QStringList& logs, int baud) {
     int failures = 0;
     for (const QString& log : logs) {
-        const LineUse use = ReadTimingLog(log);
-        if (!use.complete || use.seconds <= 0) {
+        const LoadTiming load = ReadTimingLog(log);
+        if (!load.Complete() || load.Seconds() <= 0) {
             std::fprintf(stderr, "velloran-rackbench: %s: no complete download\n", qPrintable(log));
             ++failures;
             continue;
         }
-        const double wire = static_cast<double>(use.characters) * 10.0 / baud;
-        std::vector<double> turns = use.turns;
-        const auto middle = turns.begin() + static_cast<std::ptrdiff_t>(turns.size() / 2);
-        std::nth_element(turns.begin(), middle, turns.end());
-        std::printf("line_use=%.6f turn_ms=%.4f records=%lld seconds=%.6f\n", wire / use.seconds,
-                    turns.empty() ? -1.0 : *middle * 1e3, static_cast<long long>(use.records),
-                    use.seconds);
+        const double wire = static_cast<double>(load.characters) * 10.0 / baud;
+        std::printf("line_use=%.6f turn_ms=%.4f records=%lld seconds=%.6f\n", wire / load.Seconds(),
+                    load.turns.empty() ? -1.0 : Quantile(load.turns, 0.5) * 1e3,
+                    static_cast<long long>(load.records), load.Seconds());
     }
     return failures == 0 ? 0 : 1;
 }

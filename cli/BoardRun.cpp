@@ -4,6 +4,7 @@
 #include "link/QtSerialComm.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <atomic>
 #include <cmath>
 
@@ -106,10 +107,9 @@ struct BoardRun::Board {
 
 BoardRun::BoardRun(const Options& options, const Module1& settings, Console& console)
     : job_(options.command == Command::Check ? Job::CheckBoot : Job::Reprogram),
-      settings_(settings), console_(console) {
-    look_.setSingleShot(true);
-    look_.setInterval(console.mode() == Console::Mode::Live ? LiveMilliseconds : PlainMilliseconds);
-    connect(&look_, &QTimer::timeout, this, &BoardRun::look);
+      settings_(settings), console_(console),
+      pacer_(console.mode() == Console::Mode::Live ? LiveMilliseconds : PlainMilliseconds,
+             [this] { look(); }) {
     for (const BoardPort& port : options.boards) {
         const int index = static_cast<int>(boards_.size());
         auto board = std::make_unique<Board>(console, index, options.retries);
@@ -122,10 +122,7 @@ BoardRun::BoardRun(const Options& options, const Module1& settings, Console& con
             b->port = made.get();
             return made;
         });
-        connect(b->session.get(), &Session::Changed, this, [this] {
-            if (!look_.isActive())
-                look_.start();
-        });
+        connect(b->session.get(), &Session::Changed, this, [this] { pacer_.Changed(); });
         connect(b->session.get(), &Session::Finished, this,
                 [this, index](Failure failure) { ended(index, failure); });
         boards_.push_back(std::move(board));
@@ -153,7 +150,9 @@ void BoardRun::Halt() {
     console_.Warn(-1, QStringLiteral("Halting: each board stops where its stage next looks. "
                                      "Ctrl-C again ends at once."));
     for (const auto& b : boards_) {
-        if (b->ended)
+        // A board whose run ended by itself, its ending not yet read here,
+        // keeps that ending: the halt came too late to stop it.
+        if (b->ended || !b->session->Running())
             continue;
         b->halted = true;
         b->session->Halt();
@@ -200,6 +199,7 @@ QString BoardRun::Transcripts() const {
 }
 
 void BoardRun::look() {
+    pacer_.Shown();
     for (std::size_t i = 0; i < boards_.size(); ++i)
         if (!boards_[i]->ended)
             show(*boards_[i], static_cast<int>(i), boards_[i]->session->TakeView());

@@ -2,10 +2,10 @@
 
 #include "cli/Options.h"
 #include "core/Module1.h"
+#include "core/Pacer.h"
 #include "session/Session.h"
 
 #include <QEventLoop>
-#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -55,7 +55,7 @@ private:
     Module1 settings_;
     Console& console_;
     std::vector<std::unique_ptr<Board>> boards_;
-    QTimer look_; // views are taken a little after a change, not at every record
+    Pacer pacer_; // views are taken at a pace, not at every record
     QEventLoop loop_;
     bool halting_ = false;
     bool stopping_ = false;

@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "core/Text.h"
+
 #include <QDateTime>
 #include <cstdio>
 #include <sys/ioctl.h>
@@ -23,15 +25,7 @@ Console::Console(Mode mode, QStringList boards)
     : mode_(mode), names_(std::move(boards)), live_(names_) {}
 
 QString Console::Printable(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
+    return ::Printable(text, Unprintable::Escaped, true);
 }
 
 void Console::put(int board, const QString& text, bool stamped) {

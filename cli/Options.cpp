@@ -21,9 +21,16 @@ struct KnownOption {
 };
 
 constexpr KnownOption Known[] = {
-    {"port", true, InRuns},       {"ports", true, InRuns},  {"device", true, InRuns},
-    {"baud", true, InRuns},       {"mode", true, InFlash},  {"retries", true, InFlash},
-    {"transcript", true, InRuns}, {"quiet", false, InRuns}, {"json", false, InRuns | InPorts},
+    {"port", true, InRuns},
+    {"ports", true, InRuns},
+    {"device", true, InRuns},
+    {"baud", true, InRuns},
+    {"mode", true, InFlash},
+    {"retries", true, InFlash},
+    {"transcript", true, InRuns},
+    {"quiet", false, InRuns},
+    {"json", false, InRuns | InPorts},
+    {"replace-boot-loader", false, InFlash},
 };
 
 std::array<std::int32_t, 5> Rates() {
@@ -112,6 +119,8 @@ QString Apply(Options& o, const QString& name, const QString& value) {
         o.transcript = value;
     } else if (name == QLatin1String("quiet")) {
         o.quiet = true;
+    } else if (name == QLatin1String("replace-boot-loader")) {
+        o.replaceBootLoader = true;
     } else {
         o.json = true;
     }
@@ -218,7 +227,8 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
 QString HelpText() {
     return QStringLiteral(
                R"(Usage: velloran-cli flash [BOARDS] [--baud RATE] [--mode 0|1|2] [--retries K]
-                          [--json] [--transcript FILE] [--quiet] LOADFILE
+                          [--replace-boot-loader] [--json] [--transcript FILE]
+                          [--quiet] LOADFILE
        velloran-cli check [BOARDS] [--baud RATE] [--json] [--transcript FILE]
                           [--quiet]
        velloran-cli ports [--json]
@@ -253,6 +263,11 @@ Options:
   --mode M       0: application code for a K1X modem (a Q70 board);
                  1: a new boot loader for a K2X modem (a 6620 board);
                  2: application code for a K2X modem.
+  --replace-boot-loader
+                 Go ahead with mode 1, from --mode or VELLORAN.CFG. Without
+                 it, mode 1 prints the window's question and its warning (a
+                 board whose load fails then needs factory servicing), sends
+                 nothing and exits 2.
   --retries K    When the 66 autobaud attempts go unanswered, run the
                  connection again up to K times (0 to %3; default 0).
   --json         At the end, one JSON object a line per board instead of text.
@@ -282,7 +297,7 @@ next looks; a second one ends at once, closing the ports.
 Exit status:
   0    Success; with several boards, every board succeeded.
   2    Usage error: an unknown option, a value that is no number or out of
-       range, a missing argument.
+       range, a missing argument, mode 1 without --replace-boot-loader.
   3    The load file was refused: missing, empty, unreadable, not beginning
        with "%", or matching several files that differ only in case.
   4    The port would not open.
@@ -292,7 +307,7 @@ Exit status:
   8    The download failed: error replies, "$BTMO", or five tries spent.
   9    The device went away during the run.
   10   With several boards: at least one did not succeed.
-  130  Halted by Ctrl-C or SIGTERM.
+  130  Halted by Ctrl-C or SIGTERM, with one board or several.
 
 Environment:
   VELLORAN_COM<N>  The device of COM N.

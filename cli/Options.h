@@ -23,6 +23,7 @@ struct Options {
     std::optional<int> baud;
     std::optional<int> mode;
     int retries = 0;
+    bool replaceBootLoader = false; // mode 1 goes ahead without the window's question
     bool json = false;
     bool quiet = false;
     QString transcript;

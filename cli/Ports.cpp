@@ -1,34 +1,35 @@
 #include "cli/Ports.h"
 
+#include "link/Adapter.h"
 #include "link/MSComm.h"
 #include "link/PortAdvice.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSerialPortInfo>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int ListedPorts = 16;
 
-// The name that stays the same from one plugging-in to the next.
-QString ById(const QString& device) {
-    const QString target = QFileInfo(device).canonicalFilePath();
-    const QDir folder(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link : folder.entryInfoList(QDir::System | QDir::Files))
-        if (!target.isEmpty() && link.canonicalFilePath() == target)
-            return link.filePath();
-    return {};
-}
-
-QString Hex(quint16 id) {
-    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
-}
-
 QByteArray JsonLine(const QJsonObject& o) {
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// The serial devices that are no USB adapter: built-in ports, and adapters
+// sysfs does not show (another root standing in for it).
+QList<QSerialPortInfo> OtherPorts(const QList<Adapter>& adapters) {
+    QList<QSerialPortInfo> others;
+    for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts()) {
+        const QString real = QFileInfo(p.systemLocation()).canonicalFilePath();
+        if (std::none_of(adapters.begin(), adapters.end(),
+                         [&](const Adapter& a) { return a.device == real; }))
+            others << p;
+    }
+    return others;
 }
 
 } // namespace
@@ -46,37 +47,26 @@ QByteArray PortsReport(bool json) {
                     : (PortTip(n, device, named, present) + QLatin1Char('\n')).toLocal8Bit();
     }
 
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    if (!json)
-        out += ports.isEmpty() ? "No serial device was found on this computer.\n"
-                               : "Serial devices on this computer:\n";
-    for (const QSerialPortInfo& p : ports) {
-        const QString byId = ById(p.systemLocation());
-        const QString vendor = p.hasVendorIdentifier() ? Hex(p.vendorIdentifier()) : QString();
-        const QString product = p.hasProductIdentifier() ? Hex(p.productIdentifier()) : QString();
-        if (json) {
-            out += JsonLine({{QStringLiteral("serial_device"), p.systemLocation()},
-                             {QStringLiteral("description"), p.description()},
-                             {QStringLiteral("manufacturer"), p.manufacturer()},
-                             {QStringLiteral("serial_number"), p.serialNumber()},
-                             {QStringLiteral("vendor_id"), vendor},
-                             {QStringLiteral("product_id"), product},
-                             {QStringLiteral("by_id"), byId}});
-            continue;
-        }
-        QStringList facts;
-        const auto add = [&](const QString& label, const QString& value) {
-            if (!value.isEmpty())
-                facts << label + value;
-        };
-        add({}, p.description());
-        add(QStringLiteral("maker "), p.manufacturer());
-        add(QStringLiteral("serial number "), p.serialNumber());
-        add(QStringLiteral("USB "), vendor.isEmpty() ? QString() : vendor + ':' + product);
-        add({}, byId);
-        out += QStringLiteral("  %1  %2\n")
-                   .arg(p.systemLocation(), facts.join(QStringLiteral(", ")))
-                   .toLocal8Bit();
-    }
+    // Adapters first, each with what tells it from its twins: serial
+    // number, by-id name, the hub socket.
+    const QList<Adapter> adapters = ListAdapters();
+    const QList<QSerialPortInfo> others = OtherPorts(adapters);
+    const auto item = [](const QString& text) {
+        return (QStringLiteral("  ") + text.trimmed() + QLatin1Char('\n')).toLocal8Bit();
+    };
+    if (!json && adapters.isEmpty() && others.isEmpty())
+        out += "No serial device was found on this computer.\n";
+    if (!json && !adapters.isEmpty())
+        out += "USB serial adapters:\n";
+    for (const Adapter& a : adapters)
+        out += json ? JsonLine({{QStringLiteral("serial_device"), a.device},
+                                {QStringLiteral("adapter"), a.Json()}})
+                    : item(a.Describe());
+    if (!json && !others.isEmpty())
+        out += "Other serial devices:\n";
+    for (const QSerialPortInfo& p : others)
+        out += json ? JsonLine({{QStringLiteral("serial_device"), p.systemLocation()},
+                                {QStringLiteral("description"), p.description()}})
+                    : item(p.systemLocation() + QStringLiteral("  ") + p.description());
     return out;
 }

@@ -43,9 +43,11 @@ QString Version(const SessionView& view) {
 }
 
 // Why the run ended: the status line may not have moved since a stage long
-// past when a box or the operator ended it.
+// past when a box or the operator ended it. The window's second line, where
+// it shows, stands beside it: a failed download says so in its own words.
 QString Message(const BoardResult& r) {
-    return r.reason.isEmpty() ? r.view.message : r.reason;
+    const QString first = r.reason.isEmpty() ? r.view.message : r.reason;
+    return r.view.failureShown ? first + QLatin1Char(' ') + r.view.failureText : first;
 }
 
 QString Line(const BoardResult& r, Command command, int mode) {
@@ -114,6 +116,11 @@ int ExitStatus(Failure failure) {
 int RunStatus(const std::vector<BoardResult>& results) {
     if (results.size() == 1)
         return ExitStatus(results.front().failure);
+    // Only the operator halts a board: a script must tell that from a rack
+    // where a board failed, whatever the other boards did before.
+    if (std::any_of(results.begin(), results.end(),
+                    [](const BoardResult& r) { return r.failure == Failure::Halted; }))
+        return ExitStatus(Failure::Halted);
     return Succeeded(results) == static_cast<qsizetype>(results.size()) ? 0 : 10;
 }
 

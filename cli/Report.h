@@ -8,8 +8,8 @@
 
 // The exit status a board's ending stands for, when it is the only board.
 int ExitStatus(Failure failure);
-// The exit status of the whole command: with several boards, 0 when every
-// one succeeded, else 10.
+// The exit status of the whole command: with several boards, that of a
+// halt when the operator halted any, else 0 when every one succeeded, else 10.
 int RunStatus(const std::vector<BoardResult>& results);
 
 // What stdout gets at the end: a line per board, in words or as a JSON

@@ -11,6 +11,7 @@
 #include "cli/Ports.h"
 #include "cli/Report.h"
 #include "core/ConfigFile.h"
+#include "core/Prompts.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>
@@ -39,10 +40,8 @@ Module1 Settings(const Options& o) {
     Module1 m;
     InitDefaults(m);
     ReadConfigFile(m);
-    if (o.baud) {
-        m.BaudRate = *o.baud;
-        m.FastSettings = SettingsFor(*o.baud);
-    }
+    if (o.baud)
+        SetBaudRate(m, *o.baud);
     if (o.mode)
         m.LoadMode = static_cast<std::int16_t>(*o.mode);
     // As given: validation takes this spelling where it exists, else the one
@@ -64,6 +63,16 @@ void WriteTranscripts(const QString& path, const QString& text) {
 
 int RunBoards(Options o, const sigset_t& stops) {
     const Module1 settings = Settings(o);
+    // Where the window would ask before replacing a boot loader, a script
+    // cannot answer: it has to have said so beforehand.
+    if (o.command == Command::Flash && settings.LoadMode == 1 && !o.replaceBootLoader) {
+        Print(stderr, ReloadBootLoaderBox()
+                          .text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                          .append(QLatin1Char('\n'))
+                          .toLocal8Bit());
+        return UsageError(QStringLiteral("mode 1 replaces the boot loader: give "
+                                         "--replace-boot-loader to go ahead"));
+    }
     if (o.boards.empty())
         o.boards.push_back({settings.PortNumber, {}});
     QStringList names;

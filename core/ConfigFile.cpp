@@ -1,7 +1,7 @@
 #include "core/ConfigFile.h"
 
 #include "core/Module1.h"
-#include "download/LoadFileSelection.h"
+#include "core/Text.h"
 
 #include <QDir>
 #include <QFile>
@@ -125,8 +125,7 @@ bool ApplyLine(Module1& m, const QString& line) {
         const auto baud = RoundToSetting<std::int32_t>(LeadingNumber(Leading(value, BaudWidth)));
         if (!baud)
             return false;
-        m.BaudRate = *baud;
-        m.FastSettings = SettingsFor(m.BaudRate);
+        SetBaudRate(m, *baud);
     }
     if (key.contains(QLatin1String("MODE"))) {
         const auto mode = RoundToSetting<std::int16_t>(LeadingNumber(Leading(value, ModeWidth)));
@@ -137,15 +136,33 @@ bool ApplyLine(Module1& m, const QString& line) {
     return true;
 }
 
-// Only blanks go: any other character at either end is part of the name.
-QString TrimBlanks(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == QLatin1Char(' '))
-        ++first;
-    while (last > first && text[last - 1] == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
+// Writes `text` over the file at `path` where it stands, for a folder that
+// takes no new file. Whatever breaks the writing off (a full disk, a size
+// limit), the old contents stay whole: the part beyond the old end, the only
+// part that needs room the file has not got, goes first and is cut off again
+// when it falls short; the old bytes under the rest are put back when
+// overwriting them fails, which needs no room either.
+void WriteInPlace(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray old = file.readAll();
+    if (old.size() != file.size())
+        return; // what cannot be read cannot be kept
+    const auto writeAt = [&file](qint64 at, const QByteArray& bytes) {
+        return file.seek(at) && file.write(bytes) == bytes.size();
+    };
+    if (text.size() > old.size() && !writeAt(old.size(), text.mid(old.size()))) {
+        file.resize(old.size());
+        return;
+    }
+    const QByteArray head = text.left(old.size());
+    if (!writeAt(0, head)) {
+        writeAt(0, old.left(head.size()));
+        file.resize(old.size());
+        return;
+    }
+    file.resize(text.size());
 }
 
 } // namespace
@@ -212,7 +229,7 @@ void WriteConfigFile(const Module1& m) {
     // Latin-1 as ever, unless the name would not read back from it: a
     // character Latin-1 lacks becomes '?', and bytes that happen to be valid
     // UTF-8 would be read as UTF-8. The name then goes in UTF-8.
-    const QString name = TrimBlanks(m.LoadFileName);
+    const QString name = TrimBlanks(QStringView(m.LoadFileName)).toString();
     QByteArray bytes = name.toLatin1();
     if (bytes.isValidUtf8() || QString::fromLatin1(bytes) != name)
         bytes = name.toUtf8();
@@ -229,9 +246,10 @@ void WriteConfigFile(const Module1& m) {
     // the folder refuses a new file is the old one written over in place: the
     // settings would be lost otherwise.
     QSaveFile file(ConfigFilePath(m));
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        WriteInPlace(ConfigFilePath(m), text);
         return;
+    }
     // The text waits in the file's buffer until flushed, and a flush that
     // fails inside commit() goes unnoticed there (a full disk would replace
     // the old file with a cut-off one): flush first and look.

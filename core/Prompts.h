@@ -42,6 +42,16 @@ inline BoxAnswer DismissAnswer(BoxButtons buttons) {
     }
 }
 
+// Mode 1 replaces the boot loader itself, and a load that fails then leaves a
+// board only the factory can mend: every client asks this first, and an
+// answer other than Ok goes no further.
+inline Box ReloadBootLoaderBox() {
+    return MakeBox(QStringLiteral("Are you sure you want to reload the boot loader\r\n"
+                                  "If the load fails the modem will require factory servicing"),
+                   QStringLiteral("Velloran"), BoxIcon::Question, BoxButtons::OkCancel,
+                   BoxAnswer::Cancel);
+}
+
 struct OpenFileRequest {
     QString title;
     QString filter; // "Program Files (*.rom) | *.rom"

@@ -1,5 +1,7 @@
 #include "download/Records.h"
 
+#include "core/Text.h"
+
 Reply ClassifyReply(QByteArrayView reply) {
     if (reply.startsWith("$BOK"))
         return Reply::Ok;
@@ -58,16 +60,6 @@ bool ResendsRecord(Reply reply) {
         break;
     }
     return false;
-}
-
-QByteArrayView TrimBlanks(QByteArrayView text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == ' ')
-        ++begin;
-    while (end > begin && text[end - 1] == ' ')
-        --end;
-    return text.sliced(begin, end - begin);
 }
 
 void PendingText::Append(QByteArrayView line) {

@@ -25,9 +25,6 @@ QString ReplyMessage(Reply reply);
 // Whether the record goes out again after this reply.
 bool ResendsRecord(Reply reply);
 
-// The blanks (spaces, nothing else) at both ends removed.
-QByteArrayView TrimBlanks(QByteArrayView text);
-
 // Load-file text read but not yet sent. Lines are appended as read; records,
 // each starting at a "%", are cut from the front. Cutting does not move the
 // text that stays behind, so a huge line holding many records costs time in

@@ -105,7 +105,14 @@ QtSerialComm::QtSerialComm() {
 
 QtSerialComm::~QtSerialComm() {
     if (port_.isOpen())
-        port_.close();
+        shut();
+}
+
+void QtSerialComm::shut() {
+    // What the opening changed in the driver belongs to the device, not to
+    // this opening: it outlives the port unless it is put back first.
+    lowLatency_.Restore(static_cast<int>(port_.handle()));
+    port_.close();
 }
 
 bool QtSerialComm::PortOpen() const {
@@ -117,20 +124,26 @@ void QtSerialComm::setPortOpen(bool open) {
         if (port_.isOpen()) {
             // What was written must leave before the line speed changes.
             port_.waitForBytesWritten(200);
-            port_.close();
+            shut();
         }
         return;
     }
     if (port_.isOpen())
         throw CommError(QStringLiteral("Port already open"));
-    const auto baud = BaudOf(Settings());
+    const auto baud = Baud();
     if (!baud)
         throw CommError(QStringLiteral("Invalid port settings \"%1\"").arg(Settings()));
     const QString device = DeviceFor(CommPort());
     if (device.isEmpty())
         throw CommError(QStringLiteral("COM%1 does not exist").arg(CommPort()));
     fault_.clear();
-    port_.setPortName(device);
+    tuning_.reset();
+    name_ = device;
+    // Opened by its real name, after which Qt names its lock: through a link
+    // (a hub socket's name) a program holding the device would go unseen,
+    // and root passes the exclusive mode.
+    const QString real = QFileInfo(device).canonicalFilePath();
+    port_.setPortName(real.isEmpty() ? device : real);
     port_.setBaudRate(*baud);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
@@ -143,6 +156,8 @@ void QtSerialComm::setPortOpen(bool open) {
     // what the line held from an earlier session (a reply the last run never
     // read) must not be taken for an answer to this one.
     port_.clear(QSerialPort::Input);
+    tuning_ =
+        PortTuning{AdapterOf(device), lowLatency_.Lower(static_cast<int>(port_.handle()), device)};
 }
 
 bool QtSerialComm::deviceHasNews() const {
@@ -205,7 +220,7 @@ void QtSerialComm::setOutput(const QByteArray& bytes) {
     const QByteArray rest = bytes.mid(sent);
     if (port_.write(rest) != rest.size()) {
         requireOpen(); // closed by the failure: the reason is kept
-        throw CommError(QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString()));
+        throw CommError(QStringLiteral("%1: %2").arg(name_, port_.errorString()));
     }
     // A device that took only part has no room left: Qt sends the rest as
     // room comes, where pushing it now would find none and fail.
@@ -227,8 +242,8 @@ void QtSerialComm::onError(QSerialPort::SerialPortError error) {
             const QString how = error == QSerialPort::ReadError    ? QStringLiteral("read failed")
                                 : error == QSerialPort::WriteError ? QStringLiteral("write failed")
                                                                    : QStringLiteral("removed");
-            fault_ = QStringLiteral("%1: device disconnected (%2)").arg(port_.portName(), how);
-            port_.close();
+            fault_ = QStringLiteral("%1: device disconnected (%2)").arg(name_, how);
+            shut();
         }
         break;
     default:

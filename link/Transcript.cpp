@@ -1,5 +1,7 @@
 #include "link/Transcript.h"
 
+#include "core/Text.h"
+
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -15,15 +17,6 @@ QString Stamp(double seconds) {
 
 QString Hex(QByteArrayView bytes) {
     return QString::fromLatin1(bytes.toByteArray().toHex(' ').toUpper());
-}
-
-QString Printable(QByteArrayView bytes) {
-    QString text;
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        text += u >= 0x20 && u < 0x7f ? QLatin1Char(c) : QLatin1Char('.');
-    }
-    return text;
 }
 
 } // namespace
@@ -105,8 +98,8 @@ void Transcript::render(const Entry& entry, QString& out) const {
     for (qsizetype at = 0; at < entry.bytes.size(); at += BytesPerLine) {
         const QByteArrayView chunk =
             QByteArrayView(entry.bytes).sliced(at, std::min(BytesPerLine, entry.bytes.size() - at));
-        out += lead + Hex(chunk).leftJustified(HexWidth) + QStringLiteral("  ") + Printable(chunk) +
-               QLatin1Char('\n');
+        out += lead + Hex(chunk).leftJustified(HexWidth) + QStringLiteral("  ") +
+               Printable(chunk, Unprintable::Dot) + QLatin1Char('\n');
     }
     if (entry.omitted > 0)
         out +=

@@ -1,6 +1,7 @@
 # Installing the tool and packing it for Debian.
 #
-#   cmake --install build [--prefix DIR]   the programs, the man page, the desktop entry, the icon
+#   cmake --install build [--prefix DIR]   the programs, the man page, the desktop entry, the icon,
+#                                          the example udev rule
 #   cpack --config build/CPackConfig.cmake -G DEB
 
 include(GNUInstallDirs)
@@ -21,6 +22,10 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/velloran.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/velloran.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# An example for the administrator to copy into /etc/udev/rules.d: a package
+# that changed the rights on every USB serial device by itself would overstep.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/60-velloran.rules
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velloran/examples)
 
 set(CPACK_PACKAGE_NAME velloran)
 set(CPACK_PACKAGE_VENDOR Quorvel)

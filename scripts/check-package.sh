@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree and checks what it would put on
-# a machine: the programs, the man page, the desktop entry and the icon in
-# their places, the libraries it declares, and programs that still run once
-# packed.
+# a machine: the programs, the man page, the desktop entry, the icon and the
+# example udev rule in their places (the rule not active), the libraries it
+# declares, and programs that still run once packed.
 # Usage: scripts/check-package.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
@@ -41,6 +41,8 @@ check "the command line in usr/bin" has '-rwxr-xr-x' usr/bin/velloran-cli
 check "its man page" has '-rw-r--r--' usr/share/man/man1/velloran-cli.1.gz
 check "the desktop entry" has '-rw-r--r--' usr/share/applications/velloran.desktop
 check "the icon" has '-rw-r--r--' usr/share/icons/hicolor/scalable/apps/velloran.svg
+check "the example udev rule" has '-rw-r--r--' usr/share/doc/velloran/examples/60-velloran.rules
+check "no udev rule activated" test -z "$(grep 'udev/rules\.d' <<<"$contents" || true)"
 check "nothing outside usr" test -z "$(awk '{print $6}' <<<"$contents" | grep -Ev '^\./(usr(/.*)?)?$')"
 
 depends=$(dpkg-deb -f "$deb" Depends)

@@ -11,6 +11,12 @@
 # exports that make COM 1..N lead to the boards; the links, each board's log
 # and the process ids are kept in $VELLORAN_RACK (default /tmp/velloran-rack).
 # A rack still running there is stopped first.
+#
+# --latency-timer=MS (or COMk:--latency-timer=MS) puts a board behind a USB
+# adapter with a latency timer of MS milliseconds, in a file of the board's
+# own, $VELLORAN_RACK/comK.latency_timer. The files are also laid out as
+# sysfs would show them, under $VELLORAN_RACK/sys: with VELLORAN_SYSFS set
+# there, the tool may lower the timers as it would a real adapter's.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 rack=${VELLORAN_RACK:-/tmp/velloran-rack}
@@ -51,17 +57,29 @@ if [ ! -x "$sim" ]; then
     cmake --build "$repo/build-run" -j"$(nproc)" --target velloran-sim >&2
 fi
 
-stop
-mkdir -p "$rack"
-for k in $(seq "$count"); do
+# Board k's options; a latency timer in milliseconds becomes its own file.
+board_options() {
+    local k=$1 o
+    shift
     options=()
     for o in "$@"; do
         if [[ $o =~ ^COM([0-9]+):(.+)$ ]]; then
-            [ "${BASH_REMATCH[1]}" = "$k" ] && options+=("${BASH_REMATCH[2]}")
-        else
-            options+=("$o")
+            [ "${BASH_REMATCH[1]}" = "$k" ] || continue
+            o=${BASH_REMATCH[2]}
         fi
+        if [[ $o =~ ^--latency-timer=([0-9]+)$ ]]; then
+            echo "${BASH_REMATCH[1]}" >"$rack/com$k.latency_timer"
+            o=--latency-timer=$rack/com$k.latency_timer
+        fi
+        options+=("$o")
     done
+}
+
+stop
+rm -rf "$rack/sys" "$rack"/com*.latency_timer
+mkdir -p "$rack"
+for k in $(seq "$count"); do
+    board_options "$k" "$@"
     # A session of its own: a Ctrl-C in the shell that started the rack
     # does not reach the boards.
     setsid "$sim" --link "$rack/com$k" "${options[@]}" >"$rack/com$k.log" 2>&1 </dev/null &
@@ -79,5 +97,14 @@ for k in $(seq "$count"); do
 done
 for k in $(seq "$count"); do
     echo "export VELLORAN_COM$k=$rack/com$k"
+    # Where sysfs would have the adapter's timer: the device's path after /dev/.
+    if [ -f "$rack/com$k.latency_timer" ]; then
+        device=$(readlink -f "$rack/com$k")
+        mkdir -p "$rack/sys/class/tty/${device#/dev/}/device"
+        ln -sf "$rack/com$k.latency_timer" "$rack/sys/class/tty/${device#/dev/}/device/latency_timer"
+    fi
 done
+if [ -d "$rack/sys" ]; then
+    echo "latency timers: VELLORAN_SYSFS=$rack/sys lets the tool lower them" >&2
+fi
 echo "$count simulated boards on COM 1 to COM $count; stop them with: $0 stop" >&2

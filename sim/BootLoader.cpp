@@ -12,6 +12,7 @@ const QByteArray Ok = "$BOK\r\n";
 const QByteArray OkBang = "$BOK!\r\n";
 const QByteArray End = "$BEND\r\n";
 const QByteArray Bdle = "$BDLE\r\n";
+const QByteArray Bfce = "$BFCE\r\n";
 const QByteArray Refused = "$BERR\r\n";
 // Line noise: matches no reply and is long enough to end the tool's wait.
 const QByteArray Noise = "\xff\x9c?\xe5\x1e\r\n";
@@ -43,6 +44,27 @@ const std::array<std::pair<const char*, BootLoader::Point>, 7> PointNames{{
     {"version", BootLoader::Point::Version},
     {"record", BootLoader::Point::Record},
 }};
+
+// What the loader makes of a record: after "%" and its type letter, pairs
+// of hex digits whose bytes add up to zero (the last is the checksum). A
+// record it cannot read as such is a download error, one whose bytes do not
+// add up a checksum error: either way the tool sends it again, and a byte
+// changed anywhere between the file and the wire fails the load.
+QByteArray Judge(const QByteArray& record) {
+    if (!record.startsWith('%'))
+        return Bdle;
+    const QByteArray digits = record.mid(2);
+    const QByteArray bytes = QByteArray::fromHex(digits);
+    if (record.size() < 2 || digits.size() != bytes.size() * 2 ||
+        bytes.toHex().compare(digits, Qt::CaseInsensitive) != 0)
+        return Bdle;
+    unsigned sum = 0;
+    for (const char b : bytes)
+        sum += static_cast<unsigned char>(b);
+    if ((sum & 0xff) != 0)
+        return Bfce;
+    return record.startsWith("%E") ? End : Ok;
+}
 
 int PositiveNumber(const QString& text) {
     bool ok = false;
@@ -164,8 +186,7 @@ void BootLoader::record(const QByteArray& text, std::vector<Reply>& out) {
     if (hangsUpAt(Point::Record, out, n))
         return;
 
-    const bool end = text.startsWith("%E");
-    const QByteArray answer = !text.startsWith('%') ? Bdle : end ? End : Ok;
+    const QByteArray answer = Judge(text);
     const auto f = config_.faults.find(n);
     RecordFault* spoil = f != config_.faults.end() && f->second.times != 0 ? &f->second : nullptr;
     note(QStringLiteral("record %1%2%3")
@@ -207,8 +228,8 @@ void BootLoader::record(const QByteArray& text, std::vector<Reply>& out) {
             return;
         }
     }
-    acknowledged_ = answer != Bdle;
-    if (end && acknowledged_) {
+    acknowledged_ = answer == Ok || answer == End;
+    if (answer == End) {
         ++loads_;
         note(QStringLiteral("load complete"));
         sleep();

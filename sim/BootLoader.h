@@ -22,9 +22,12 @@
 // - In step, it answers a lone CR with "$BOK", "ver" with its version line
 //   and the logon "%BLqeltvomr" with "$BOK!". Logged on, it also answers
 //   "%BFID" with "$BFID" and its four ID characters, "%BV1"/"%BV2" with "$BOK!",
-//   and every other line as a load record: "$BOK" for a record beginning "%",
-//   "$BDLE" for one that does not. A record beginning "%E" is the end of the
-//   load: "$BEND", and the loader goes back to sleep. Anything it does not
+//   and every other line as a load record: "%", a type letter, then pairs of
+//   hex digits whose bytes add up to zero modulo 256 (the last pair is the
+//   checksum). A good record gets "$BOK"; one whose bytes do not add up,
+//   "$BFCE"; one that is not "%" and hex pairs, "$BDLE". A good record of
+//   type "E" is the end of the load: "$BEND", and the loader goes back to
+//   sleep. Anything it does not
 //   accept (a wrong logon code, a command before the logon, an unknown "%B"
 //   command) gets "$BERR".
 // - A wake-up command heard while in step wakes it anew (logged off, the

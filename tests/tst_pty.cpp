@@ -1,13 +1,15 @@
 // The engine on a real serial port, with a pseudo-terminal for a device: what
 // the far end sees of the tool's openings and bytes; a device that goes away,
 // floods, answers at length or a character at a time (velloran-sim); a port
-// someone else holds or the user may not open; and a session on its own
-// thread. Only what the operating system and the serial layer decide is
-// here: the stages' rules are shown on simulated time elsewhere.
+// someone else holds or the user may not open; the adapter's latency timer
+// lowered while the port is open; and a session on its own thread. Only what
+// the operating system and the serial layer decide is here: the stages'
+// rules are shown on simulated time elsewhere.
 #include "link/QtSerialComm.h"
 #include "link/SerialAccess.h"
 #include "session/Session.h"
 #include "sim/BootLoader.h"
+#include "sim/TimingLog.h"
 #include "tests/support/Rig.h"
 #include "tests/support/SimProcess.h"
 
@@ -82,9 +84,11 @@ struct PtyRig : BasicRig<QtSerialComm, SteadyClock> {
     int slave = -1; // held, as a device's driver would, across the tool's reopenings
 };
 
-// A port the tool must have let go of: another opening succeeds.
+// A port the tool must have let go of: another opening succeeds. Asked by
+// the device's real name, where the tool holds its lock whatever name it
+// was given (as root, the lock is all that keeps a second opening out).
 bool PortFree(const QString& device) {
-    QSerialPort probe(device);
+    QSerialPort probe(QFileInfo(device).canonicalFilePath());
     return probe.open(QIODevice::ReadWrite);
 }
 
@@ -145,13 +149,17 @@ private slots:
         for (qsizetype i = 0; i < block.size(); ++i)
             block[i] = char(i % 251);
         r.port.setOutput(block);
-        QByteArray got;
+        // A write made while the last one waits in Qt's queue goes behind it,
+        // even where the device has room again.
+        QByteArray got = r.PeerRead(4096, 0);
+        const QByteArray both = block + "%E0000\r";
+        r.port.setOutput(both.sliced(block.size()));
         for (const double end = r.clock.Timer() + 10;
-             got.size() < block.size() && r.clock.Timer() < end;) {
+             got.size() < both.size() && r.clock.Timer() < end;) {
             r.clock.Yield(r.clock.Timer() + 0.001);
-            got += r.PeerRead(block.size() - got.size(), 0);
+            got += r.PeerRead(both.size() - got.size(), 0);
         }
-        QVERIFY(got == block);
+        QVERIFY(got == both);
         // What the line held while the port was closed is no answer to anything.
         r.port.setPortOpen(false);
         QCOMPARE(write(r.master, "$BOK\r\n", 6), ssize_t(6));
@@ -189,6 +197,48 @@ private slots:
         }
     }
 
+    // A pseudo-terminal refuses the low-latency flag, as a driver without it
+    // would: the timer in a tree standing for /sys goes to 1 ms at each
+    // opening and back at each closing, also when the device goes away.
+    // COM 1 names a hub socket's link: once the cable is plugged in again,
+    // the same port opens the device now behind that socket.
+    void lowLatency() {
+        QTemporaryDir sys;
+        const QString socket = sys.filePath(QStringLiteral("pci-0000:00:14.0-usb-0:2:1.0-port0"));
+        qputenv("VELLORAN_SYSFS", QFile::encodeName(sys.path()));
+        PtyRig r;
+        qputenv("VELLORAN_COM1", QFile::encodeName(socket));
+        for (const bool pulled : {true, false}) {
+            const QString device = QFileInfo(ttyname(r.slave)).canonicalFilePath();
+            const QString timer =
+                sys.filePath("class/tty" + device.mid(4) + "/device/latency_timer");
+            QVERIFY(QDir().mkpath(QFileInfo(timer).path()) && WriteFile(timer, "16\n"));
+            QFile::remove(socket);
+            QVERIFY(QFile::link(device, socket));
+            const auto timerNow = [&timer] {
+                QFile f(timer);
+                return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+            };
+            for (const char* settings : {"9600,N,8,1", "115200,N,8,1"}) {
+                ReopenPort(r.ctx, QLatin1String(settings));
+                QCOMPARE(timerNow(), "1");
+                const PortTuning* tuning = r.port.LastTuning();
+                QVERIFY(tuning && tuning->Text() == device + ": no USB adapter; latency timer "
+                                                             "16 ms, lowered to 1 ms");
+            }
+            if (!pulled) {
+                r.port.setPortOpen(false);
+            } else {
+                close(std::exchange(r.master, -1));
+                QVERIFY_THROWS_EXCEPTION(CommError, r.port.InBufferCount());
+                close(r.slave);
+                QCOMPARE(openpty(&r.master, &r.slave, nullptr, nullptr, nullptr), 0);
+            }
+            QCOMPARE(timerNow(), "16");
+        }
+        qunsetenv("VELLORAN_SYSFS");
+    }
+
     // Against velloran-sim: each ends as it should with the port given back,
     // and once the line is back the next run goes through.
     void line_data() {
@@ -216,9 +266,9 @@ private slots:
         QVERIFY2(b.view.message.startsWith(row.message), qPrintable(sim.ToldTail()));
         QVERIFY(b.view.tint == (row.message == Gone ? Tint::Red : Tint::Blue) &&
                 b.view.failureShown == row.failureShown);
-        // Nothing from a vanished device; never more than the 1,024 characters
-        // the receive side holds.
-        QVERIFY(b.view.bootVersion.isEmpty() == (row.message != QLatin1String("No Connection")) &&
+        // A check that reached the boot loader has its board, whatever came of
+        // the version; never more than the 1,024 characters the receive side holds.
+        QVERIFY(b.view.bootBoard.isEmpty() == (row.message != QLatin1String("No Connection")) &&
                 b.view.bootVersion.size() <= 1024);
 
         QVERIFY(sim.WaitForLine() && PortFree(sim.Link()));
@@ -230,12 +280,36 @@ private slots:
                  qPrintable(sim.ToldTail()));
     }
 
+    // Behind a USB adapter whose latency timer ticks every 16 ms, each answer
+    // waits for a tick: no record's cycle is shorter. The timer's file is read
+    // again before each answer, as the tool may lower it through sysfs.
+    void latencyTimer() {
+        QTemporaryDir dir;
+        const QString timer = dir.filePath(QStringLiteral("latency_timer"));
+        const QString log = dir.filePath(QStringLiteral("timing"));
+        QVERIFY(WriteFile(timer, "16\n"));
+        SimProcess sim;
+        QVERIFY2(sim.Start({"--burst", "--delay", "0", "--latency-timer", timer, "--timing", log}),
+                 qPrintable(sim.ToldTail()));
+        Board b(20);
+        QCOMPARE(b.Run(), Failure::None);
+        QVERIFY(WriteFile(timer, "1\n"));
+        QCOMPARE(b.Run(), Failure::None);
+        QVERIFY(sim.Stop());
+
+        const LoadTiming first = ReadTimingLog(log); // at 16 ms: 20 ticks at least
+        QVERIFY(first.Complete() && first.records == 21);
+        QVERIFY2(first.Seconds() >= 20 * 0.016, qPrintable(QString::number(first.Seconds())));
+        QVERIFY2(sim.Told().contains("latency timer 1 ms"), qPrintable(sim.ToldTail()));
+    }
+
     // A port held by someone else, or one the user may not open: the box says
     // which device and why, nothing reaches it, and once it is free the run
     // goes through.
     void held_data() {
         QTest::addColumn<QString>("why"); // as the detail says it
         QTest::newRow("a second copy of the tool") << "lock file";
+        QTest::newRow("a second copy of the tool, through a link") << "lock file";
         QTest::newRow("another program, exclusively") << "busy";
         QTest::newRow("no permission") << "permission";
     }
@@ -245,7 +319,10 @@ private slots:
         QVERIFY2(sim.Start(), qPrintable(sim.ToldTail()));
         const QString device = QFileInfo(sim.Link()).canonicalFilePath();
         const QByteArray path = QFile::encodeName(device);
-        qputenv("VELLORAN_COM1", path); // the detail names the device itself
+        // The detail names the device as COM 1 does; a link (a hub socket's
+        // name) leads to the same device and its lock.
+        const bool byLink = QByteArray(QTest::currentDataTag()).endsWith("link");
+        qputenv("VELLORAN_COM1", byLink ? QFile::encodeName(sim.Link()) : path);
         Board b;
         QSerialPort copy(device);
         const int holder = why == "busy" ? open(path.constData(), O_RDWR | O_NOCTTY) : -1;
@@ -265,7 +342,8 @@ private slots:
         b.prompts.Expect(QStringLiteral("Unable to Open Comm Port"));
         QVERIFY(b.Run() == Failure::PortNotOpened && b.view.message == "Comm Port Open Failed");
         const QString detail = b.prompts.seen.value(0).detail;
-        QVERIFY2(detail.contains(device) && detail.contains(why, Qt::CaseInsensitive),
+        QVERIFY2(detail.contains(byLink ? sim.Link() : device) &&
+                     detail.contains(why, Qt::CaseInsensitive),
                  qPrintable(detail));
 
         copy.close();

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/Module1.h"
+#include "core/Pacer.h"
 #include "link/PortClaims.h"
 #include "session/Session.h"
-#include "ui/Pacer.h"
 #include "ui/frmCheckBoot.h"
 #include "ui/frmStation.h"
 #include "ui/frmTranscript.h"
@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
+#include <functional>
 
 class QAction;
 class QLabel;
@@ -86,6 +87,8 @@ private:
     void buildMenus();
     void Form_Load();
     void Form_Unload();
+    void showSettings();
+    void applySetting(const std::function<void(Module1&)>& change);
     void setBusy(bool busy);
     void showView();
     void present(const SessionView& view);

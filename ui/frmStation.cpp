@@ -4,7 +4,7 @@
 #include "link/PortAdvice.h"
 #include "link/PortClaims.h"
 #include "link/QtSerialComm.h"
-#include "ui/Look.h"
+#include "look/Look.h"
 #include "ui/frmTranscript.h"
 
 #include <QCloseEvent>

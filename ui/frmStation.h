@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/Module1.h"
+#include "core/Pacer.h"
 #include "session/Session.h"
-#include "ui/Pacer.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

@@ -4,9 +4,10 @@
 #include <QTimer>
 #include <functional>
 
-// Keeps a window's pictures of fast news to a pace the eye can follow: news
-// shows at once when the last picture is old enough, else once it is.
-// Painting is what a fast download would otherwise spend its time on.
+// Keeps a display's pictures of fast news (a window's, a terminal's lines) to
+// a pace the eye can follow: news shows at once when the last picture is old
+// enough, else once it is. Drawing is what a fast download would otherwise
+// spend its time on.
 class Pacer {
 public:
     Pacer(int milliseconds, std::function<void()> show)
@@ -15,6 +16,7 @@ public:
         QObject::connect(&later_, &QTimer::timeout, &later_, [this] { show_(); });
         shown_.start();
     }
+    // News came: shown now, or once the last picture has stood its time.
     void Changed() {
         const qint64 since = shown_.elapsed();
         if (since >= interval_)
@@ -22,7 +24,7 @@ public:
         else if (!later_.isActive())
             later_.start(static_cast<int>(interval_ - since));
     }
-    // The window has just shown the latest: the pace counts from here.
+    // The display has just shown the latest: the pace counts from here.
     void Shown() {
         later_.stop();
         shown_.restart();

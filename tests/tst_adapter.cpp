@@ -1,0 +1,194 @@
+// The adapter behind a port: what an opening does to its latency and puts
+// back at the closing, with the driver played by the test (it agrees,
+// refuses, or loses its device) and a tree standing for /sys; and adapters
+// of one kind told apart in trees standing for /sys and /dev/serial.
+#include "link/Adapter.h"
+#include "link/LowLatency.h"
+#include "tests/support/Rows.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <linux/serial.h>
+#include <pty.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Low = ASYNC_LOW_LATENCY;
+constexpr int Others = 0x40; // a flag of the driver's own, which must survive
+
+// The driver's flags as the row wants the driver to behave.
+struct FakeFlags : SerialFlags {
+    int flags = Others;
+    int readError = 0;
+    int writeError = 0;
+    int Read(int, int& f) override {
+        f = flags;
+        return readError;
+    }
+    int Write(int, int f) override {
+        if (writeError == 0)
+            flags = f;
+        return writeError;
+    }
+};
+
+// A file or link laid down with the folders it needs.
+bool Put(const QString& path, const QByteArray& text) {
+    return QDir().mkpath(QFileInfo(path).path()) && WriteFile(path, text);
+}
+bool Link(const QString& target, const QString& path) {
+    return QDir().mkpath(QFileInfo(path).path()) && QFile::link(target, path);
+}
+QByteArray Read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray("(none)");
+}
+
+// A USB serial adapter as sysfs files it: the USB device with its strings,
+// its interface, the port with driver and timer, and the tty pointing back.
+bool AddAdapter(const QString& sys, const QString& tty, const QString& socket,
+                const QStringList& strings, const QString& driver, const QByteArray& timer) {
+    const QString usb = sys + QStringLiteral("/devices/pci0000:00/usb1/") + socket;
+    const QString port = usb + QLatin1Char('/') + socket + QStringLiteral(":1.0/") + tty;
+    const QString driverDir = sys + QStringLiteral("/bus/usb-serial/drivers/") + driver;
+    bool ok = QDir().mkpath(port + QStringLiteral("/tty/") + tty) && QDir().mkpath(driverDir) &&
+              Link(driverDir, port + QStringLiteral("/driver")) &&
+              Link(port, port + QStringLiteral("/tty/") + tty + QStringLiteral("/device")) &&
+              Link(port + QStringLiteral("/tty/") + tty, sys + QStringLiteral("/class/tty/") + tty);
+    const char* names[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
+    for (int i = 0; i < strings.size(); ++i)
+        ok = ok && (strings[i].isEmpty() ||
+                    Put(usb + QLatin1Char('/') + QLatin1String(names[i]), strings[i].toUtf8()));
+    return ok && (timer.isEmpty() || Put(port + QStringLiteral("/latency_timer"), timer + '\n'));
+}
+
+struct TuneRow {
+    const char* name;
+    int readError;
+    int writeError;
+    QByteArray timer; // latency_timer as found; empty: none; "proc": one root may not write
+    bool gone;        // the device goes away before the closing
+    QString said;
+    int flagsOpen;
+    QByteArray timerOpen;
+    QByteArray timerClosed;
+};
+
+} // namespace
+
+class TestAdapter : public QObject {
+    Q_OBJECT
+private slots:
+    void tuning_data() {
+        // clang-format off
+        AddRows<TuneRow>({
+            {"the driver agrees", 0, 0, "16", false, "latency timer 16 ms, lowered to 1 ms", Others | Low, "16", "16"},
+            {"the driver refuses: the timer", ENOTTY, 0, "16", false, "latency timer 16 ms, lowered to 1 ms", Others, "1", "16"},
+            {"the flag may not be set: the timer", 0, EPERM, "16", false, "lowered to 1 ms", Others, "1", "16"},
+            {"device gone, flag set", 0, 0, "16", true, "lowered to 1 ms", Others | Low, "16", "(none)"},
+            {"device gone, timer written", ENOTTY, 0, "16", true, "lowered to 1 ms", Others, "1", "(none)"},
+            {"timer already at 1 ms", ENOTTY, 0, "1", false, "latency timer 1 ms", Others, "1", "1"},
+            {"no timer", ENOTTY, 0, "", false, "no latency timer", Others, "(none)", "(none)"},
+            {"timer only root may write, and not even root", ENOTTY, 0, "proc", false, "left as it was: the driver refused low latency", Others, "", ""},
+        });
+        // clang-format on
+    }
+    void tuning() {
+        QFETCH(TuneRow, row);
+        QTemporaryDir sys;
+        qputenv("VELLORAN_SYSFS", QFile::encodeName(sys.path()));
+        int master = -1, slave = -1;
+        QCOMPARE(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        const QString device = QString::fromLocal8Bit(ttyname(slave));
+        const QString file = LatencyTimerFile(TtyName(device));
+        QVERIFY(row.timer != "proc" || Link(QStringLiteral("/proc/sys/kernel/cap_last_cap"), file));
+        QVERIFY(row.timer == "proc" || row.timer.isEmpty() || Put(file, row.timer + '\n'));
+        const QByteArray found = Read(file);
+
+        FakeFlags driver;
+        driver.readError = row.readError;
+        driver.writeError = row.writeError;
+        LowLatency tuner(driver);
+        const Latency latency = tuner.Lower(slave, device);
+        QVERIFY2(latency.Text().contains(row.said), qPrintable(latency.Text()));
+        QCOMPARE(driver.flags, row.flagsOpen);
+        QCOMPARE(Read(file), row.timerOpen.isEmpty() ? found : row.timerOpen);
+        // Only a timer left above 4 ms is worth a warning, and it says how to mend it.
+        const PortTuning tuning{AdapterOf(device), latency};
+        QCOMPARE(tuning.SlowWarning().contains(QLatin1String("udev rule")), row.timer == "proc");
+
+        if (row.gone) {
+            driver.writeError = EIO;
+            QFile::remove(file);
+        }
+        tuner.Restore(slave);
+        QCOMPARE(driver.flags, row.gone ? row.flagsOpen : Others);
+        QCOMPARE(Read(file), row.timerClosed.isEmpty() ? found : row.timerClosed);
+        close(master);
+        close(slave);
+        qunsetenv("VELLORAN_SYSFS");
+    }
+
+    // Two FTDI adapters are told apart by serial number; two CH340s only by
+    // the hub socket. A built-in port is no adapter.
+    void toldApart() {
+        QTemporaryDir sys, dev;
+        qputenv("VELLORAN_SYSFS", QFile::encodeName(sys.path()));
+        qputenv("VELLORAN_DEVSERIAL", QFile::encodeName(dev.filePath(QStringLiteral("serial"))));
+        const QString byId =
+            QStringLiteral("/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0");
+        const QString byPath = QStringLiteral("/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+        QVERIFY(AddAdapter(sys.path(), "ttyUSB0", "1-1",
+                           {"0403", "6001", "FTDI", "FT232R USB UART", "A10K"}, "ftdi_sio", "16"));
+        QVERIFY(AddAdapter(sys.path(), "ttyUSB1", "1-2", {"1a86", "7523", "", "USB Serial", ""},
+                           "ch341", ""));
+        QVERIFY(
+            QDir().mkpath(sys.filePath(QStringLiteral("devices/platform/serial8250/tty/ttyS0"))));
+        QVERIFY(Link(sys.filePath(QStringLiteral("devices/platform/serial8250/tty/ttyS0")),
+                     sys.filePath(QStringLiteral("class/tty/ttyS0"))));
+        QVERIFY(Link(QStringLiteral("../../ttyUSB0"), dev.path() + byId));
+        QVERIFY(Link(QStringLiteral("../../ttyUSB1"), dev.path() + byPath));
+
+        const QList<Adapter> found = ListAdapters();
+        QCOMPARE(found.size(), 2);
+        QCOMPARE(
+            found[0].Describe(),
+            "/dev/ttyUSB0: USB 0403:6001, FTDI FT232R USB UART, driver ftdi_sio, serial number "
+            "A10K, /dev" +
+                byId + ", latency timer 16 ms");
+        QCOMPARE(found[1].Describe(),
+                 "/dev/ttyUSB1: USB 1a86:7523, USB Serial, driver ch341, serial "
+                 "number none, /dev" +
+                     byPath + ", no latency timer");
+#ifdef VELLORAN_CLI_PROGRAM
+        // The command line's listing, with what an adapter lacks as null.
+        QProcess cli;
+        cli.start(QStringLiteral(VELLORAN_CLI_PROGRAM),
+                  {QStringLiteral("ports"), QStringLiteral("--json")});
+        QVERIFY(cli.waitForFinished() && cli.exitCode() == 0);
+        const QList<QByteArray> lines = cli.readAllStandardOutput().split('\n');
+        const auto line = std::find_if(lines.begin(), lines.end(), [](const QByteArray& l) {
+            return l.contains("/dev/ttyUSB1");
+        });
+        QVERIFY(line != lines.end());
+        const QJsonObject adapter =
+            QJsonDocument::fromJson(*line)[QLatin1String("adapter")].toObject();
+        QCOMPARE(adapter[QLatin1String("by_path")].toString(), "/dev" + byPath);
+        QVERIFY(adapter[QLatin1String("serial_number")].isNull() &&
+                adapter[QLatin1String("by_id")].isNull());
+#endif
+        qunsetenv("VELLORAN_SYSFS");
+        qunsetenv("VELLORAN_DEVSERIAL");
+    }
+};
+
+QTEST_MAIN(TestAdapter)
+#include "tst_adapter.moc"
