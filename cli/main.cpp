@@ -40,10 +40,8 @@ Module1 Settings(const Options& o) {
     Module1 m;
     InitDefaults(m);
     ReadConfigFile(m);
-    if (o.baud) {
-        m.BaudRate = *o.baud;
-        m.FastSettings = SettingsFor(*o.baud);
-    }
+    if (o.baud)
+        SetBaudRate(m, *o.baud);
     if (o.mode)
         m.LoadMode = static_cast<std::int16_t>(*o.mode);
     // As given: validation takes this spelling where it exists, else the one

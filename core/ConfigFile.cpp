@@ -2,7 +2,6 @@
 
 #include "core/Module1.h"
 #include "core/Text.h"
-#include "download/LoadFileSelection.h"
 
 #include <QDir>
 #include <QFile>
@@ -126,8 +125,7 @@ bool ApplyLine(Module1& m, const QString& line) {
         const auto baud = RoundToSetting<std::int32_t>(LeadingNumber(Leading(value, BaudWidth)));
         if (!baud)
             return false;
-        m.BaudRate = *baud;
-        m.FastSettings = SettingsFor(m.BaudRate);
+        SetBaudRate(m, *baud);
     }
     if (key.contains(QLatin1String("MODE"))) {
         const auto mode = RoundToSetting<std::int16_t>(LeadingNumber(Leading(value, ModeWidth)));
@@ -136,6 +134,35 @@ bool ApplyLine(Module1& m, const QString& line) {
         m.LoadMode = *mode;
     }
     return true;
+}
+
+// Writes `text` over the file at `path` where it stands, for a folder that
+// takes no new file. Whatever breaks the writing off (a full disk, a size
+// limit), the old contents stay whole: the part beyond the old end, the only
+// part that needs room the file has not got, goes first and is cut off again
+// when it falls short; the old bytes under the rest are put back when
+// overwriting them fails, which needs no room either.
+void WriteInPlace(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray old = file.readAll();
+    if (old.size() != file.size())
+        return; // what cannot be read cannot be kept
+    const auto writeAt = [&file](qint64 at, const QByteArray& bytes) {
+        return file.seek(at) && file.write(bytes) == bytes.size();
+    };
+    if (text.size() > old.size() && !writeAt(old.size(), text.mid(old.size()))) {
+        file.resize(old.size());
+        return;
+    }
+    const QByteArray head = text.left(old.size());
+    if (!writeAt(0, head)) {
+        writeAt(0, old.left(head.size()));
+        file.resize(old.size());
+        return;
+    }
+    file.resize(text.size());
 }
 
 } // namespace
@@ -219,9 +246,10 @@ void WriteConfigFile(const Module1& m) {
     // the folder refuses a new file is the old one written over in place: the
     // settings would be lost otherwise.
     QSaveFile file(ConfigFilePath(m));
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        WriteInPlace(ConfigFilePath(m), text);
         return;
+    }
     // The text waits in the file's buffer until flushed, and a flush that
     // fails inside commit() goes unnoticed there (a full disk would replace
     // the old file with a cut-off one): flush first and look.

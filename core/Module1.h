@@ -47,7 +47,7 @@ struct Module1 {
     std::array<std::int32_t, 5> BaudTable{};
     QByteArray AtesCommand;
     QByteArray Att8Command;
-    QString FastSettings; // always SettingsFor(BaudRate)
+    QString FastSettings; // always SettingsFor(BaudRate): set both through SetBaudRate
 
     // Each stage's outcome, true on success; read only right after the stage ran.
     bool FileValid = false;
@@ -61,8 +61,15 @@ struct Module1 {
 
 void InitDefaults(Module1& m);
 
+// The load speed and the serial settings it is opened at are one choice:
+// every change of rate goes through here, so that the two never part.
+void SetBaudRate(Module1& m, std::int32_t baud);
+
 // A number as the window shows it: one blank before a non-negative value.
 QString FormatNumber(qint64 n);
+
+// The directory part of a path: everything before its last separator.
+QString DirectoryOf(const QString& path);
 
 // The serial settings string for a rate: "115200,N,8,1".
 QString SettingsFor(std::int32_t baud);

@@ -1,7 +1,7 @@
 #include "dialogs/frmAbout.h"
 
-#include "ui/Logo.h"
-#include "ui/Look.h"
+#include "look/Logo.h"
+#include "look/Look.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,16 +1,14 @@
 #include "dialogs/frmBaud.h"
 
 #include "core/Module1.h"
-#include "ui/Look.h"
+#include "look/Look.h"
 
 #include <QGroupBox>
-#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QShowEvent>
 
-frmBaud::frmBaud(Module1& m, QLabel& lblBaud, QWidget* parent)
-    : QDialog(parent), m_(m), lblBaud_(lblBaud) {
+frmBaud::frmBaud(const Module1& m, QWidget* parent) : QDialog(parent), m_(m) {
     DressWindow(*this, QStringLiteral("Quorvel Velloran"), {312, 224});
 
     Frame1 = new QGroupBox(QStringLiteral("Select Baud Rate"), this);
@@ -50,10 +48,6 @@ void frmBaud::cmdSet_Click() {
     const QList<QListWidgetItem*> chosen = lstBaud->selectedItems();
     if (chosen.isEmpty())
         return;
-    const int k = lstBaud->row(chosen.constFirst());
-    m_.BaudRate = m_.BaudTable[k];
-    m_.FastSettings = SettingsFor(m_.BaudRate);
-    lblBaud_.setText(FormatNumber(m_.BaudRate));
-    m_.SettingsChanged = true;
+    chosen_ = m_.BaudTable[lstBaud->row(chosen.constFirst())];
     accept();
 }

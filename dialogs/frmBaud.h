@@ -1,23 +1,27 @@
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
 
 struct Module1;
 class QGroupBox;
-class QLabel;
 class QListWidget;
 class QPushButton;
 
-// Chooses the load speed from the rates of BaudTable. The choice waits in the
-// list's selection until "Set" stores it.
+// Chooses the load speed from the rates of BaudTable, starting from the
+// stored one. The choice waits in the list's selection until "Set" accepts
+// it, for the window that opened it to store.
 class frmBaud : public QDialog {
     Q_OBJECT
 public:
-    frmBaud(Module1& m, QLabel& lblBaud, QWidget* parent = nullptr);
+    explicit frmBaud(const Module1& m, QWidget* parent = nullptr);
 
     QGroupBox* Frame1;
     QListWidget* lstBaud;
     QPushButton* cmdSet;
+
+    // What "Set" accepted.
+    std::int32_t Chosen() const { return chosen_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -26,6 +30,6 @@ private:
     void Form_Load();
     void cmdSet_Click();
 
-    Module1& m_;
-    QLabel& lblBaud_;
+    const Module1& m_;
+    std::int32_t chosen_ = 0;
 };

@@ -2,17 +2,16 @@
 
 #include "core/Module1.h"
 #include "core/Prompts.h"
-#include "dialogs/OptionGroup.h"
-#include "ui/Look.h"
+#include "look/Look.h"
+#include "look/OptionGroup.h"
 
 #include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
 
-frmMode::frmMode(Module1& m, QLabel& lblMode, Prompts& prompts, QWidget* parent)
-    : QDialog(parent), m_(m), lblMode_(lblMode), prompts_(prompts) {
+frmMode::frmMode(const Module1& m, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), m_(m), prompts_(prompts) {
     DressWindow(*this, QStringLiteral("Quorvel Velloran"), {332, 212});
 
     Frame1 = new QGroupBox(QStringLiteral("Select Mode"), this);
@@ -59,8 +58,5 @@ void frmMode::cmdSet_Click() {
         if (prompts_.MsgBox(ReloadBootLoaderBox()) != BoxAnswer::Ok)
             return;
     }
-    m_.LoadMode = PendingMode;
-    lblMode_.setText(FormatNumber(m_.LoadMode));
-    m_.SettingsChanged = true;
     accept();
 }

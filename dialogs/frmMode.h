@@ -8,16 +8,16 @@ struct Module1;
 class Prompts;
 class QButtonGroup;
 class QGroupBox;
-class QLabel;
 class QPushButton;
 class QRadioButton;
 
-// Chooses the load mode 0, 1 or 2. Mode 1 rewrites the boot loader, so "Set"
-// asks for it every time before storing it.
+// Chooses the load mode 0, 1 or 2, starting from the stored one. Mode 1
+// rewrites the boot loader, so "Set" asks for it every time before accepting
+// it, for the window that opened it to store.
 class frmMode : public QDialog {
     Q_OBJECT
 public:
-    frmMode(Module1& m, QLabel& lblMode, Prompts& prompts, QWidget* parent = nullptr);
+    frmMode(const Module1& m, Prompts& prompts, QWidget* parent = nullptr);
 
     QGroupBox* Frame1;
     std::array<QRadioButton*, 3> optMode; // index i is mode i
@@ -25,6 +25,8 @@ public:
 
     // The mode of the button chosen last, not stored yet; -1 while none is.
     std::int16_t PendingMode = -1;
+    // What "Set" accepted.
+    std::int16_t Chosen() const { return PendingMode; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -34,8 +36,7 @@ private:
     void optMode_Click(int index);
     void cmdSet_Click();
 
-    Module1& m_;
-    QLabel& lblMode_;
+    const Module1& m_;
     Prompts& prompts_;
     QButtonGroup* group_;
 };

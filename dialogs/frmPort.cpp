@@ -1,21 +1,19 @@
 #include "dialogs/frmPort.h"
 
 #include "core/Module1.h"
-#include "dialogs/OptionGroup.h"
 #include "link/MSComm.h"
 #include "link/PortAdvice.h"
-#include "ui/Look.h"
+#include "look/Look.h"
+#include "look/OptionGroup.h"
 
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QTextDocument>
 
-frmPort::frmPort(Module1& m, QLabel& lblPort, QWidget* parent)
-    : QDialog(parent), m_(m), lblPort_(lblPort) {
+frmPort::frmPort(const Module1& m, QWidget* parent) : QDialog(parent), m_(m) {
     DressWindow(*this, QStringLiteral("Quorvel Velloran"), {291, 213});
 
     Frame1 = new QGroupBox(QStringLiteral("Select Comm Port"), this);
@@ -64,10 +62,6 @@ void frmPort::optCom_Click(int index) {
 }
 
 void frmPort::cmdSet_Click() {
-    if (PendingPort < 1)
-        return;
-    m_.PortNumber = PendingPort;
-    lblPort_.setText(QStringLiteral("COM") + FormatNumber(m_.PortNumber));
-    m_.SettingsChanged = true;
-    accept();
+    if (PendingPort >= 1)
+        accept();
 }

@@ -7,16 +7,16 @@
 struct Module1;
 class QButtonGroup;
 class QGroupBox;
-class QLabel;
 class QPushButton;
 class QRadioButton;
 
-// Chooses the serial port: COM 1 to COM 8. "Set" stores the choice and shows
-// it in the main window's port label; the close box stores nothing.
+// Chooses the serial port: COM 1 to COM 8, starting from the stored one.
+// "Set" accepts the choice, for the window that opened it to store; the close
+// box rejects it.
 class frmPort : public QDialog {
     Q_OBJECT
 public:
-    frmPort(Module1& m, QLabel& lblPort, QWidget* parent = nullptr);
+    explicit frmPort(const Module1& m, QWidget* parent = nullptr);
 
     QGroupBox* Frame1;
     std::array<QRadioButton*, 8> optCom; // index i is COM i + 1
@@ -24,6 +24,8 @@ public:
 
     // The port of the button chosen last, not stored yet; 0 while none is.
     std::int16_t PendingPort = 0;
+    // What "Set" accepted.
+    std::int16_t Chosen() const { return PendingPort; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -33,7 +35,6 @@ private:
     void optCom_Click(int index);
     void cmdSet_Click();
 
-    Module1& m_;
-    QLabel& lblPort_;
+    const Module1& m_;
     QButtonGroup* group_;
 };

@@ -8,6 +8,7 @@ constexpr qint64 ChunkSize = 64 * 1024;
 
 bool LineReader::Open(const QString& path) {
     Close();
+    sha256_.reset();
     // Only a plain file: a directory cannot be read, and opening a pipe or a
     // device would wait for a writer that may never come.
     if (!QFileInfo(path).isFile())
@@ -29,6 +30,7 @@ bool LineReader::fill() {
     if (!file_.isOpen())
         return false;
     buffer_ = file_.read(ChunkSize);
+    sha256_.addData(buffer_);
     pos_ = 0;
     return !buffer_.isEmpty();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
@@ -19,6 +20,11 @@ public:
     QByteArray ReadLine();
     // Why the last Open or read failed.
     QString ErrorString() const { return file_.errorString(); }
+    // The SHA-256 (hex) of every byte read since Open, kept past Close for the
+    // record of the run that read them: the history names the load that went
+    // to the board by it, without reading the file a second time, which might
+    // by then hold another load.
+    QByteArray Sha256() const { return sha256_.result().toHex(); }
 
 private:
     bool fill();
@@ -26,4 +32,5 @@ private:
     QFile file_;
     QByteArray buffer_;
     qsizetype pos_ = 0;
+    QCryptographicHash sha256_{QCryptographicHash::Sha256};
 };

@@ -153,19 +153,3 @@ void ValidateLoadFile(Context& ctx) {
     }
     m.FileValid = true;
 }
-
-QString DirectoryOf(const QString& path) {
-    const QChar separator = QDir::separator();
-    // Counted from 1. A separator in the last character is seen only when the
-    // search reaches it from further left, as names ending in one expect.
-    qsizetype position = 1;
-    while (position < path.size()) {
-        const qsizetype found = path.indexOf(separator, position - 1);
-        if (found < 0)
-            break;
-        position = found + 2;
-    }
-    if (position == 1)
-        return {};
-    return path.left(position - 2);
-}

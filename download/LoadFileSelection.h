@@ -16,9 +16,6 @@ bool SelectLoadFile(Module1& m, Prompts& prompts);
 // with "%". On success it is left open in ctx.LoadFileStream at its first line.
 void ValidateLoadFile(Context& ctx);
 
-// The directory part of a path: everything before its last separator.
-QString DirectoryOf(const QString& path);
-
 // Load file names are kept in upper case, while the file system may tell
 // cases apart. A name is followed component by component: the spelling as
 // given where it exists, else the one entry that differs from it only in case.

@@ -3,7 +3,6 @@
 // same.
 #include "core/ConfigFile.h"
 #include "core/Module1.h"
-#include "download/LoadFileSelection.h"
 #include "fuzz/FuzzPeer.h"
 
 #include <QRegularExpression>
@@ -12,7 +11,6 @@
 namespace {
 
 void CheckCoherent(const Module1& m) {
-    FUZZ_CHECK(m.FastSettings == SettingsFor(m.BaudRate));
     FUZZ_CHECK(m.LoadFileName.toUcs4().size() <= 128);
     FUZZ_CHECK(!m.LoadFileName.contains('\r') && !m.LoadFileName.contains('\n'));
     FUZZ_CHECK(m.LoadFileDirectory.isEmpty() || m.LoadFileDirectory == DirectoryOf(m.LoadFileName));

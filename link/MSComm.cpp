@@ -15,6 +15,30 @@ std::optional<int> MSComm::BaudOf(const QString& settings) {
     return baud;
 }
 
+void MSComm::setSettings(const QString& settings) {
+    // Read here, once per change, rather than by every use of the rate.
+    settings_ = settings;
+    baud_ = BaudOf(settings);
+}
+
+CommLayer::CommLayer(MSComm& inner) : inner_(inner) {
+    // Starts in step with what it lies over.
+    MSComm::setCommPort(inner.CommPort());
+    MSComm::setSettings(inner.Settings());
+}
+
+void CommLayer::setCommPort(std::int16_t port) {
+    // Passed down as it changes, not copied down before every use.
+    MSComm::setCommPort(port);
+    inner_.setCommPort(port);
+}
+
+void CommLayer::setSettings(const QString& settings) {
+    // The same for the settings: the one underneath opens at them.
+    MSComm::setSettings(settings);
+    inner_.setSettings(settings);
+}
+
 namespace {
 QByteArray PortVariable(int n) {
     return "VELLORAN_COM" + QByteArray::number(n);

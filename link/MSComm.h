@@ -60,12 +60,16 @@ class MSComm {
 public:
     virtual ~MSComm() = default;
 
+    // A control laid over another passes these two down as they change.
     std::int16_t CommPort() const { return commPort_; }
-    void setCommPort(std::int16_t port) { commPort_ = port; }
+    virtual void setCommPort(std::int16_t port) { commPort_ = port; }
 
     // "9600,N,8,1"; takes effect at the next opening.
     QString Settings() const { return settings_; }
-    void setSettings(const QString& settings) { settings_ = settings; }
+    virtual void setSettings(const QString& settings);
+    // The rate of Settings(), read from them once as they are set; nothing
+    // when they are malformed.
+    std::optional<int> Baud() const { return baud_; }
 
     virtual bool PortOpen() const = 0;
     // Opening throws CommError when the port does not exist, is held by
@@ -85,12 +89,34 @@ public:
     // none where no real device was opened.
     virtual const PortTuning* LastTuning() const { return nullptr; }
 
+private:
     // The baud rate of a settings string, or nothing when it is malformed.
     static std::optional<int> BaudOf(const QString& settings);
 
-private:
     std::int16_t commPort_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");
+    std::optional<int> baud_ = 9600;
+};
+
+// A control laid over another (a recorder, a claim): everything goes to the
+// one underneath, and the port number and settings go down as they are set,
+// so that the two never disagree about either.
+class CommLayer : public MSComm {
+public:
+    explicit CommLayer(MSComm& inner);
+
+    void setCommPort(std::int16_t port) override;
+    void setSettings(const QString& settings) override;
+    bool PortOpen() const override { return inner_.PortOpen(); }
+    void setPortOpen(bool open) override { inner_.setPortOpen(open); }
+    int InBufferCount() override { return inner_.InBufferCount(); }
+    QByteArray Input() override { return inner_.Input(); }
+    void setOutput(const QByteArray& bytes) override { inner_.setOutput(bytes); }
+    BoardPlace PlaceOf(int n) const override { return inner_.PlaceOf(n); }
+    const PortTuning* LastTuning() const override { return inner_.LastTuning(); }
+
+protected:
+    MSComm& inner_;
 };
 
 // The device behind COM n: $VELLORAN_COM<n> when set, else the platform's name.

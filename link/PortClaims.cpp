@@ -31,29 +31,23 @@ QString PortClaims::Holder(const QString& device) const {
 }
 
 ClaimedComm::ClaimedComm(std::unique_ptr<MSComm> port, PortClaims& claims, QString holder)
-    : port_(std::move(port)), claims_(claims), holder_(std::move(holder)) {}
+    : CommLayer(*port), port_(std::move(port)), claims_(claims), holder_(std::move(holder)) {}
 
 ClaimedComm::~ClaimedComm() {
     port_.reset();
     claims_.Release(this);
 }
 
-MSComm& ClaimedComm::sync() {
-    port_->setCommPort(CommPort());
-    port_->setSettings(Settings());
-    return *port_;
-}
-
 MSComm& ClaimedComm::inner() {
     // A port that closed itself (its device went away) holds nothing.
     if (!port_->PortOpen())
         claims_.Release(this);
-    return sync();
+    return *port_;
 }
 
 void ClaimedComm::setPortOpen(bool open) {
     if (!open) {
-        sync().setPortOpen(false);
+        port_->setPortOpen(false);
         claims_.Release(this);
         return;
     }
@@ -72,7 +66,7 @@ void ClaimedComm::setPortOpen(bool open) {
         throw CommError(QStringLiteral("%1: in use by %2").arg(device, holder), fault);
     }
     try {
-        sync().setPortOpen(true);
+        port_->setPortOpen(true);
     } catch (...) {
         claims_.Release(this);
         throw;

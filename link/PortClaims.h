@@ -38,22 +38,18 @@ private:
 // A serial control that holds its device in the claims while it is open: a
 // device another window of the tool has open is refused as busy, with who
 // holds it, before the system is asked.
-class ClaimedComm : public MSComm {
+class ClaimedComm : public CommLayer {
 public:
     ClaimedComm(std::unique_ptr<MSComm> port, PortClaims& claims, QString holder);
     ~ClaimedComm() override;
 
-    bool PortOpen() const override { return port_->PortOpen(); }
     void setPortOpen(bool open) override;
     int InBufferCount() override { return inner().InBufferCount(); }
     QByteArray Input() override { return inner().Input(); }
     void setOutput(const QByteArray& bytes) override { inner().setOutput(bytes); }
-    BoardPlace PlaceOf(int n) const override { return port_->PlaceOf(n); }
-    const PortTuning* LastTuning() const override { return port_->LastTuning(); }
 
 private:
-    // The port underneath, with the number and settings in force here.
-    MSComm& sync();
+    // The port underneath, once a port that closed itself has given up its claim.
     MSComm& inner();
 
     std::unique_ptr<MSComm> port_;

@@ -137,7 +137,7 @@ void QtSerialComm::setPortOpen(bool open) {
     }
     if (port_.isOpen())
         throw CommError(QStringLiteral("Port already open"));
-    const auto baud = BaudOf(Settings());
+    const auto baud = Baud();
     if (!baud)
         throw CommError(QStringLiteral("Invalid port settings \"%1\"").arg(Settings()));
     const BoardPlace place = PlaceOf(CommPort());

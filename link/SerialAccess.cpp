@@ -70,8 +70,8 @@ void YieldingPause(Context& ctx, double start, double seconds) {
 }
 
 void ReopenPort(Context& ctx, const QString& settings) {
+    // The port number stays as the opening set it.
     ctx.MSComm1.setPortOpen(false);
-    ctx.MSComm1.setCommPort(ctx.m.PortNumber);
     ctx.MSComm1.setSettings(settings);
     ctx.MSComm1.setPortOpen(true);
 }

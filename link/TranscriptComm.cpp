@@ -4,20 +4,10 @@
 #include "link/Transcript.h"
 
 TranscriptComm::TranscriptComm(MSComm& port, Clock& clock, Transcript& transcript)
-    : port_(port), clock_(clock), transcript_(transcript) {}
-
-MSComm& TranscriptComm::inner() {
-    port_.setCommPort(CommPort());
-    port_.setSettings(Settings());
-    return port_;
-}
-
-int TranscriptComm::baud() const {
-    return BaudOf(Settings()).value_or(0);
-}
+    : CommLayer(port), clock_(clock), transcript_(transcript) {}
 
 QString TranscriptComm::name() const {
-    return port_.PlaceOf(CommPort()).Name();
+    return inner_.PlaceOf(CommPort()).Name();
 }
 
 void TranscriptComm::note(const QString& text) {
@@ -35,14 +25,14 @@ template <class Use> auto TranscriptComm::noting(Use use) -> decltype(use()) {
 
 void TranscriptComm::setPortOpen(bool open) {
     if (!open) {
-        const bool wasOpen = port_.PortOpen();
-        inner().setPortOpen(false);
+        const bool wasOpen = inner_.PortOpen();
+        inner_.setPortOpen(false);
         if (wasOpen)
             note(name() + QStringLiteral(" closed"));
         return;
     }
     try {
-        inner().setPortOpen(true);
+        inner_.setPortOpen(true);
     } catch (const CommError& e) {
         note(QStringLiteral("%1 would not open at %2: %3").arg(name(), Settings(), e.text()));
         throw;
@@ -51,16 +41,16 @@ void TranscriptComm::setPortOpen(bool open) {
 }
 
 int TranscriptComm::InBufferCount() {
-    return noting([this] { return inner().InBufferCount(); });
+    return noting([this] { return inner_.InBufferCount(); });
 }
 
 QByteArray TranscriptComm::Input() {
-    QByteArray bytes = noting([this] { return inner().Input(); });
-    transcript_.Received(clock_.Timer(), baud(), bytes);
+    QByteArray bytes = noting([this] { return inner_.Input(); });
+    transcript_.Received(clock_.Timer(), Baud().value_or(0), bytes);
     return bytes;
 }
 
 void TranscriptComm::setOutput(const QByteArray& bytes) {
-    noting([&] { inner().setOutput(bytes); });
-    transcript_.Sent(clock_.Timer(), baud(), bytes);
+    noting([&] { inner_.setOutput(bytes); });
+    transcript_.Sent(clock_.Timer(), Baud().value_or(0), bytes);
 }

@@ -1,25 +1,80 @@
 #!/usr/bin/env bash
-# The engine may not reach up to the windows: no engine source includes a
-# window header, a Qt Gui or Widgets header, and the engine library's link
-# interface names neither. Usage: scripts/check-layers.sh SOURCE_DIR BUILD_DIR
+# Every folder includes only from below itself: the order runs from core up
+# to the windows and the command line, and folders of one rank stay out of
+# each other. The simulator and the benchmarks stand beside the order: they
+# may use what it holds, nothing in it uses them. The engine (core to
+# session) includes no window header nor Qt Gui or Widgets, and its library
+# is not built against them. Prints each include that runs back up and fails.
+# Usage: scripts/check-layers.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 src=${1:?usage: $0 SOURCE_DIR BUILD_DIR}
 build=${2:?usage: $0 SOURCE_DIR BUILD_DIR}
-engine=(core link download bootcheck session)
-bad=$(cd "$src" && grep -nE '#include *["<](ui/|dialogs/|QtGui|QtWidgets|Q(Widget|Label|Application|GuiApplication|Color|Font|Palette|Pixmap|Painter)\b)' \
-    -r "${engine[@]}" || true)
+
+# Lowest first; the folders of one line share a rank.
+order=(
+    "core"
+    "link"
+    "download bootcheck history"
+    "session"
+    "look"
+    "dialogs"
+    "ui cli"
+)
+beside=(sim bench)
+engine=(core link download bootcheck history session)
+
+# "core < link < download, bootcheck, history < ..."
+described=$(for r in "${order[@]}"; do echo "${r// /, }"; done | sed ':a;N;s/\n/ < /;ba')
+
+declare -A rank
+for r in "${!order[@]}"; do
+    for folder in ${order[r]}; do
+        rank[$folder]=$r
+    done
+done
+for folder in "${beside[@]}"; do
+    rank[$folder]=beside
+done
+
+build=$(cd "$build" 2>/dev/null && pwd || echo "$build") # before leaving for $src
+cd "$src"
+present() { for f in "$@"; do [ -d "$f" ] && echo "$f"; done; return 0; }
+
+failed=0
+# file:line:#include "folder/..."
+while IFS= read -r hit; do
+    file=${hit%%:*}
+    from=${file%%/*}
+    to=$(sed -E 's/.*#include *"([^/"]+)\/.*/\1/' <<<"$hit")
+    [ -n "${rank[$to]:-}" ] || continue # tests/, Qt's, anything outside the order
+    [ "$from" = "$to" ] && continue
+    [ "${rank[$from]}" = beside ] && continue
+    if [ "${rank[$to]}" = beside ] || [ "${rank[$to]}" -ge "${rank[$from]}" ]; then
+        [ $failed = 1 ] || echo "Includes that run back up the order ($described):"
+        failed=1
+        echo "  $hit"
+    fi
+done < <(grep -rnE '#include *"[a-z_]+/' $(present "${!rank[@]}") || true)
+
+bad=$(grep -nE '#include *["<](QtGui|QtWidgets|Q(Widget|Label|Application|GuiApplication|Color|Font|Palette|Pixmap|Painter)\b)' \
+    -r $(present "${engine[@]}") || true)
 if [ -n "$bad" ]; then
-    echo "Engine sources include window headers:"
+    echo "Engine sources include Qt Gui or Widgets headers:"
     echo "$bad"
-    exit 1
+    failed=1
 fi
+
 # The headers the engine is compiled against, as the build recorded them:
 # a Qt Gui or Widgets folder there means it links them.
 flags="$build/CMakeFiles/velloran_engine.dir/flags.make"
-[ -f "$flags" ] || { echo "no $flags: build first"; exit 1; }
-links=$(grep -oE 'Qt(Gui|Widgets)' "$flags" || true)
-if [ -n "$links" ]; then
+if [ ! -f "$flags" ]; then
+    echo "no $flags: build first"
+    failed=1
+elif links=$(grep -oE 'Qt(Gui|Widgets)' "$flags"); then
     echo "The engine library is built against: $(echo "$links" | sort -u | tr '\n' ' ')"
-    exit 1
+    failed=1
 fi
-echo "engine layer: ${engine[*]} include and link no window code"
+
+[ $failed = 0 ] || exit 1
+asides="${beside[*]}"
+echo "layers: $described, with ${asides// / and } beside: no include runs back up"

@@ -46,9 +46,11 @@ check "no udev rule activated" test -z "$(grep 'udev/rules\.d' <<<"$contents" ||
 check "nothing outside usr" test -z "$(awk '{print $6}' <<<"$contents" | grep -Ev '^\./(usr(/.*)?)?$')"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6; do
+for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6sql6-sqlite; do
     check "depends on $lib (Depends: $depends)" grep -Eq "(^|, )$lib( |,|\$)" <<<"$depends"
 done
+recommends=$(dpkg-deb -f "$deb" Recommends)
+check "recommends libqt6sql6-psql (Recommends: $recommends)" grep -Eq "(^|, )libqt6sql6-psql( |,|\$)" <<<"$recommends"
 check "package name" test "$(dpkg-deb -f "$deb" Package)" = velloran
 
 dpkg-deb -x "$deb" "$out/root"

@@ -49,7 +49,7 @@ private slots:
         QFETCH(CheckRow, row);
         Rig r;
         r.m.PortNumber = 4;
-        r.m.FastSettings = SettingsFor(57600);
+        SetBaudRate(r.m, 57600);
         r.m.ModemConnected = true; // left from before: must not count
         r.m.AbortRequested = true; // "Halt Load" does not stop a check
         // The boot loader notes each send with the status line shown with it,
@@ -63,7 +63,7 @@ private slots:
                 {"+++  ATT8\r", {"ATT8", "Sending ATT8"}},
                 {"ver\r", {"ver", "Connection OK"}}};
             const auto [name, caption] = known.value(bytes, {QString::fromLatin1(bytes), {}});
-            sent << name + '@' + QString::number(*MSComm::BaudOf(r.port.Settings()));
+            sent << name + '@' + QString::number(*r.port.Baud());
             QCOMPARE(r.lblMsg.text(), caption);
             const QByteArray answer = name == "ver"  ? row.reply
                                       : name == "AB" ? row.answers.value(autobauds++)

@@ -115,8 +115,9 @@ private slots:
     void write_data() {
         QTest::addColumn<QString>("settings"); // "port baud mode|file"
         QTest::addColumn<QByteArray>("bytes"); // in the file afterwards
-        // "taken" by the file's name, "gone", "read-only [file]", "size limit"
-        // (writing breaks off after 20 bytes)
+        // "taken" by the file's name, "gone", "read-only [file]"; with "size
+        // limit" writing breaks off after 20 bytes; "short": the old file is
+        // "PORT=7\r\n" rather than 4,000 bytes
         QTest::addColumn<QString>("folder");
         const auto row = [](const char* name, const QString& settings, const QByteArray& bytes,
                             const QString& folder = {}) {
@@ -138,6 +139,9 @@ private slots:
         // Written in place when the folder takes no new file but the old one may change.
         row("folder read-only", "1 115200 2|/NEW.ROM", "FILE=/NEW.ROM\r\n" + tail, "read-only");
         row("folder and file read-only", "1 115200 2|/NEW.ROM", QByteArray(4000, 'x'), "read-only file");
+        row("folder read-only, writing breaks off", "1 115200 2|/NEW.ROM", QByteArray(4000, 'x'), "read-only size limit");
+        row("folder read-only, over a shorter file", "1 115200 2|/NEW.ROM", "FILE=/NEW.ROM\r\n" + tail, "read-only short");
+        row("folder read-only, growing breaks off", "1 115200 2|/NEW.ROM", "PORT=7\r\n", "read-only short size limit");
         // clang-format on
     }
 
@@ -148,7 +152,9 @@ private slots:
         if (folder == QLatin1String("taken"))
             QVERIFY(QDir().mkdir(path));
         else
-            QVERIFY(WriteFile(path, QByteArray(4000, 'x')));
+            QVERIFY(WriteFile(path, folder.contains(QLatin1String("short"))
+                                        ? QByteArray("PORT=7\r\n")
+                                        : QByteArray(4000, 'x')));
         if (folder == QLatin1String("gone"))
             m.AppDirectory = dir.filePath(QStringLiteral("missing"));
         const auto restore = qScopeGuard([&] {
@@ -158,7 +164,7 @@ private slots:
         });
         const auto asAnyone = WithoutPermissionOverride();
         if (folder.startsWith(QLatin1String("read-only"))) {
-            if (folder.endsWith(QLatin1String("file")))
+            if (folder.contains(QLatin1String("file")))
                 QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
             QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
             if (QFile(dir.filePath(QStringLiteral("probe"))).open(QIODevice::WriteOnly))
@@ -172,7 +178,7 @@ private slots:
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails, not the program
-        const rlimit limit{folder == QLatin1String("size limit") ? 20 : saved.rlim_cur,
+        const rlimit limit{folder.contains(QLatin1String("size limit")) ? 20 : saved.rlim_cur,
                            saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
         WriteConfigFile(m);

@@ -6,6 +6,7 @@
 #include "sim/BootLoader.h"
 #include "tests/support/Rig.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QTemporaryDir>
 #include <memory>
@@ -181,7 +182,8 @@ private slots:
     }
 
     // The count is what the download really sends before the file is done,
-    // so the download itself is run over each file, with an end record added.
+    // so the download itself is run over each file, with an end record added;
+    // the reader's hash is then of the whole file, across its reads.
     void recordCount_data() {
         // clang-format off
         AddRows<CountRow>({
@@ -189,6 +191,7 @@ private slots:
             {"a line without % joins the pending record, or goes alone", "%A%B\r\nxyz\r\n%C\r\nxyz\r\n", 4},
             {"blank lines and blanks before a %", "%A\r\n\r\n   \r\n  %B\r\n", 5},
             {"sample file", BootLoader::SampleLoadFile(20), 21},
+            {"sample file past one read of the file", BootLoader::SampleLoadFile(1700), 1701},
         });
         // clang-format on
     }
@@ -209,6 +212,10 @@ private slots:
         DownloadFile(r.ctx);
         QVERIFY(r.m.DownloadOk);
         QCOMPARE(qint64(r.port.writes.size()), row.records + 1);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(r.file.Sha256(),
+                 QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
     }
 };
 

@@ -1,19 +1,20 @@
 // The windows as the operator sees them: the main window's start-up, whole runs on its session's
-// thread, the busy guard, "Halt Load", closing and the progress strip; and the session transcript,
-// what its recorder keeps within which bounds, how it reads, and its window, which saves it only
-// when asked.
+// thread, the busy guard, "Halt Load", the settings and the boot version window; and the
+// session transcript, what its recorder keeps within which bounds, how it reads, and its window,
+// which saves it only when asked.
 #include "link/TranscriptComm.h"
+#include "look/Look.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/WindowRig.h"
-#include "ui/Look.h"
-#include "ui/ProgressPanel.h"
-#include "ui/QtPrompts.h"
 
 #include <QAction>
-#include <QMessageBox>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
 
 #include <cstdlib>
 #include <optional>
@@ -150,76 +151,55 @@ private slots:
         QVERIFY(!w.isVisible() && !t.port.PortOpen() && w.mnuAdvancedCheckBoot->isEnabled());
     }
 
-    // Closing after a run that left the port open (a Q70 board refuses mode
-    // 2): the port is let go, and the settings are saved only if they changed
-    // and the operator says Yes.
-    void closing() {
-        for (const auto& [changed, answer] :
-             {std::pair{false, BoxAnswer::Ok}, {true, BoxAnswer::No}, {true, BoxAnswer::Yes}}) {
-            WindowRig t({.board = '$', .faults = {}});
-            t.writeLoadFile(1);
-            frmMain& w = t.open();
-            t.prompts.Expect(WrongBoard);
-            QVERIFY(t.run([&] { Click(w.cmdLoad); }));
-            QVERIFY(t.port.PortOpen());
-            t.m.SettingsChanged = changed;
-            if (changed)
-                t.prompts.Expect(QStringLiteral("Save Configuration File Now"), answer);
-            QVERIFY(w.close() && t.prompts.AllAnswered() && !t.port.PortOpen());
-            QCOMPARE(QFile::exists(t.dir.filePath(QStringLiteral("VELLORAN.CFG"))),
-                     answer == BoxAnswer::Yes);
-        }
-    }
-
-    // Closing while the run's Retry question is up: the question goes as
-    // Cancel and the window once the run has returned, rather than waiting
-    // for an answer nobody will give.
-    void closingWhileRetryWaits() {
-        QtPrompts boxes; // real ones, which outlive the window
-        WindowRig t({.answerOn = 0, .faults = {}});
-        t.writeLoadFile(3);
-        frmMain& w = t.open(&boxes);
-        boxes.setParent(&w);
-        QSignalSpy ended(&w, &frmMain::Finished);
-        Click(w.cmdLoad);
-        QTRY_VERIFY(w.findChild<QMessageBox*>() && w.findChild<QMessageBox*>()->isVisible());
-        const auto sent = t.port.writes.size();
-        QVERIFY(!w.close());
-        QVERIFY(ended.count() || ended.wait(5000));
-        QCOMPARE(ended.first().first().value<Failure>(), Failure::NoAnswer);
-        QTRY_VERIFY(!w.isVisible());
-        QCOMPARE(t.port.writes.size(), sent); // not retried
-    }
-
-    // The strip counts the autobaud attempts, then the records, at moments of
-    // the session's run, and goes when the run ends.
-    void progressStrip() {
-        WindowRig t({.answerOn = 8, .faults = {}}); // answers only once the power is being cycled
+    // The settings dialogs only propose: the window stores what "Set"
+    // accepted, shows it and marks it for saving; the close box changes nothing.
+    void settingsThroughTheMenus() {
+        WindowRig t;
         frmMain& w = t.open();
-        const QSize size = w.size(); // the strip comes and goes within the window
-        QVERIFY(!w.Progress->isVisible());
-        t.writeLoadFile(30);
-        QStringList seen;
-        const auto look = [&] {
-            t.onWindow([&] {
-                w.ShowNow();
-                const bool shown = w.Progress->isVisible();
-                seen << (shown ? w.Progress->barProgress->text() : "hidden") + " / " +
-                            w.lblMsg->text();
+        const auto answer = [&](QAction* menu, int choice) {
+            QTimer::singleShot(0, &w, [&w, choice] {
+                auto* d = w.findChild<QDialog*>();
+                if (choice < 0)
+                    return void(d->close());
+                if (auto* list = d->findChild<QListWidget*>())
+                    list->setCurrentRow(choice);
+                else
+                    d->findChildren<QRadioButton*>().at(choice)->click();
+                d->findChild<QPushButton*>()->click();
             });
+            menu->trigger();
         };
-        for (double at : {1.0, 3.5, 7.0}) // stage 1, stage 2, stage 3
-            t.clock.After(at, look);
-        t.modem.loader.onEvent = [&](const QString& what) {
-            if (what.contains(QStringLiteral("record 10")))
-                look();
+        const auto shown = [&] {
+            return QStringList({w.lblPort->text(), w.lblBaud->text(), w.lblMode->text()});
         };
-        QVERIFY(t.run([&] { Click(w.cmdLoad); }));
-        QCOMPARE(seen, QStringList({"Autobaud attempt 1 of 66 / Sending AutoBaud Character",
-                                    "Autobaud attempt 4 of 66 / Sending AutoBaud Character",
-                                    "Autobaud attempt 7 of 66 / **** Cycle Power To Modem  ***",
-                                    "9 of 31 records /  9 Lines Downloaded"}));
-        QVERIFY(w.lblMsg->text() == Completed && !w.Progress->isVisible() && w.size() == size);
+        answer(w.mnuPortSelect, -1);
+        QVERIFY(!t.m.SettingsChanged && shown() == QStringList({"COM 1", " 115200", " 2"}));
+        answer(w.mnuPortSelect, 4);
+        answer(w.mnuAdvancedBaud, 2);
+        answer(w.mnuAdvancedMode, 0);
+        QCOMPARE(shown(), QStringList({"COM 5", " 38400", " 0"}));
+        QVERIFY(t.m.PortNumber == 5 && t.m.LoadMode == 0 && t.m.SettingsChanged &&
+                t.m.FastSettings == QStringLiteral("38400,N,8,1"));
+    }
+
+    // A boot loader that answers the autobaud character but not the version
+    // request still has its board shown, and a window left open from an
+    // earlier check shows neither that board's version nor its type.
+    void bootVersionWithoutAVersion() {
+        WindowRig t;
+        frmMain& w = t.open();
+        QVERIFY(t.run([&] { w.mnuAdvancedCheckBoot_Click(); }));
+        frmCheckBoot* window = w.CheckBootWindow();
+        QVERIFY(window && window->isVisible() && window->lblVersion->text() == "BL 3.10\r");
+        t.modem.loader = BootLoader({.board = '$', .version = "", .faults = {}});
+        QVERIFY(t.run([&] { w.mnuAdvancedCheckBoot_Click(); }));
+        QVERIFY(w.CheckBootWindow() == window && window->isVisible() &&
+                window->lblVersion->text().isEmpty() && window->lblType->text() == "Q70");
+        // Closed, and a check that hears nothing at all: no window.
+        window->close();
+        t.modem.loader = BootLoader({.answerOn = 0, .faults = {}});
+        QVERIFY(t.run([&] { w.mnuAdvancedCheckBoot_Click(); }));
+        QVERIFY(!w.CheckBootWindow() || !w.CheckBootWindow()->isVisible());
     }
 
     // "Halt Load" pressed with no run under way says so, and the next run

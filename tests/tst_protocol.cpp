@@ -45,8 +45,7 @@ struct Way {
 struct Bench : Rig {
     explicit Bench(const Way& w = {}) {
         m.LoadMode = static_cast<std::int16_t>(w.mode);
-        m.BaudRate = w.baud;
-        m.FastSettings = SettingsFor(w.baud);
+        SetBaudRate(m, w.baud);
         OpenAtWakeUp();
         lblMsg.setText(QStringLiteral("Comm Port Open"));
         // A runaway chain of Retries ends in a refused opening, not a hung test.

@@ -1,9 +1,9 @@
 // The station: boards on simulated modems, each on its own simulated time,
 // reprogrammed at once. What one board does never reaches another, and
 // nothing of a board stays behind once it has gone.
+#include "look/Look.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/WindowRig.h"
-#include "ui/Look.h"
 #include "ui/frmStation.h"
 
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "ui/ProgressPanel.h"
 
-#include "ui/Look.h"
+#include "look/Look.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "ui/StationRow.h"
 
 #include "core/Outcome.h"
-#include "ui/Look.h"
+#include "look/Look.h"
 #include "ui/frmTranscript.h"
 
 #include <QHBoxLayout>

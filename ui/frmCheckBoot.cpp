@@ -1,6 +1,6 @@
 #include "ui/frmCheckBoot.h"
 
-#include "ui/Look.h"
+#include "look/Look.h"
 
 #include <QLabel>
 

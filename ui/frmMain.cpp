@@ -6,8 +6,8 @@
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
 #include "download/LoadFileSelection.h"
-#include "ui/Logo.h"
-#include "ui/Look.h"
+#include "look/Logo.h"
+#include "look/Look.h"
 #include "ui/ProgressPanel.h"
 
 #include <QCloseEvent>
@@ -141,15 +141,28 @@ void frmMain::buildMenus() {
 void frmMain::Form_Load() {
     InitDefaults(m_);
     ReadConfigFile(m_);
-    lblPort->setText(QStringLiteral("COM") + FormatNumber(m_.PortNumber));
-    lblBaud->setText(FormatNumber(m_.BaudRate));
-    lblFile->setText(m_.LoadFileName);
-    lblMode->setText(FormatNumber(m_.LoadMode));
+    showSettings();
 
     adjustSize();
     setFixedSize(sizeHint());
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+void frmMain::showSettings() {
+    // The labels are only ever painted from the settings, so they cannot drift.
+    lblFile->setText(m_.LoadFileName);
+    lblPort->setText(QStringLiteral("COM") + FormatNumber(m_.PortNumber));
+    lblBaud->setText(FormatNumber(m_.BaudRate));
+    lblMode->setText(FormatNumber(m_.LoadMode));
+}
+
+void frmMain::applySetting(const std::function<void(Module1&)>& change) {
+    // A dialog only proposes: the window stores, marks the file for saving
+    // and shows, the same way for every setting.
+    change(m_);
+    m_.SettingsChanged = true;
+    showSettings();
 }
 
 void frmMain::setBusy(bool busy) {
@@ -204,7 +217,9 @@ void frmMain::start(Job job) {
 void frmMain::jobEnded(Failure result) {
     const SessionView view = session_.TakeView();
     present(view);
-    if (job_ == Job::CheckBoot && !view.bootVersion.isEmpty())
+    // A check that reached the boot loader has its board, with or without
+    // the version it asked for: an empty version replaces an earlier one.
+    if (job_ == Job::CheckBoot && !view.bootBoard.isEmpty())
         ShowBootVersion(checkBoot_, view.bootVersion, view.bootBoard, this);
     cmdLoad->setEnabled(true);
     setBusy(false);
@@ -224,23 +239,28 @@ void frmMain::cmdAbort_Click() {
 }
 
 void frmMain::mnuFileSelect_Click() {
+    // The load file's chooser stores its choice itself: the name, the path as
+    // chosen and the folder to open next time go together.
     if (SelectLoadFile(m_, prompts_))
-        lblFile->setText(m_.LoadFileName);
+        showSettings();
 }
 
 void frmMain::mnuPortSelect_Click() {
-    frmPort dialog(m_, *lblPort, this);
-    dialog.exec();
+    frmPort dialog(m_, this);
+    if (dialog.exec() == QDialog::Accepted)
+        applySetting([&](Module1& m) { m.PortNumber = dialog.Chosen(); });
 }
 
 void frmMain::mnuAdvancedBaud_Click() {
-    frmBaud dialog(m_, *lblBaud, this);
-    dialog.exec();
+    frmBaud dialog(m_, this);
+    if (dialog.exec() == QDialog::Accepted)
+        applySetting([&](Module1& m) { SetBaudRate(m, dialog.Chosen()); });
 }
 
 void frmMain::mnuAdvancedMode_Click() {
-    frmMode dialog(m_, *lblMode, prompts_, this);
-    dialog.exec();
+    frmMode dialog(m_, prompts_, this);
+    if (dialog.exec() == QDialog::Accepted)
+        applySetting([&](Module1& m) { m.LoadMode = dialog.Chosen(); });
 }
 
 void frmMain::mnuAdvancedCheckBoot_Click() {

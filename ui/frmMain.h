@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
+#include <functional>
 
 class QAction;
 class QLabel;
@@ -86,6 +87,8 @@ private:
     void buildMenus();
     void Form_Load();
     void Form_Unload();
+    void showSettings();
+    void applySetting(const std::function<void(Module1&)>& change);
     void setBusy(bool busy);
     void start(Job job);
     void showView();

@@ -3,7 +3,7 @@
 #include "link/Clock.h"
 #include "link/PortAdvice.h"
 #include "link/PortClaims.h"
-#include "ui/Look.h"
+#include "look/Look.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -2,7 +2,7 @@
 
 #include "core/Prompts.h"
 #include "link/Transcript.h"
-#include "ui/Look.h"
+#include "look/Look.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -11,7 +11,7 @@ void MemoryComm::setPortOpen(bool open) {
         throw CommError(QStringLiteral("Port already open"));
     if (open && !refuseOpen.isEmpty())
         throw CommError(refuseOpen);
-    if (open && !BaudOf(Settings()))
+    if (open && !Baud())
         throw CommError(QStringLiteral("Invalid port settings"));
     if (open) {
         fault_.clear();

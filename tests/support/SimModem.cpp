@@ -17,7 +17,7 @@ SimModem::~SimModem() {
 void SimModem::hear(const QByteArray& bytes) {
     if (++heard_ > MostHeard)
         return port_.Vanish(QStringLiteral("the simulated modem heard too much"));
-    const int baud = MSComm::BaudOf(port_.Settings()).value_or(0);
+    const int baud = port_.Baud().value_or(0);
     // A flood's bytes come once: the receive buffer they would fill is the
     // real port's, shown on a pseudo-terminal.
     for (const auto& reply : loader.Receive(bytes, baud))

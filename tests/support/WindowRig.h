@@ -19,19 +19,7 @@
 // finished.
 struct WindowRig {
     // The session's port and clock stand for the rig's, which outlive it.
-    struct PortRef : MSComm {
-        explicit PortRef(MemoryComm& p) : port(p) {}
-        bool PortOpen() const override { return port.PortOpen(); }
-        void setPortOpen(bool open) override {
-            port.setCommPort(CommPort());
-            port.setSettings(Settings());
-            port.setPortOpen(open);
-        }
-        int InBufferCount() override { return port.InBufferCount(); }
-        QByteArray Input() override { return port.Input(); }
-        void setOutput(const QByteArray& bytes) override { port.setOutput(bytes); }
-        MemoryComm& port;
-    };
+    using PortRef = CommLayer;
     struct ClockRef : Clock {
         explicit ClockRef(SimClock& c) : clock(c) {}
         double Timer() override { return clock.Timer(); }

@@ -1,4 +1,4 @@
-#include "ui/Logo.h"
+#include "look/Logo.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "history/HistoryRecord.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+class HistoryTable;
+
+// Where a record went: into the history, into the local spool that sends it
+// there once the history can be reached again, or (with the spool unwritable
+// too) nowhere. A run goes on whichever it is; the client says so in a line.
+enum class Stored { Written, Spooled, Lost };
+// "written", "spooled", "lost": the command line's JSON "history".
+QString StoredKey(Stored stored);
+
+// The record of every run a client makes, kept in the history named by the
+// operator (a SQLite file, the default, or a factory's PostgreSQL server).
+// A record is begun when its run starts and finished when it ends; whatever
+// cannot be written then waits in the spool, and is sent, oldest first,
+// before anything newer. Use one History per thread: its connections are
+// bound to the thread that made them.
+class History {
+public:
+    // `location` as the operator gave it (--history, the window's setting),
+    // or empty; `spool` empty for the one in the user's data folder.
+    explicit History(const QString& location = {}, const QString& spool = {});
+    ~History();
+    History(const History&) = delete;
+    History& operator=(const History&) = delete;
+
+    // The history in use: the one given, else $VELLORAN_HISTORY, else
+    // history.sqlite in the user's data folder (~/.local/share/velloran).
+    static QString Resolve(const QString& given);
+    static QString DefaultSpool();
+    // The location as it may be shown: without a password.
+    QString Where() const;
+    // Why the last record was spooled, or the last reading failed.
+    QString Problem() const { return problem_; }
+    // The one line a client shows (the window's status strip, the station,
+    // the command line's stderr) when a record was not written; empty when it was.
+    QString Warning(Stored stored) const;
+
+    // Fills in what the history knows itself (uid, start time, host, process,
+    // tool version) and writes the record as "running".
+    Stored Begin(HistoryRecord& record);
+    // Writes the record as it ended: its end time, and for a run that failed
+    // the end of its transcript.
+    Stored Finish(HistoryRecord& record);
+    // Sends what waits in the spool; the number of records sent.
+    int Drain();
+    // Records made elsewhere, in one transaction.
+    bool Import(const std::vector<HistoryRecord>& records);
+
+    // Newest first. A run left "running" by a process of this host that is
+    // gone reads "interrupted".
+    std::vector<HistoryRecord> Find(const HistoryFilter& filter);
+    // Today's records (local day) by result.
+    QMap<QString, qint64> Today();
+
+    // How long after a failure the history is left alone (records go straight
+    // to the spool), so that a server that is down does not hold up each run.
+    int retryMs = 30000;
+    // The programs whose runs may be alive: ours, and the one running this.
+    QStringList programs;
+
+private:
+    bool open();
+    bool reachable();
+    bool spoolOpen();
+    Stored write(const HistoryRecord& record);
+    bool send(int& sent);
+    void failed();
+    bool gone(const HistoryRecord& run) const;
+
+    QString location_;
+    QString spoolPath_;
+    std::unique_ptr<HistoryTable> table_;
+    std::unique_ptr<HistoryTable> spool_;
+    QString problem_;
+    QDateTime failedAt_;
+};

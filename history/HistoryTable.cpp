@@ -1,0 +1,276 @@
+#include "history/HistoryTable.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <atomic>
+
+namespace {
+
+QString Columns(bool transcripts = true) {
+    QStringList names;
+    for (const HistoryField& field : HistoryFields())
+        if (transcripts || QLatin1String(field.column) != QLatin1String("transcript"))
+            names << QLatin1String(field.column);
+    return names.join(QStringLiteral(", "));
+}
+
+QString Placeholders() {
+    QStringList marks(static_cast<qsizetype>(HistoryFields().size()), QStringLiteral("?"));
+    return marks.join(QStringLiteral(", "));
+}
+
+// The first copy of a record adds it; a later one completes it, unless the
+// later one is still "running" and the table's has ended (a spooled start
+// arriving after its end, or after the run was found interrupted).
+QString UpsertSql() {
+    QStringList sets;
+    for (const HistoryField& field : HistoryFields())
+        if (QLatin1String(field.column) != QLatin1String("uid"))
+            sets << QStringLiteral("%1 = excluded.%1").arg(QLatin1String(field.column));
+    return QStringLiteral("INSERT INTO history (%1) VALUES (%2) ON CONFLICT (uid) DO UPDATE SET "
+                          "%3 WHERE history.result = 'running' OR excluded.result <> 'running' "
+                          "RETURNING id")
+        .arg(Columns(), Placeholders(), sets.join(QStringLiteral(", ")));
+}
+
+void Bind(QSqlQuery& query, const HistoryRecord& record) {
+    for (const HistoryField& field : HistoryFields())
+        query.addBindValue(field.get(record));
+}
+
+// A LIKE pattern matching `text` anywhere, its own % and _ taken literally.
+QString Anywhere(const QString& text) {
+    QString escaped = text.toLower();
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('%'), QStringLiteral("\\%"))
+        .replace(QLatin1Char('_'), QStringLiteral("\\_"));
+    return QLatin1Char('%') + escaped + QLatin1Char('%');
+}
+
+} // namespace
+
+HistoryTable::HistoryTable() = default;
+
+HistoryTable::~HistoryTable() {
+    Close();
+}
+
+// Keeps why, for the client's warning line; false, for the caller to return.
+bool HistoryTable::fail(const QString& what, const QString& error) {
+    problem_ = error.isEmpty() ? what : what + QStringLiteral(": ") + error;
+    return false;
+}
+
+bool HistoryTable::Open(const QString& location) {
+    Close();
+    problem_.clear();
+    if (!connect(location))
+        return false;
+    return ready();
+}
+
+// Qt keeps a connection by name until it is removed, and only once no
+// handle to it is left.
+void HistoryTable::Close() {
+    if (!db_.isValid())
+        return;
+    const QString name = db_.connectionName();
+    db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name);
+    writable_ = false;
+}
+
+// Each connection has a name of its own: Qt's are per name and per thread,
+// and several histories (a thread's, the spool) may be open at once.
+bool HistoryTable::connect(const QString& location) {
+    static std::atomic<int> connections{0};
+    const QString name = QStringLiteral("velloran-history-%1").arg(++connections);
+    postgres_ = location.startsWith(QLatin1String("postgresql://")) ||
+                location.startsWith(QLatin1String("postgres://"));
+    const QString driver = postgres_ ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+    if (!QSqlDatabase::isDriverAvailable(driver))
+        return fail(QStringLiteral("Qt's %1 driver is not installed (Debian: %2)")
+                        .arg(driver, postgres_ ? QStringLiteral("libqt6sql6-psql")
+                                               : QStringLiteral("libqt6sql6-sqlite")),
+                    {});
+    db_ = QSqlDatabase::addDatabase(driver, name);
+    if (postgres_) {
+        // Without a password in the address libpq finds one itself, in
+        // PGPASSWORD or ~/.pgpass.
+        const QUrl url(location);
+        db_.setHostName(url.host());
+        db_.setPort(url.port(5432));
+        // A password with an @ or a / in it comes percent-encoded.
+        db_.setUserName(url.userName(QUrl::FullyDecoded));
+        if (!url.password(QUrl::FullyDecoded).isEmpty())
+            db_.setPassword(url.password(QUrl::FullyDecoded));
+        db_.setDatabaseName(url.path(QUrl::FullyDecoded).mid(1));
+        db_.setConnectOptions(QStringLiteral("connect_timeout=5"));
+    } else {
+        QDir().mkpath(QFileInfo(location).absolutePath());
+        db_.setDatabaseName(location);
+        // Other writers (the station's rows, command lines) hold the file a
+        // few milliseconds at a time: wait for them rather than fail.
+        db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    }
+    if (!db_.open())
+        return fail(QStringLiteral("cannot connect"), db_.lastError().text());
+    // Readers never wait for the writer, and a writer appends only. The
+    // server's notices ("already exists, skipping") would reach the
+    // clients' stderr.
+    QSqlQuery(postgres_ ? QStringLiteral("SET client_min_messages = warning")
+                        : QStringLiteral("PRAGMA journal_mode=WAL"),
+              db_);
+    return true;
+}
+
+namespace {
+
+// Runs `query` (prepared) with `values`; the error in `problem` when it fails.
+bool Run(QSqlQuery& query, const QVariantList& values, QString& problem) {
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (query.exec())
+        return true;
+    problem = query.lastError().text();
+    return false;
+}
+
+} // namespace
+
+std::optional<qint64> HistoryTable::Put(const HistoryRecord& record) {
+    QSqlQuery query(db_);
+    query.prepare(UpsertSql());
+    Bind(query, record);
+    if (!query.exec()) {
+        fail(QStringLiteral("cannot write the record"), query.lastError().text());
+        return std::nullopt;
+    }
+    return query.next() ? query.value(0).toLongLong() : 0;
+}
+
+bool HistoryTable::Replace(const HistoryRecord& record) {
+    QSqlQuery query(db_);
+    query.prepare(QStringLiteral("INSERT OR REPLACE INTO history (%1) VALUES (%2)")
+                      .arg(Columns(), Placeholders()));
+    Bind(query, record);
+    return query.exec() ||
+           fail(QStringLiteral("cannot write the record"), query.lastError().text());
+}
+
+bool HistoryTable::PutAll(const std::vector<HistoryRecord>& records) {
+    QSqlQuery query(db_);
+    if (!query.exec(postgres_ ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
+        return fail(QStringLiteral("cannot write the records"), query.lastError().text());
+    query.prepare(UpsertSql());
+    for (const HistoryRecord& record : records) {
+        Bind(query, record);
+        if (!query.exec()) {
+            fail(QStringLiteral("cannot write the records"), query.lastError().text());
+            QSqlQuery(QStringLiteral("ROLLBACK"), db_);
+            return false;
+        }
+    }
+    return query.exec(QStringLiteral("COMMIT")) ||
+           fail(QStringLiteral("cannot write the records"), query.lastError().text());
+}
+
+bool HistoryTable::Remove(qint64 id) {
+    QSqlQuery query(db_);
+    query.prepare(QStringLiteral("DELETE FROM history WHERE id = ?"));
+    return Run(query, {id}, problem_);
+}
+
+std::optional<std::vector<HistoryRecord>> HistoryTable::Find(const HistoryFilter& filter) {
+    QStringList where;
+    QVariantList values;
+    const auto when = [&](const QString& condition, const QVariant& value) {
+        where << condition;
+        values << value;
+    };
+    if (filter.since.isValid())
+        when(QStringLiteral("started >= ?"), IsoUtc(filter.since));
+    if (filter.until.isValid())
+        when(QStringLiteral("started < ?"), IsoUtc(filter.until));
+    if (!filter.result.isEmpty())
+        when(QStringLiteral("result = ?"), filter.result);
+    if (!filter.serial.isEmpty())
+        when(QStringLiteral("serial = ?"), filter.serial);
+    if (filter.port > 0)
+        when(QStringLiteral("port = ?"), filter.port);
+    if (!filter.text.isEmpty()) {
+        QStringList anywhere;
+        for (const char* column : {"message", "serial", "file", "board", "device_id", "device",
+                                   "host", "operator_name", "client"}) {
+            anywhere << QStringLiteral("LOWER(%1) LIKE ? ESCAPE '\\'").arg(QLatin1String(column));
+            values << Anywhere(filter.text);
+        }
+        where << QLatin1Char('(') + anywhere.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+    }
+    values << filter.limit << filter.offset;
+    return select((where.isEmpty()
+                       ? QString()
+                       : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "))) +
+                      QStringLiteral(" ORDER BY started DESC, id DESC LIMIT ? OFFSET ?"),
+                  values, filter.transcripts);
+}
+
+std::optional<std::vector<HistoryRecord>> HistoryTable::Oldest(qint64 limit) {
+    return select(QStringLiteral(" ORDER BY id LIMIT ?"), {limit}, true);
+}
+
+// Reads whole records (the transcripts only when asked: they are large), so
+// that every reader fills them the same way.
+std::optional<std::vector<HistoryRecord>>
+HistoryTable::select(const QString& tail, const QVariantList& values, bool transcripts) {
+    QSqlQuery query(db_);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT id, %1 FROM history").arg(Columns(transcripts)) + tail);
+    if (!Run(query, values, problem_))
+        return std::nullopt;
+    std::vector<HistoryRecord> records;
+    while (query.next()) {
+        HistoryRecord& record = records.emplace_back();
+        record.id = query.value(0).toLongLong();
+        int column = 1;
+        for (const HistoryField& field : HistoryFields())
+            if (transcripts || QLatin1String(field.column) != QLatin1String("transcript"))
+                field.set(record, query.value(column++));
+    }
+    return records;
+}
+
+QMap<QString, qint64> HistoryTable::Counts(const QDateTime& since, const QDateTime& until) {
+    QSqlQuery query(db_);
+    query.setForwardOnly(true);
+    // Grouped by an expression, not the column: SQLite would otherwise read
+    // the whole result index in its order rather than the day's few rows.
+    query.prepare(
+        QStringLiteral("SELECT result || '' AS r, COUNT(*) FROM history WHERE started >= ?") +
+        (until.isValid() ? QStringLiteral(" AND started < ?") : QString()) +
+        QStringLiteral(" GROUP BY r"));
+    QVariantList values{IsoUtc(since)};
+    if (until.isValid())
+        values << IsoUtc(until);
+    QMap<QString, qint64> counts;
+    if (Run(query, values, problem_))
+        while (query.next())
+            counts.insert(query.value(0).toString(), query.value(1).toLongLong());
+    return counts;
+}
+
+std::vector<HistoryRecord> HistoryTable::Running(const QString& host) {
+    return select(QStringLiteral(" WHERE result = 'running' AND host = ?"), {host}, false)
+        .value_or(std::vector<HistoryRecord>{});
+}
+
+bool HistoryTable::MarkInterrupted(qint64 id) {
+    QSqlQuery query(db_);
+    query.prepare(QStringLiteral(
+        "UPDATE history SET result = 'interrupted' WHERE id = ? AND result = 'running'"));
+    return Run(query, {id}, problem_);
+}
