@@ -1,15 +1,18 @@
 #include "ui/frmStation.h"
 
+#include "history/History.h"
 #include "link/Clock.h"
 #include "link/PortAdvice.h"
 #include "link/PortClaims.h"
 #include "look/Look.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -88,11 +91,21 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     cmdStartAll = new QPushButton(QStringLiteral("&Start All"));
     cmdHaltAll = new QPushButton(QStringLiteral("&Halt All"));
     lblSummary = PlainLabel(new QLabel);
+    lblTally = PlainLabel(new QLabel);
+    chkBeep = new QCheckBox(QStringLiteral("&Beep on a failure"));
+    chkBeep->setChecked(true);
+    // As the rows' buttons: a click leaves the serial field its focus.
+    for (QWidget* w : {static_cast<QWidget*>(cmdStartAll), static_cast<QWidget*>(cmdHaltAll),
+                       static_cast<QWidget*>(chkBeep)})
+        w->setFocusPolicy(Qt::TabFocus);
     auto* commands = new QHBoxLayout;
     commands->addWidget(cmdStartAll);
     commands->addWidget(cmdHaltAll);
     commands->addSpacing(24);
     commands->addWidget(lblSummary, 1);
+    commands->addWidget(lblTally);
+    commands->addSpacing(12);
+    commands->addWidget(chkBeep);
 
     // Sideways the header and the rows move as one: on a screen narrower
     // than the columns the window fits the screen and scrolls, each title
@@ -111,6 +124,7 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblSettings);
+    layout->addLayout(scanLine());
     layout->addLayout(adding);
     layout->addWidget(sideways, 1);
     layout->addLayout(commands);
@@ -119,9 +133,11 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     connect(cmdAddDevice, &QPushButton::clicked, this, &frmStation::cmdAddDevice_Click);
     connect(cmdStartAll, &QPushButton::clicked, this, &frmStation::cmdStartAll_Click);
     connect(cmdHaltAll, &QPushButton::clicked, this, &frmStation::cmdHaltAll_Click);
+    connect(chkBeep, &QCheckBox::toggled, this, &frmStation::save);
 
     fillDevices();
     showSettings();
+    restore();
     showSummary(); // an empty rack says what to do first
     scroll->setMinimumWidth(head->sizeHint().width() +
                             scroll->verticalScrollBar()->sizeHint().width());
@@ -144,14 +160,16 @@ QWidget* frmStation::header() {
     auto* line = new QHBoxLayout(bar);
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(StationColumns::Gap);
-    const char* titles[StationColumns::Columns] = {"Board",     "Progress", "Messages", "Type",
-                                                   "Device ID", "Records",  "Rate",     "Result"};
+    const char* titles[StationColumns::Columns] = {
+        "State", "Board", "Progress", "Messages", "Type", "Device ID", "Records", "Rate", "Result"};
     for (int c = 0; c < StationColumns::Columns; ++c)
         StationColumns::Cell(line, static_cast<StationColumns::Column>(c),
                              QLatin1String(titles[c]));
     // The rows' buttons take room the header must count, for the window's
     // width; unseen here.
-    for (const QString& text : {QStringLiteral("Transcript"), QStringLiteral("Remove")}) {
+    for (const QString& text :
+         {QStringLiteral("Start"), QStringLiteral("Transcript"), QStringLiteral("Up"),
+          QStringLiteral("Down"), QStringLiteral("Remove")}) {
         auto* room = new QPushButton(text);
         QSizePolicy policy = room->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
@@ -190,6 +208,7 @@ void frmStation::showEvent(QShowEvent* event) {
             Qt::ToolTipRole);
     }
     QWidget::showEvent(event);
+    txtSerial->setFocus(); // the scanner's keys go there first
 }
 
 bool frmStation::Busy() const {
@@ -225,6 +244,13 @@ StationRow* frmStation::AddBoard(const BoardPlace& place) {
     connect(
         row->cmdRemove, &QPushButton::clicked, this, [this, row] { RemoveBoard(row); },
         Qt::QueuedConnection);
+    connect(row->cmdStart, &QPushButton::clicked, this, [this, row] { rowButton(row); });
+    connect(row->cmdUp, &QPushButton::clicked, this, [this, row] { MoveBoard(row, -1); });
+    connect(row->cmdDown, &QPushButton::clicked, this, [this, row] { MoveBoard(row, 1); });
+    connect(row, &StationRow::StartAgain, this,
+            [this](StationRow* held) { startRow(held, held->Label()); });
+    save();
+    fixTabOrder();
     showSummary();
     return row;
 }
@@ -234,6 +260,8 @@ void frmStation::RemoveBoard(StationRow* row) {
         return;
     rows_.removeOne(row);
     delete row;
+    save();
+    fixTabOrder();
     showSummary();
 }
 
@@ -253,10 +281,9 @@ void frmStation::cmdAddDevice_Click() {
 }
 
 void frmStation::cmdStartAll_Click() {
-    showSettings();
     for (StationRow* row : rows_)
-        row->Start(m_);
-    showSummary();
+        if (row->Idle())
+            startRow(row, {{}, txtOperator->text().trimmed()});
 }
 
 void frmStation::cmdHaltAll_Click() {
@@ -276,7 +303,8 @@ void frmStation::showRows() {
             row->ShowView();
 }
 
-void frmStation::rowEnded() {
+void frmStation::rowEnded(StationRow* row) {
+    tally(row);
     showSummary();
     if (Busy())
         return;

@@ -12,7 +12,10 @@
 class Clock;
 class MSComm;
 class PortClaims;
+class History;
+class QCheckBox;
 class QComboBox;
+class QLineEdit;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -21,6 +24,8 @@ class QVBoxLayout;
 struct StationBoards {
     std::function<std::unique_ptr<MSComm>(const BoardPlace&)> port;
     std::function<std::unique_ptr<Clock>(const BoardPlace&)> clock;
+    // The failure's sound; unset: the system's beep.
+    std::function<void()> beep;
 };
 
 // The station: a rack of boards reprogrammed at once, one row and one
@@ -36,6 +41,8 @@ public:
     ~frmStation() override;
 
     QLabel* lblSettings;
+    QLineEdit* txtSerial; // a scanner types here: serial, Enter
+    QLineEdit* txtOperator;
     QComboBox* cboPort;
     QPushButton* cmdAddPort;
     QComboBox* cboDevice; // the devices present; a path may be typed in
@@ -44,6 +51,8 @@ public:
     QPushButton* cmdStartAll;
     QPushButton* cmdHaltAll;
     QLabel* lblSummary;
+    QLabel* lblTally;   // this station's runs since it opened
+    QCheckBox* chkBeep; // a failure sounds
 
     const QList<StationRow*>& Rows() const { return rows_; }
     bool Busy() const;
@@ -51,6 +60,8 @@ public:
     // device already.
     StationRow* AddBoard(const BoardPlace& place);
     void RemoveBoard(StationRow* row);
+    // Moves `row` by `by` places (up is negative), within the rack.
+    void MoveBoard(StationRow* row, int by);
 
     static constexpr int Ports = 16;
 
@@ -59,6 +70,8 @@ public slots:
     void cmdAddDevice_Click();
     void cmdStartAll_Click();
     void cmdHaltAll_Click();
+    // Enter in the serial field.
+    void txtSerial_Enter();
 
 signals:
     // The last board under way has returned.
@@ -74,8 +87,16 @@ private:
     void showSettings();
     void rowChanged();
     void showRows();
-    void rowEnded();
+    void rowEnded(StationRow* row);
     void showSummary();
+    QLayout* scanLine();
+    void restore();
+    void save();
+    void startRow(StationRow* row, const RunLabel& label);
+    void rowButton(StationRow* row);
+    void tally(StationRow* row);
+    void fixTabOrder();
+    bool knownGood(const QString& serial, QString& when);
 
     const Module1& m_;
     Prompts& prompts_;
@@ -84,6 +105,13 @@ private:
     QVBoxLayout* rowsLayout_;
     QList<StationRow*> rows_;
     bool closeWhenIdle_ = false;
+    bool restoring_ = false; // rows come back from the file: nothing to save
+    QString filePath_;
+    // This station's runs since it opened.
+    int passed_ = 0;
+    int failed_ = 0;
+    double seconds_ = 0;
+    std::unique_ptr<History> history_; // opened at the first scan
     // All rows are shown together, at a pace the eye follows.
     Pacer pacer_;
 };
