@@ -137,7 +137,8 @@ const QList<Parse> Parses{
 };
 
 // `history` on four runs eight hours apart from 2026-03-30 10:00 UTC, serials
-// SER1 to SER4, every other one failed, the last on COM 2 (initTestCase): the serials it prints, newest first, and a part of what it says.
+// SER1 to SER4, every other one failed, the last on COM 2 (initTestCase):
+// the serials it prints, newest first, and a part of what it says.
 struct Ask {
     const char* name;
     QStringList args;
@@ -148,7 +149,8 @@ struct Ask {
 
 const QList<Ask> Asks{
     {"json, since and result",
-     {"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"}, 0, "SER4", R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")"},
+     {"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"}, 0, "SER4",
+     R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")"},
     {"until a whole day", {"--until", "2026-03-30"}, 0, "SER2 SER1"},
     {"csv, serial", {"--serial", "SER3", "--csv"}, 0, "SER3", "id,adapter,baud,board,bytes,"},
     {"port, limit", {"--port", "1", "--limit", "2"}, 0, "SER3 SER2", "the 2 newest shown"},
