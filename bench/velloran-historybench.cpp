@@ -3,7 +3,10 @@
 // start it) with a year of records, then times what the command line and
 // the History window ask of it. Prints figures; nothing here is a test.
 //
-//   velloran-historybench [--records N] [--sqlite-only]
+//   velloran-historybench [--records N] [--sqlite-only] [--keep FILE]
+//
+// --keep FILE makes the SQLite history FILE and leaves it there, for timing
+// the command line on it (velloran-cli history --history FILE ...).
 #include "history/History.h"
 #include "tests/support/PgServer.h"
 
@@ -154,11 +157,15 @@ int main(int argc, char** argv) {
                              ? args.value(args.indexOf(QLatin1String("--records")) + 1).toLongLong()
                              : 1000000;
     QTemporaryDir dir;
+    const QString kept = args.contains(QLatin1String("--keep"))
+                             ? args.value(args.indexOf(QLatin1String("--keep")) + 1)
+                             : QString();
     const QString spool = dir.filePath(QStringLiteral("spool.sqlite"));
     std::vector<std::pair<const char*, Figures>> columns;
     std::fprintf(stderr, "filling SQLite with %lld records...\n", count);
-    columns.emplace_back("SQLite",
-                         Measure(dir.filePath(QStringLiteral("history.sqlite")), spool, count));
+    columns.emplace_back(
+        "SQLite", Measure(kept.isEmpty() ? dir.filePath(QStringLiteral("history.sqlite")) : kept,
+                          spool, count));
     PgServer server;
     if (!args.contains(QLatin1String("--sqlite-only"))) {
         if (!server.Start()) {
