@@ -68,9 +68,7 @@ frmHistory::frmHistory(Prompts& prompts, QWidget* parent)
     auto* filters = new QHBoxLayout;
     filters->addWidget(PlainLabel(new QLabel(QStringLiteral("Filter:"), this)));
     filters->addWidget(txtFilter, 1);
-    for (QWidget* w : {static_cast<QWidget*>(chkFrom), static_cast<QWidget*>(dtpFrom),
-                       static_cast<QWidget*>(chkTo), static_cast<QWidget*>(dtpTo),
-                       static_cast<QWidget*>(cboResult)})
+    for (QWidget* w : std::initializer_list<QWidget*>{chkFrom, dtpFrom, chkTo, dtpTo, cboResult})
         filters->addWidget(w);
 
     Model = new HistoryModel(this);
