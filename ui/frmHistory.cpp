@@ -23,7 +23,6 @@
 namespace {
 
 constexpr int TypingPauseMs = 300;
-constexpr qint64 ExportPage = 10000; // records read at a time while exporting
 const QString LocationKey = QStringLiteral("history/location");
 
 // The user's own settings file, beside no other program's.
@@ -178,8 +177,7 @@ void frmHistory::cmdApply_Click() {
     Refresh();
 }
 
-// Every record the filter chooses, not just the rows read so far; a page at
-// a time, so that a year of a factory's runs never sits in memory whole.
+// Every record the filter chooses, not just the rows read so far.
 void frmHistory::cmdExport_Click() {
     SaveFileRequest request;
     request.title = QStringLiteral("Export History");
@@ -193,14 +191,14 @@ void frmHistory::cmdExport_Click() {
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly);
     HistoryFilter f = Model->Filter();
-    f.limit = ExportPage;
-    for (f.offset = 0; ok; f.offset += ExportPage) {
+    f.limit = exportPage;
+    for (f.offset = 0; ok; f.offset += exportPage) {
         const std::vector<HistoryRecord> found = history_->Find(f);
         QByteArray csv = HistoryReport(found, HistoryFormat::Csv);
         if (f.offset > 0)
             csv.remove(0, csv.indexOf('\n') + 1); // the header, once
         ok = !HistoryModel::ReadFailed(*history_, found) && file.write(csv) == csv.size();
-        if (qint64(found.size()) < ExportPage)
+        if (qint64(found.size()) < exportPage)
             break;
     }
     if (ok && file.commit())

@@ -45,6 +45,10 @@ public:
     QPushButton* cmdClose;
     HistoryModel* Model;
 
+    // Records read at a time while exporting: a year of a factory's runs
+    // never sits in memory whole.
+    qint64 exportPage = 10000;
+
     // The last transcript shown, while its window is open.
     QPlainTextEdit* TranscriptView() const;
 
