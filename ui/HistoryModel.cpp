@@ -29,6 +29,7 @@ QString PortText(const HistoryRecord& r) {
     return r.port > 0 ? QStringLiteral("COM%1").arg(r.port) : r.device;
 }
 
+// One cell as shown: local time, the file's name (its path in the tip).
 QString Text(const HistoryRecord& r, int column) {
     switch (column) {
     case HistoryModel::Time:
@@ -56,6 +57,7 @@ QString Text(const HistoryRecord& r, int column) {
 
 } // namespace
 
+// Empty until shown a history: the window opens before it reads.
 HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 // Until the shared table of outcomes arrives, the keys the clients write.
@@ -99,6 +101,7 @@ std::vector<HistoryRecord> HistoryModel::page() {
     return found;
 }
 
+// A flat table: only the root has rows, the ones read so far.
 int HistoryModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(rows_.size());
 }
@@ -107,6 +110,7 @@ int HistoryModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : Columns;
 }
 
+// Words first; the colour only repeats the result, for a glance down the list.
 QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
@@ -126,6 +130,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+// The columns' names as the operator's manual names them.
 QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
     static const char* const Titles[] = {"Time",   "Client",    "Port",   "Board",   "Device ID",
                                          "Serial", "Load File", "Result", "Duration"};
@@ -135,10 +140,12 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
     return QString::fromLatin1(Titles[section]);
 }
 
+// More while the last page was a whole one: the view asks as it scrolls.
 bool HistoryModel::canFetchMore(const QModelIndex& parent) const {
     return !parent.isValid() && more_;
 }
 
+// The next page, appended where the view already expects rows to grow.
 void HistoryModel::fetchMore(const QModelIndex& parent) {
     if (!canFetchMore(parent))
         return;

@@ -48,6 +48,8 @@ QDateTime DayBound(const QDateEdit* edit, bool end) {
 
 } // namespace
 
+// Laid out by its layouts (unlike the fixed small windows): the table grows
+// with the window. It reads the history as it opens.
 frmHistory::frmHistory(Prompts& prompts, QWidget* parent)
     : QWidget(parent, Qt::Window), prompts_(prompts) {
     setWindowTitle(QStringLiteral("History"));
@@ -126,10 +128,12 @@ frmHistory::frmHistory(Prompts& prompts, QWidget* parent)
 // Declared here, where History is whole, for the unique_ptr's sake.
 frmHistory::~frmHistory() = default;
 
+// For a test to read what the operator would.
 QPlainTextEdit* frmHistory::TranscriptView() const {
     return transcriptView_;
 }
 
+// Empty until the operator applies a location: then the one resolved as usual.
 QString frmHistory::StoredLocation() {
     return Settings().value(LocationKey).toString();
 }
@@ -142,6 +146,7 @@ void frmHistory::openHistory() {
     txtLocation->setText(history_->Where());
 }
 
+// The controls as a filter; a day left unticked leaves that end open.
 HistoryFilter frmHistory::filter() const {
     HistoryFilter f;
     f.text = txtFilter->text().trimmed();
@@ -154,6 +159,7 @@ HistoryFilter frmHistory::filter() const {
     return f;
 }
 
+// A history that cannot be read says why in the summary's place, in red.
 void frmHistory::Refresh() {
     typing_.stop();
     Model->Show(history_.get(), filter());
@@ -227,15 +233,12 @@ void frmHistory::grdRuns_DoubleClick(const QModelIndex& index) {
     for (const HistoryRecord& found : history_->Find(f))
         if (found.uid == run.uid)
             text = QString::fromLatin1(found.transcript); // the line's bytes, as they were
-
     auto* view = new QPlainTextEdit(this);
     view->setWindowFlag(Qt::Window);
     view->setAttribute(Qt::WA_DeleteOnClose);
-    view->setWindowTitle(
-        QStringLiteral("Transcript: %1 %2 %3")
-            .arg(Model->data(Model->index(index.row(), HistoryModel::Time), Qt::DisplayRole)
-                     .toString(),
-                 run.serial, run.result));
+    view->setWindowTitle(QStringLiteral("Transcript: %1 %2 %3")
+                             .arg(Model->index(index.row(), HistoryModel::Time).data().toString(),
+                                  run.serial, run.result));
     view->setReadOnly(true);
     view->setLineWrapMode(QPlainTextEdit::NoWrap);
     view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
