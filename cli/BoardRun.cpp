@@ -1,7 +1,6 @@
 #include "cli/BoardRun.h"
 
 #include "cli/Console.h"
-#include "link/QtSerialComm.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -49,20 +48,6 @@ private:
     int tried_ = 0;
 };
 
-// The board's port, which the main thread can close: the closing runs on
-// the session's thread, between two of the stage's uses of the port, and the
-// stage finds it closed as if its device had gone.
-class ClosablePort : public QtSerialComm {
-public:
-    void CloseSoon() {
-        QMetaObject::invokeMethod(
-            &anchor_, [this] { setPortOpen(false); }, Qt::QueuedConnection);
-    }
-
-private:
-    QObject anchor_; // made on the session's thread, whose waits run what is queued to it
-};
-
 QString Duration(double seconds) {
     const auto s = static_cast<qint64>(std::ceil(std::max(0.0, seconds)));
     return s < 3600 ? QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'))
@@ -91,12 +76,15 @@ QString Progress(const SessionView& v, double now) {
 } // namespace
 
 struct BoardRun::Board {
-    Board(Console& console, int index, int retries) : prompts(console, index, retries) {}
+    Board(Console& console, int index, int retries, const BoardPlace& place, PortClaims& claims)
+        : result(place), prompts(console, index, retries),
+          session(
+              prompts, PromptThread::Session, place, claims,
+              QStringLiteral("board %1 of this command (%2)").arg(index + 1).arg(place.Name())) {}
 
     BoardResult result;
     CliPrompts prompts;
-    std::atomic<ClosablePort*> port{nullptr}; // once the session has made it
-    std::unique_ptr<Session> session;
+    Session session;
     QElapsedTimer clock;
     bool ended = false;
     bool halted = false;
@@ -110,20 +98,12 @@ BoardRun::BoardRun(const Options& options, const Module1& settings, Console& con
       settings_(settings), console_(console),
       pacer_(console.mode() == Console::Mode::Live ? LiveMilliseconds : PlainMilliseconds,
              [this] { look(); }) {
-    for (const BoardPort& port : options.boards) {
+    for (const BoardPlace& place : options.boards) {
         const int index = static_cast<int>(boards_.size());
-        auto board = std::make_unique<Board>(console, index, options.retries);
+        auto board = std::make_unique<Board>(console, index, options.retries, place, claims_);
         Board* b = board.get();
-        b->result.port = port;
-        b->result.device = port.device.isEmpty() ? PortDevice(port.com) : port.device;
-        b->session = std::make_unique<Session>(b->prompts, PromptThread::Session, [b] {
-            auto made = std::make_unique<ClosablePort>();
-            made->SetDevice(b->result.port.device);
-            b->port = made.get();
-            return made;
-        });
-        connect(b->session.get(), &Session::Changed, this, [this] { pacer_.Changed(); });
-        connect(b->session.get(), &Session::Finished, this,
+        connect(&b->session, &Session::Changed, this, [this] { pacer_.Changed(); });
+        connect(&b->session, &Session::Finished, this,
                 [this, index](Failure failure) { ended(index, failure); });
         boards_.push_back(std::move(board));
     }
@@ -134,10 +114,8 @@ BoardRun::~BoardRun() = default;
 
 void BoardRun::Run() {
     for (const auto& b : boards_) {
-        Module1 m = settings_;
-        m.PortNumber = static_cast<std::int16_t>(b->result.port.com);
         b->clock.start();
-        b->session->Start(job_, m);
+        b->session.Start(job_, settings_);
     }
     console_.Draw();
     loop_.exec();
@@ -152,12 +130,12 @@ void BoardRun::Halt() {
     for (const auto& b : boards_) {
         // A board whose run ended by itself, its ending not yet read here,
         // keeps that ending: the halt came too late to stop it.
-        if (b->ended || !b->session->Running())
+        if (b->ended || !b->session.Running())
             continue;
         b->halted = true;
-        b->session->Halt();
+        b->session.Halt();
         // As "Halt Load" says it, before whatever the stopped stage says after.
-        b->session->status().Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
+        b->session.status().Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
     }
 }
 
@@ -168,8 +146,8 @@ void BoardRun::Stop() {
     stopping_ = true;
     console_.Warn(-1, QStringLiteral("Ending at once: closing the ports."));
     for (const auto& b : boards_)
-        if (ClosablePort* port = b->port; port && !b->ended)
-            port->CloseSoon();
+        if (!b->ended)
+            b->session.CloseUnderStage();
     QTimer::singleShot(GiveUpMilliseconds, &loop_, &QEventLoop::quit);
 }
 
@@ -182,7 +160,7 @@ std::vector<BoardResult> BoardRun::Results() const {
     for (const auto& b : boards_) {
         BoardResult r = b->result;
         if (!b->ended) {
-            r.view = b->session->TakeView();
+            r.view = b->session.TakeView();
             r.failure = Failure::Halted;
             r.seconds = static_cast<double>(b->clock.elapsed()) / 1000.0;
         }
@@ -194,7 +172,7 @@ std::vector<BoardResult> BoardRun::Results() const {
 QString BoardRun::Transcripts() const {
     QStringList texts;
     for (const auto& b : boards_)
-        texts << b->session->transcript().Text();
+        texts << b->session.transcript().Text();
     return texts.join(QLatin1Char('\n'));
 }
 
@@ -202,7 +180,7 @@ void BoardRun::look() {
     pacer_.Shown();
     for (std::size_t i = 0; i < boards_.size(); ++i)
         if (!boards_[i]->ended)
-            show(*boards_[i], static_cast<int>(i), boards_[i]->session->TakeView());
+            show(*boards_[i], static_cast<int>(i), boards_[i]->session.TakeView());
     console_.Draw();
 }
 
@@ -214,7 +192,7 @@ void BoardRun::show(Board& b, int index, const SessionView& view) {
         else if (!message.endsWith(LinesDownloaded))
             console_.Say(index, message);
     }
-    const QString progress = Progress(view, b.session->Now());
+    const QString progress = Progress(view, b.session.Now());
     const QString live = view.phase == Phase::Connecting && !progress.isEmpty()
                              ? progress + QStringLiteral(" - ") + view.message
                              : progress;
@@ -237,7 +215,7 @@ void BoardRun::show(Board& b, int index, const SessionView& view) {
 
 void BoardRun::ended(int index, Failure failure) {
     Board& b = *boards_[static_cast<std::size_t>(index)];
-    b.result.view = b.session->TakeView();
+    b.result.view = b.session.TakeView();
     b.result.reason = stopping_ && b.halted
                           ? QStringLiteral("Stopped at once: the port was closed under the stage")
                           : b.prompts.lastBox;
@@ -251,7 +229,7 @@ void BoardRun::ended(int index, Failure failure) {
     b.result.failure = b.halted && failure != Failure::None ? Failure::Halted : failure;
     b.result.seconds = static_cast<double>(b.clock.elapsed()) / 1000.0;
     b.ended = true;
-    b.session->ClosePort();
+    b.session.ClosePort();
     if (AllEnded())
         loop_.quit();
 }

@@ -3,6 +3,7 @@
 #include "cli/Options.h"
 #include "core/Module1.h"
 #include "core/Pacer.h"
+#include "link/PortClaims.h"
 #include "session/Session.h"
 
 #include <QEventLoop>
@@ -13,8 +14,9 @@ class Console;
 
 // How one board's job ended.
 struct BoardResult {
-    BoardPort port;
-    QString device;   // what the port opens, or would have
+    explicit BoardResult(const BoardPlace& where) : place(where) {}
+
+    BoardPlace place;
     SessionView view; // as the job left it
     // What ended it where the status line does not say: the box that ended
     // the run, or the operator's second Ctrl-C.
@@ -54,6 +56,9 @@ private:
     Job job_;
     Module1 settings_;
     Console& console_;
+    // Two names of one device (a link and the device, a COM number that
+    // leads to a named one) are one board: the second is refused as busy.
+    PortClaims claims_;
     std::vector<std::unique_ptr<Board>> boards_;
     Pacer pacer_; // views are taken at a pace, not at every record
     QEventLoop loop_;

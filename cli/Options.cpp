@@ -86,17 +86,17 @@ QString Apply(Options& o, const QString& name, const QString& value) {
         const auto n = Number(value, 1, HighestPort);
         if (!n)
             return bad.arg(name, QStringLiteral("a COM number from 1 to %1").arg(HighestPort));
-        o.boards.push_back({*n, {}});
+        o.boards.push_back(BoardPlace::Com(*n));
     } else if (name == QLatin1String("ports")) {
         const auto list = PortList(value);
         if (!list)
             return bad.arg(name, QStringLiteral("COM numbers and ranges such as 1-4,7"));
         for (const int n : *list)
-            o.boards.push_back({n, {}});
+            o.boards.push_back(BoardPlace::Com(n));
     } else if (name == QLatin1String("device")) {
         if (value.isEmpty())
             return QStringLiteral("--device needs a path");
-        o.boards.push_back({0, value});
+        o.boards.push_back(BoardPlace::Path(value));
     } else if (name == QLatin1String("baud")) {
         const auto rates = Rates();
         o.baud = Number(value, 1, rates.back());

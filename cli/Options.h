@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/BoardPlace.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -7,19 +9,11 @@
 
 enum class Command { Flash, Check, Ports, Help, Version };
 
-// One board of a run: COM `com`, or, when `device` is set, that device
-// itself (com is then 0).
-struct BoardPort {
-    int com = 0;
-    QString device;
-    QString Name() const { return device.isEmpty() ? QStringLiteral("COM %1").arg(com) : device; }
-};
-
 // What the command line asked for. Settings left out stay unset here: the
 // configuration file or the defaults fill them in.
 struct Options {
     Command command = Command::Help;
-    std::vector<BoardPort> boards; // in the order given
+    std::vector<BoardPlace> boards; // in the order given
     std::optional<int> baud;
     std::optional<int> mode;
     int retries = 0;

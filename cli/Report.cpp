@@ -1,6 +1,7 @@
 #include "cli/Report.h"
 
 #include "cli/Console.h"
+#include "core/Outcome.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,30 +9,6 @@
 #include <cmath>
 
 namespace {
-
-struct Outcome {
-    Failure failure;
-    int status;
-    const char* key;   // in JSON
-    const char* words; // in a line
-};
-
-constexpr Outcome Outcomes[] = {
-    {Failure::None, 0, "ok", "reprogrammed"},
-    {Failure::FileRefused, 3, "file-refused", "load file refused"},
-    {Failure::PortNotOpened, 4, "port-not-opened", "port would not open"},
-    {Failure::NoAnswer, 5, "no-answer", "no answer"},
-    {Failure::WrongBoard, 6, "wrong-board", "wrong board for the mode"},
-    {Failure::Refused, 7, "refused", "refused"},
-    {Failure::Download, 8, "download-failed", "download failed"},
-    {Failure::DeviceGone, 9, "device-gone", "device gone"},
-    {Failure::Halted, 130, "halted", "halted"},
-};
-
-const Outcome& OutcomeOf(Failure failure) {
-    return *std::find_if(std::begin(Outcomes), std::end(Outcomes),
-                         [&](const Outcome& o) { return o.failure == failure; });
-}
 
 QString Seconds(double seconds) {
     return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
@@ -52,8 +29,7 @@ QString Message(const BoardResult& r) {
 
 QString Line(const BoardResult& r, Command command, int mode) {
     const SessionView& v = r.view;
-    QString line = r.port.com > 0 ? QStringLiteral("%1 (%2): ").arg(r.port.Name(), r.device)
-                                  : r.port.Name() + QStringLiteral(": ");
+    QString line = r.place.Described() + QStringLiteral(": ");
     if (command == Command::Check && r.failure == Failure::None)
         return line + QStringLiteral("boot version %1, board %2 (%3)")
                           .arg(Version(v), v.bootBoard, Seconds(r.seconds));
@@ -78,8 +54,8 @@ QJsonObject Json(const BoardResult& r, Command command, int mode) {
     const SessionView& v = r.view;
     const Outcome& outcome = OutcomeOf(r.failure);
     QJsonObject o{
-        {QStringLiteral("port"), r.port.com > 0 ? QJsonValue(r.port.com) : QJsonValue()},
-        {QStringLiteral("device"), r.device},
+        {QStringLiteral("port"), r.place.Numbered() ? QJsonValue(r.place.ComPort()) : QJsonValue()},
+        {QStringLiteral("device"), r.place.Device()},
         {QStringLiteral("board"), v.boardType.isEmpty() ? v.bootBoard : v.boardType},
         {QStringLiteral("seconds"), std::round(r.seconds * 1000) / 1000},
         {QStringLiteral("result"), QLatin1String(outcome.key)},

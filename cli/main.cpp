@@ -74,9 +74,9 @@ int RunBoards(Options o, const sigset_t& stops) {
                                          "--replace-boot-loader to go ahead"));
     }
     if (o.boards.empty())
-        o.boards.push_back({settings.PortNumber, {}});
+        o.boards.push_back(BoardPlace::Com(settings.PortNumber));
     QStringList names;
-    for (const BoardPort& b : o.boards)
+    for (const BoardPlace& b : o.boards)
         names << b.Name();
     const Console::Mode mode = o.quiet                 ? Console::Mode::Quiet
                                : isatty(STDERR_FILENO) ? Console::Mode::Live

@@ -25,8 +25,10 @@ void SendRecords(Context& ctx) {
     (void)ctx.MSComm1.Input();
 
     for (;;) {
-        if (ctx.m.AbortRequested)
+        if (ctx.m.AbortRequested) {
+            ctx.failure = Failure::Halted;
             return;
+        }
 
         if (!ctx.LoadFileStream.AtEnd()) {
             const QByteArray line = ctx.LoadFileStream.ReadLine();

@@ -94,8 +94,10 @@ Ending ConnectOnce(Context& ctx) {
     // power-up; the operator cycles the power while we keep sending it.
     Caption(ctx, QStringLiteral("**** Cycle Power To Modem  ***"));
     for (int i = 0; i < PowerCycleAttempts; ++i) {
-        if (ctx.m.AbortRequested)
+        if (ctx.m.AbortRequested) {
+            ctx.failure = Failure::Halted;
             return Ending::Halted;
+        }
         if (auto ending = AutoBaudAttempt(ctx, false, ++attempt))
             return *ending;
     }

@@ -16,9 +16,11 @@ QByteArray Ask(Context& ctx, const QByteArray& command, double limit, int count)
     return WaitForReply(ctx, limit, count);
 }
 
+// Each step that is refused says which it was: the operator's remedy differs.
 void SetModeSteps(Context& ctx) {
     if (!Ask(ctx, LogonCommand, 1, 5).startsWith("$BOK!")) {
         ctx.status.Message(QStringLiteral("Logon Failed !!"));
+        ctx.failure = Failure::Refused;
         return;
     }
     ctx.status.Message(QStringLiteral("Logon Succeeded !!"));
@@ -26,6 +28,7 @@ void SetModeSteps(Context& ctx) {
     const QByteArray id = Ask(ctx, DeviceIdCommand, 2, 9);
     if (!id.startsWith("$BFID")) {
         ctx.status.Message(QStringLiteral("Failed to Retrieve Device ID"));
+        ctx.failure = Failure::DeviceIdRefused;
         return;
     }
     // Shown as it came, control characters included.
@@ -41,6 +44,7 @@ void SetModeSteps(Context& ctx) {
     const QByteArray mode = "%BV" + QByteArray::number(ctx.m.LoadMode) + '\r';
     if (!Ask(ctx, mode, 10, 5).startsWith("$BOK!")) {
         ctx.status.Message(QStringLiteral("Failed to Set Mode"));
+        ctx.failure = Failure::ModeRefused;
         return;
     }
     ctx.status.Message(QStringLiteral("Mode Set to") + FormatNumber(ctx.m.LoadMode));
@@ -53,8 +57,6 @@ void LogonAndSetMode(Context& ctx) {
     ctx.m.ModeSetOk = false;
     try {
         SetModeSteps(ctx);
-        if (!ctx.m.ModeSetOk)
-            ctx.failure = Failure::Refused;
     } catch (const CommError& e) {
         ReportCommFault(ctx, e);
     }

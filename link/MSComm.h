@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/BoardPlace.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -20,7 +22,7 @@ enum class CommFault {
 // What could be found out about a port that would not open.
 struct PortFault {
     CommFault kind = CommFault::Other;
-    int comPort = 0;             // the COM number asked for
+    int comPort = 0;             // the COM number asked for; 0 for a device named by itself
     QString device;              // the device that COM number maps to
     bool named = false;          // the mapping came from VELLORAN_COM<n>
     QString reason;              // the system's words
@@ -79,8 +81,9 @@ public:
     virtual QByteArray Input() = 0;
     virtual void setOutput(const QByteArray& bytes) = 0;
 
-    // The device that opening port `n` would open.
-    virtual QString DeviceFor(int n) const { return PortDevice(n); }
+    // Where opening port `n` leads: COM n, unless the port was made for a
+    // device named by itself.
+    virtual BoardPlace PlaceOf(int n) const { return BoardPlace::Com(n); }
 
     // The adapter behind the last opening and what was done to its latency;
     // none where no real device was opened.
@@ -109,7 +112,7 @@ public:
     int InBufferCount() override { return inner_.InBufferCount(); }
     QByteArray Input() override { return inner_.Input(); }
     void setOutput(const QByteArray& bytes) override { inner_.setOutput(bytes); }
-    QString DeviceFor(int n) const override { return inner_.DeviceFor(n); }
+    BoardPlace PlaceOf(int n) const override { return inner_.PlaceOf(n); }
     const PortTuning* LastTuning() const override { return inner_.LastTuning(); }
 
 protected:

@@ -53,13 +53,14 @@ void ClaimedComm::setPortOpen(bool open) {
     }
     if (port_->PortOpen())
         throw CommError(QStringLiteral("Port already open"));
-    const QString device = DeviceFor(CommPort());
+    const BoardPlace place = PlaceOf(CommPort());
+    const QString device = place.Device();
     if (const QString holder = claims_.Claim(device, this, holder_); !holder.isEmpty()) {
         PortFault fault;
         fault.kind = CommFault::Busy;
-        fault.comPort = CommPort();
+        fault.comPort = place.ComPort();
         fault.device = device;
-        fault.named = CommPort() > 0 && PortDeviceNamed(CommPort());
+        fault.named = place.DeviceFromEnvironment();
         fault.reason = QStringLiteral("held by %1").arg(holder);
         fault.heldBy = holder;
         throw CommError(QStringLiteral("%1: in use by %2").arg(device, holder), fault);

@@ -56,11 +56,11 @@ bool ProcessRuns(qint64 pid) {
 
 // Classifies a failed opening from Qt's error class, then asks the file
 // system what Qt's error leaves open.
-PortFault Diagnose(const QSerialPort& port, int comPort, const QString& device) {
+PortFault Diagnose(const QSerialPort& port, const BoardPlace& place, const QString& device) {
     PortFault f;
-    f.comPort = comPort;
+    f.comPort = place.ComPort();
     f.device = device;
-    f.named = comPort > 0 && PortDeviceNamed(comPort);
+    f.named = place.DeviceFromEnvironment();
     f.reason = port.errorString();
     const QFileInfo info(device);
     switch (port.error()) {
@@ -96,6 +96,13 @@ PortFault Diagnose(const QSerialPort& port, int comPort, const QString& device) 
     return f;
 }
 } // namespace
+
+QtSerialComm::QtSerialComm(const BoardPlace& place) : QtSerialComm() {
+    if (place.Numbered())
+        setCommPort(static_cast<std::int16_t>(place.ComPort()));
+    else
+        named_ = place;
+}
 
 QtSerialComm::QtSerialComm() {
     port_.setReadBufferSize(ReceiveBufferSize);
@@ -133,7 +140,8 @@ void QtSerialComm::setPortOpen(bool open) {
     const auto baud = Baud();
     if (!baud)
         throw CommError(QStringLiteral("Invalid port settings \"%1\"").arg(Settings()));
-    const QString device = DeviceFor(CommPort());
+    const BoardPlace place = PlaceOf(CommPort());
+    const QString device = place.Device();
     if (device.isEmpty())
         throw CommError(QStringLiteral("COM%1 does not exist").arg(CommPort()));
     fault_.clear();
@@ -151,7 +159,7 @@ void QtSerialComm::setPortOpen(bool open) {
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite))
         throw CommError(QStringLiteral("%1: %2").arg(device, port_.errorString()),
-                        Diagnose(port_, device_.isEmpty() ? CommPort() : 0, device));
+                        Diagnose(port_, place, device));
     // A port opens with an empty receive side, as a serial control's does:
     // what the line held from an earlier session (a reply the last run never
     // read) must not be taken for an answer to this one.
@@ -175,8 +183,8 @@ bool QtSerialComm::deviceHasNews() const {
 #endif
 }
 
-QString QtSerialComm::DeviceFor(int n) const {
-    return device_.isEmpty() ? PortDevice(n) : device_;
+BoardPlace QtSerialComm::PlaceOf(int n) const {
+    return named_ ? *named_ : BoardPlace::Com(n);
 }
 
 void QtSerialComm::requireOpen() const {

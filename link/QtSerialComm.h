@@ -4,11 +4,16 @@
 #include "link/MSComm.h"
 
 #include <QSerialPort>
+#include <optional>
 
 // MSComm over a real serial port (or a pseudo-terminal standing in for one).
 class QtSerialComm : public MSComm {
 public:
+    // Opens COM CommPort() at each opening.
     QtSerialComm();
+    // Opens `place` at each opening: for a device named by itself, that
+    // device whatever the port number.
+    explicit QtSerialComm(const BoardPlace& place);
     ~QtSerialComm() override;
 
     bool PortOpen() const override;
@@ -16,12 +21,8 @@ public:
     int InBufferCount() override;
     QByteArray Input() override;
     void setOutput(const QByteArray& bytes) override;
-    QString DeviceFor(int n) const override;
+    BoardPlace PlaceOf(int n) const override;
     const PortTuning* LastTuning() const override { return tuning_ ? &*tuning_ : nullptr; }
-
-    // Every opening opens `path` whatever the port number: a device named
-    // by itself rather than by a COM number. Empty: back to the numbers.
-    void SetDevice(const QString& path) { device_ = path; }
 
 private:
     void requireOpen() const;
@@ -30,9 +31,9 @@ private:
     void shut();
 
     QSerialPort port_;
-    QString fault_; // why the port closed itself; reported by the next use
-    QString device_;
-    QString name_; // the device as the last opening named it, for the operator
+    QString fault_;                   // why the port closed itself; reported by the next use
+    std::optional<BoardPlace> named_; // a device named by itself
+    QString name_;                    // the device as the last opening named it, for the operator
     LowLatency lowLatency_{SystemSerialFlags()};
     std::optional<PortTuning> tuning_;
 };

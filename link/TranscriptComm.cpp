@@ -7,9 +7,7 @@ TranscriptComm::TranscriptComm(MSComm& port, Clock& clock, Transcript& transcrip
     : CommLayer(port), clock_(clock), transcript_(transcript) {}
 
 QString TranscriptComm::name() const {
-    // A device named by itself has no COM number: it goes by its path.
-    const QString device = CommPort() > 0 ? QString() : inner_.DeviceFor(0);
-    return device.isEmpty() ? QStringLiteral("COM %1").arg(CommPort()) : device;
+    return inner_.PlaceOf(CommPort()).Name();
 }
 
 void TranscriptComm::note(const QString& text) {

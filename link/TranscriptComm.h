@@ -19,6 +19,7 @@ public:
     void setOutput(const QByteArray& bytes) override;
 
 private:
+    // The port as the operator chose it: "COM 1", or the device's path.
     QString name() const;
     void note(const QString& text);
     template <class Use> auto noting(Use use) -> decltype(use());

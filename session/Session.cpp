@@ -3,6 +3,7 @@
 #include "bootcheck/CheckBoot.h"
 #include "link/Clock.h"
 #include "link/MSComm.h"
+#include "link/PortClaims.h"
 #include "link/QtSerialComm.h"
 #include "link/TranscriptComm.h"
 #include "session/Sequence.h"
@@ -27,11 +28,11 @@ private:
     Session& session_;
 };
 
-Session::Session(Prompts& prompts, PromptThread where, PortMaker makePort, ClockMaker makeClock,
-                 QObject* parent)
-    : QObject(parent), prompts_(prompts), where_(where), makePort_(std::move(makePort)),
-      makeClock_(std::move(makeClock)), worker_(new QObject),
-      forwarder_(std::make_unique<Forwarder>(*this)),
+Session::Session(Prompts& prompts, PromptThread where, const BoardPlace& place, PortClaims& claims,
+                 QString holder, PortMaker makePort, ClockMaker makeClock, QObject* parent)
+    : QObject(parent), prompts_(prompts), where_(where), place_(place), claims_(claims),
+      holder_(std::move(holder)), makePort_(std::move(makePort)), makeClock_(std::move(makeClock)),
+      worker_(new QObject), forwarder_(std::make_unique<Forwarder>(*this)),
       view_([this] { return Now(); },
             [this] {
                 QMetaObject::invokeMethod(
@@ -104,6 +105,23 @@ void Session::ClosePort() {
         Qt::BlockingQueuedConnection);
 }
 
+void Session::CloseUnderStage() {
+    QMetaObject::invokeMethod(
+        worker_,
+        [this] {
+            if (recorded_)
+                recorded_->setPortOpen(false);
+        },
+        Qt::QueuedConnection);
+}
+
+bool Session::SetPlace(const BoardPlace& place) {
+    if (running_)
+        return false;
+    place_ = place;
+    return true;
+}
+
 double Session::Now() const {
     const Clock* clock = clockSeen_.load();
     return clock ? const_cast<Clock*>(clock)->Timer() : 0.0;
@@ -140,23 +158,38 @@ BoxAnswer Session::ask(const Box& box) {
     return result;
 }
 
-void Session::makeBoard() {
-    port_ = makePort_ ? makePort_() : std::make_unique<QtSerialComm>();
+// The clock lasts as long as the session: a rate or time left read between
+// two jobs still reads the last one's.
+void Session::startClock() {
     clock_ = makeClock_ ? makeClock_() : std::make_unique<SteadyClock>();
     clockSeen_ = clock_.get();
+}
+
+// A port is made for one place: one left open by the last job goes, and
+// its claim with it, before the port for the new place is made.
+void Session::makePort() {
+    if (recorded_)
+        recorded_->setPortOpen(false);
+    recorded_.reset();
+    port_.reset();
+    std::unique_ptr<MSComm> serial =
+        makePort_ ? makePort_() : std::make_unique<QtSerialComm>(place_);
+    port_ = std::make_unique<ClaimedComm>(std::move(serial), claims_, holder_);
     recorded_ = std::make_unique<TranscriptComm>(*port_, *clock_, transcript_);
+    portPlace_ = place_;
 }
 
 void Session::run(Job job) {
-    if (!port_)
-        makeBoard();
+    if (!clock_)
+        startClock();
+    if (portPlace_ != place_)
+        makePort();
+    // The stages open the port by its number.
+    if (place_.Numbered())
+        m_.PortNumber = static_cast<std::int16_t>(place_.ComPort());
     view_.BeginJob();
-    // Port 0: a device named by itself, no COM number stands for it.
-    const QString device = port_->DeviceFor(m_.PortNumber);
-    const QString where =
-        m_.PortNumber > 0 ? QStringLiteral("COM %1 (%2)").arg(m_.PortNumber).arg(device) : device;
     const QString settings = QStringLiteral("%1, %2, wake-up at %3, mode %4, load file %5")
-                                 .arg(where, m_.FastSettings, WakeUpSettings)
+                                 .arg(place_.Described(), m_.FastSettings, WakeUpSettings)
                                  .arg(m_.LoadMode)
                                  .arg(m_.LoadFileName);
     transcript_.Begin(job == Job::Reprogram ? QStringLiteral("Reprogramming run")
@@ -165,16 +198,12 @@ void Session::run(Job job) {
 
     Prompts& prompts = where_ == PromptThread::Owner ? *forwarder_ : prompts_;
     Context ctx{m_, *recorded_, *clock_, prompts, view_, file_};
-    Failure result = Failure::None;
     if (job == Job::Reprogram) {
         ReprogramModem(ctx);
-        result = ctx.failure;
-        if (result == Failure::None && (m_.AbortRequested || !m_.DownloadOk))
-            result = m_.AbortRequested ? Failure::Halted : Failure::Download;
     } else {
         CheckBootVersion(ctx);
-        result = ctx.failure;
     }
+    const Failure result = ctx.failure;
     {
         const std::lock_guard lock(lock_);
         running_ = false;

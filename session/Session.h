@@ -2,6 +2,7 @@
 
 #include "core/Context.h"
 #include "download/LineReader.h"
+#include "link/BoardPlace.h"
 #include "link/Transcript.h"
 #include "session/SessionView.h"
 
@@ -12,9 +13,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class Clock;
 class MSComm;
+class PortClaims;
 class TranscriptComm;
 
 enum class Job { Reprogram, CheckBoot };
@@ -24,22 +27,27 @@ enum class Job { Reprogram, CheckBoot };
 // Prompts that needs no window (a terminal).
 enum class PromptThread { Owner, Session };
 
-// One board: a thread of its own, the port (made on that thread and kept
-// there from one job to the next, open or closed as the last job left it), a
-// clock, the transcript, and a copy of the settings taken when a job starts.
+// One board: a thread of its own, the port (made on that thread for the
+// board's place and kept there from one job to the next, open or closed as
+// the last job left it, held in the tool's claims while open), a clock, the
+// transcript, and a copy of the settings taken when a job starts.
 // The owner starts jobs, halts them, takes views of their progress and hears
 // when they end; it never waits for the session, which never touches the
 // owner's widgets.
 class Session : public QObject {
     Q_OBJECT
 public:
-    // Called once, on the session's thread, before the first job.
+    // Called on the session's thread before the first job (the port maker
+    // again when the place has changed): the tests' seam.
     using PortMaker = std::function<std::unique_ptr<MSComm>()>;
     using ClockMaker = std::function<std::unique_ptr<Clock>()>;
 
-    // Without makers: the real serial port and the steady clock.
-    Session(Prompts& prompts, PromptThread where, PortMaker makePort = {},
-            ClockMaker makeClock = {}, QObject* parent = nullptr);
+    // The board at `place`, its port claimed in `claims` for `holder` (the
+    // words the operator reads, "the main window"). Without makers: the real
+    // serial port and the steady clock.
+    Session(Prompts& prompts, PromptThread where, const BoardPlace& place, PortClaims& claims,
+            QString holder, PortMaker makePort = {}, ClockMaker makeClock = {},
+            QObject* parent = nullptr);
     // Halts a job still running, answers its box as dismissed, waits for it
     // to return and closes the port.
     ~Session() override;
@@ -53,6 +61,13 @@ public:
     void DismissPrompts();
     // Closes the port if it is open; not while a job runs.
     void ClosePort();
+    // Closes the port under a running stage, between two of its uses of it:
+    // the stage finds it closed as if its device had gone. Any thread.
+    void CloseUnderStage();
+    // The board the next job works on (a window whose port setting changed);
+    // false while a job runs.
+    bool SetPlace(const BoardPlace& place);
+    const BoardPlace& Place() const { return place_; }
 
     SessionView TakeView() { return view_.Take(); }
     // The owner may write the status too ("Halt Load" does), so that what
@@ -73,12 +88,17 @@ private:
     struct Pending;
     class Forwarder;
     void run(Job job); // on the session's thread
-    void makeBoard();
+    void startClock();
+    void makePort();
     BoxAnswer ask(const Box& box);
     static void answer(Pending& pending, BoxAnswer answer);
 
     Prompts& prompts_;
     PromptThread where_;
+    BoardPlace place_;
+    std::optional<BoardPlace> portPlace_; // where the port was made for
+    PortClaims& claims_;
+    QString holder_;
     PortMaker makePort_;
     ClockMaker makeClock_;
 

@@ -78,6 +78,9 @@ const QList<Run> Runs{
      R"({"boards":3,"failed":1,"reprogrammed":2})"},
     {"0 several", {{}, {}}, {"flash", "--ports", "1,2", "@rom"}, 0,
      "2 boards: 2 reprogrammed, 0 failed"},
+    // COM 1 leads to the same line: one board has it, the other is told which.
+    {"10 one device twice", {{}}, {"flash", "--port", "1", "--device", "@link0", "@rom"}, 10,
+     "2 boards: 1 reprogrammed, 1 failed\nThis tool is using it: it is held by board"},
     {"130 halt", {{"--delay", "0.2"}}, Flash, 130, "halted: Comm Port Disconnected",
      {"COM 1 closed", "!%E0000"}, {"Mode Set to"}},
     // A rack halted exits as one board does; a board that had ended keeps its ending.

@@ -69,6 +69,7 @@ struct LogonRow {
     QString sent;           // each command and when it went, then when the stage ended
     QString caption;
     bool ok = false;
+    Failure failure = Failure::None;
 };
 
 struct DownloadRow {
@@ -83,6 +84,7 @@ struct DownloadRow {
     QByteArrayList sent;
     bool ok = false;
     QString shown{}; // every caption, "|" between
+    Failure failure = Failure::None;
 };
 
 struct CutRow {
@@ -140,6 +142,8 @@ private slots:
                 r.prompts.seen[0].icon ==
                     (row.box == BaudBox ? BoxIcon::Information : BoxIcon::Exclamation));
         QCOMPARE(r.m.ModemConnected, row.caption == QLatin1String("Connection OK"));
+        // The stage that saw the halt ends the run as halted, for every client alike.
+        QCOMPARE(r.ctx.failure == Failure::Halted, row.event == QLatin1String("halt"));
         QCOMPARE(AutoBauds(r.port), row.autoBauds);
         QCOMPARE(static_cast<int>(r.port.writes.size()), row.wakeUps + row.autoBauds);
         // Wake-up commands go at 9600, autobaud characters at the load speed.
@@ -207,10 +211,10 @@ private slots:
             {.name = "mode 0 sends no mode command", .mode = 0, .replies = {ok, id, ok}, .sent = both + "end@0.1", .caption = "Modem ROM Device ID = 1234", .ok = true},
             {.name = "line ends inside the ID are shown", .mode = 0, .replies = {ok, "$BFID1\r\nX\r\n", ""}, .sent = both + "end@0.1", .caption = "Modem ROM Device ID = 1\r\nX", .ok = true},
             {.name = "a short ID shows what came", .mode = 0, .replies = {ok, "$BFID12", ""}, .sent = both + "end@2.05", .caption = "Modem ROM Device ID = 12", .ok = true},
-            {.name = "logon $BOK without ! fails", .replies = {"$BOK\r\n", id, ok}, .sent = "%BLqeltvomr\r@0 end@0.05", .caption = "Logon Failed !!"},
-            {.name = "ID refused", .replies = {ok, "$BFIX1234\r\n", ok}, .sent = both + "end@0.1", .caption = "Failed to Retrieve Device ID"},
-            {.name = "mode refused", .mode = 1, .replies = {ok, id, "$BERR!\r\n"}, .sent = both + "%BV1\r@0.1 end@0.15", .caption = "Failed to Set Mode"},
-            {.name = "device vanishes awaiting the ID", .replies = {ok, "gone", ok}, .sent = both + "end@0.55", .caption = "Comm Port Failed - gone"},
+            {.name = "logon $BOK without ! fails", .replies = {"$BOK\r\n", id, ok}, .sent = "%BLqeltvomr\r@0 end@0.05", .caption = "Logon Failed !!", .failure = Failure::Refused},
+            {.name = "ID refused", .replies = {ok, "$BFIX1234\r\n", ok}, .sent = both + "end@0.1", .caption = "Failed to Retrieve Device ID", .failure = Failure::DeviceIdRefused},
+            {.name = "mode refused", .mode = 1, .replies = {ok, id, "$BERR!\r\n"}, .sent = both + "%BV1\r@0.1 end@0.15", .caption = "Failed to Set Mode", .failure = Failure::ModeRefused},
+            {.name = "device vanishes awaiting the ID", .replies = {ok, "gone", ok}, .sent = both + "end@0.55", .caption = "Comm Port Failed - gone", .failure = Failure::DeviceGone},
         });
         // clang-format on
     }
@@ -237,6 +241,7 @@ private slots:
         QCOMPARE(sent.join(' '), row.sent);
         QCOMPARE(r.lblMsg.text(), row.caption);
         QCOMPARE(r.m.ModeSetOk, row.ok);
+        QCOMPARE(r.ctx.failure, row.failure);
         const bool lost = row.caption.startsWith(QLatin1String("Comm Port Failed"));
         QVERIFY(r.lblMsg.tint == (lost ? Tint::Red : Tint::Blue) && r.port.PortOpen() != lost);
         QVERIFY(r.prompts.seen.isEmpty());
@@ -257,13 +262,13 @@ private slots:
             {.name = "a reply is judged by its first message", .replies = {"$BWAT\r\n$BOK\r\n", ok, end}, .sent = {"%A\r", "%B\r"}, .ok = true, .shown = "Waiting for Erase ...|" + one},
             {.name = "erase wait does not resend", .replies = {"$BWAT\r\n", ok, end}, .sent = {"%A\r", "%B\r"}, .ok = true, .shown = "Waiting for Erase ...|" + one},
             {.name = "a line end left from the reply before is not a new reply", .replies = {"$BFCE\r", "\n$BOK\r\n", end}, .sent = {"%A\r", "%A\r", "%B\r"}, .ok = true, .shown = "Check Sum Error Writing to Flash|" + one},
-            {.name = "timed out stops at once", .replies = {"$BTMO\r\n", ok}, .sent = {"%A\r"}, .shown = "Modem Timed Out Waiting for String"},
-            {.name = "five failed tries, one last send", .replies = {"$BDLE\r\n", "$BFCE\r\n", "$BFWE\r\n", "", "$BO"}, .sent = L(6, "%A\r"), .shown = "Error Downloading String|Check Sum Error Writing to Flash|Error Writing Word to Flash|No Reply from Modem in 10 Seconds|Unknown Message from Modem"},
-            {.name = "five erase waits fail", .replies = L(5, "$BWAT\r\n"), .sent = {"%A\r"}, .shown = QStringList(5, "Waiting for Erase ...").join(QLatin1Char('|'))},
-            {.name = "first line without %", .file = " %A\r\n", .replies = {ok}, .sent = {}, .shown = "Invalid File Type"},
-            {.name = "halt before the first record", .replies = {ok}, .event = "halt", .sent = {}},
-            {.name = "halt mid-exchange ends after it", .replies = {"", ok, ok}, .event = "halt", .at = 5, .sent = {"%A\r", "%A\r"}, .shown = "No Reply from Modem in 10 Seconds|" + one},
-            {.name = "device vanishes mid-wait", .replies = {ok, ""}, .event = "vanish", .at = 3, .sent = {"%A\r", "%B\r"}, .shown = one + "|Comm Port Failed - gone"},
+            {.name = "timed out stops at once", .replies = {"$BTMO\r\n", ok}, .sent = {"%A\r"}, .shown = "Modem Timed Out Waiting for String", .failure = Failure::Download},
+            {.name = "five failed tries, one last send", .replies = {"$BDLE\r\n", "$BFCE\r\n", "$BFWE\r\n", "", "$BO"}, .sent = L(6, "%A\r"), .shown = "Error Downloading String|Check Sum Error Writing to Flash|Error Writing Word to Flash|No Reply from Modem in 10 Seconds|Unknown Message from Modem", .failure = Failure::Download},
+            {.name = "five erase waits fail", .replies = L(5, "$BWAT\r\n"), .sent = {"%A\r"}, .shown = QStringList(5, "Waiting for Erase ...").join(QLatin1Char('|')), .failure = Failure::Download},
+            {.name = "first line without %", .file = " %A\r\n", .replies = {ok}, .sent = {}, .shown = "Invalid File Type", .failure = Failure::FileRefused},
+            {.name = "halt before the first record", .replies = {ok}, .event = "halt", .sent = {}, .failure = Failure::Halted},
+            {.name = "halt mid-exchange ends after it", .replies = {"", ok, ok}, .event = "halt", .at = 5, .sent = {"%A\r", "%A\r"}, .shown = "No Reply from Modem in 10 Seconds|" + one, .failure = Failure::Halted},
+            {.name = "device vanishes mid-wait", .replies = {ok, ""}, .event = "vanish", .at = 3, .sent = {"%A\r", "%B\r"}, .shown = one + "|Comm Port Failed - gone", .failure = Failure::DeviceGone},
         });
         // clang-format on
     }
@@ -301,6 +306,7 @@ private slots:
             sent << w.bytes;
         QCOMPARE(sent, row.sent);
         QCOMPARE(r.m.DownloadOk, row.ok);
+        QCOMPARE(r.ctx.failure, row.failure);
         QCOMPARE(r.lblMsg.captions.join('|'), row.shown);
         QVERIFY(r.lblMsg.tint ==
                 (lost || row.shown.startsWith("Invalid") ? Tint::Red : Tint::Blue));

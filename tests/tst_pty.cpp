@@ -5,6 +5,7 @@
 // lowered while the port is open; and a session on its own thread. Only what
 // the operating system and the serial layer decide is here: the stages'
 // rules are shown on simulated time elsewhere.
+#include "link/PortClaims.h"
 #include "link/QtSerialComm.h"
 #include "link/SerialAccess.h"
 #include "session/Session.h"
@@ -16,7 +17,6 @@
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
@@ -111,7 +111,8 @@ struct Board {
     QTemporaryDir dir;
     Module1 m;
     ScriptedPrompts prompts;
-    Session session{prompts, PromptThread::Owner};
+    PortClaims claims;
+    Session session{prompts, PromptThread::Owner, BoardPlace::Com(1), claims, "the test"};
     SessionView view;
 };
 

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QTest>
 #include <map>
 
@@ -45,10 +46,10 @@ struct Rack {
         InitDefaults(m);
         StationBoards reach;
         reach.port = [this](const BoardPlace& p) {
-            return std::make_unique<WindowRig::PortRef>(boards.at(p.comPort)->port);
+            return std::make_unique<WindowRig::PortRef>(boards.at(p.ComPort())->port);
         };
         reach.clock = [this](const BoardPlace& p) {
-            return std::make_unique<WindowRig::ClockRef>(boards.at(p.comPort)->clock);
+            return std::make_unique<WindowRig::ClockRef>(boards.at(p.ComPort())->clock);
         };
         w = std::make_unique<frmStation>(m, prompts, claims, reach);
         w->show();
@@ -57,11 +58,11 @@ struct Rack {
 
     StationRow* add(int n, BootLoader::Config config = {}) {
         boards[n] = std::make_unique<Board>(n, std::move(config));
-        return w->AddBoard({n, {}});
+        return w->AddBoard(BoardPlace::Com(n));
     }
     StationRow* row(int n) const {
         for (StationRow* r : w->Rows())
-            if (r->place.comPort == n)
+            if (r->place == BoardPlace::Com(n))
                 return r;
         return nullptr;
     }
@@ -97,8 +98,10 @@ struct Case {
     std::function<void(BootLoader::Config&)> fault;
     Question question;
     Failure result;
+    QString column; // the result column's words
     QString caption;
-    QString box; // the start of the box text the row shows in red at the end
+    bool failureLine; // "*** Download Failed ****" under the caption
+    QString box;      // the start of the box text the row shows in red at the end
 };
 
 } // namespace
@@ -110,7 +113,10 @@ class TestStation : public QObject {
 private slots:
     void oneBoardsTroubleStaysItsOwn_data();
     void oneBoardsTroubleStaysItsOwn();
+    void haltAllAndClosingStopEveryBoard_data();
+    void haltAllAndClosingStopEveryBoard();
     void windowsRefuseEachOthersPort();
+    void claimsKnowADeviceByEveryName();
     void hundredRunsLeaveNothingBehind();
     void narrowScreenScrollsTitlesWithCells();
 };
@@ -124,18 +130,19 @@ void TestStation::oneBoardsTroubleStaysItsOwn_data() {
              c.hangUp = B::Point::Record;
              c.hangUpRecord = 2;
          },
-         Question::None, Failure::DeviceGone, "Comm Port Failed - ", ""},
+         Question::None, Failure::DeviceGone, "Device gone", "Comm Port Failed - ", true, ""},
         {"error replies",
          [](B::Config& c) {
              c.faults[2] = {B::Fault::BDLE, -1};
          },
-         Question::None, Failure::Download, "", ""},
+         Question::None, Failure::Download, "Download failed", "", true, ""},
         {"wrong board", [](B::Config& c) { c.board = '$'; }, Question::None, Failure::WrongBoard,
-         "Sending AutoBaud Character", "Wrong Mode - Board is Q70 and Mode is for 6620"},
+         "Wrong board for the mode", "Sending AutoBaud Character", false,
+         "Wrong Mode - Board is Q70 and Mode is for 6620"},
         {"never answers", [](B::Config& c) { c.answerOn = 0; }, Question::Cancel, Failure::NoAnswer,
-         "Connection Failed !!", ""},
+         "No answer", "Connection Failed !!", false, ""},
         {"waits for its Retry", [](B::Config& c) { c.answerOn = 0; }, Question::RetryOnceRepowered,
-         Failure::None, Completed, ""},
+         Failure::None, "Reprogrammed", Completed, false, ""},
     };
     for (const Case& c : cases)
         QTest::newRow(c.name) << c;
@@ -176,8 +183,19 @@ void TestStation::oneBoardsTroubleStaysItsOwn() {
         QCOMPARE(rack.row(n)->Outcome(), Failure::None);
         QCOMPARE(rack.row(n)->lblMsg->text(), Completed);
         QCOMPARE(rack.row(n)->lblRecords->text(), QStringLiteral("6 of 6"));
+        QCOMPARE(rack.row(n)->lblDeviceId->text(), Id(n)); // its own, not a neighbour's
+        QCOMPARE(rack.row(n)->barProgress->text(), QStringLiteral("Reprogrammed"));
+        QVERIFY(rack.row(n)->lblMsg2->isHidden());
     }
     QCOMPARE(row->Outcome(), c.result);
+    QCOMPARE(row->lblResult->text(), c.column);
+    // The bar tells the ending, not the stage it last showed.
+    QCOMPARE(row->barProgress->text(), c.column);
+    QCOMPARE(row->lblMsg2->isVisible(), c.failureLine);
+    if (c.failureLine) {
+        QCOMPARE(row->lblMsg2->text(), QStringLiteral("*** Download Failed ****"));
+        QCOMPARE(ForeColor(*row->lblMsg2), Red);
+    }
     QVERIFY2(row->lblMsg->text().startsWith(c.caption), qPrintable(row->lblMsg->text()));
     QCOMPARE(row->fraBox->isVisible(), !c.box.isEmpty());
     if (!c.box.isEmpty()) {
@@ -193,6 +211,47 @@ void TestStation::oneBoardsTroubleStaysItsOwn() {
     QCOMPARE(rack.w->lblSummary->text(),
              c.result == Failure::None ? QStringLiteral("3 boards: 3 reprogrammed, 0 failed")
                                        : QStringLiteral("3 boards: 2 reprogrammed, 1 failed"));
+}
+
+void TestStation::haltAllAndClosingStopEveryBoard_data() {
+    QTest::addColumn<bool>("closing");
+    QTest::newRow("Halt All") << false;
+    QTest::newRow("closing the station") << true;
+}
+
+// Halt All, or closing the station, while every board is in its first
+// autobaud pause: each stops where its stage next looks and says so, and a
+// closing station goes once the last board has returned.
+void TestStation::haltAllAndClosingStopEveryBoard() {
+    QFETCH(bool, closing);
+    Rack rack;
+    QSemaphore arrived, resume;
+    for (int n = 1; n <= 3; ++n) {
+        rack.add(n);
+        rack.boards.at(n)->clock.After(0.5, [&] {
+            arrived.release();
+            resume.acquire();
+        });
+    }
+    QSignalSpy ended(rack.w.get(), &frmStation::AllEnded);
+    rack.w->cmdStartAll_Click();
+    QVERIFY(arrived.tryAcquire(3, 10000));
+    if (closing)
+        QVERIFY(!rack.w->close() && rack.w->isVisible());
+    else
+        QTest::mouseClick(rack.w->cmdHaltAll, Qt::LeftButton);
+    resume.release(3);
+    QVERIFY(ended.wait(20000));
+    for (int n : {1, 2, 3}) {
+        StationRow* row = rack.row(n);
+        QCOMPARE(row->Outcome(), Failure::Halted);
+        QCOMPARE(row->lblMsg->text(), QStringLiteral("Comm Port Disconnected"));
+        QCOMPARE(row->barProgress->text(), QStringLiteral("Halted"));
+        QVERIFY(row->cmdRemove->isEnabled());
+    }
+    QCOMPARE(rack.w->lblSummary->text(),
+             QStringLiteral("3 boards: 0 reprogrammed, 0 failed, 3 halted"));
+    QTRY_COMPARE(rack.w->isVisible(), !closing);
 }
 
 // A port the main window's run holds is refused to the station, and the
@@ -233,12 +292,31 @@ void TestStation::windowsRefuseEachOthersPort() {
         QStringLiteral("held by the station window (COM 1)")));
 }
 
+// A device claimed under one name is held under every other, such as a
+// link that leads to it.
+void TestStation::claimsKnowADeviceByEveryName() {
+    QTemporaryDir dir;
+    const QString device = dir.filePath(QStringLiteral("ttyX"));
+    const QString link = dir.filePath(QStringLiteral("modem"));
+    QFile made(device);
+    QVERIFY(made.open(QIODevice::WriteOnly) && QFile::link(device, link));
+    PortClaims claims;
+    const QString main = QStringLiteral("the main window");
+    const int window = 0, row = 0;
+    QCOMPARE(claims.Claim(link, &window, main), QString());
+    QCOMPARE(claims.Claim(device, &row, QStringLiteral("the station window")), main);
+    QCOMPARE(claims.Holder(device), main);
+    claims.Release(&window);
+    QCOMPARE(claims.Claim(device, &row, QStringLiteral("the station window")), QString());
+    QCOMPARE(claims.Claim(link, &window, main), QStringLiteral("the station window"));
+}
+
 // A hundred runs of eight boards, each set added, run and removed: the
 // memory and the threads after the last are those after the first.
 void TestStation::hundredRunsLeaveNothingBehind() {
     Rack rack;
     std::size_t heap = 0;
-    int threads = 0;
+    const int threads = Threads(); // the window's own, before any board's
     for (int run = 1; run <= 100; ++run) {
         for (int n = 1; n <= 8; ++n)
             rack.add(n);
@@ -250,12 +328,13 @@ void TestStation::hundredRunsLeaveNothingBehind() {
         rack.boards.clear();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         if (run == 1) {
-            QTest::qWait(100); // a joined thread may take a moment to leave the list
+            // A joined thread may take a moment to leave the list; on a
+            // busy machine, more than a moment.
+            QTRY_VERIFY_WITH_TIMEOUT(Threads() <= threads, 10000);
             heap = HeapInUse();
-            threads = Threads();
         }
     }
-    QTRY_COMPARE(Threads(), threads);
+    QTRY_VERIFY_WITH_TIMEOUT(Threads() <= threads, 10000);
     qInfo("heap after the first run %zu bytes, after the last %zu", heap, HeapInUse());
     QVERIFY(HeapInUse() < heap + 32 * 1024);
 }

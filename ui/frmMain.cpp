@@ -6,7 +6,6 @@
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
 #include "download/LoadFileSelection.h"
-#include "link/QtSerialComm.h"
 #include "look/Logo.h"
 #include "look/Look.h"
 #include "ui/ProgressPanel.h"
@@ -37,15 +36,6 @@ QLabel* valueLabel(QWidget* parent, int x, int y, int w, int h) {
     return label;
 }
 
-// The window's port holds its device in `claims` while it is open.
-Session::PortMaker Claimed(PortClaims& claims, Session::PortMaker makePort) {
-    return [&claims, makePort = std::move(makePort)] {
-        return std::make_unique<ClaimedComm>(makePort ? makePort()
-                                                      : std::make_unique<QtSerialComm>(),
-                                             claims, QStringLiteral("the main window"));
-    };
-}
-
 } // namespace
 
 namespace {
@@ -57,8 +47,9 @@ constexpr int ShowMilliseconds = 20;
 frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
                  Session::ClockMaker makeClock, QWidget* parent)
     : QMainWindow(parent), lblMsg(new QLabel), m_(m), prompts_(prompts),
-      session_(prompts, PromptThread::Owner, Claimed(claims_, std::move(makePort)),
-               std::move(makeClock)),
+      // The place follows the port setting at each start.
+      session_(prompts, PromptThread::Owner, BoardPlace::Com(m.PortNumber), claims_,
+               QStringLiteral("the main window"), std::move(makePort), std::move(makeClock)),
       pacer_(ShowMilliseconds, [this] { showView(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran"));
     buildLayout();
@@ -209,14 +200,20 @@ void frmMain::present(const SessionView& view) {
 void frmMain::cmdLoad_Click() {
     if (busy_)
         return;
-    setBusy(true);
-    job_ = Job::Reprogram;
-    m_.AbortRequested = false;
     lblMsg2->hide();
-    cmdLoad->setEnabled(false);
     SetForeColor(*lblMsg, Blue);
     cmdAbort->setEnabled(true);
-    session_.Start(Job::Reprogram, m_);
+    start(Job::Reprogram);
+}
+
+// A run and a check start alike: the window busy, the session on the port
+// the settings name now (the operator may have chosen another since).
+void frmMain::start(Job job) {
+    setBusy(true);
+    job_ = job;
+    cmdLoad->setEnabled(false);
+    session_.SetPlace(BoardPlace::Com(m_.PortNumber));
+    session_.Start(job, m_);
 }
 
 void frmMain::jobEnded(Failure result) {
@@ -232,8 +229,6 @@ void frmMain::jobEnded(Failure result) {
 }
 
 void frmMain::cmdAbort_Click() {
-    m_.AbortRequested = true;
-    m_.ModemConnected = false;
     // Through the session's status, so that whatever the stopped stage says
     // after it is shown after it, in the colour it leaves.
     if (busy_)
@@ -271,12 +266,8 @@ void frmMain::mnuAdvancedMode_Click() {
 }
 
 void frmMain::mnuAdvancedCheckBoot_Click() {
-    if (busy_)
-        return;
-    setBusy(true);
-    job_ = Job::CheckBoot;
-    cmdLoad->setEnabled(false);
-    session_.Start(Job::CheckBoot, m_);
+    if (!busy_)
+        start(Job::CheckBoot);
 }
 
 void frmMain::mnuAdvancedTranscript_Click() {

@@ -94,6 +94,7 @@ private:
     void showSettings();
     void applySetting(const std::function<void(Module1&)>& change);
     void setBusy(bool busy);
+    void start(Job job);
     void showView();
     void present(const SessionView& view);
     void jobEnded(Failure result);

@@ -3,25 +3,20 @@
 #include "link/Clock.h"
 #include "link/PortAdvice.h"
 #include "link/PortClaims.h"
-#include "link/QtSerialComm.h"
 #include "look/Look.h"
-#include "ui/frmTranscript.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSerialPortInfo>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <climits>
 
 namespace {
 
@@ -29,44 +24,8 @@ namespace {
 // a rack of fast boot loaders acknowledges records.
 constexpr int ShowMilliseconds = 25;
 
-// The columns of the header and of every row, in pixels.
-enum Column { Board, Progress, Message, Type, Id, Records, Rate, Result, Columns };
-constexpr int Widths[Columns] = {120, 150, 280, 48, 70, 100, 90, 120};
-// Set on each line: a layout inside another takes its parent's spacing.
-constexpr int ColumnGap = 8;
 // What a window manager's frame may add to the window's width.
 constexpr int FrameAllowance = 16;
-
-QLabel* Cell(QHBoxLayout* line, Column column, const QString& text = {}) {
-    auto* label = PlainLabel(new QLabel(text));
-    label->setFixedWidth(Widths[column]);
-    line->addWidget(label);
-    return label;
-}
-
-QString ResultText(Failure result) {
-    switch (result) {
-    case Failure::None:
-        return QStringLiteral("Reprogrammed");
-    case Failure::FileRefused:
-        return QStringLiteral("Load file refused");
-    case Failure::PortNotOpened:
-        return QStringLiteral("Port not opened");
-    case Failure::NoAnswer:
-        return QStringLiteral("No answer");
-    case Failure::WrongBoard:
-        return QStringLiteral("Wrong board");
-    case Failure::Refused:
-        return QStringLiteral("Logon refused");
-    case Failure::Download:
-        return QStringLiteral("Download failed");
-    case Failure::DeviceGone:
-        return QStringLiteral("Device gone");
-    case Failure::Halted:
-        return QStringLiteral("Halted");
-    }
-    return {};
-}
 
 // Adapters come and go: the list is read again each time it opens.
 class DeviceBox : public QComboBox {
@@ -81,209 +40,6 @@ public:
 };
 
 } // namespace
-
-QString BoardPlace::Name() const {
-    return comPort > 0 ? QStringLiteral("COM %1").arg(comPort) : device;
-}
-
-QString BoardPlace::Device() const {
-    return comPort > 0 ? PortDevice(comPort) : device;
-}
-
-StationRow::StationRow(BoardPlace where, Session::PortMaker makePort, Session::ClockMaker makeClock,
-                       QWidget* parent)
-    : QWidget(parent), place(std::move(where)),
-      session_(std::make_unique<Session>(*this, PromptThread::Owner, std::move(makePort),
-                                         std::move(makeClock))) {
-    auto* line = new QHBoxLayout;
-    line->setContentsMargins(0, 0, 0, 0);
-    line->setSpacing(ColumnGap);
-    lblPort = Cell(line, Board, place.Name());
-    lblPort->setToolTip(place.Device());
-    barProgress = new QProgressBar;
-    barProgress->setFixedWidth(Widths[Progress]);
-    barProgress->setRange(0, 1);
-    barProgress->setValue(0);
-    barProgress->setFormat({});
-    line->addWidget(barProgress);
-    lblMsg = Cell(line, Message);
-    SetForeColor(*lblMsg, Blue);
-    lblBoard = Cell(line, Type);
-    lblDeviceId = Cell(line, Id);
-    lblRecords = Cell(line, Records);
-    lblRate = Cell(line, Rate);
-    lblResult = Cell(line, Result);
-    cmdTranscript = new QPushButton(QStringLiteral("Transcript"));
-    cmdRemove = new QPushButton(QStringLiteral("Remove"));
-    line->addWidget(cmdTranscript);
-    line->addWidget(cmdRemove);
-    line->addStretch(1);
-
-    // Under the row: the question's buttons below its bar, the text below
-    // its caption.
-    fraBox = new QWidget;
-    auto* boxLine = new QHBoxLayout(fraBox);
-    boxLine->setContentsMargins(Widths[Board] + ColumnGap, 0, 0, 4);
-    boxLine->setSpacing(ColumnGap);
-    auto* answers = new QWidget;
-    answers->setFixedWidth(Widths[Progress]);
-    auto* answerLine = new QHBoxLayout(answers);
-    answerLine->setContentsMargins(0, 0, 0, 0);
-    cmdRetry = new QPushButton(QStringLiteral("Retry"));
-    cmdCancel = new QPushButton(QStringLiteral("Cancel"));
-    answerLine->addWidget(cmdRetry);
-    answerLine->addWidget(cmdCancel);
-    lblBox = PlainLabel(new QLabel);
-    lblBox->setWordWrap(true);
-    lblBox->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    boxLine->addWidget(answers, 0, Qt::AlignTop);
-    boxLine->addWidget(lblBox, 1);
-    fraBox->hide();
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 2, 0, 2);
-    layout->setSpacing(2);
-    layout->addLayout(line);
-    layout->addWidget(fraBox);
-
-    connect(cmdRetry, &QPushButton::clicked, this, [this] { answer(BoxAnswer::Retry); });
-    connect(cmdCancel, &QPushButton::clicked, this, [this] { answer(BoxAnswer::Cancel); });
-    connect(session_.get(), &Session::Changed, this, [this] {
-        dirty = true;
-        emit Changed();
-    });
-    // The row shows what the stage said before the box it asks.
-    connect(session_.get(), &Session::Asking, this, &StationRow::ShowView);
-    connect(session_.get(), &Session::Finished, this, &StationRow::ended);
-}
-
-StationRow::~StationRow() {
-    // It reads the session's transcript.
-    delete transcript_;
-    answer(BoxAnswer::Cancel);
-    session_.reset();
-}
-
-bool StationRow::Start(const Module1& settings) {
-    if (Running())
-        return false;
-    Module1 m = settings;
-    m.PortNumber = static_cast<std::int16_t>(place.comPort);
-    answer(BoxAnswer::Cancel);
-    fraBox->hide();
-    outcome_.reset();
-    for (QLabel* l : {lblBoard, lblDeviceId, lblRecords, lblRate, lblResult})
-        l->clear();
-    barProgress->setRange(0, 1);
-    barProgress->setValue(0);
-    barProgress->setFormat({});
-    cmdRemove->setEnabled(false);
-    underWay_ = session_->Start(Job::Reprogram, m);
-    return underWay_;
-}
-
-void StationRow::Halt() {
-    if (!Running())
-        return;
-    session_->Halt();
-    session_->status().Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
-    answer(BoxAnswer::Cancel);
-}
-
-void StationRow::ShowView() {
-    dirty = false;
-    const SessionView view = session_->TakeView();
-    if (lblMsg->text() != view.message) {
-        lblMsg->setText(view.message);
-        lblMsg->setToolTip(view.message); // a long one is cut at the column's edge
-    }
-    SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);
-    lblBoard->setText(view.boardType);
-    lblDeviceId->setText(view.deviceId);
-
-    const auto bounded = [](qint64 n) { return static_cast<int>(std::min<qint64>(n, INT_MAX)); };
-    const ProgressEstimate& e = view.estimate;
-    if (view.phase == Phase::Connecting) {
-        if (view.attempts > 0) {
-            barProgress->setRange(0, view.attempts);
-            barProgress->setValue(view.attempt);
-            barProgress->setFormat(QStringLiteral("autobaud %v of %m"));
-        } else {
-            barProgress->setFormat(QStringLiteral("waking"));
-        }
-    } else if (e.Total() > 0 || e.Done() > 0) {
-        // A short download may have begun and ended between two pictures:
-        // the view keeps its count until the next job.
-        barProgress->setRange(0, bounded(std::max(e.Total(), e.Done())));
-        barProgress->setValue(bounded(e.Done()));
-        barProgress->setFormat(QStringLiteral("%p%"));
-        lblRecords->setText(QStringLiteral("%1 of %2").arg(e.Done()).arg(e.Total()));
-        const auto rate = e.RecordsPerSecond(session_->Now());
-        lblRate->setText(rate ? QStringLiteral("%1 rec/s").arg(*rate, 0, 'f', 1) : QString());
-    }
-}
-
-void StationRow::ShowTranscript(Prompts& prompts, const QString& saveDirectory) {
-    if (!transcript_) {
-        transcript_ = new frmTranscript(session_->transcript(), prompts, saveDirectory, this);
-        transcript_->setAttribute(Qt::WA_DeleteOnClose);
-        transcript_->setWindowTitle(QStringLiteral("Session Transcript - %1").arg(place.Name()));
-    }
-    transcript_->show();
-    transcript_->raise();
-}
-
-void StationRow::showBox(const Box& box) {
-    // A row has no room for the blank lines that space a box out.
-    QStringList lines;
-    for (const QString& part : {box.text, box.detail})
-        for (const QString& line : part.split(QRegularExpression(QStringLiteral("\r?\n"))))
-            if (!line.trimmed().isEmpty())
-                lines << line;
-    lblBox->setText(lines.join(QLatin1Char('\n')));
-    SetForeColor(*lblBox, box.icon == BoxIcon::Exclamation ? Red : Blue);
-    const bool question = box.buttons == BoxButtons::RetryCancel;
-    cmdRetry->setVisible(question);
-    cmdCancel->setVisible(question);
-    fraBox->show();
-}
-
-BoxAnswer StationRow::MsgBox(const Box& box) {
-    showBox(box);
-    return DismissAnswer(box.buttons);
-}
-
-void StationRow::MsgBoxLater(const Box& box, std::function<void(BoxAnswer)> answered) {
-    showBox(box);
-    if (box.buttons != BoxButtons::RetryCancel) {
-        answered(DismissAnswer(box.buttons));
-        return;
-    }
-    answer(BoxAnswer::Cancel); // a question still open would never be answered
-    waiting_ = std::move(answered);
-    cmdRetry->setFocus();
-}
-
-void StationRow::answer(BoxAnswer a) {
-    if (auto answered = std::exchange(waiting_, nullptr)) {
-        fraBox->hide();
-        answered(a);
-    }
-}
-
-void StationRow::ended(Failure result) {
-    ShowView();
-    answer(BoxAnswer::Cancel);
-    outcome_ = result;
-    underWay_ = false;
-    lblResult->setText(ResultText(result));
-    SetForeColor(*lblResult, result == Failure::None ? Blue : Red);
-    // A board's port goes back as soon as it is done with, for the main
-    // window or another row (the main window's own runs may leave theirs open).
-    session_->ClosePort();
-    cmdRemove->setEnabled(true);
-    emit Ended(this);
-}
 
 frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, StationBoards boards,
                        QWidget* parent)
@@ -387,11 +143,12 @@ QWidget* frmStation::header() {
     auto* bar = new QWidget;
     auto* line = new QHBoxLayout(bar);
     line->setContentsMargins(0, 0, 0, 0);
-    line->setSpacing(ColumnGap);
-    const char* titles[Columns] = {"Board",     "Progress", "Messages", "Type",
-                                   "Device ID", "Records",  "Rate",     "Result"};
-    for (int c = 0; c < Columns; ++c)
-        Cell(line, static_cast<Column>(c), QLatin1String(titles[c]));
+    line->setSpacing(StationColumns::Gap);
+    const char* titles[StationColumns::Columns] = {"Board",     "Progress", "Messages", "Type",
+                                                   "Device ID", "Records",  "Rate",     "Result"};
+    for (int c = 0; c < StationColumns::Columns; ++c)
+        StationColumns::Cell(line, static_cast<StationColumns::Column>(c),
+                             QLatin1String(titles[c]));
     // The rows' buttons take room the header must count, for the window's
     // width; unseen here.
     for (const QString& text : {QStringLiteral("Transcript"), QStringLiteral("Remove")}) {
@@ -450,24 +207,14 @@ StationRow* frmStation::AddBoard(const BoardPlace& place) {
     }
     lblNote->clear();
 
-    const QString holder = QStringLiteral("the station window (%1)").arg(place.Name());
-    Session::PortMaker makePort = [this, place, holder] {
-        std::unique_ptr<MSComm> port;
-        if (boards_.port) {
-            port = boards_.port(place);
-        } else {
-            auto real = std::make_unique<QtSerialComm>();
-            if (place.comPort <= 0)
-                real->SetDevice(place.device);
-            port = std::move(real);
-        }
-        return std::make_unique<ClaimedComm>(std::move(port), claims_, holder);
-    };
+    Session::PortMaker makePort;
+    if (boards_.port)
+        makePort = [this, place] { return boards_.port(place); };
     Session::ClockMaker makeClock;
     if (boards_.clock)
         makeClock = [this, place] { return boards_.clock(place); };
 
-    auto* row = new StationRow(place, std::move(makePort), std::move(makeClock));
+    auto* row = new StationRow(place, claims_, std::move(makePort), std::move(makeClock));
     rows_.append(row);
     rowsLayout_->insertWidget(rowsLayout_->count() - 1, row);
     connect(row, &StationRow::Changed, this, &frmStation::rowChanged);
@@ -492,7 +239,7 @@ void frmStation::RemoveBoard(StationRow* row) {
 
 void frmStation::cmdAddPort_Click() {
     const int n = cboPort->currentData().toInt();
-    if (AddBoard({n, {}}) && n < Ports)
+    if (AddBoard(BoardPlace::Com(n)) && n < Ports)
         cboPort->setCurrentIndex(n); // the next one, for a rack added in a row
 }
 
@@ -502,7 +249,7 @@ void frmStation::cmdAddDevice_Click() {
         lblNote->setText(QStringLiteral("Name a device, such as /dev/ttyUSB0"));
         return;
     }
-    AddBoard({0, device});
+    AddBoard(BoardPlace::Path(device));
 }
 
 void frmStation::cmdStartAll_Click() {

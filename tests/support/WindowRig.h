@@ -34,9 +34,10 @@ struct WindowRig {
     void writeLoadFile(int records) {
         WriteFile(dir.filePath(QStringLiteral("MYFILE.ROM")), BootLoader::SampleLoadFile(records));
     }
-    frmMain& open() {
+    // The window's boxes go to `boxes` when given, else to the scripted ones.
+    frmMain& open(Prompts* boxes = nullptr) {
         w = std::make_unique<frmMain>(
-            m, prompts, [this] { return std::make_unique<PortRef>(port); },
+            m, boxes ? *boxes : prompts, [this] { return std::make_unique<PortRef>(port); },
             [this] { return std::make_unique<ClockRef>(clock); });
         w->show();
         return *w;

@@ -1,0 +1,233 @@
+#include "ui/StationRow.h"
+
+#include "core/Outcome.h"
+#include "look/Look.h"
+#include "ui/frmTranscript.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+
+using namespace StationColumns;
+
+QLabel* StationColumns::Cell(QBoxLayout* line, Column column, const QString& text) {
+    auto* label = PlainLabel(new QLabel(text));
+    label->setFixedWidth(Widths[column]);
+    line->addWidget(label);
+    return label;
+}
+
+StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker makePort,
+                       Session::ClockMaker makeClock, QWidget* parent)
+    : QWidget(parent), place(std::move(where)),
+      session_(
+          std::make_unique<Session>(*this, PromptThread::Owner, place, claims,
+                                    QStringLiteral("the station window (%1)").arg(place.Name()),
+                                    std::move(makePort), std::move(makeClock))) {
+    auto* line = new QHBoxLayout;
+    line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(Gap);
+    lblPort = Cell(line, Board, place.Name());
+    lblPort->setToolTip(place.Device());
+    barProgress = new QProgressBar;
+    barProgress->setFixedWidth(Widths[Progress]);
+    barProgress->setRange(0, 1);
+    barProgress->setValue(0);
+    barProgress->setFormat({});
+    line->addWidget(barProgress);
+    // The second status line goes under the caption, where the main window has it.
+    auto* messages = new QVBoxLayout;
+    messages->setSpacing(0);
+    lblMsg = Cell(messages, Message);
+    SetForeColor(*lblMsg, Blue);
+    lblMsg2 = Cell(messages, Message);
+    SetForeColor(*lblMsg2, Red);
+    lblMsg2->hide();
+    line->addLayout(messages);
+    lblBoard = Cell(line, Type);
+    lblDeviceId = Cell(line, Id);
+    lblRecords = Cell(line, Records);
+    lblRate = Cell(line, Rate);
+    lblResult = Cell(line, Result);
+    cmdTranscript = new QPushButton(QStringLiteral("Transcript"));
+    cmdRemove = new QPushButton(QStringLiteral("Remove"));
+    line->addWidget(cmdTranscript);
+    line->addWidget(cmdRemove);
+    line->addStretch(1);
+
+    // Under the row: the question's buttons below its bar, the text below
+    // its caption.
+    fraBox = new QWidget;
+    auto* boxLine = new QHBoxLayout(fraBox);
+    boxLine->setContentsMargins(Widths[Board] + Gap, 0, 0, 4);
+    boxLine->setSpacing(Gap);
+    auto* answers = new QWidget;
+    answers->setFixedWidth(Widths[Progress]);
+    auto* answerLine = new QHBoxLayout(answers);
+    answerLine->setContentsMargins(0, 0, 0, 0);
+    cmdRetry = new QPushButton(QStringLiteral("Retry"));
+    cmdCancel = new QPushButton(QStringLiteral("Cancel"));
+    answerLine->addWidget(cmdRetry);
+    answerLine->addWidget(cmdCancel);
+    lblBox = PlainLabel(new QLabel);
+    lblBox->setWordWrap(true);
+    lblBox->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    boxLine->addWidget(answers, 0, Qt::AlignTop);
+    boxLine->addWidget(lblBox, 1);
+    fraBox->hide();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 2, 0, 2);
+    layout->setSpacing(2);
+    layout->addLayout(line);
+    layout->addWidget(fraBox);
+
+    connect(cmdRetry, &QPushButton::clicked, this, [this] { answer(BoxAnswer::Retry); });
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { answer(BoxAnswer::Cancel); });
+    connect(session_.get(), &Session::Changed, this, [this] {
+        dirty = true;
+        emit Changed();
+    });
+    // The row shows what the stage said before the box it asks.
+    connect(session_.get(), &Session::Asking, this, &StationRow::ShowView);
+    connect(session_.get(), &Session::Finished, this, &StationRow::ended);
+}
+
+StationRow::~StationRow() {
+    // It reads the session's transcript.
+    delete transcript_;
+    answer(BoxAnswer::Cancel);
+    session_.reset();
+}
+
+bool StationRow::Start(const Module1& settings) {
+    if (Running())
+        return false;
+    answer(BoxAnswer::Cancel);
+    fraBox->hide();
+    lblMsg2->hide();
+    outcome_.reset();
+    for (QLabel* l : {lblBoard, lblDeviceId, lblRecords, lblRate, lblResult})
+        l->clear();
+    barProgress->setRange(0, 1);
+    barProgress->setValue(0);
+    barProgress->setFormat({});
+    cmdRemove->setEnabled(false);
+    underWay_ = session_->Start(Job::Reprogram, settings);
+    return underWay_;
+}
+
+void StationRow::Halt() {
+    if (!Running())
+        return;
+    session_->Halt();
+    session_->status().Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
+    answer(BoxAnswer::Cancel);
+}
+
+void StationRow::ShowView() {
+    dirty = false;
+    const SessionView view = session_->TakeView();
+    if (lblMsg->text() != view.message) {
+        lblMsg->setText(view.message);
+        lblMsg->setToolTip(view.message); // a long one is cut at the column's edge
+    }
+    SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);
+    lblMsg2->setText(view.failureText);
+    lblMsg2->setVisible(view.failureShown);
+    lblBoard->setText(view.boardType);
+    lblDeviceId->setText(view.deviceId);
+
+    const auto bounded = [](qint64 n) { return static_cast<int>(std::min<qint64>(n, INT_MAX)); };
+    const ProgressEstimate& e = view.estimate;
+    if (view.phase == Phase::Connecting) {
+        if (view.attempts > 0) {
+            barProgress->setRange(0, view.attempts);
+            barProgress->setValue(view.attempt);
+            barProgress->setFormat(QStringLiteral("autobaud %v of %m"));
+        } else {
+            barProgress->setFormat(QStringLiteral("waking"));
+        }
+    } else if (e.Total() > 0 || e.Done() > 0) {
+        // A short download may have begun and ended between two pictures:
+        // the view keeps its count until the next job.
+        barProgress->setRange(0, bounded(std::max(e.Total(), e.Done())));
+        barProgress->setValue(bounded(e.Done()));
+        barProgress->setFormat(QStringLiteral("%p%"));
+        lblRecords->setText(QStringLiteral("%1 of %2").arg(e.Done()).arg(e.Total()));
+        const auto rate = e.RecordsPerSecond(session_->Now());
+        lblRate->setText(rate ? QStringLiteral("%1 rec/s").arg(*rate, 0, 'f', 1) : QString());
+    }
+    // A row that has ended says how in its bar, not what a stage long past
+    // was doing ("autobaud 1 of 66" on a wrong board); the fill still shows
+    // how far it got.
+    if (outcome_)
+        barProgress->setFormat(OutcomeTitle(*outcome_));
+}
+
+void StationRow::ShowTranscript(Prompts& prompts, const QString& saveDirectory) {
+    if (!transcript_) {
+        transcript_ = new frmTranscript(session_->transcript(), prompts, saveDirectory, this);
+        transcript_->setAttribute(Qt::WA_DeleteOnClose);
+        transcript_->setWindowTitle(QStringLiteral("Session Transcript - %1").arg(place.Name()));
+    }
+    transcript_->show();
+    transcript_->raise();
+}
+
+void StationRow::showBox(const Box& box) {
+    // A row has no room for the blank lines that space a box out.
+    QStringList lines;
+    for (const QString& part : {box.text, box.detail})
+        for (const QString& line : part.split(QRegularExpression(QStringLiteral("\r?\n"))))
+            if (!line.trimmed().isEmpty())
+                lines << line;
+    lblBox->setText(lines.join(QLatin1Char('\n')));
+    SetForeColor(*lblBox, box.icon == BoxIcon::Exclamation ? Red : Blue);
+    const bool question = box.buttons == BoxButtons::RetryCancel;
+    cmdRetry->setVisible(question);
+    cmdCancel->setVisible(question);
+    fraBox->show();
+}
+
+BoxAnswer StationRow::MsgBox(const Box& box) {
+    showBox(box);
+    return DismissAnswer(box.buttons);
+}
+
+void StationRow::MsgBoxLater(const Box& box, std::function<void(BoxAnswer)> answered) {
+    showBox(box);
+    if (box.buttons != BoxButtons::RetryCancel) {
+        answered(DismissAnswer(box.buttons));
+        return;
+    }
+    answer(BoxAnswer::Cancel); // a question still open would never be answered
+    waiting_ = std::move(answered);
+    cmdRetry->setFocus();
+}
+
+void StationRow::answer(BoxAnswer a) {
+    if (auto answered = std::exchange(waiting_, nullptr)) {
+        fraBox->hide();
+        answered(a);
+    }
+}
+
+void StationRow::ended(Failure result) {
+    outcome_ = result;
+    ShowView();
+    answer(BoxAnswer::Cancel);
+    underWay_ = false;
+    lblResult->setText(OutcomeTitle(result));
+    SetForeColor(*lblResult, result == Failure::None ? Blue : Red);
+    // A board's port goes back as soon as it is done with, for the main
+    // window or another row (the main window's own runs may leave theirs open).
+    session_->ClosePort();
+    cmdRemove->setEnabled(true);
+    emit Ended(this);
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "link/BoardPlace.h"
+#include "session/Session.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class PortClaims;
+class QBoxLayout;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class frmTranscript;
+
+// The columns of the station's header and of every row, in pixels.
+namespace StationColumns {
+enum Column { Board, Progress, Message, Type, Id, Records, Rate, Result, Columns };
+inline constexpr int Widths[Columns] = {120, 150, 280, 48, 70, 100, 90, 120};
+// Set on each line: a layout inside another takes its parent's spacing.
+inline constexpr int Gap = 8;
+// A label of the column's width, added to `line`.
+QLabel* Cell(QBoxLayout* line, Column column, const QString& text = {});
+} // namespace StationColumns
+
+// One board in the station: its session and its line of the window. It
+// answers its own session's boxes without a modal box: the text shows in the
+// row, the power-cycle question waits for the row's own Retry or Cancel, and
+// every other box gets the answer that goes no further.
+class StationRow : public QWidget, public Prompts {
+    Q_OBJECT
+public:
+    // The row's port is held in `claims` while it is open.
+    StationRow(BoardPlace place, PortClaims& claims, Session::PortMaker makePort,
+               Session::ClockMaker makeClock, QWidget* parent = nullptr);
+    ~StationRow() override;
+
+    const BoardPlace place;
+    Session& BoardSession() { return *session_; }
+    // From the start until the row has shown how the job ended.
+    bool Running() const { return underWay_; }
+    // How the last job ended; nothing before the first has.
+    std::optional<Failure> Outcome() const { return outcome_; }
+
+    QLabel* lblPort;
+    QProgressBar* barProgress;
+    QLabel* lblMsg;  // the caption and its colour, as the main window's
+    QLabel* lblMsg2; // under it, the main window's second status line
+    QLabel* lblBoard;
+    QLabel* lblDeviceId;
+    QLabel* lblRecords;
+    QLabel* lblRate;
+    QLabel* lblResult;
+    QPushButton* cmdTranscript;
+    QPushButton* cmdRemove;
+    // The line under the row, for what would have been a box.
+    QWidget* fraBox;
+    QLabel* lblBox;
+    QPushButton* cmdRetry;
+    QPushButton* cmdCancel;
+
+    bool Start(const Module1& settings);
+    void Halt();
+    // Takes the session's view and shows it.
+    void ShowView();
+    void ShowTranscript(Prompts& prompts, const QString& saveDirectory);
+
+    BoxAnswer MsgBox(const Box& box) override;
+    void MsgBoxLater(const Box& box, std::function<void(BoxAnswer)> answered) override;
+
+    bool dirty = false; // the session has news the row does not show yet
+
+signals:
+    void Changed();
+    void Ended(StationRow* row);
+
+private:
+    void showBox(const Box& box);
+    void answer(BoxAnswer a);
+    void ended(Failure result);
+
+    std::unique_ptr<Session> session_;
+    std::function<void(BoxAnswer)> waiting_; // the power-cycle question's answer
+    std::optional<Failure> outcome_;
+    bool underWay_ = false;
+    QPointer<frmTranscript> transcript_;
+};
