@@ -1,5 +1,6 @@
 #include "ui/HistoryModel.h"
 
+#include "core/Outcome.h"
 #include "look/Look.h"
 
 #include <QFileInfo>
@@ -60,19 +61,14 @@ QString Text(const HistoryRecord& r, int column) {
 // Empty until shown a history: the window opens before it reads.
 HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-// Until the shared table of outcomes arrives, the keys the clients write.
+// Every key a run may end with, once each (the refusals share one), then
+// those of a run still going, or cut off before it could say.
 QStringList HistoryModel::ResultKeys() {
-    return {QStringLiteral("ok"),
-            QStringLiteral("file-refused"),
-            QStringLiteral("port-not-opened"),
-            QStringLiteral("no-answer"),
-            QStringLiteral("wrong-board"),
-            QStringLiteral("refused"),
-            QStringLiteral("download-failed"),
-            QStringLiteral("device-gone"),
-            QStringLiteral("halted"),
-            QStringLiteral("running"),
-            QStringLiteral("interrupted")};
+    QStringList keys;
+    for (const Outcome& outcome : Outcomes)
+        if (!keys.contains(QLatin1String(outcome.key)))
+            keys << QLatin1String(outcome.key);
+    return keys << QStringLiteral("running") << QStringLiteral("interrupted");
 }
 
 // A new choice starts again from the newest: the old rows say nothing of it.
