@@ -250,10 +250,13 @@ void TestStation::claimsKnowADeviceByEveryName() {
 }
 
 // A hundred runs of eight boards, each set added, run and removed: the
-// memory and the threads after the last are those after the first.
+// memory and the threads after the last are those after the twentieth.
 void TestStation::hundredRunsLeaveNothingBehind() {
     Rack rack;
     std::size_t heap = 0;
+    // Counted from the twentieth run: the lamps' large face fills its cache of
+    // drawn letters over the first few, however the rows are painted.
+    constexpr int Counted = 20;
     const int threads = Threads(); // the window's own, before any board's
     for (int run = 1; run <= 100; ++run) {
         for (int n = 1; n <= 8; ++n)
@@ -265,7 +268,7 @@ void TestStation::hundredRunsLeaveNothingBehind() {
             rack.w->RemoveBoard(rack.w->Rows().first());
         rack.boards.clear();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (run == 1) {
+        if (run == Counted) {
             // A joined thread may take a moment to leave the list; on a
             // busy machine, more than a moment.
             QTRY_VERIFY_WITH_TIMEOUT(Threads() <= threads, 10000);
@@ -273,7 +276,7 @@ void TestStation::hundredRunsLeaveNothingBehind() {
         }
     }
     QTRY_VERIFY_WITH_TIMEOUT(Threads() <= threads, 10000);
-    qInfo("heap after the first run %zu bytes, after the last %zu", heap, HeapInUse());
+    qInfo("heap after run %d %zu bytes, after the last %zu", Counted, heap, HeapInUse());
     QVERIFY(HeapInUse() < heap + 32 * 1024);
 }
 
