@@ -4,7 +4,9 @@
 #include "history/History.h"
 #include "tests/support/StationRack.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -40,12 +42,22 @@ QColor Fill(const StationRow* row) {
 class TestStationLine : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    // Scans consult a history of the test's own.
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        qputenv("VELLORAN_HISTORY", store_.filePath(QStringLiteral("history.sqlite")).toUtf8());
+    }
     void rowsStartAloneWhileOthersRun();
     void scansGoToIdleRowsInOrder();
     void rackAndChoicesComeBack();
     void failureSoundsUnlessSilenced_data();
     void failureSoundsUnlessSilenced();
+    void changedLoadFileStopsLockedStarts_data();
+    void changedLoadFileStopsLockedStarts();
+    void mainMenusFollowTheLock();
+
+private:
+    QTemporaryDir store_;
 };
 
 // A row started on its own runs beside one under way; Start All starts the
@@ -84,8 +96,6 @@ void TestStationLine::rowsStartAloneWhileOthersRun() {
 // empty scan or one with no idle row says why and starts nothing. A serial
 // the history knows as reprogrammed waits for the row's own answer.
 void TestStationLine::scansGoToIdleRowsInOrder() {
-    QTemporaryDir store;
-    qputenv("VELLORAN_HISTORY", store.filePath(QStringLiteral("history.sqlite")).toUtf8());
     {
         HistoryRecord done;
         done.uid = QStringLiteral("earlier");
@@ -133,7 +143,6 @@ void TestStationLine::scansGoToIdleRowsInOrder() {
     for (Hold* h : {&hold1, &hold2, &hold3})
         h->resume.release();
     QTRY_VERIFY_WITH_TIMEOUT(!rack.w->Busy(), 20000);
-    qunsetenv("VELLORAN_HISTORY");
 }
 
 // Rows, their order, the beep and the operator survive the window and the
@@ -192,6 +201,80 @@ void TestStationLine::failureSoundsUnlessSilenced() {
     QVERIFY(Fill(failing).red() > 200 && Fill(failing).green() < 50);
     QVERIFY(rack.w->lblTally->text().startsWith(
         QStringLiteral("Since opened: 1 passed, 1 failed, yield 50.0%")));
+}
+
+void TestStationLine::changedLoadFileStopsLockedStarts_data() {
+    QTest::addColumn<bool>("sameSizeAndTime");
+    QTest::newRow("grown") << false;
+    QTest::newRow("one byte, same size and time") << true;
+}
+
+// A lock shows the file's fingerprint and outlives the window; the file
+// changed under it (even where only its hash tells) stops every new start
+// until the operator, asked first, unlocks.
+void TestStationLine::changedLoadFileStopsLockedStarts() {
+    QFETCH(bool, sameSizeAndTime);
+    Rack rack;
+    StationRow* row = rack.add(1);
+    QFile rom(rack.dir.filePath(QStringLiteral("MYFILE.ROM")));
+    QVERIFY(rom.open(QIODevice::ReadWrite));
+    const QByteArray bytes = rom.readAll();
+    const QDateTime modified = rom.fileTime(QFileDevice::FileModificationTime);
+    rack.w->cmdLock_Click();
+    const QString hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    QVERIFY2(rack.w->lblSettings->text().contains(hash.left(12) + QStringLiteral(", 6 records")),
+             qPrintable(rack.w->lblSettings->text()));
+
+    rack.open();
+    row = rack.w->Rows().first();
+    QVERIFY(rack.w->Locked());
+    QVERIFY(rack.runAll());
+    QCOMPARE(row->Outcome(), Failure::None);
+
+    QByteArray changed = bytes;
+    if (sameSizeAndTime)
+        changed[changed.size() - 3] = changed.at(changed.size() - 3) == '0' ? '1' : '0';
+    else
+        changed += "\r\n";
+    QVERIFY(rom.seek(0) && rom.write(changed) == changed.size() && rom.flush());
+    if (sameSizeAndTime)
+        QVERIFY(rom.setFileTime(modified, QFileDevice::FileModificationTime));
+    Scan(rack, QStringLiteral("SN-1"));
+    rack.w->cmdStartAll_Click();
+    QVERIFY(!row->Running());
+    QVERIFY(rack.w->lblLocked->text().contains(QStringLiteral("has changed on disk")));
+
+    rack.w->cmdLock_Click(); // asks, still locked
+    QVERIFY(rack.w->Locked() && rack.w->fraUnlock->isVisibleTo(rack.w.get()));
+    QTest::mouseClick(rack.w->cmdUnlock, Qt::LeftButton);
+    QVERIFY(!rack.w->Locked() && rack.w->lblLocked->text().isEmpty());
+    QVERIFY(rack.runAll());
+}
+
+// While the station is locked the main window's settings menus are
+// disabled, from start-up too; unlocking gives them back.
+void TestStationLine::mainMenusFollowTheLock() {
+    WindowRig main;
+    main.writeLoadFile(5);
+    const auto settingsMenus = [&](bool enabled) {
+        for (QAction* a : {main.w->mnuFileSelect, main.w->mnuPortSelect, main.w->mnuAdvancedBaud,
+                           main.w->mnuAdvancedMode})
+            if (a->isEnabled() != enabled)
+                return false;
+        return main.w->mnuAdvancedCheckBoot->isEnabled();
+    };
+    main.open().mnuAdvancedStation_Click();
+    main.w->StationWindow()->cmdLock_Click();
+    QVERIFY(settingsMenus(false));
+    main.w.reset(); // the tool restarts
+    main.open();
+    QVERIFY(settingsMenus(false));
+    main.w->mnuAdvancedStation_Click();
+    frmStation* station = main.w->StationWindow();
+    station->cmdLock_Click();
+    QVERIFY(settingsMenus(false)); // only asked
+    QTest::mouseClick(station->cmdUnlock, Qt::LeftButton);
+    QVERIFY(settingsMenus(true));
 }
 
 QTEST_MAIN(TestStationLine)

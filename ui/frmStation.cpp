@@ -51,9 +51,6 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     setWindowTitle(QStringLiteral("Quorvel Velloran - Station"));
     setFont(WindowFont());
 
-    lblSettings = PlainLabel(new QLabel);
-    SetForeColor(*lblSettings, Blue);
-
     cboPort = new QComboBox;
     for (int n = 1; n <= Ports; ++n)
         cboPort->addItem(QStringLiteral("COM %1").arg(n), n);
@@ -123,7 +120,7 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     sideways->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(lblSettings);
+    layout->addLayout(lockLine());
     layout->addLayout(scanLine());
     layout->addLayout(adding);
     layout->addWidget(sideways, 1);
@@ -136,8 +133,8 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     connect(chkBeep, &QCheckBox::toggled, this, &frmStation::save);
 
     fillDevices();
-    showSettings();
     restore();
+    showSettings();
     showSummary(); // an empty rack says what to do first
     scroll->setMinimumWidth(head->sizeHint().width() +
                             scroll->verticalScrollBar()->sizeHint().width());
@@ -189,12 +186,6 @@ void frmStation::fillDevices() {
         cboDevice->setItemData(cboDevice->count() - 1, p.description(), Qt::ToolTipRole);
     }
     cboDevice->setEditText(typed);
-}
-
-void frmStation::showSettings() {
-    lblSettings->setText(
-        QStringLiteral("Load file %1, baud rate%2, mode%3 (from the main window)")
-            .arg(m_.LoadFileName, FormatNumber(m_.BaudRate), FormatNumber(m_.LoadMode)));
 }
 
 void frmStation::showEvent(QShowEvent* event) {

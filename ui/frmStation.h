@@ -3,6 +3,7 @@
 #include "core/Module1.h"
 #include "core/Pacer.h"
 #include "link/BoardPlace.h"
+#include "ui/StationFile.h"
 #include "ui/StationRow.h"
 
 #include <QWidget>
@@ -41,6 +42,11 @@ public:
     ~frmStation() override;
 
     QLabel* lblSettings;
+    QPushButton* cmdLock; // "Unlock" while locked
+    QLabel* lblLocked;    // in red: why a locked station starts nothing
+    QWidget* fraUnlock;   // the question before unlocking
+    QPushButton* cmdUnlock;
+    QPushButton* cmdKeepLocked;
     QLineEdit* txtSerial; // a scanner types here: serial, Enter
     QLineEdit* txtOperator;
     QComboBox* cboPort;
@@ -56,6 +62,8 @@ public:
 
     const QList<StationRow*>& Rows() const { return rows_; }
     bool Busy() const;
+    // The load file, baud rate and mode are the station's own, fixed.
+    bool Locked() const { return lock_.on; }
     // A new row, or null (and why, in lblNote) when the station has that
     // device already.
     StationRow* AddBoard(const BoardPlace& place);
@@ -72,10 +80,14 @@ public slots:
     void cmdHaltAll_Click();
     // Enter in the serial field.
     void txtSerial_Enter();
+    // Locks, or asks in the station whether to unlock.
+    void cmdLock_Click();
 
 signals:
     // The last board under way has returned.
     void AllEnded();
+    // The main window's settings menus follow the lock.
+    void LockChanged(bool locked);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -90,6 +102,9 @@ private:
     void rowEnded(StationRow* row);
     void showSummary();
     QLayout* scanLine();
+    QLayout* lockLine();
+    void unlock();
+    bool lockHolds();
     void restore();
     void save();
     void startRow(StationRow* row, const RunLabel& label);
@@ -107,6 +122,7 @@ private:
     bool closeWhenIdle_ = false;
     bool restoring_ = false; // rows come back from the file: nothing to save
     QString filePath_;
+    StationLock lock_;
     // This station's runs since it opened.
     int passed_ = 0;
     int failed_ = 0;

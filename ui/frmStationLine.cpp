@@ -49,6 +49,7 @@ void frmStation::restore() {
         AddBoard(place);
     chkBeep->setChecked(setup.beep);
     txtOperator->setText(setup.operatorName);
+    lock_ = setup.lock;
     restoring_ = false;
     if (!read)
         lblNote->setText(problem);
@@ -64,6 +65,7 @@ void frmStation::save() {
         setup.places << row->place;
     setup.beep = chkBeep->isChecked();
     setup.operatorName = txtOperator->text().trimmed();
+    setup.lock = lock_;
     QString problem;
     if (!WriteStationFile(filePath_, setup, problem))
         lblNote->setText(problem);
@@ -84,7 +86,9 @@ void frmStation::MoveBoard(StationRow* row, int by) {
 // The one way a row starts, from its button, Start All or a scan.
 void frmStation::startRow(StationRow* row, const RunLabel& label) {
     showSettings();
-    if (row->Start(m_, label))
+    if (!lockHolds())
+        return;
+    if (row->Start(WithLock(m_, lock_), label))
         showSummary();
 }
 
@@ -171,7 +175,7 @@ void frmStation::tally(StationRow* row) {
                           .arg(seconds_ / runs, 0, 'f', 1));
 }
 
-// Tab goes through the top, then row by row as they stand, then the bottom.
+// Tab goes through the lock, the top, then row by row as they stand, then the bottom.
 void frmStation::fixTabOrder() {
     QList<QWidget*> order;
     order << txtSerial << txtOperator << cboPort << cmdAddPort << cboDevice << cmdAddDevice;
@@ -179,6 +183,9 @@ void frmStation::fixTabOrder() {
         order << row->cmdStart << row->cmdTranscript << row->cmdUp << row->cmdDown << row->cmdRemove
               << row->cmdAgain << row->cmdSkip << row->cmdRetry << row->cmdCancel;
     order << cmdStartAll << cmdHaltAll << chkBeep;
+    order.insert(0, cmdLock);
+    order.insert(1, cmdUnlock);
+    order.insert(2, cmdKeepLocked);
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
