@@ -1,6 +1,7 @@
 // The command line as a script runs it: velloran-cli against velloran-sim
 // on pseudo-terminals, a row per exit status, and the parsing of options.
 #include "sim/BootLoader.h"
+#include "tests/support/Kept.h"
 #include "tests/support/SimProcess.h"
 
 #include <QFile>
@@ -40,7 +41,9 @@ const QStringList Flash{"flash", "--port", "1", "--transcript", "@log", "@rom"};
 
 // clang-format off
 const QList<Run> Runs{
-    {"0 flash", {{}}, Flash + QStringList{"--json"}, 0, R"("records":21,"records_total":21)", {"%BV2", "$BEND"}},
+    {"0 flash", {{}}, Flash + QStringList{"--json"}, 0,
+     R"("records":21,"records_total":21)" "\n" R"("history":"written")" "\n"
+     "\"tool_version\":\"" VELLORAN_VERSION, {"%BV2", "$BEND"}},
     {"0 check", {{}}, {"check", "--port", "1", "--transcript", "@log"}, 0,
      "boot version BL 3.10, board 6620", {"ver."}},
     {"0 mode from VELLORAN.CFG", {{"--board", "q70"}}, Flash, 0, "mode 0", {"!%BV"}, {}, false,
@@ -72,9 +75,9 @@ const QList<Run> Runs{
     // Each board's own result, in the order named.
     {"10 several", {{}, {"--board", "q70"}, {}},
      {"flash", "--ports", "1-2", "--device", "@link2", "--json", "@rom"}, 10,
-     R"("mode":2,"port":1,"records":21,"records_total":21,"result":"ok")" "\n"
-     R"("message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"port":2,)" "\n"
-     R"("mode":2,"port":null,"records":21,"records_total":21,"result":"ok")" "\n"
+     R"("mode":2,"operator":"","port":1,"records":21,"records_total":21,"result":"ok")" "\n"
+     R"("message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"operator":"","port":2,)" "\n"
+     R"("mode":2,"operator":"","port":null,"records":21,"records_total":21,"result":"ok")" "\n"
      R"({"boards":3,"failed":1,"reprogrammed":2})"},
     {"0 several", {{}, {}}, {"flash", "--ports", "1,2", "@rom"}, 0,
      "2 boards: 2 reprogrammed, 0 failed"},
@@ -86,8 +89,10 @@ const QList<Run> Runs{
     // A rack halted exits as one board does; a board that had ended keeps its ending.
     {"130 several halted", {{"--delay", "0.2"}, {"--board", "q70"}},
      {"flash", "--ports", "1-2", "--json", "@rom"}, 130,
-     R"("exit_status":130,"message":"Comm Port Disconnected","mode":2,"port":1,)" "\n"
-     R"("exit_status":6,"message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"port":2,)",
+     R"("exit_status":130,"file_sha256":")" "\n"
+     R"("message":"Comm Port Disconnected","mode":2,"operator":"","port":1,)" "\n"
+     R"("exit_status":6,"file_sha256":")" "\n"
+     R"("message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"operator":"","port":2,)",
      {}, {"Mode Set to"}},
     // The first Ctrl-C alone is read only once the second wake-up is past.
     {"130 at once", {{"--answer-on", "never"}}, Flash, 130, "Stopped at once", {"!ATT8"},
@@ -180,9 +185,9 @@ public:
                Said().contains(text);
     }
     // Only the command: a process ID of 0 would signal the whole group, test and all.
-    bool Interrupt() {
+    bool Interrupt(int signal = SIGINT) {
         const auto pid = static_cast<pid_t>(cli_.processId());
-        return pid > 0 && ::kill(pid, SIGINT) == 0;
+        return pid > 0 && ::kill(pid, signal) == 0;
     }
     bool Finish() {
         // A slow run may have ended while the rows before it ran.
@@ -192,6 +197,7 @@ public:
     int Status() const { return cli_.exitCode(); }
     QString Said() { return said_ += QString::fromLocal8Bit(cli_.readAll()); }
     QString Log() const { return dir_.filePath(QStringLiteral("transcript.txt")); }
+    QString LoadFile() const { return dir_.filePath(QStringLiteral("good.rom")); }
     // Whether a simulator saw its port opened or heard a byte. Asked once the
     // command has ended; a moment lets the simulators read what is under way.
     bool Touched() {
@@ -230,6 +236,7 @@ private slots:
     void exitStatus();
     void parsing_data();
     void parsing();
+    void killedMidDownload();
 
 private:
     // The slow rows run beside the others: a minute of autobaud attempts each.
@@ -293,6 +300,21 @@ void TestCli::parsing() {
     QVERIFY2(cli.exitCode() == parse.status && said.contains(parse.said), qPrintable(said));
     // A usage error says where to read more.
     QCOMPARE(said.contains(QStringLiteral("Try 'velloran-cli --help'.")), parse.status == 2);
+}
+
+// A command killed outright leaves its record begun, and it reads as
+// interrupted once the process is gone.
+void TestCli::killedMidDownload() {
+    Invocation i({"killed", {{"--delay", "0.2"}}, Flash, 0, {}});
+    QVERIFY2(i.Started() && i.WaitFor(QStringLiteral("Mode Set to")), qPrintable(i.Diagnosis()));
+    QVERIFY(i.Interrupt(SIGKILL));
+    QVERIFY(!i.Finish());
+    HistoryFilter mine;
+    mine.text = i.LoadFile();
+    const std::vector<HistoryRecord> found = History().Find(mine);
+    QCOMPARE(found.size(), 1u);
+    QCOMPARE(found.front().result, QStringLiteral("interrupted"));
+    QCOMPARE(found.front().client, QStringLiteral("cli"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

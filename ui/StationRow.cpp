@@ -105,7 +105,7 @@ StationRow::~StationRow() {
     session_.reset();
 }
 
-bool StationRow::Start(const Module1& settings) {
+bool StationRow::Start(const Module1& settings, RunTag tag) {
     if (Running())
         return false;
     answer(BoxAnswer::Cancel);
@@ -118,7 +118,8 @@ bool StationRow::Start(const Module1& settings) {
     barProgress->setValue(0);
     barProgress->setFormat({});
     cmdRemove->setEnabled(false);
-    underWay_ = session_->Start(Job::Reprogram, settings);
+    tag.client = QStringLiteral("station");
+    underWay_ = session_->Start(Job::Reprogram, settings, tag);
     return underWay_;
 }
 
