@@ -95,13 +95,15 @@ struct BoardRun::Board {
 
 BoardRun::BoardRun(const Options& options, const Module1& settings, Console& console)
     : job_(options.command == Command::Check ? Job::CheckBoot : Job::Reprogram),
-      settings_(settings), tag_{QStringLiteral("cli"), {}, {}}, console_(console),
+      settings_(settings), tag_{QStringLiteral("cli"), options.serial, options.operatorName},
+      console_(console),
       pacer_(console.mode() == Console::Mode::Live ? LiveMilliseconds : PlainMilliseconds,
              [this] { look(); }) {
     for (const BoardPlace& place : options.boards) {
         const int index = static_cast<int>(boards_.size());
         auto board = std::make_unique<Board>(console, index, options.retries, place, claims_);
         Board* b = board.get();
+        b->session.SetHistory(options.history);
         connect(&b->session, &Session::Changed, this, [this] { pacer_.Changed(); });
         connect(&b->session, &Session::Finished, this,
                 [this, index](Failure failure) { ended(index, failure); });

@@ -43,17 +43,21 @@ private slots:
         WindowRig t(row.modem);
         t.writeLoadFile(5);
         frmMain& w = t.open();
-        const QString blocker = t.dir.filePath(QStringLiteral("not-a-folder"));
-        QVERIFY(WriteFile(blocker, "x"));
+        // A history under a file: no folder can be made for it, even by root.
+        const QString unwritable = t.dir.filePath(QStringLiteral("MYFILE.ROM/history.sqlite"));
+        const QByteArray kept = qgetenv("VELLORAN_HISTORY");
         if (row.unwritable)
-            w.BoardSession().SetHistory(blocker + QStringLiteral("/history.sqlite"));
-        QVERIFY(t.run([&] {
+            qputenv("VELLORAN_HISTORY", unwritable.toLocal8Bit());
+        const bool ran = t.run([&] {
             row.check ? w.mnuAdvancedCheckBoot_Click()
                       : QTest::mouseClick(w.cmdLoad, Qt::LeftButton);
-        }));
+        });
+        qputenv("VELLORAN_HISTORY", kept);
+        QVERIFY(ran);
 
         // A spooled record waits in the spool, the window says so in one line.
-        const HistoryRecord r = NewestKept(1, row.unwritable ? History::DefaultSpool() : QString());
+        const HistoryRecord r =
+            NewestKept(1, row.unwritable ? History::DefaultSpool(unwritable) : QString());
         QCOMPARE(w.lblHistory->isVisible(), row.unwritable);
         if (row.unwritable)
             QVERIFY2(w.lblHistory->text().startsWith(QLatin1String("History not written")),

@@ -2,6 +2,7 @@
 
 #include "core/Outcome.h"
 #include "look/Look.h"
+#include "ui/frmHistory.h"
 #include "ui/frmTranscript.h"
 
 #include <QHBoxLayout>
@@ -119,6 +120,7 @@ bool StationRow::Start(const Module1& settings, RunTag tag) {
     barProgress->setFormat({});
     cmdRemove->setEnabled(false);
     tag.client = QStringLiteral("station");
+    session_->SetHistory(frmHistory::StoredLocation());
     underWay_ = session_->Start(Job::Reprogram, settings, tag);
     return underWay_;
 }

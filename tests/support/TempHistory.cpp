@@ -23,6 +23,8 @@ struct TempHistory {
         qputenv(Marker, path);
         // The user's data folder holds the default history and the spool.
         qputenv("XDG_DATA_HOME", path);
+        // The user's settings may name a history of their own.
+        qputenv("XDG_CONFIG_HOME", path);
         qputenv("VELLORAN_HISTORY", path + "/history.sqlite");
     }
     std::unique_ptr<QTemporaryDir> folder;
