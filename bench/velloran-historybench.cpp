@@ -3,13 +3,23 @@
 // start it) with a year of records, then times what the command line and
 // the History window ask of it. Prints figures; nothing here is a test.
 //
-//   velloran-historybench [--records N] [--sqlite-only]
+//   velloran-historybench [--records N] [--sqlite-only] [--fail-every N] [--keep FILE]
+//   velloran-historybench --window [--records N] [--fail-every N] [--hold S]
+//
+// --keep FILE makes the SQLite history FILE and leaves it there, for timing
+// the command line on it (velloran-cli history --history FILE ...). With
+// --window it fills a SQLite history only, then times the History window's
+// first screen (made, shown and painted); --hold keeps the window up S
+// seconds more, for a picture of it.
 #include "history/History.h"
 #include "tests/support/PgServer.h"
+#include "tests/support/ScriptedPrompts.h"
+#include "ui/frmHistory.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,8 +30,8 @@ namespace {
 
 constexpr qint64 Chunk = 100000; // records a transaction
 // Record `i` of `count`, spread evenly over the year before `end`, sixteen
-// stations' worth of ports; one run in fifty fails.
-HistoryRecord Record(qint64 i, qint64 count, const QDateTime& end) {
+// stations' worth of ports; two runs in `failEvery` fail.
+HistoryRecord Record(qint64 i, qint64 count, const QDateTime& end, qint64 failEvery) {
     HistoryRecord r;
     r.uid = QStringLiteral("bench-%1").arg(i);
     r.started = end.addMSecs(-(count - i) * (365LL * 24 * 3600 * 1000 / count));
@@ -40,9 +50,9 @@ HistoryRecord Record(qint64 i, qint64 count, const QDateTime& end) {
     r.fileSha256 = QStringLiteral("9f2c").repeated(16);
     r.records = r.recordsTotal = 2001;
     r.bytes = 84000;
-    r.result = i % 50 == 48   ? QStringLiteral("download-failed")
-               : i % 50 == 49 ? QStringLiteral("no-answer")
-                              : QStringLiteral("ok");
+    r.result = i % failEvery == failEvery - 2   ? QStringLiteral("download-failed")
+               : i % failEvery == failEvery - 1 ? QStringLiteral("no-answer")
+                                                : QStringLiteral("ok");
     r.exitStatus = r.result == QLatin1String("ok") ? 0 : 8;
     r.message = r.result == QLatin1String("ok") ? QStringLiteral("Download Completed")
                                                 : QStringLiteral("no answer to record 1200");
@@ -85,24 +95,29 @@ const char* const Questions[] = {
     "today's counts by result",
 };
 
-Figures Measure(const QString& location, const QString& spool, qint64 count) {
+// Fills the history with `count` records ending now, a chunk a transaction;
+// the seconds it took. A history that refuses them ends the program.
+double Fill(const QString& location, const QString& spool, qint64 count, qint64 failEvery,
+            const QDateTime& end) {
+    History history(location, spool);
+    QElapsedTimer timer;
+    timer.start();
+    for (qint64 first = 0; first < count; first += Chunk) {
+        std::vector<HistoryRecord> chunk;
+        for (qint64 i = first; i < std::min(count, first + Chunk); ++i)
+            chunk.push_back(Record(i, count, end, failEvery));
+        if (!history.Import(chunk)) {
+            std::fprintf(stderr, "%s\n", qPrintable(history.Problem()));
+            std::exit(1);
+        }
+    }
+    return Ms(timer) / 1000;
+}
+
+Figures Measure(const QString& location, const QString& spool, qint64 count, qint64 failEvery) {
     Figures f;
     const QDateTime end = QDateTime::currentDateTimeUtc();
-    {
-        History history(location, spool);
-        QElapsedTimer timer;
-        timer.start();
-        for (qint64 first = 0; first < count; first += Chunk) {
-            std::vector<HistoryRecord> chunk;
-            for (qint64 i = first; i < std::min(count, first + Chunk); ++i)
-                chunk.push_back(Record(i, count, end));
-            if (!history.Import(chunk)) {
-                std::fprintf(stderr, "%s\n", qPrintable(history.Problem()));
-                std::exit(1);
-            }
-        }
-        f.fillS = Ms(timer) / 1000;
-    }
+    f.fillS = Fill(location, spool, count, failEvery, end);
     const auto filter = [](auto change) {
         HistoryFilter h;
         h.limit = 50;
@@ -145,29 +160,65 @@ Figures Measure(const QString& location, const QString& spool, qint64 count) {
     return f;
 }
 
+// The History window on the filled file: made, shown and painted, as the
+// operator's first look at it; then held up for a picture when asked.
+int MeasureWindow(const QString& location, qint64 count, qint64 failEvery, int holdS) {
+    std::fprintf(stderr, "filling SQLite with %lld records...\n", count);
+    const double fillS = Fill(location, {}, count, failEvery, QDateTime::currentDateTimeUtc());
+    ScriptedPrompts prompts;
+    const auto [first, best] = Time([&] {
+        frmHistory window(prompts);
+        window.show();
+        window.grab();
+    });
+    std::printf("history of %lld records, SQLite, filled in %.1f s\n", count, fillS);
+    std::printf("%-48s  %9.2f / %8.2f\n", "History window's first screen, ms: first / best of 5",
+                first, best);
+    if (holdS <= 0)
+        return 0;
+    frmHistory window(prompts);
+    window.show();
+    QTimer::singleShot(holdS * 1000, qApp, &QCoreApplication::quit);
+    return QApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const qint64 count = args.contains(QLatin1String("--records"))
-                             ? args.value(args.indexOf(QLatin1String("--records")) + 1).toLongLong()
-                             : 1000000;
+    const QStringList given(argv, argv + argc);
+    const auto option = [&](const char* name, qint64 otherwise) {
+        const qsizetype at = given.indexOf(QLatin1String(name));
+        return at < 0 ? otherwise : given.value(at + 1).toLongLong();
+    };
+    const qint64 count = option("--records", 1000000);
+    const qint64 failEvery = std::max<qint64>(option("--fail-every", 50), 3);
     QTemporaryDir dir;
+    if (given.contains(QLatin1String("--window"))) {
+        // Neither the operator's settings nor their history: the file filled.
+        qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+        const QString location = dir.filePath(QStringLiteral("history.sqlite"));
+        qputenv("VELLORAN_HISTORY", location.toUtf8());
+        QApplication app(argc, argv);
+        return MeasureWindow(location, count, failEvery, int(option("--hold", 0)));
+    }
+    QCoreApplication app(argc, argv);
+    const qsizetype keepAt = given.indexOf(QLatin1String("--keep"));
+    const QString kept = keepAt < 0 ? QString() : given.value(keepAt + 1);
     const QString spool = dir.filePath(QStringLiteral("spool.sqlite"));
     std::vector<std::pair<const char*, Figures>> columns;
     std::fprintf(stderr, "filling SQLite with %lld records...\n", count);
-    columns.emplace_back("SQLite",
-                         Measure(dir.filePath(QStringLiteral("history.sqlite")), spool, count));
+    columns.emplace_back(
+        "SQLite", Measure(kept.isEmpty() ? dir.filePath(QStringLiteral("history.sqlite")) : kept,
+                          spool, count, failEvery));
     PgServer server;
-    if (!args.contains(QLatin1String("--sqlite-only"))) {
+    if (!given.contains(QLatin1String("--sqlite-only"))) {
         if (!server.Start()) {
             std::fprintf(stderr, "%s\n", qPrintable(server.Error()));
             return 1;
         }
         std::fprintf(stderr, "filling PostgreSQL with %lld records...\n", count);
-        columns.emplace_back("PostgreSQL",
-                             Measure(server.Database(QStringLiteral("bench")), spool, count));
+        columns.emplace_back("PostgreSQL", Measure(server.Database(QStringLiteral("bench")), spool,
+                                                   count, failEvery));
     }
 
     std::printf("history of %lld records (%lld a transaction)\n", count, Chunk);

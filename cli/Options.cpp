@@ -1,18 +1,23 @@
 #include "cli/Options.h"
 
+#include "cli/Report.h"
 #include "core/Module1.h"
+#include "history/HistoryReport.h"
 
 #include <QFileInfo>
 #include <algorithm>
 
 namespace {
 
-constexpr int HighestPort = 255;
-constexpr int MostRetries = 99;
-
 // Which commands take an option: one given to another command is a mistake
 // worth saying, not a setting to ignore.
-enum Allowed : unsigned { InFlash = 1, InCheck = 2, InPorts = 4, InRuns = InFlash | InCheck };
+enum Allowed : unsigned {
+    InFlash = 1,
+    InCheck = 2,
+    InPorts = 4,
+    InHistory = 8,
+    InRuns = InFlash | InCheck,
+};
 
 struct KnownOption {
     const char* name;
@@ -21,7 +26,7 @@ struct KnownOption {
 };
 
 constexpr KnownOption Known[] = {
-    {"port", true, InRuns},
+    {"port", true, InRuns | InHistory},
     {"ports", true, InRuns},
     {"device", true, InRuns},
     {"baud", true, InRuns},
@@ -29,8 +34,16 @@ constexpr KnownOption Known[] = {
     {"retries", true, InFlash},
     {"transcript", true, InRuns},
     {"quiet", false, InRuns},
-    {"json", false, InRuns | InPorts},
+    {"json", false, InRuns | InPorts | InHistory},
     {"replace-boot-loader", false, InFlash},
+    {"serial", true, InFlash | InHistory},
+    {"operator", true, InFlash},
+    {"history", true, InRuns | InHistory},
+    {"since", true, InHistory},
+    {"until", true, InHistory},
+    {"result", true, InHistory},
+    {"limit", true, InHistory},
+    {"csv", false, InHistory},
 };
 
 std::array<std::int32_t, 5> Rates() {
@@ -39,6 +52,8 @@ std::array<std::int32_t, 5> Rates() {
     return defaults.BaudTable;
 }
 
+} // namespace
+
 QString RateList() {
     QStringList rates;
     for (const std::int32_t rate : Rates())
@@ -46,6 +61,8 @@ QString RateList() {
     const QString last = rates.takeLast();
     return rates.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
+
+namespace {
 
 // Plain decimal digits only: "12x", "+3", " 4" and "0x10" are no numbers here.
 std::optional<int> Number(const QString& text, int low, int high) {
@@ -79,14 +96,51 @@ QString Quoted(const QString& text) {
     return QLatin1Char('\'') + text + QLatin1Char('\'');
 }
 
+// The options that choose which records `history` prints; nothing when
+// `name` is none of them.
+std::optional<QString> ApplyFilter(Options& o, const QString& name, const QString& value) {
+    // In one pass: a value holding "%1" stays as typed.
+    const auto bad = [&](const QString& what) {
+        return QStringLiteral("--%1 takes %2, not %3").arg(name, what, Quoted(value));
+    };
+    HistoryFilter& f = o.filter;
+    if (name == QLatin1String("since") || name == QLatin1String("until")) {
+        const bool until = name == QLatin1String("until");
+        const auto time = HistoryDate(value, until);
+        if (!time)
+            return bad(QStringLiteral("a day (2026-03-31) or a time (2026-03-31T14:05:00)"));
+        (until ? f.until : f.since) = *time;
+    } else if (name == QLatin1String("result")) {
+        const QStringList keys = ResultKeys();
+        if (!keys.contains(value))
+            return bad(keys.join(QStringLiteral(", ")));
+        f.result = value;
+    } else if (name == QLatin1String("limit")) {
+        const auto n = Number(value, 1, MostRecords);
+        if (!n)
+            return bad(QStringLiteral("a number from 1 to %1").arg(MostRecords));
+        f.limit = *n;
+    } else if (name == QLatin1String("csv")) {
+        o.csv = true;
+    } else {
+        return std::nullopt;
+    }
+    return QString();
+}
+
 // Takes one option's value; a sentence saying what is wrong, else nothing.
 QString Apply(Options& o, const QString& name, const QString& value) {
+    if (auto why = ApplyFilter(o, name, value))
+        return *why;
     const QString bad = QStringLiteral("--%1 takes %2, not ") + Quoted(value);
     if (name == QLatin1String("port")) {
         const auto n = Number(value, 1, HighestPort);
         if (!n)
             return bad.arg(name, QStringLiteral("a COM number from 1 to %1").arg(HighestPort));
-        o.boards.push_back(BoardPlace::Com(*n));
+        if (o.command == Command::History)
+            o.filter.port = *n;
+        else
+            o.boards.push_back(BoardPlace::Com(*n));
     } else if (name == QLatin1String("ports")) {
         const auto list = PortList(value);
         if (!list)
@@ -117,6 +171,13 @@ QString Apply(Options& o, const QString& name, const QString& value) {
         if (QFileInfo(value).isDir())
             return QStringLiteral("--transcript: %1 is a directory").arg(Quoted(value));
         o.transcript = value;
+    } else if (name == QLatin1String("serial") || name == QLatin1String("operator") ||
+               name == QLatin1String("history")) {
+        if (value.isEmpty())
+            return QStringLiteral("--%1 needs a value").arg(name);
+        (name == QLatin1String("serial")     ? o.serial
+         : name == QLatin1String("operator") ? o.operatorName
+                                             : o.history) = value;
     } else if (name == QLatin1String("quiet")) {
         o.quiet = true;
     } else if (name == QLatin1String("replace-boot-loader")) {
@@ -127,10 +188,8 @@ QString Apply(Options& o, const QString& name, const QString& value) {
     return {};
 }
 
-QString Check(const Options& o, const QStringList& positional) {
-    const QString command = o.command == Command::Flash   ? QStringLiteral("flash")
-                            : o.command == Command::Check ? QStringLiteral("check")
-                                                          : QStringLiteral("ports");
+// What no single option shows wrong: the arguments, and options that do not go together.
+QString Check(const Options& o, const QStringList& positional, const QString& command) {
     const qsizetype wanted = o.command == Command::Flash ? 1 : 0;
     if (positional.size() < wanted)
         return QStringLiteral("flash needs a LOADFILE");
@@ -141,6 +200,14 @@ QString Check(const Options& o, const QStringList& positional) {
         for (std::size_t j = 0; j < i; ++j)
             if (o.boards[i].Name() == o.boards[j].Name())
                 return QStringLiteral("%1 is named twice").arg(o.boards[i].Name());
+    // One board's serial number on several would be a false record.
+    if (!o.serial.isEmpty() && o.command == Command::Flash && o.boards.size() > 1)
+        return QStringLiteral("--serial is one board's: name one board, not %1")
+            .arg(o.boards.size());
+    if (o.json && o.csv)
+        return QStringLiteral("--json or --csv, not both");
+    if (o.filter.since.isValid() && o.filter.until.isValid() && o.filter.since >= o.filter.until)
+        return QStringLiteral("--since is not before --until");
     return {};
 }
 
@@ -177,6 +244,9 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     } else if (command == QLatin1String("ports")) {
         o.command = Command::Ports;
         allowed = InPorts;
+    } else if (command == QLatin1String("history")) {
+        o.command = Command::History;
+        allowed = InHistory;
     } else {
         return fail(QStringLiteral("unknown command %1").arg(Quoted(command)));
     }
@@ -219,103 +289,7 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     }
     if (o.command == Command::Flash && !positional.isEmpty())
         o.loadFile = positional.front();
-    if (const QString why = Check(o, positional); !why.isEmpty())
+    if (const QString why = Check(o, positional, command); !why.isEmpty())
         return fail(why);
     return result;
-}
-
-QString HelpText() {
-    return QStringLiteral(
-               R"(Usage: velloran-cli flash [BOARDS] [--baud RATE] [--mode 0|1|2] [--retries K]
-                          [--replace-boot-loader] [--json] [--transcript FILE]
-                          [--quiet] LOADFILE
-       velloran-cli check [BOARDS] [--baud RATE] [--json] [--transcript FILE]
-                          [--quiet]
-       velloran-cli ports [--json]
-       velloran-cli --help | --version
-BOARDS: --port N, --ports LIST, --device PATH, each as often as needed.
-
-Reprograms the flash memory of modem boards through their serial boot loader
-with the stages, bytes, speeds, pauses and tries of the Quorvel Velloran
-window. It asks no questions: where the window shows a box, the box's text
-goes to stderr and the run takes the box's safe answer.
-
-Commands:
-  flash  Check LOADFILE (its first line begins with "%"), open the port, wake
-         the boot loader and agree the baud rate, log on, read the flash
-         device ID, set the mode and send the file record by record.
-  check  Wake the boot loader and ask for its version; prints the version
-         line and the board type.
-  ports  List COM 1 to COM 16 with their devices and whether each is present,
-         then the serial devices this computer has.
-
-Boards:
-  --port N       COM N, from 1 to %1: the device VELLORAN_COM<N> names, else
-                 /dev/ttyS<N-1>.
-  --ports LIST   COM numbers and ranges, such as 1-4,7.
-  --device PATH  A device by its own name, such as /dev/ttyUSB0 or a link in
-                 /dev/serial/by-id.
-Each board gets a session of its own. All start at once, with the same load
-file, baud rate and mode.
-
-Options:
-  --baud RATE    The load speed: %2.
-  --mode M       0: application code for a K1X modem (a Q70 board);
-                 1: a new boot loader for a K2X modem (a 6620 board);
-                 2: application code for a K2X modem.
-  --replace-boot-loader
-                 Go ahead with mode 1, from --mode or VELLORAN.CFG. Without
-                 it, mode 1 prints the window's question and its warning (a
-                 board whose load fails then needs factory servicing), sends
-                 nothing and exits 2.
-  --retries K    When the 66 autobaud attempts go unanswered, run the
-                 connection again up to K times (0 to %3; default 0).
-  --json         At the end, one JSON object a line per board instead of text.
-  --transcript FILE
-                 When the run ends, whatever the outcome, write every byte sent
-                 and received to FILE, one board's session after another.
-  --quiet        Nothing on stderr but errors and the call to cycle the power.
-  --help         This text.
-  --version      The version.
-
-Settings:
-What the command line leaves out comes from VELLORAN.CFG in the current
-directory when it is there (it is never written), else from the defaults:
-COM 1, 115200 baud, mode 2. LOADFILE is used as given; where no file has
-that very name, the one file whose name differs from it only in case is.
-
-Output:
-Progress goes to stderr: a live line per board on a terminal, else plain
-lines with the time and the board. During the long series of autobaud
-attempts it says once that the modem's power should be cycled. At the end,
-stdout has a line per board (with --json an object with port, device, board,
-device_id, mode, records, records_total, bytes, seconds, result, exit_status
-and message; for check, version), then with several boards a summary.
-Ctrl-C or SIGTERM halts every board as "Halt Load" does, where its stage
-next looks; a second one ends at once, closing the ports.
-
-Exit status:
-  0    Success; with several boards, every board succeeded.
-  2    Usage error: an unknown option, a value that is no number or out of
-       range, a missing argument, mode 1 without --replace-boot-loader.
-  3    The load file was refused: missing, empty, unreadable, not beginning
-       with "%", or matching several files that differ only in case.
-  4    The port would not open.
-  5    No answer from the boot loader: 66 attempts, and the retries spent.
-  6    The board, or the baud rate, does not fit the mode.
-  7    Logon, device ID or mode refused.
-  8    The download failed: error replies, "$BTMO", or five tries spent.
-  9    The device went away during the run.
-  10   With several boards: at least one did not succeed.
-  130  Halted by Ctrl-C or SIGTERM, with one board or several.
-
-Environment:
-  VELLORAN_COM<N>  The device of COM N.
-
-Files:
-  VELLORAN.CFG     The window's settings, read from the current directory.
-)")
-        .arg(HighestPort)
-        .arg(RateList())
-        .arg(MostRetries);
 }

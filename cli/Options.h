@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/HistoryRecord.h"
 #include "link/BoardPlace.h"
 
 #include <QString>
@@ -7,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-enum class Command { Flash, Check, Ports, Help, Version };
+enum class Command { Flash, Check, Ports, History, Help, Version };
 
 // What the command line asked for. Settings left out stay unset here: the
 // configuration file or the defaults fill them in.
@@ -22,6 +23,11 @@ struct Options {
     bool quiet = false;
     QString transcript;
     QString loadFile;
+    QString serial;       // flash: the board's; history: the one looked for
+    QString operatorName; // flash: who ran it
+    QString history;      // where records are kept and read; empty: the default
+    HistoryFilter filter; // history: which records (its serial is `serial`)
+    bool csv = false;
 };
 
 struct ParsedOptions {
@@ -31,6 +37,13 @@ struct ParsedOptions {
 
 // `arguments` leave out the program's name.
 ParsedOptions ParseOptions(const QStringList& arguments);
+
+// The bounds the options are held to, which the help states.
+constexpr int HighestPort = 255;
+constexpr int MostRetries = 99;
+constexpr int MostRecords = 100000000;
+// The baud rates --baud takes, in words: "9600, ... or 115200".
+QString RateList();
 
 // What --help prints; the man page is made from it.
 QString HelpText();

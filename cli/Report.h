@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 // The exit status a board's ending stands for, when it is the only board.
@@ -11,6 +12,10 @@ int ExitStatus(Failure failure);
 // The exit status of the whole command: with several boards, that of a
 // halt when the operator halted any, else 0 when every one succeeded, else 10.
 int RunStatus(const std::vector<BoardResult>& results);
+
+// The results a history record may hold: each ending's key, then "running"
+// (not ended yet) and "interrupted" (its process gone before it ended).
+QStringList ResultKeys();
 
 // What stdout gets at the end: a line per board, in words or as a JSON
 // object, then with several boards a summary. `mode` is the run's load mode.

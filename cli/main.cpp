@@ -5,8 +5,10 @@
 //   velloran-cli flash --ports 1-4 --json --quiet MYFILE.ROM >> line.log
 //   velloran-cli check --device /dev/ttyUSB0
 //   velloran-cli ports
+//   velloran-cli history --since 2026-03-31 --result download-failed
 #include "cli/BoardRun.h"
 #include "cli/Console.h"
+#include "cli/HistoryCommand.h"
 #include "cli/Options.h"
 #include "cli/Ports.h"
 #include "cli/Report.h"
@@ -143,6 +145,12 @@ int main(int argc, char* argv[]) {
     case Command::Ports:
         Print(stdout, PortsReport(parsed.options.json));
         return 0;
+    case Command::History: {
+        const HistoryAnswer answer = ShowHistory(parsed.options);
+        Print(stdout, answer.out);
+        Print(stderr, answer.err);
+        return answer.status;
+    }
     case Command::Flash:
     case Command::Check:
         break;

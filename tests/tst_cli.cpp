@@ -1,11 +1,14 @@
 // The command line as a script runs it: velloran-cli against velloran-sim
-// on pseudo-terminals, a row per exit status, and the parsing of options.
+// on pseudo-terminals, a row per exit status, the parsing of options, and
+// the history read back.
+#include "history/History.h"
 #include "sim/BootLoader.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/SimProcess.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -129,12 +132,41 @@ const QList<Parse> Parses{
     {"option of another command", {"ports", "--retries", "1"}, 2, "--retries is no option of ports"},
     {"board twice", {"flash", "--ports", "1-3", "--port", "2", "x.rom"}, 2, "COM 2 is named twice"},
     {"transcript a directory", {"check", "--transcript", "/"}, 2, "'/' is a directory"},
+    {"since no date", {"history", "--since", "2026-02-30"}, 2, "--since takes a day"},
+    {"result unknown", {"history", "--result", "failed"}, 2, "download-failed, device-gone"},
+    {"serial on two boards", {"flash", "--ports", "1-2", "--serial", "S1", "x.rom"}, 2,
+     "--serial is one board's"},
+    {"json and csv", {"history", "--json", "--csv"}, 2, "--json or --csv, not both"},
+    {"operator of flash only", {"check", "--operator", "ann"}, 2, "no option of check"},
     {"help anywhere", {"flash", "--mode", "1", "--help"}, 0, "Exit status:"},
     {"version", {"--version"}, 0, "velloran-cli " VELLORAN_VERSION},
     {"ports", {"ports", "--json"}, 0, R"({"com":16,)"},
     // After "--", a load file may begin with a dash; it is then looked for.
     {"end of options", {"flash", "--device", "/nonexistent", "--", "--mode"}, 3,
      "File Requested Not Found"},
+};
+
+// `history` on four runs eight hours apart from 2026-03-30 10:00 UTC, serials
+// SER1 to SER4, every other one failed, the last on COM 2 (initTestCase):
+// the serials it prints, newest first, and a part of what it says.
+struct Ask {
+    const char* name;
+    QStringList args;
+    int status;
+    QString serials;
+    QString said = {};
+};
+
+const QList<Ask> Asks{
+    {"json, since and result",
+     {"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"}, 0, "SER4",
+     R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")"},
+    {"until a whole day", {"--until", "2026-03-30"}, 0, "SER2 SER1"},
+    {"csv, serial", {"--serial", "SER3", "--csv"}, 0, "SER3", "id,adapter,baud,board,bytes,"},
+    {"port, limit", {"--port", "1", "--limit", "2"}, 0, "SER3 SER2", "the 2 newest shown"},
+    {"none", {"--result", "halted"}, 0, ""},
+    {"no such history", {"--history", "@dir/none.sqlite"}, 11, "", "no history at"},
+    {"not a history", {"--history", "@dir/text"}, 11, "", "could not be read"},
 };
 // clang-format on
 
@@ -233,6 +265,7 @@ private:
 
 Q_DECLARE_METATYPE(Run)
 Q_DECLARE_METATYPE(Parse)
+Q_DECLARE_METATYPE(Ask)
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -242,13 +275,36 @@ private slots:
     void exitStatus();
     void parsing_data();
     void parsing();
+    void history_data();
+    void history();
 
 private:
+    QTemporaryDir historyDir_;
     // The slow rows run beside the others: a minute of autobaud attempts each.
     std::map<QString, std::unique_ptr<Invocation>> early_;
 };
 
 void TestCli::initTestCase() {
+    std::vector<HistoryRecord> runs(4);
+    for (int i = 0; i < 4; ++i) {
+        HistoryRecord& r = runs[size_t(i)];
+        r.uid = QStringLiteral("run-%1").arg(i);
+        r.started = QDateTime(QDate(2026, 3, 30), QTime(10, 0), Qt::UTC).addSecs(i * 8 * 3600);
+        r.ended = r.started.addSecs(40);
+        r.client = QStringLiteral("cli");
+        r.operation = QStringLiteral("flash");
+        r.port = i == 3 ? 2 : 1;
+        r.board = QStringLiteral("Q70");
+        r.baud = 115200;
+        r.result = i % 2 ? QStringLiteral("download-failed") : QStringLiteral("ok");
+        r.exitStatus = i % 2 ? 8 : 0;
+        r.serial = QStringLiteral("SER%1").arg(i + 1);
+    }
+    History history(historyDir_.filePath(QStringLiteral("history.sqlite")),
+                    historyDir_.filePath(QStringLiteral("spool.sqlite")));
+    QVERIFY2(history.Import(runs), qPrintable(history.Problem()));
+    QFile text(historyDir_.filePath(QStringLiteral("text")));
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no database\n") > 0);
     for (const Run& run : Runs)
         if (run.slow)
             early_[QString::fromLatin1(run.name)] = std::make_unique<Invocation>(run);
@@ -307,6 +363,37 @@ void TestCli::parsing() {
     QVERIFY2(cli.exitCode() == parse.status && said.contains(parse.said), qPrintable(said));
     // A usage error says where to read more.
     QCOMPARE(said.contains(QStringLiteral("Try 'velloran-cli --help'.")), parse.status == 2);
+}
+
+void TestCli::history_data() {
+    QTest::addColumn<Ask>("ask");
+    for (const Ask& ask : Asks)
+        QTest::newRow(ask.name) << ask;
+}
+
+void TestCli::history() {
+    QFETCH(Ask, ask);
+    QStringList args{"history", "--history",
+                     historyDir_.filePath(QStringLiteral("history.sqlite"))};
+    for (const QString& arg : ask.args)
+        args << QString(arg).replace(QStringLiteral("@dir"), historyDir_.path());
+    QProcess cli;
+    // The days of --until are local ones.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(VELLORAN_CLI_PROGRAM), args);
+    QVERIFY(cli.waitForFinished(10000));
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    const QString said = out + QString::fromLocal8Bit(cli.readAllStandardError());
+    QStringList serials;
+    for (const auto& match : QRegularExpression(QStringLiteral("SER\\d")).globalMatch(out))
+        serials << match.captured();
+    QVERIFY2(cli.exitCode() == ask.status && said.contains(ask.said), qPrintable(said));
+    QCOMPARE(serials.join(QLatin1Char(' ')), ask.serials);
+    // A line a record: no more, no fewer, nothing of a record's text spilled.
+    const qsizetype header = ask.args.contains(QStringLiteral("--csv")) ? 1 : 0;
+    QCOMPARE(out.count(QLatin1Char('\n')), serials.size() + header);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

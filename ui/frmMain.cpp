@@ -131,6 +131,8 @@ void frmMain::buildMenus() {
     mnuAdvanced->addSeparator();
     mnuAdvancedTranscript = mnuAdvanced->addAction(QStringLiteral("Session &Transcript..."), this,
                                                    &frmMain::mnuAdvancedTranscript_Click);
+    mnuAdvancedHistory = mnuAdvanced->addAction(QStringLiteral("&History..."), this,
+                                                &frmMain::mnuAdvancedHistory_Click);
     mnuAdvanced->addSeparator();
     mnuAdvancedStation = mnuAdvanced->addAction(QStringLiteral("Station..."), this,
                                                 &frmMain::mnuAdvancedStation_Click);
@@ -277,6 +279,17 @@ void frmMain::mnuAdvancedTranscript_Click() {
     transcriptWindow_->show();
     transcriptWindow_->raise();
     transcriptWindow_->activateWindow();
+}
+
+// Read afresh each time it opens: the runs since go on being recorded.
+void frmMain::mnuAdvancedHistory_Click() {
+    if (!historyWindow_) {
+        historyWindow_ = new frmHistory(prompts_, this);
+        historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
 }
 
 void frmMain::mnuAdvancedStation_Click() {

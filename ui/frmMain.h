@@ -5,6 +5,7 @@
 #include "link/PortClaims.h"
 #include "session/Session.h"
 #include "ui/frmCheckBoot.h"
+#include "ui/frmHistory.h"
 #include "ui/frmStation.h"
 #include "ui/frmTranscript.h"
 
@@ -46,6 +47,7 @@ public:
     QAction* mnuAdvancedMode;
     QAction* mnuAdvancedCheckBoot;
     QAction* mnuAdvancedTranscript;
+    QAction* mnuAdvancedHistory;
     QAction* mnuAdvancedStation;
     QAction* mnuHelpAbout;
     ProgressPanel* Progress; // in the status bar, below the layout
@@ -54,6 +56,7 @@ public:
     bool Busy() const { return busy_; }
     frmCheckBoot* CheckBootWindow() const { return checkBoot_; }
     frmTranscript* TranscriptWindow() const { return transcriptWindow_; }
+    frmHistory* HistoryWindow() const { return historyWindow_; }
     frmStation* StationWindow() const { return station_; }
     // The devices the tool's windows hold open: the main window's port and
     // the station's rows keep out of each other's way through it.
@@ -76,6 +79,7 @@ public slots:
     void mnuAdvancedMode_Click();
     void mnuAdvancedCheckBoot_Click();
     void mnuAdvancedTranscript_Click();
+    void mnuAdvancedHistory_Click();
     void mnuAdvancedStation_Click();
     void mnuHelpAbout_Click();
 
@@ -101,6 +105,7 @@ private:
     Session session_;
     QPointer<frmCheckBoot> checkBoot_;
     QPointer<frmTranscript> transcriptWindow_;
+    QPointer<frmHistory> historyWindow_;
     QPointer<frmStation> station_; // deleted with the window, before the claims
     Job job_ = Job::Reprogram;
     bool busy_ = false;

@@ -1,0 +1,45 @@
+#include "cli/HistoryCommand.h"
+
+#include "history/History.h"
+#include "history/HistoryReport.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QByteArray Said(const QString& text) {
+    return (QStringLiteral("velloran-cli: ") + text + QLatin1Char('\n')).toLocal8Bit();
+}
+
+} // namespace
+
+// Reading never makes a history: a mistyped path would otherwise answer
+// "no runs" from a fresh empty file, and leave that file behind.
+HistoryAnswer ShowHistory(const Options& o) {
+    const HistoryFormat format = o.json  ? HistoryFormat::Json
+                                 : o.csv ? HistoryFormat::Csv
+                                         : HistoryFormat::Text;
+    const QString location = History::Resolve(o.history);
+    if (!location.contains(QLatin1String("://")) && !QFileInfo::exists(location)) {
+        // Nothing run on this computer yet is no error; a history named and absent is.
+        if (o.history.isEmpty() && qEnvironmentVariableIsEmpty("VELLORAN_HISTORY"))
+            return {HistoryReport({}, format), {}, 0};
+        return {{}, Said(QStringLiteral("no history at %1").arg(location)), HistoryUnreadable};
+    }
+    History history(location);
+    HistoryFilter filter = o.filter;
+    filter.serial = o.serial;
+    // One more than shown tells whether the limit left any out.
+    ++filter.limit;
+    std::vector<HistoryRecord> found = history.Find(filter);
+    if (!history.Problem().isEmpty())
+        return {{},
+                Said(QStringLiteral("the history could not be read: %1").arg(history.Problem())),
+                HistoryUnreadable};
+    QByteArray more;
+    if (qint64(found.size()) > o.filter.limit) {
+        found.pop_back();
+        more = Said(QStringLiteral("the %1 newest shown; --limit N for more").arg(o.filter.limit));
+    }
+    return {HistoryReport(found, format), more, 0};
+}

@@ -1,0 +1,188 @@
+// The History window on a SQLite history of a few hundred runs: newest first,
+// read a page at a time, narrowed by its filters, exported as the filter
+// chooses, a failed run's transcript on a double-click, and its location.
+#include "look/Look.h"
+#include "tests/support/ScriptedPrompts.h"
+#include "ui/frmHistory.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int Runs = 300;
+// Run i started i hours after this (local), so the runs span thirteen days.
+const QDateTime First(QDate(2026, 1, 1), QTime(0, 30));
+
+// Every tenth run (3, 13, ...) failed its download, every tenth (7, ...) had
+// no answer; the failures keep a transcript naming their serial.
+HistoryRecord Run(int i) {
+    HistoryRecord r;
+    r.uid = QStringLiteral("run-%1").arg(i);
+    r.started = First.addSecs(i * 3600LL).toUTC();
+    r.ended = r.started.addSecs(41);
+    r.client = QStringLiteral("station");
+    r.operation = QStringLiteral("flash");
+    r.port = i % 16 + 1;
+    r.board = QStringLiteral("Q70");
+    r.file = QStringLiteral("/loads/MYFILE.ROM");
+    r.serial = QStringLiteral("SN%1").arg(i, 4, 10, QLatin1Char('0'));
+    r.result = i % 10 == 3   ? QStringLiteral("download-failed")
+               : i % 10 == 7 ? QStringLiteral("no-answer")
+                             : QStringLiteral("ok");
+    if (r.result != QLatin1String("ok"))
+        r.transcript = "> record 12\r\n< \xe9rror " + r.serial.toLatin1() + "\r\n";
+    return r;
+}
+
+QStringList Column(const HistoryModel& model, int column) {
+    QStringList values;
+    for (int row = 0; row < model.rowCount(); ++row)
+        values << model.index(row, column).data().toString();
+    return values;
+}
+
+struct FilterRow {
+    const char* name;
+    QString text, result;
+    int fromDay = -1, toDay = -1; // days after the first run's, -1 for none
+    int rows;
+};
+
+} // namespace
+
+class TestHistoryWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true); // the settings, not the user's
+        QSettings(QStringLiteral("velloran"), QStringLiteral("velloran")).clear();
+        qputenv("VELLORAN_HISTORY", dir_.filePath(QStringLiteral("history.sqlite")).toUtf8());
+        std::vector<HistoryRecord> runs;
+        for (int i = 0; i < Runs; ++i)
+            runs.push_back(Run(i));
+        History history;
+        QVERIFY2(history.Import(runs), qPrintable(history.Problem()));
+    }
+
+    // The first page only, newest first, the rest as the view asks for it;
+    // each result in its own colour.
+    void pagesNewestFirst() {
+        ScriptedPrompts prompts;
+        frmHistory window(prompts);
+        HistoryModel& model = *window.Model;
+        QCOMPARE(model.rowCount(), int(HistoryModel::Page));
+        QVERIFY(model.canFetchMore({}));
+        model.fetchMore({});
+        QCOMPARE(model.rowCount(), Runs);
+        QVERIFY(!model.canFetchMore({}));
+        const QStringList times = Column(model, HistoryModel::Time);
+        QCOMPARE(times.first(), First.addSecs((Runs - 1) * 3600LL).toString("yyyy-MM-dd hh:mm:ss"));
+        QVERIFY(std::is_sorted(times.rbegin(), times.rend()));
+        QCOMPARE(Column(model, HistoryModel::Duration).first(), QStringLiteral("0:41"));
+        QCOMPARE(Column(model, HistoryModel::Port).first(), QStringLiteral("COM12"));
+        const auto colour = [&](int row) {
+            return model.index(row, HistoryModel::Result).data(Qt::ForegroundRole).value<QColor>();
+        };
+        QCOMPARE(model.index(2, HistoryModel::Result).data().toString(), "no-answer"); // run 297
+        QCOMPARE(colour(2), Red);
+        QCOMPARE(colour(0), Blue);
+    }
+
+    void filters_data() {
+        QTest::addColumn<FilterRow>("row");
+        for (const FilterRow& r : {
+                 FilterRow{"everything", "", "", -1, -1, Runs},
+                 FilterRow{"result", "", "download-failed", -1, -1, 30},
+                 FilterRow{"text", "sn01", "", -1, -1, 100},
+                 FilterRow{"text and result", "SN01", "no-answer", -1, -1, 10},
+                 FilterRow{"nothing matches", "SN9", "", -1, -1, 0},
+                 FilterRow{"from a day", "", "", 10, -1, 60},
+                 FilterRow{"to a day, whole", "", "", -1, 1, 48},
+                 FilterRow{"one day's failures", "", "download-failed", 2, 2, 2},
+             })
+            QTest::newRow(r.name) << r;
+    }
+
+    // Each filter narrows the rows to what it chooses, and the export writes
+    // exactly those, every one, not just the rows read so far, across its
+    // pages (the last one short, or empty).
+    void filters() {
+        QFETCH(FilterRow, row);
+        ScriptedPrompts prompts;
+        frmHistory window(prompts);
+        window.txtFilter->setText(row.text);
+        window.cboResult->setCurrentText(row.result.isEmpty() ? "All results" : row.result);
+        const auto day = [](QCheckBox* box, QDateEdit* edit, int days) {
+            edit->setDate(First.date().addDays(days));
+            box->setChecked(days >= 0);
+        };
+        day(window.chkFrom, window.dtpFrom, row.fromDay);
+        day(window.chkTo, window.dtpTo, row.toDay);
+        window.Refresh();
+        const QString path = dir_.filePath(QStringLiteral("export.csv"));
+        prompts.ExpectSave(path);
+        window.exportPage = 5;
+        window.cmdExport->click();
+        QVERIFY(prompts.AllAnswered() && prompts.seen.isEmpty());
+
+        while (window.Model->canFetchMore({}))
+            window.Model->fetchMore({});
+        QCOMPARE(window.Model->rowCount(), row.rows);
+        for (const QString& serial : Column(*window.Model, HistoryModel::Serial))
+            QVERIFY(serial.contains(row.text, Qt::CaseInsensitive));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), row.rows + 2); // the header, and the last line's end
+        QVERIFY(lines.first().contains("serial"));
+        for (int i = 1; i <= row.rows; ++i)
+            QVERIFY(lines[i].contains(window.Model->Record(i - 1).serial.toLatin1()));
+    }
+
+    // A failed run's transcript, its bytes as the line carried them; an ok
+    // run keeps none.
+    void transcriptOnDoubleClick() {
+        ScriptedPrompts prompts;
+        frmHistory window(prompts);
+        window.grdRuns->doubleClicked(window.Model->index(6, 0)); // run 293
+        QVERIFY(window.TranscriptView());
+        QCOMPARE(window.TranscriptView()->toPlainText(),
+                 QString::fromLatin1(Run(293).transcript).replace("\r\n", "\n"));
+        window.grdRuns->doubleClicked(window.Model->index(0, 0));
+        QCOMPARE(window.TranscriptView()->toPlainText(), QString());
+    }
+
+    // The window's own location outlives it; cleared, the default comes back.
+    void locationSetting() {
+        ScriptedPrompts prompts;
+        {
+            frmHistory window(prompts);
+            window.txtLocation->setText(dir_.filePath(QStringLiteral("other.sqlite")));
+            window.cmdApply->click();
+            QCOMPARE(window.Model->rowCount(), 0);
+        }
+        frmHistory window(prompts);
+        QCOMPARE(window.txtLocation->text(), dir_.filePath(QStringLiteral("other.sqlite")));
+        QCOMPARE(frmHistory::StoredLocation(), window.txtLocation->text());
+        window.txtLocation->clear();
+        window.cmdApply->click();
+        QCOMPARE(window.Model->rowCount(), int(HistoryModel::Page));
+        QCOMPARE(frmHistory::StoredLocation(), QString());
+    }
+};
+
+QTEST_MAIN(TestHistoryWindow)
+#include "tst_historywindow.moc"

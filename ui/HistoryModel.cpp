@@ -1,0 +1,154 @@
+#include "ui/HistoryModel.h"
+
+#include "core/Outcome.h"
+#include "look/Look.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// What a record's result looks like: the key itself, words a reader knows
+// without the colour; the colour only says at a glance which way it went.
+QColor ResultColour(const QString& result) {
+    if (result == QLatin1String("ok"))
+        return Blue;
+    if (result == QLatin1String("running") || result == QLatin1String("interrupted"))
+        return Qt::gray;
+    return Red;
+}
+
+// Minutes and seconds: the runs are short, and a running one has none yet.
+QString Duration(const HistoryRecord& r) {
+    if (!r.started.isValid() || !r.ended.isValid())
+        return {};
+    const qint64 seconds = r.started.secsTo(r.ended);
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// A run named its board by COM number, or by device when it had none.
+QString PortText(const HistoryRecord& r) {
+    return r.port > 0 ? QStringLiteral("COM%1").arg(r.port) : r.device;
+}
+
+// One cell as shown: local time, the file's name (its path in the tip).
+QString Text(const HistoryRecord& r, int column) {
+    switch (column) {
+    case HistoryModel::Time:
+        return r.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    case HistoryModel::Client:
+        return r.client;
+    case HistoryModel::Port:
+        return PortText(r);
+    case HistoryModel::Board:
+        return r.board;
+    case HistoryModel::DeviceId:
+        return r.deviceId;
+    case HistoryModel::Serial:
+        return r.serial;
+    case HistoryModel::LoadFile:
+        return QFileInfo(r.file).fileName();
+    case HistoryModel::Result:
+        return r.result;
+    case HistoryModel::Duration:
+        return Duration(r);
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+// Empty until shown a history: the window opens before it reads.
+HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+// Every key a run may end with, once each (the refusals share one), then
+// those of a run still going, or cut off before it could say.
+QStringList HistoryModel::ResultKeys() {
+    QStringList keys;
+    for (const Outcome& outcome : Outcomes)
+        if (!keys.contains(QLatin1String(outcome.key)))
+            keys << QLatin1String(outcome.key);
+    return keys << QStringLiteral("running") << QStringLiteral("interrupted");
+}
+
+// A new choice starts again from the newest: the old rows say nothing of it.
+void HistoryModel::Show(History* history, const HistoryFilter& filter) {
+    beginResetModel();
+    history_ = history;
+    filter_ = filter;
+    filter_.transcripts = false; // up to 64 KB a record: read one when asked
+    rows_.clear();
+    failed_ = false;
+    more_ = history_ != nullptr;
+    if (more_)
+        rows_ = page();
+    endResetModel();
+}
+
+// The next page after the rows held. A short page is the last; so is one
+// that failed, which the window reports rather than asking again and again.
+std::vector<HistoryRecord> HistoryModel::page() {
+    HistoryFilter next = filter_;
+    next.offset = qint64(rows_.size());
+    next.limit = Page;
+    std::vector<HistoryRecord> found = history_->Find(next);
+    failed_ = ReadFailed(*history_, found);
+    more_ = qint64(found.size()) == Page;
+    return found;
+}
+
+// A flat table: only the root has rows, the ones read so far.
+int HistoryModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+int HistoryModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Columns;
+}
+
+// Words first; the colour only repeats the result, for a glance down the list.
+QVariant HistoryModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const HistoryRecord& r = rows_[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return Text(r, index.column());
+    case Qt::ForegroundRole:
+        return index.column() == Result ? QVariant(ResultColour(r.result)) : QVariant();
+    case Qt::ToolTipRole:
+        // What the column leaves out: the file's path, the run's own words.
+        if (index.column() == LoadFile)
+            return r.file;
+        return index.column() == Result ? r.message : QVariant();
+    default:
+        return {};
+    }
+}
+
+// The columns' names as the operator's manual names them.
+QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    static const char* const Titles[] = {"Time",   "Client",    "Port",   "Board",   "Device ID",
+                                         "Serial", "Load File", "Result", "Duration"};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= Columns)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return QString::fromLatin1(Titles[section]);
+}
+
+// More while the last page was a whole one: the view asks as it scrolls.
+bool HistoryModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && more_;
+}
+
+// The next page, appended where the view already expects rows to grow.
+void HistoryModel::fetchMore(const QModelIndex& parent) {
+    if (!canFetchMore(parent))
+        return;
+    std::vector<HistoryRecord> found = page();
+    if (found.empty())
+        return;
+    beginInsertRows({}, rowCount(), rowCount() + int(found.size()) - 1);
+    std::move(found.begin(), found.end(), std::back_inserter(rows_));
+    endInsertRows();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "history/History.h"
+
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <vector>
+
+// The history's records as the History window's table shows them, newest
+// first. A history may hold millions: rows are read a page at a time, as the
+// view scrolls them into sight, never all at once.
+class HistoryModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column {
+        Time,
+        Client,
+        Port,
+        Board,
+        DeviceId,
+        Serial,
+        LoadFile,
+        Result,
+        Duration,
+        Columns
+    };
+    static constexpr qint64 Page = 200;
+
+    explicit HistoryModel(QObject* parent = nullptr);
+
+    // Shows what `filter` chooses of `history` (null: nothing), from its
+    // first page. The history must outlive the model's use of it.
+    void Show(History* history, const HistoryFilter& filter);
+    const HistoryFilter& Filter() const { return filter_; }
+    const HistoryRecord& Record(int row) const { return rows_[size_t(row)]; }
+    // True when the last page could not be read (History::Problem says why).
+    bool Failed() const { return failed_; }
+
+    // Whether `found`, empty, is a reading that failed rather than no records.
+    static bool ReadFailed(const History& history, const std::vector<HistoryRecord>& found) {
+        return found.empty() && !history.Problem().isEmpty();
+    }
+    // The result keys a record may carry, for the window's choice of one.
+    static QStringList ResultKeys();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+private:
+    std::vector<HistoryRecord> page();
+
+    History* history_ = nullptr;
+    HistoryFilter filter_;
+    std::vector<HistoryRecord> rows_;
+    bool more_ = false;
+    bool failed_ = false;
+};

@@ -1,0 +1,250 @@
+#include "ui/frmHistory.h"
+
+#include "core/Prompts.h"
+#include "history/HistoryReport.h"
+#include "look/Look.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int TypingPauseMs = 300;
+const QString LocationKey = QStringLiteral("history/location");
+
+// The user's own settings file, beside no other program's.
+QSettings Settings() {
+    return QSettings(QStringLiteral("velloran"), QStringLiteral("velloran"));
+}
+
+// A day edit that stays out of the filter until its box is ticked.
+QDateEdit* DayEdit(QCheckBox* enable, QWidget* parent) {
+    auto* edit = new QDateEdit(QDate::currentDate(), parent);
+    edit->setCalendarPopup(true);
+    edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    edit->setEnabled(false);
+    QObject::connect(enable, &QCheckBox::toggled, edit, &QWidget::setEnabled);
+    return edit;
+}
+
+// Where the day starts (or, with `end`, the next one starts) for the history,
+// as the command line's --since and --until read a day.
+QDateTime DayBound(const QDateEdit* edit, bool end) {
+    return HistoryDate(edit->date().toString(Qt::ISODate), end).value_or(QDateTime());
+}
+
+} // namespace
+
+// Laid out by its layouts (unlike the fixed small windows): the table grows
+// with the window. It reads the history as it opens.
+frmHistory::frmHistory(Prompts& prompts, QWidget* parent)
+    : QWidget(parent, Qt::Window), prompts_(prompts) {
+    setWindowTitle(QStringLiteral("History"));
+    setFont(WindowFont());
+    resize(900, 520);
+
+    txtFilter = new QLineEdit(this);
+    txtFilter->setPlaceholderText(QStringLiteral("serial, file, board, message..."));
+    txtFilter->setClearButtonEnabled(true);
+    chkFrom = new QCheckBox(QStringLiteral("From"), this);
+    dtpFrom = DayEdit(chkFrom, this);
+    chkTo = new QCheckBox(QStringLiteral("To"), this);
+    dtpTo = DayEdit(chkTo, this);
+    cboResult = new QComboBox(this);
+    cboResult->addItem(QStringLiteral("All results"));
+    cboResult->addItems(HistoryModel::ResultKeys());
+    auto* filters = new QHBoxLayout;
+    filters->addWidget(PlainLabel(new QLabel(QStringLiteral("Filter:"), this)));
+    filters->addWidget(txtFilter, 1);
+    for (QWidget* w : std::initializer_list<QWidget*>{chkFrom, dtpFrom, chkTo, dtpTo, cboResult})
+        filters->addWidget(w);
+
+    Model = new HistoryModel(this);
+    grdRuns = new QTableView(this);
+    QFont plain = font();
+    plain.setBold(false); // the window's own font is bold; a table of it tires
+    grdRuns->setFont(plain);
+    grdRuns->setModel(Model);
+    grdRuns->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdRuns->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdRuns->setWordWrap(false);
+    grdRuns->setAlternatingRowColors(true);
+    grdRuns->verticalHeader()->hide();
+    grdRuns->verticalHeader()->setDefaultSectionSize(grdRuns->fontMetrics().height() + 4);
+    grdRuns->horizontalHeader()->setStretchLastSection(true);
+
+    lblSummary = PlainLabel(new QLabel(this));
+    txtLocation = new QLineEdit(this);
+    cmdApply = new QPushButton(QStringLiteral("&Apply"), this);
+    cmdExport = new QPushButton(QStringLiteral("&Export CSV..."), this);
+    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(PlainLabel(new QLabel(QStringLiteral("History:"), this)));
+    bottom->addWidget(txtLocation, 1);
+    bottom->addWidget(cmdApply);
+    bottom->addSpacing(12);
+    bottom->addWidget(cmdExport);
+    bottom->addWidget(cmdClose);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(filters);
+    layout->addWidget(grdRuns, 1);
+    layout->addWidget(lblSummary);
+    layout->addLayout(bottom);
+
+    typing_.setSingleShot(true);
+    typing_.setInterval(TypingPauseMs);
+    connect(&typing_, &QTimer::timeout, this, &frmHistory::Refresh);
+    connect(txtFilter, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
+    for (QCheckBox* box : {chkFrom, chkTo})
+        connect(box, &QCheckBox::toggled, this, &frmHistory::Refresh);
+    for (QDateEdit* edit : {dtpFrom, dtpTo})
+        connect(edit, &QDateEdit::dateChanged, this, &frmHistory::Refresh);
+    connect(cboResult, &QComboBox::currentIndexChanged, this, &frmHistory::Refresh);
+    connect(grdRuns, &QTableView::doubleClicked, this, &frmHistory::grdRuns_DoubleClick);
+    connect(txtLocation, &QLineEdit::returnPressed, this, &frmHistory::cmdApply_Click);
+    connect(cmdApply, &QPushButton::clicked, this, &frmHistory::cmdApply_Click);
+    connect(cmdExport, &QPushButton::clicked, this, &frmHistory::cmdExport_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
+
+    openHistory();
+    Refresh();
+    grdRuns->resizeColumnsToContents();
+}
+
+// Declared here, where History is whole, for the unique_ptr's sake.
+frmHistory::~frmHistory() = default;
+
+// For a test to read what the operator would.
+QPlainTextEdit* frmHistory::TranscriptView() const {
+    return transcriptView_;
+}
+
+// Empty until the operator applies a location: then the one resolved as usual.
+QString frmHistory::StoredLocation() {
+    return Settings().value(LocationKey).toString();
+}
+
+// The history is the window's own, made on its thread as its connections
+// must be; the location shown is the one it resolved, without a password.
+void frmHistory::openHistory() {
+    Model->Show(nullptr, {});
+    history_ = std::make_unique<History>(StoredLocation());
+    txtLocation->setText(history_->Where());
+}
+
+// The controls as a filter; a day left unticked leaves that end open.
+HistoryFilter frmHistory::filter() const {
+    HistoryFilter f;
+    f.text = txtFilter->text().trimmed();
+    if (cboResult->currentIndex() > 0)
+        f.result = cboResult->currentText();
+    if (chkFrom->isChecked())
+        f.since = DayBound(dtpFrom, false);
+    if (chkTo->isChecked())
+        f.until = DayBound(dtpTo, true);
+    return f;
+}
+
+// A history that cannot be read says why in the summary's place, in red.
+void frmHistory::Refresh() {
+    typing_.stop();
+    Model->Show(history_.get(), filter());
+    const bool failed = Model->Failed();
+    lblSummary->setText(failed ? history_->Problem() : TodayLine(history_->Today()));
+    SetForeColor(*lblSummary, failed ? Red : palette().color(QPalette::WindowText));
+}
+
+// Only a location the operator changed is stored: the one shown may be the
+// default, or lack its password.
+void frmHistory::cmdApply_Click() {
+    const QString location = txtLocation->text().trimmed();
+    if (location != history_->Where()) {
+        QSettings settings = Settings();
+        if (location.isEmpty())
+            settings.remove(LocationKey);
+        else
+            settings.setValue(LocationKey, location);
+        openHistory();
+    }
+    Refresh();
+}
+
+// Every record the filter chooses, not just the rows read so far.
+void frmHistory::cmdExport_Click() {
+    SaveFileRequest request;
+    request.title = QStringLiteral("Export History");
+    request.filter = QStringLiteral("CSV Files (*.csv) | *.csv");
+    request.initialPath = QDir::home().filePath(
+        QStringLiteral("velloran-history-%1.csv")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
+    const QString path = prompts_.ShowSave(request);
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly);
+    HistoryFilter f = Model->Filter();
+    f.limit = exportPage;
+    for (f.offset = 0; ok; f.offset += exportPage) {
+        const std::vector<HistoryRecord> found = history_->Find(f);
+        QByteArray csv = HistoryReport(found, HistoryFormat::Csv);
+        if (f.offset > 0)
+            csv.remove(0, csv.indexOf('\n') + 1); // the header, once
+        ok = !HistoryModel::ReadFailed(*history_, found) && file.write(csv) == csv.size();
+        if (qint64(found.size()) < exportPage)
+            break;
+    }
+    if (ok && file.commit())
+        return;
+    Box box = MakeBox(QStringLiteral("Unable to Export the History"),
+                      QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
+    box.detail = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path),
+                                              file.errorString().isEmpty() ? history_->Problem()
+                                                                           : file.errorString());
+    prompts_.MsgBox(box);
+}
+
+// The list holds no transcripts (up to 64 KB each): the one asked for is read
+// now, among the runs that started no later than it, found by its key.
+void frmHistory::grdRuns_DoubleClick(const QModelIndex& index) {
+    if (!index.isValid())
+        return;
+    const HistoryRecord& run = Model->Record(index.row());
+    HistoryFilter f = Model->Filter();
+    const QDateTime after = run.started.addMSecs(1);
+    if (!f.until.isValid() || after < f.until)
+        f.until = after;
+    f.limit = 20;
+    f.transcripts = true;
+    QString text;
+    for (const HistoryRecord& found : history_->Find(f))
+        if (found.uid == run.uid)
+            text = QString::fromLatin1(found.transcript); // the line's bytes, as they were
+    auto* view = new QPlainTextEdit(this);
+    view->setWindowFlag(Qt::Window);
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->setWindowTitle(QStringLiteral("Transcript: %1 %2 %3")
+                             .arg(Model->index(index.row(), HistoryModel::Time).data().toString(),
+                                  run.serial, run.result));
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view->setPlaceholderText(QStringLiteral("No transcript: only a run that failed keeps one."));
+    view->setPlainText(text);
+    view->resize(820, 480);
+    view->show();
+    transcriptView_ = view;
+}
