@@ -139,6 +139,7 @@ void StationRow::ShowView() {
     show(session_->TakeView());
 }
 
+// Apart from the taking: the ending shows the view it decided by.
 void StationRow::show(const SessionView& view) {
     if (lblMsg->text() != view.message) {
         lblMsg->setText(view.message);
