@@ -3,6 +3,7 @@
 // the history read back.
 #include "history/History.h"
 #include "sim/BootLoader.h"
+#include "tests/support/FakeSysfs.h"
 #include "tests/support/SimProcess.h"
 
 #include <QFile>
@@ -24,7 +25,8 @@ namespace {
 // leads to the n-th. Each line of `said` is somewhere in what it printed.
 // Tests on the transcript ("!" first: must not be there) tell what went over
 // the wire. A SIGINT goes when each of `interrupts` has been printed. The
-// run's folder holds VELLORAN.CFG when `settings` are given.
+// run's folder holds VELLORAN.CFG when `settings` are given. With `stuckTimer`
+// each line stands behind an adapter whose latency timer cannot be lowered.
 struct Run {
     const char* name;
     QList<QStringList> sims;
@@ -35,6 +37,7 @@ struct Run {
     QStringList interrupts = {};
     bool slow = false; // started with the test program, checked in its turn
     QByteArray settings = {};
+    bool stuckTimer = false;
 };
 
 // The common run: COM 1, which leads to the row's simulator (SimProcess
@@ -79,6 +82,10 @@ const QList<Run> Runs{
      R"("message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"port":2,)" "\n"
      R"("mode":2,"port":null,"records":21,"records_total":21,"result":"ok")" "\n"
      R"({"boards":3,"failed":1,"reprogrammed":2})"},
+    // Said once, however often the run reopens its port; in the transcript and the JSON too.
+    {"0 slow adapter", {{}}, Flash + QStringList{"--json"}, 0,
+     R"("latency_slow":true)" "\nkeeps its latency timer at", {"left as it was: the driver refused"},
+     {}, false, {}, true},
     {"0 several", {{}, {}}, {"flash", "--ports", "1,2", "@rom"}, 0,
      "2 boards: 2 reprogrammed, 0 failed"},
     // COM 1 leads to the same line: one board has it, the other is told which.
@@ -191,6 +198,11 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (std::size_t i = 0; i < sims_.size(); ++i)
             environment.insert(QStringLiteral("VELLORAN_COM%1").arg(i + 1), sims_[i]->Link());
+        const QString sys = dir_.filePath(QStringLiteral("sys"));
+        for (const auto& sim : sims_)
+            started_ = (!run.stuckTimer || StuckTimer(sys, sim->Link())) && started_;
+        if (run.stuckTimer)
+            environment.insert(QStringLiteral("VELLORAN_SYSFS"), sys);
         cli_.setProcessEnvironment(environment);
         QFile settings(dir_.filePath(QStringLiteral("VELLORAN.CFG")));
         if (!run.settings.isEmpty())
@@ -318,6 +330,8 @@ void TestCli::exitStatus() {
     for (const QString& part : run.said.split(QLatin1Char('\n')))
         QVERIFY2(i.Said().contains(part),
                  qPrintable(part + QStringLiteral(" in ") + i.Diagnosis()));
+    if (run.stuckTimer)
+        QCOMPARE(i.Said().count(QStringLiteral("keeps its latency timer")), 1);
     // A command refused as given goes nowhere near a board.
     if (run.status == 2)
         QVERIFY2(!i.Touched(), qPrintable(i.Diagnosis()));
