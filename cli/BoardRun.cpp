@@ -91,6 +91,7 @@ struct BoardRun::Board {
     // A log tells the connection every ten attempts and the download every tenth.
     Phase toldPhase = Phase::Idle;
     qint64 toldStep = 0;
+    bool toldSlow = false; // a slow latency timer, said once for each board
 };
 
 BoardRun::BoardRun(const Options& options, const Module1& settings, Console& console)
@@ -195,6 +196,7 @@ void BoardRun::look() {
 }
 
 void BoardRun::show(Board& b, int index, const SessionView& view) {
+    warnSlow(b, index, view);
     for (const QString& message : view.messages) {
         if (message == CyclePower)
             console_.Warn(index, QStringLiteral("No answer yet: cycle the modem's power now. The "
@@ -244,4 +246,16 @@ void BoardRun::ended(int index, Failure failure) {
     b.session.ClosePort();
     if (AllEnded())
         loop_.quit();
+}
+
+// A timer the tool could not lower makes the load slower: said on stderr as
+// soon as the port has opened, not once for each of a run's reopenings.
+void BoardRun::warnSlow(Board& b, int index, const SessionView& view) {
+    if (b.toldSlow || !view.tuning)
+        return;
+    const QString warning = view.tuning->SlowWarning();
+    if (warning.isEmpty())
+        return;
+    b.toldSlow = true;
+    console_.Warn(index, warning);
 }

@@ -57,6 +57,7 @@ private:
     struct Board;
     void look();
     void show(Board& board, int index, const SessionView& view);
+    void warnSlow(Board& board, int index, const SessionView& view);
     void ended(int index, Failure failure);
 
     Job job_;

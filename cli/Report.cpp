@@ -61,6 +61,8 @@ QJsonObject Json(const BoardResult& r, Command command, int mode) {
         {QStringLiteral("result"), QLatin1String(outcome.key)},
         {QStringLiteral("exit_status"), outcome.status},
         {QStringLiteral("message"), Message(r)},
+        // The adapter of the last opening; null where the port never opened.
+        {QStringLiteral("adapter"), v.tuning ? QJsonValue(v.tuning->Json()) : QJsonValue()},
     };
     // What the history keeps of it, by the names its own listing gives them.
     const QJsonObject kept = ToJson(r.record);

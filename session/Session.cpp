@@ -28,6 +28,30 @@ private:
     Session& session_;
 };
 
+// The stages' port, telling the view what each opening found: a client
+// warns of a slow latency timer while the load is under way, and tells a
+// device pulled out from one that would not open.
+class Session::OpeningSeen : public CommLayer {
+public:
+    OpeningSeen(MSComm& port, ViewStatus& view) : CommLayer(port), view_(view) {}
+    void setPortOpen(bool open) override {
+        if (!open) {
+            inner_.setPortOpen(false);
+            return;
+        }
+        try {
+            inner_.setPortOpen(true);
+        } catch (const CommError& e) {
+            view_.OpenFailed(e.kind() == CommFault::NoDevice);
+            throw;
+        }
+        view_.Tuning(inner_.LastTuning());
+    }
+
+private:
+    ViewStatus& view_;
+};
+
 Session::Session(Prompts& prompts, PromptThread where, const BoardPlace& place, PortClaims& claims,
                  QString holder, PortMaker makePort, ClockMaker makeClock, QObject* parent)
     : QObject(parent), prompts_(prompts), where_(where), place_(place), claims_(claims),
@@ -59,6 +83,7 @@ Session::~Session() {
     QMetaObject::invokeMethod(
         worker_,
         [this] {
+            seen_.reset();
             recorded_.reset();
             port_.reset();
             clock_.reset();
@@ -192,12 +217,14 @@ void Session::startClock() {
 void Session::makePort() {
     if (recorded_)
         recorded_->setPortOpen(false);
+    seen_.reset();
     recorded_.reset();
     port_.reset();
     std::unique_ptr<MSComm> serial =
         makePort_ ? makePort_() : std::make_unique<QtSerialComm>(place_);
     port_ = std::make_unique<ClaimedComm>(std::move(serial), claims_, holder_);
     recorded_ = std::make_unique<TranscriptComm>(*port_, *clock_, transcript_);
+    seen_ = std::make_unique<OpeningSeen>(*recorded_, view_);
     portPlace_ = place_;
 }
 
@@ -227,7 +254,7 @@ void Session::run(Job job) {
     file_.Forget();
 
     Prompts& prompts = where_ == PromptThread::Owner ? *forwarder_ : prompts_;
-    Context ctx{m_, *recorded_, *clock_, prompts, view_, file_};
+    Context ctx{m_, *seen_, *clock_, prompts, view_, file_};
     if (flash) {
         ReprogramModem(ctx);
     } else {

@@ -99,6 +99,7 @@ signals:
 private:
     struct Pending;
     class Forwarder;
+    class OpeningSeen;
     void run(Job job); // on the session's thread
     void startClock();
     void makePort();
@@ -122,6 +123,7 @@ private:
     std::unique_ptr<Clock> clock_;
     std::atomic<Clock*> clockSeen_{nullptr};
     std::unique_ptr<TranscriptComm> recorded_;
+    std::unique_ptr<MSComm> seen_; // over recorded_: the stages' port
     LineReader file_;
     Transcript transcript_;
     ViewStatus view_;

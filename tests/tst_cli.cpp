@@ -1,13 +1,12 @@
 // The command line as a script runs it: velloran-cli against velloran-sim
-// on pseudo-terminals, a row per exit status, the parsing of options, and
-// the history read back.
+// on pseudo-terminals, a row per exit status, and the parsing of options.
 #include "history/History.h"
 #include "sim/BootLoader.h"
+#include "tests/support/FakeSysfs.h"
 #include "tests/support/SimProcess.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,7 +24,8 @@ namespace {
 // Tests on the transcript ("!" first: must not be there) tell what went over
 // the wire. A SIGINT (SIGKILL where `kept` is "interrupted") goes when each
 // of `interrupts` has been printed. The run's folder holds VELLORAN.CFG when
-// `settings` are given; its record in Kept's history reads `kept`.
+// `settings` are given. With `stuckTimer` each line stands behind an adapter
+// whose latency timer cannot be lowered. Its record in Kept's history reads `kept`.
 struct Run {
     const char* name;
     QList<QStringList> sims;
@@ -36,6 +36,7 @@ struct Run {
     QStringList interrupts = {};
     bool slow = false; // started with the test program, checked in its turn
     QByteArray settings = {};
+    bool stuckTimer = false;
     QString kept = {};
 };
 
@@ -47,9 +48,9 @@ const QStringList Kept{"--history", "@dir/kept.sqlite", "--serial", "SN42", "--o
 // clang-format off
 const QList<Run> Runs{
     {"0 flash", {{}}, Flash + Kept + QStringList{"--json"}, 0, R"("records":21,"records_total":21)" "\n"
-     R"("history":"written")" "\n" R"("operator":"ann")" "\n" R"("serial":"SN42")" "\n" "\"tool_version\":\"" VELLORAN_VERSION, {"%BV2", "$BEND"}, {}, false, {}, "ok"},
+     R"("history":"written")" "\n" R"("operator":"ann")" "\n" R"("serial":"SN42")" "\n" "\"tool_version\":\"" VELLORAN_VERSION, {"%BV2", "$BEND"}, {}, false, {}, false, "ok"},
     {"0 history unwritable", {{}}, Flash + QStringList{"--json", "--history", "@rom/h.sqlite"}, 0, R"("history":"spooled")" "\n" "History not written"},
-    {"killed", {{"--delay", "0.2"}}, Flash + Kept, 0, "", {}, {"Mode Set to"}, false, {}, "interrupted"},
+    {"killed", {{"--delay", "0.2"}}, Flash + Kept, 0, "", {}, {"Mode Set to"}, false, {}, false, "interrupted"},
     {"0 check", {{}}, {"check", "--port", "1", "--transcript", "@log"}, 0,
      "boot version BL 3.10, board 6620", {"ver."}},
     {"0 mode from VELLORAN.CFG", {{"--board", "q70"}}, Flash, 0, "mode 0", {"!%BV"}, {}, false,
@@ -85,6 +86,10 @@ const QList<Run> Runs{
      R"("message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"operator":"","port":2,)" "\n"
      R"("mode":2,"operator":"","port":null,"records":21,"records_total":21,"result":"ok")" "\n"
      R"({"boards":3,"failed":1,"reprogrammed":2})"},
+    // Said once, however often the run reopens its port; in the transcript and the JSON too.
+    {"0 slow adapter", {{}}, Flash + QStringList{"--json"}, 0,
+     R"("latency_slow":true)" "\nkeeps its latency timer at", {"left as it was: the driver refused"},
+     {}, false, {}, true},
     {"0 several", {{}, {}}, {"flash", "--ports", "1,2", "@rom"}, 0,
      "2 boards: 2 reprogrammed, 0 failed"},
     // COM 1 leads to the same line: one board has it, the other is told which.
@@ -144,29 +149,6 @@ const QList<Parse> Parses{
     {"end of options", {"flash", "--device", "/nonexistent", "--", "--mode"}, 3,
      "File Requested Not Found"},
 };
-
-// `history` on four runs eight hours apart from 2026-03-30 10:00 UTC, serials
-// SER1 to SER4, every other one failed, the last on COM 2 (initTestCase):
-// the serials it prints, newest first, and a part of what it says.
-struct Ask {
-    const char* name;
-    QStringList args;
-    int status;
-    QString serials;
-    QString said = {};
-};
-
-const QList<Ask> Asks{
-    {"json, since and result",
-     {"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"}, 0, "SER4",
-     R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")"},
-    {"until a whole day", {"--until", "2026-03-30"}, 0, "SER2 SER1"},
-    {"csv, serial", {"--serial", "SER3", "--csv"}, 0, "SER3", "id,adapter,baud,board,bytes,"},
-    {"port, limit", {"--port", "1", "--limit", "2"}, 0, "SER3 SER2", "the 2 newest shown"},
-    {"none", {"--result", "halted"}, 0, ""},
-    {"no such history", {"--history", "@dir/none.sqlite"}, 11, "", "no history at"},
-    {"not a history", {"--history", "@dir/text"}, 11, "", "could not be read"},
-};
 // clang-format on
 
 // A run under way: its simulators, the command and what it printed.
@@ -197,6 +179,11 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (std::size_t i = 0; i < sims_.size(); ++i)
             environment.insert(QStringLiteral("VELLORAN_COM%1").arg(i + 1), sims_[i]->Link());
+        const QString sys = dir_.filePath(QStringLiteral("sys"));
+        for (const auto& sim : sims_)
+            started_ = (!run.stuckTimer || StuckTimer(sys, sim->Link())) && started_;
+        if (run.stuckTimer)
+            environment.insert(QStringLiteral("VELLORAN_SYSFS"), sys);
         cli_.setProcessEnvironment(environment);
         QFile settings(dir_.filePath(QStringLiteral("VELLORAN.CFG")));
         if (!run.settings.isEmpty())
@@ -259,7 +246,6 @@ private:
 
 Q_DECLARE_METATYPE(Run)
 Q_DECLARE_METATYPE(Parse)
-Q_DECLARE_METATYPE(Ask)
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -269,36 +255,13 @@ private slots:
     void exitStatus();
     void parsing_data();
     void parsing();
-    void history_data();
-    void history();
 
 private:
-    QTemporaryDir historyDir_;
     // The slow rows run beside the others: a minute of autobaud attempts each.
     std::map<QString, std::unique_ptr<Invocation>> early_;
 };
 
 void TestCli::initTestCase() {
-    std::vector<HistoryRecord> runs(4);
-    for (int i = 0; i < 4; ++i) {
-        HistoryRecord& r = runs[size_t(i)];
-        r.uid = QStringLiteral("run-%1").arg(i);
-        r.started = QDateTime(QDate(2026, 3, 30), QTime(10, 0), Qt::UTC).addSecs(i * 8 * 3600);
-        r.ended = r.started.addSecs(40);
-        r.client = QStringLiteral("cli");
-        r.operation = QStringLiteral("flash");
-        r.port = i == 3 ? 2 : 1;
-        r.board = QStringLiteral("Q70");
-        r.baud = 115200;
-        r.result = i % 2 ? QStringLiteral("download-failed") : QStringLiteral("ok");
-        r.exitStatus = i % 2 ? 8 : 0;
-        r.serial = QStringLiteral("SER%1").arg(i + 1);
-    }
-    History history(historyDir_.filePath(QStringLiteral("history.sqlite")),
-                    historyDir_.filePath(QStringLiteral("spool.sqlite")));
-    QVERIFY2(history.Import(runs), qPrintable(history.Problem()));
-    QFile text(historyDir_.filePath(QStringLiteral("text")));
-    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no database\n") > 0);
     for (const Run& run : Runs)
         if (run.slow)
             early_[QString::fromLatin1(run.name)] = std::make_unique<Invocation>(run);
@@ -331,6 +294,8 @@ void TestCli::exitStatus() {
     for (const QString& part : run.said.split(QLatin1Char('\n')))
         QVERIFY2(i.Said().contains(part),
                  qPrintable(part + QStringLiteral(" in ") + i.Diagnosis()));
+    if (run.stuckTimer)
+        QCOMPARE(i.Said().count(QStringLiteral("keeps its latency timer")), 1);
     // A command refused as given goes nowhere near a board.
     if (run.status == 2)
         QVERIFY2(!i.Touched(), qPrintable(i.Diagnosis()));
@@ -362,37 +327,6 @@ void TestCli::parsing() {
     QVERIFY2(cli.exitCode() == parse.status && said.contains(parse.said), qPrintable(said));
     // A usage error says where to read more.
     QCOMPARE(said.contains(QStringLiteral("Try 'velloran-cli --help'.")), parse.status == 2);
-}
-
-void TestCli::history_data() {
-    QTest::addColumn<Ask>("ask");
-    for (const Ask& ask : Asks)
-        QTest::newRow(ask.name) << ask;
-}
-
-void TestCli::history() {
-    QFETCH(Ask, ask);
-    QStringList args{"history", "--history",
-                     historyDir_.filePath(QStringLiteral("history.sqlite"))};
-    for (const QString& arg : ask.args)
-        args << QString(arg).replace(QStringLiteral("@dir"), historyDir_.path());
-    QProcess cli;
-    // The days of --until are local ones.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-    cli.setProcessEnvironment(environment);
-    cli.start(QStringLiteral(VELLORAN_CLI_PROGRAM), args);
-    QVERIFY(cli.waitForFinished(10000));
-    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
-    const QString said = out + QString::fromLocal8Bit(cli.readAllStandardError());
-    QStringList serials;
-    for (const auto& match : QRegularExpression(QStringLiteral("SER\\d")).globalMatch(out))
-        serials << match.captured();
-    QVERIFY2(cli.exitCode() == ask.status && said.contains(ask.said), qPrintable(said));
-    QCOMPARE(serials.join(QLatin1Char(' ')), ask.serials);
-    // A line a record: no more, no fewer, nothing of a record's text spilled.
-    const qsizetype header = ask.args.contains(QStringLiteral("--csv")) ? 1 : 0;
-    QCOMPARE(out.count(QLatin1Char('\n')), serials.size() + header);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

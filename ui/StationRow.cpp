@@ -2,6 +2,7 @@
 
 #include "core/Outcome.h"
 #include "look/Look.h"
+#include "ui/ProgressPanel.h"
 #include "ui/frmHistory.h"
 #include "ui/frmTranscript.h"
 
@@ -49,6 +50,9 @@ StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker 
     lblMsg2 = Cell(messages, Message);
     SetForeColor(*lblMsg2, Red);
     lblMsg2->hide();
+    lblSlow = Cell(messages, Message);
+    SetForeColor(*lblSlow, Red);
+    lblSlow->hide();
     line->addLayout(messages);
     lblBoard = Cell(line, Type);
     lblDeviceId = Cell(line, Id);
@@ -135,7 +139,11 @@ void StationRow::Halt() {
 
 void StationRow::ShowView() {
     dirty = false;
-    const SessionView view = session_->TakeView();
+    show(session_->TakeView());
+}
+
+// Apart from the taking: the ending shows the view it decided by.
+void StationRow::show(const SessionView& view) {
     if (lblMsg->text() != view.message) {
         lblMsg->setText(view.message);
         lblMsg->setToolTip(view.message); // a long one is cut at the column's edge
@@ -143,6 +151,7 @@ void StationRow::ShowView() {
     SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);
     lblMsg2->setText(view.failureText);
     lblMsg2->setVisible(view.failureShown);
+    ShowSlowAdapter(*lblSlow, view);
     lblBoard->setText(view.boardType);
     lblDeviceId->setText(view.deviceId);
 
@@ -221,9 +230,16 @@ void StationRow::answer(BoxAnswer a) {
     }
 }
 
-void StationRow::ended(Failure result) {
+// A device absent at the start was pulled out as surely as one that went
+// under a stage: the row says so alike, and its Start works again once the
+// device is back (the place's name is resolved at each opening).
+void StationRow::ended(Failure finished) {
+    dirty = false;
+    const SessionView view = session_->TakeView();
+    const Failure result =
+        finished == Failure::PortNotOpened && view.deviceMissing ? Failure::DeviceGone : finished;
     outcome_ = result;
-    ShowView();
+    show(view);
     answer(BoxAnswer::Cancel);
     underWay_ = false;
     lblResult->setText(OutcomeTitle(result));

@@ -49,6 +49,7 @@ public:
     QProgressBar* barProgress;
     QLabel* lblMsg;  // the caption and its colour, as the main window's
     QLabel* lblMsg2; // under it, the main window's second status line
+    QLabel* lblSlow; // under them, an adapter whose latency timer slows the load
     QLabel* lblBoard;
     QLabel* lblDeviceId;
     QLabel* lblRecords;
@@ -81,7 +82,8 @@ signals:
 private:
     void showBox(const Box& box);
     void answer(BoxAnswer a);
-    void ended(Failure result);
+    void show(const SessionView& view);
+    void ended(Failure finished);
 
     std::unique_ptr<Session> session_;
     std::function<void(BoxAnswer)> waiting_; // the power-cycle question's answer

@@ -4,6 +4,7 @@
 #include "link/PortAdvice.h"
 #include "link/PortClaims.h"
 #include "look/Look.h"
+#include "ui/DeviceBox.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -14,7 +15,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSerialPortInfo>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -26,18 +26,6 @@ constexpr int ShowMilliseconds = 25;
 
 // What a window manager's frame may add to the window's width.
 constexpr int FrameAllowance = 16;
-
-// Adapters come and go: the list is read again each time it opens.
-class DeviceBox : public QComboBox {
-public:
-    using QComboBox::QComboBox;
-    std::function<void()> beforePopup;
-    void showPopup() override {
-        if (beforePopup)
-            beforePopup();
-        QComboBox::showPopup();
-    }
-};
 
 } // namespace
 
@@ -55,12 +43,8 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     for (int n = 1; n <= Ports; ++n)
         cboPort->addItem(QStringLiteral("COM %1").arg(n), n);
     cmdAddPort = new QPushButton(QStringLiteral("Add &Port"));
-    auto* devices = new DeviceBox;
-    devices->beforePopup = [this] { fillDevices(); };
-    cboDevice = devices;
-    cboDevice->setEditable(true);
+    cboDevice = new DeviceBox;
     cboDevice->setMinimumContentsLength(24);
-    cboDevice->setInsertPolicy(QComboBox::NoInsert);
     cmdAddDevice = new QPushButton(QStringLiteral("Add &Device"));
     lblNote = PlainLabel(new QLabel);
     SetForeColor(*lblNote, Red);
@@ -123,7 +107,6 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     connect(cmdStartAll, &QPushButton::clicked, this, &frmStation::cmdStartAll_Click);
     connect(cmdHaltAll, &QPushButton::clicked, this, &frmStation::cmdHaltAll_Click);
 
-    fillDevices();
     showSettings();
     showSummary(); // an empty rack says what to do first
     scroll->setMinimumWidth(head->sizeHint().width() +
@@ -164,16 +147,6 @@ QWidget* frmStation::header() {
     }
     line->addStretch(1);
     return bar;
-}
-
-void frmStation::fillDevices() {
-    const QString typed = cboDevice->currentText();
-    cboDevice->clear();
-    for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts()) {
-        cboDevice->addItem(p.systemLocation());
-        cboDevice->setItemData(cboDevice->count() - 1, p.description(), Qt::ToolTipRole);
-    }
-    cboDevice->setEditText(typed);
 }
 
 void frmStation::showSettings() {

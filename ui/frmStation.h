@@ -12,6 +12,7 @@
 class Clock;
 class MSComm;
 class PortClaims;
+class DeviceBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -38,7 +39,7 @@ public:
     QLabel* lblSettings;
     QComboBox* cboPort;
     QPushButton* cmdAddPort;
-    QComboBox* cboDevice; // the devices present; a path may be typed in
+    DeviceBox* cboDevice; // the devices present, with what each is; a path may be typed in
     QPushButton* cmdAddDevice;
     QLabel* lblNote; // why a board was not added
     QPushButton* cmdStartAll;
@@ -72,7 +73,6 @@ protected:
 
 private:
     QWidget* header();
-    void fillDevices();
     void showSettings();
     void rowChanged();
     void showRows();
