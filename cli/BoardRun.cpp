@@ -96,13 +96,15 @@ struct BoardRun::Board {
 
 BoardRun::BoardRun(const Options& options, const Module1& settings, Console& console)
     : job_(options.command == Command::Check ? Job::CheckBoot : Job::Reprogram),
-      settings_(settings), console_(console),
+      settings_(settings), tag_{QStringLiteral("cli"), options.serial, options.operatorName},
+      console_(console),
       pacer_(console.mode() == Console::Mode::Live ? LiveMilliseconds : PlainMilliseconds,
              [this] { look(); }) {
     for (const BoardPlace& place : options.boards) {
         const int index = static_cast<int>(boards_.size());
         auto board = std::make_unique<Board>(console, index, options.retries, place, claims_);
         Board* b = board.get();
+        b->session.SetHistory(options.history);
         connect(&b->session, &Session::Changed, this, [this] { pacer_.Changed(); });
         connect(&b->session, &Session::Finished, this,
                 [this, index](Failure failure) { ended(index, failure); });
@@ -116,7 +118,7 @@ BoardRun::~BoardRun() = default;
 void BoardRun::Run() {
     for (const auto& b : boards_) {
         b->clock.start();
-        b->session.Start(job_, settings_);
+        b->session.Start(job_, settings_, tag_);
     }
     console_.Draw();
     loop_.exec();
@@ -168,6 +170,14 @@ std::vector<BoardResult> BoardRun::Results() const {
         results.push_back(r);
     }
     return results;
+}
+
+// The boards share one history: what kept one from it kept the others.
+QString BoardRun::HistoryWarning() const {
+    for (const auto& b : boards_)
+        if (b->ended && !b->session.HistoryWarning().isEmpty())
+            return b->session.HistoryWarning();
+    return {};
 }
 
 QString BoardRun::Transcripts() const {
@@ -228,7 +238,9 @@ void BoardRun::ended(int index, Failure failure) {
         console_.SetLive(index, b.result.reason);
     console_.Draw();
     // A run stopped by the operator fails where the halt caught it.
-    b.result.failure = b.halted && failure != Failure::None ? Failure::Halted : failure;
+    b.result.failure = failure;
+    b.result.record = b.session.LastRecord();
+    b.result.stored = b.session.LastStored();
     b.result.seconds = static_cast<double>(b.clock.elapsed()) / 1000.0;
     b.ended = true;
     b.session.ClosePort();

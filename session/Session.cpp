@@ -88,23 +88,28 @@ Session::~Session() {
             port_.reset();
             clock_.reset();
             file_.Close();
+            history_.reset();
         },
         Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
 }
 
-bool Session::Start(Job job, const Module1& settings) {
+bool Session::Start(Job job, const Module1& settings, const RunTag& tag) {
     if (running_.exchange(true))
         return false;
     m_ = settings;
     m_.AbortRequested = false;
+    halted_ = false;
+    tag_ = tag;
     QMetaObject::invokeMethod(
         worker_, [this, job] { run(job); }, Qt::QueuedConnection);
     return true;
 }
 
 void Session::Halt() {
+    if (running_)
+        halted_ = true;
     m_.AbortRequested = true;
 }
 
@@ -138,6 +143,23 @@ void Session::CloseUnderStage() {
                 recorded_->setPortOpen(false);
         },
         Qt::QueuedConnection);
+}
+
+bool Session::SetHistory(const QString& location) {
+    if (running_)
+        return false;
+    historyAt_ = location;
+    return true;
+}
+
+// Made when first needed, on the session's thread: a client that never
+// runs a job never touches the history.
+History& Session::history() {
+    if (!history_ || historyMadeAt_ != historyAt_) {
+        history_ = std::make_unique<History>(historyAt_);
+        historyMadeAt_ = historyAt_;
+    }
+    return *history_;
 }
 
 bool Session::SetPlace(const BoardPlace& place) {
@@ -223,14 +245,27 @@ void Session::run(Job job) {
                                             : QStringLiteral("Boot version check"),
                       QDateTime::currentDateTime(), settings, clock_->Timer());
 
+    // Begun before the board is touched, so that a job the process dies in
+    // still leaves its record.
+    const bool flash = job == Job::Reprogram;
+    record_ = StartRecord(flash, tag_, place_, m_);
+    History& kept = history();
+    kept.Begin(record_);
+    file_.Forget();
+
     Prompts& prompts = where_ == PromptThread::Owner ? *forwarder_ : prompts_;
     Context ctx{m_, *seen_, *clock_, prompts, view_, file_};
-    if (job == Job::Reprogram) {
+    if (flash) {
         ReprogramModem(ctx);
     } else {
         CheckBootVersion(ctx);
     }
-    const Failure result = ctx.failure;
+    // A run stopped by the operator fails where the halt caught it, whatever
+    // the stage that returned calls it.
+    const Failure result = halted_ && ctx.failure != Failure::None ? Failure::Halted : ctx.failure;
+    EndRecord(record_, result, view_.Peek(), file_, transcript_);
+    stored_ = kept.Finish(record_);
+    historyWarning_ = kept.Warning(stored_);
     {
         const std::lock_guard lock(lock_);
         running_ = false;

@@ -28,6 +28,11 @@ SessionView ViewStatus::Take() {
     return copy;
 }
 
+SessionView ViewStatus::Peek() {
+    const QMutexLocker lock(&lock_);
+    return view_;
+}
+
 void ViewStatus::BeginJob() {
     update([](SessionView& v) {
         v.phase = Phase::Idle;

@@ -52,6 +52,8 @@ public:
 
     // The view as it stands, and forget the messages it carried.
     SessionView Take();
+    // The view as it stands, its messages left for the display.
+    SessionView Peek();
     // A new job begins: what was learnt of the last board goes, the status
     // lines stay as they were.
     void BeginJob();

@@ -3,6 +3,7 @@
 #include "core/Outcome.h"
 #include "look/Look.h"
 #include "ui/ProgressPanel.h"
+#include "ui/frmHistory.h"
 #include "ui/frmTranscript.h"
 
 #include <QHBoxLayout>
@@ -109,7 +110,7 @@ StationRow::~StationRow() {
     session_.reset();
 }
 
-bool StationRow::Start(const Module1& settings) {
+bool StationRow::Start(const Module1& settings, RunTag tag) {
     if (Running())
         return false;
     answer(BoxAnswer::Cancel);
@@ -122,7 +123,9 @@ bool StationRow::Start(const Module1& settings) {
     barProgress->setValue(0);
     barProgress->setFormat({});
     cmdRemove->setEnabled(false);
-    underWay_ = session_->Start(Job::Reprogram, settings);
+    tag.client = QStringLiteral("station");
+    session_->SetHistory(frmHistory::StoredLocation());
+    underWay_ = session_->Start(Job::Reprogram, settings, tag);
     return underWay_;
 }
 

@@ -63,7 +63,8 @@ public:
     QPushButton* cmdRetry;
     QPushButton* cmdCancel;
 
-    bool Start(const Module1& settings);
+    // The board's serial number and the operator, for its record, in `tag`.
+    bool Start(const Module1& settings, RunTag tag = {});
     void Halt();
     // Takes the session's view and shows it.
     void ShowView();

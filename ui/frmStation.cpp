@@ -98,6 +98,9 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     layout->addLayout(adding);
     layout->addWidget(sideways, 1);
     layout->addLayout(commands);
+    lblHistory = PlainLabel(new QLabel);
+    ShowWarning(*lblHistory, {});
+    layout->addWidget(lblHistory);
 
     connect(cmdAddPort, &QPushButton::clicked, this, &frmStation::cmdAddPort_Click);
     connect(cmdAddDevice, &QPushButton::clicked, this, &frmStation::cmdAddDevice_Click);
@@ -249,7 +252,10 @@ void frmStation::showRows() {
             row->ShowView();
 }
 
-void frmStation::rowEnded() {
+// A record that reached the history means the spool has gone there too:
+// the warning stands until one does.
+void frmStation::rowEnded(StationRow* row) {
+    ShowWarning(*lblHistory, row->BoardSession().HistoryWarning());
     showSummary();
     if (Busy())
         return;

@@ -45,6 +45,8 @@ public:
     QPushButton* cmdStartAll;
     QPushButton* cmdHaltAll;
     QLabel* lblSummary;
+    // Why the last record did not reach the history, while it has not.
+    QLabel* lblHistory;
 
     const QList<StationRow*>& Rows() const { return rows_; }
     bool Busy() const;
@@ -74,7 +76,7 @@ private:
     void showSettings();
     void rowChanged();
     void showRows();
-    void rowEnded();
+    void rowEnded(StationRow* row);
     void showSummary();
 
     const Module1& m_;
