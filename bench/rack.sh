@@ -12,30 +12,12 @@
 #   RACKBENCH_BOARDS="1 4" RACKBENCH_RECORDS=500 bench/rack.sh     # a quicker look
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build=${BENCH_BUILD_DIR:-$repo/build-bench}
 records=${RACKBENCH_RECORDS:-2000}
 read -ra counts <<<"${RACKBENCH_BOARDS:-1 4 8 16}"
 baud=115200
 
 bash "$repo/scripts/deps.sh" xvfb xauth
-cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target velloran-rackbench velloran-sim velloran-cli >/dev/null
-driver=$build/bench/velloran-rackbench
-cli=$build/cli/velloran-cli
-
-work=$(mktemp -d)
-# A rack of its own (one started by hand elsewhere stays as it is), and a
-# folder without VELLORAN.CFG for the tools to start in.
-export VELLORAN_RACK=$work/rack VELLORAN_SIM=$build/sim/velloran-sim
-xvfb=""
-cleanup() {
-    bash "$repo/scripts/rack.sh" stop || true
-    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/cwd"
-"$VELLORAN_SIM" --make-rom "$work/BENCH.ROM" --records "$records"
+source "$repo/bench/rack-lib.sh"
 
 # An X server on the first free display from :160, as the window would have.
 for d in $(seq 160 199); do
@@ -58,34 +40,14 @@ done
 # Leaves key=value lines (the driver's, then line_use per board) in
 # $work/$1-$2-$3.out.
 run() {
-    local client=$1 answers=$2 n=$3 out=$work/$1-$2-$3.out k logs=() timing=()
-    for k in $(seq "$n"); do
-        logs+=("$work/$client-$answers-$n-com$k.timing")
-        timing+=("COM$k:--timing=${logs[-1]}")
-    done
-    local pacing=--pace
+    local client=$1 answers=$2 n=$3 pacing=--pace
     [ "$answers" = whole ] && pacing=--burst
-    local exports
-    if ! exports=$(bash "$repo/scripts/rack.sh" start "$n" "$pacing" --delay=0 "${timing[@]}" \
-        2>"$work/err"); then
-        cat "$work/err" >&2
-        exit 1
-    fi
-    eval "$exports"
-    local ok=0
     if [ "$client" = window ]; then
-        (cd "$work/cwd" && QT_QPA_PLATFORM=xcb "$driver" window --boards "$n" "$work/BENCH.ROM") \
-            >"$out" 2>"$work/err" || ok=$?
+        rack_load "$client-$answers-$n" "$n" "$pacing" --delay=0 -- \
+            env QT_QPA_PLATFORM=xcb "$driver" window --boards "$n" "$work/BENCH.ROM"
     else
-        (cd "$work/cwd" && "$driver" cli "$cli" flash --ports "1-$n" --quiet "$work/BENCH.ROM") \
-            >"$out" 2>"$work/err" || ok=$?
-    fi
-    bash "$repo/scripts/rack.sh" stop # the timing logs are whole once the boards have ended
-    if [ "$ok" -ne 0 ] ||
-        ! "$driver" lines --baud "$baud" "${logs[@]}" >>"$out" 2>>"$work/err"; then
-        echo "$client with $n boards ($answers answers) failed:" >&2
-        cat "$work/err" "$out" >&2
-        exit 1
+        rack_load "$client-$answers-$n" "$n" "$pacing" --delay=0 -- \
+            "$driver" cli "$cli" flash --ports "1-$n" --quiet "$work/BENCH.ROM"
     fi
 }
 
@@ -97,13 +59,7 @@ line_uses() { sed -n 's/^line_use=\([^ ]*\).*/\1/p' "$1" | sort -g; }
 turns() { sed -n 's/.* turn_ms=\([^ ]*\).*/\1/p' "$1" | sort -g; }
 # middle: the median of the numbers on stdin, one a line, sorted.
 middle() { awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-calc() { awk "BEGIN { printf \"${2:-%.6g}\", $1 }"; }
-holds() { awk "BEGIN { exit !($1) }"; }
-verdict() { if holds "$1"; then echo PASS; else echo FAIL; fi; }
-
-model=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
-echo "Machine: $(nproc) CPUs, $model," \
-    "Linux $(uname -r), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+machine
 echo "Measuring ${counts[*]} boards, $records records each, answers whole then" \
     "a character at a time, in the window then on the command line..."
 for answers in whole chars; do

@@ -91,17 +91,20 @@ struct BoardRun::Board {
     // A log tells the connection every ten attempts and the download every tenth.
     Phase toldPhase = Phase::Idle;
     qint64 toldStep = 0;
+    bool toldSlow = false; // a slow latency timer, said once for each board
 };
 
 BoardRun::BoardRun(const Options& options, const Module1& settings, Console& console)
     : job_(options.command == Command::Check ? Job::CheckBoot : Job::Reprogram),
-      settings_(settings), console_(console),
+      settings_(settings), tag_{QStringLiteral("cli"), options.serial, options.operatorName},
+      console_(console),
       pacer_(console.mode() == Console::Mode::Live ? LiveMilliseconds : PlainMilliseconds,
              [this] { look(); }) {
     for (const BoardPlace& place : options.boards) {
         const int index = static_cast<int>(boards_.size());
         auto board = std::make_unique<Board>(console, index, options.retries, place, claims_);
         Board* b = board.get();
+        b->session.SetHistory(options.history);
         connect(&b->session, &Session::Changed, this, [this] { pacer_.Changed(); });
         connect(&b->session, &Session::Finished, this,
                 [this, index](Failure failure) { ended(index, failure); });
@@ -115,7 +118,7 @@ BoardRun::~BoardRun() = default;
 void BoardRun::Run() {
     for (const auto& b : boards_) {
         b->clock.start();
-        b->session.Start(job_, settings_);
+        b->session.Start(job_, settings_, tag_);
     }
     console_.Draw();
     loop_.exec();
@@ -169,6 +172,14 @@ std::vector<BoardResult> BoardRun::Results() const {
     return results;
 }
 
+// The boards share one history: what kept one from it kept the others.
+QString BoardRun::HistoryWarning() const {
+    for (const auto& b : boards_)
+        if (b->ended && !b->session.HistoryWarning().isEmpty())
+            return b->session.HistoryWarning();
+    return {};
+}
+
 QString BoardRun::Transcripts() const {
     QStringList texts;
     for (const auto& b : boards_)
@@ -185,6 +196,7 @@ void BoardRun::look() {
 }
 
 void BoardRun::show(Board& b, int index, const SessionView& view) {
+    warnSlow(b, index, view);
     for (const QString& message : view.messages) {
         if (message == CyclePower)
             console_.Warn(index, QStringLiteral("No answer yet: cycle the modem's power now. The "
@@ -226,10 +238,24 @@ void BoardRun::ended(int index, Failure failure) {
         console_.SetLive(index, b.result.reason);
     console_.Draw();
     // A run stopped by the operator fails where the halt caught it.
-    b.result.failure = b.halted && failure != Failure::None ? Failure::Halted : failure;
+    b.result.failure = failure;
+    b.result.record = b.session.LastRecord();
+    b.result.stored = b.session.LastStored();
     b.result.seconds = static_cast<double>(b.clock.elapsed()) / 1000.0;
     b.ended = true;
     b.session.ClosePort();
     if (AllEnded())
         loop_.quit();
+}
+
+// A timer the tool could not lower makes the load slower: said on stderr as
+// soon as the port has opened, not once for each of a run's reopenings.
+void BoardRun::warnSlow(Board& b, int index, const SessionView& view) {
+    if (b.toldSlow || !view.tuning)
+        return;
+    const QString warning = view.tuning->SlowWarning();
+    if (warning.isEmpty())
+        return;
+    b.toldSlow = true;
+    console_.Warn(index, warning);
 }

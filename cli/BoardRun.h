@@ -23,6 +23,10 @@ struct BoardResult {
     QString reason;
     Failure failure = Failure::None;
     double seconds = 0;
+    // The job's record and where it went; none for a board whose job never
+    // came back (its record reads "interrupted" once the command is gone).
+    HistoryRecord record;
+    std::optional<Stored> stored;
 };
 
 // The boards of one command, each on a session of its own, all started at
@@ -40,6 +44,8 @@ public:
     void Halt();
     // The second: every port is closed under its stage, which ends at once.
     void Stop();
+    // The one line for stderr when a record did not reach the history.
+    QString HistoryWarning() const;
 
     bool AllEnded() const;
     // In the order the boards were named; a board still running counts as halted.
@@ -51,10 +57,12 @@ private:
     struct Board;
     void look();
     void show(Board& board, int index, const SessionView& view);
+    void warnSlow(Board& board, int index, const SessionView& view);
     void ended(int index, Failure failure);
 
     Job job_;
     Module1 settings_;
+    RunTag tag_;
     Console& console_;
     // Two names of one device (a link and the device, a COM number that
     // leads to a named one) are one board: the second is refused as busy.

@@ -61,7 +61,15 @@ QJsonObject Json(const BoardResult& r, Command command, int mode) {
         {QStringLiteral("result"), QLatin1String(outcome.key)},
         {QStringLiteral("exit_status"), outcome.status},
         {QStringLiteral("message"), Message(r)},
+        // The adapter of the last opening; null where the port never opened.
+        {QStringLiteral("adapter"), v.tuning ? QJsonValue(v.tuning->Json()) : QJsonValue()},
     };
+    // What the history keeps of it, by the names its own listing gives them.
+    const QJsonObject kept = ToJson(r.record);
+    for (const char* name :
+         {"started", "ended", "file_sha256", "tool_version", "serial", "operator"})
+        o.insert(QLatin1String(name), kept.value(QLatin1String(name)));
+    o.insert(QStringLiteral("history"), r.stored ? QJsonValue(StoredKey(*r.stored)) : QJsonValue());
     if (command == Command::Check) {
         o.insert(QStringLiteral("version"), Version(v));
     } else {

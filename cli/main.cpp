@@ -106,6 +106,8 @@ int RunBoards(Options o, const sigset_t& stops) {
         for (std::size_t i = 0; i < results.size(); ++i)
             if (results[i].failure != Failure::None)
                 console.Warn(static_cast<int>(i), results[i].view.message);
+    if (const QString warning = boards.HistoryWarning(); !warning.isEmpty())
+        console.Warn(-1, warning);
     if (!o.transcript.isEmpty())
         WriteTranscripts(o.transcript, boards.Transcripts());
     Print(stdout, o.json ? ReportJson(results, o.command, settings.LoadMode)

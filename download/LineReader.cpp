@@ -7,8 +7,7 @@ constexpr qint64 ChunkSize = 64 * 1024;
 }
 
 bool LineReader::Open(const QString& path) {
-    Close();
-    sha256_.reset();
+    Forget();
     // Only a plain file: a directory cannot be read, and opening a pipe or a
     // device would wait for a writer that may never come.
     if (!QFileInfo(path).isFile())
@@ -24,6 +23,12 @@ void LineReader::Close() {
     pos_ = 0;
 }
 
+void LineReader::Forget() {
+    Close();
+    sha256_.reset();
+    read_ = 0;
+}
+
 bool LineReader::fill() {
     if (pos_ < buffer_.size())
         return true;
@@ -31,6 +36,7 @@ bool LineReader::fill() {
         return false;
     buffer_ = file_.read(ChunkSize);
     sha256_.addData(buffer_);
+    read_ += buffer_.size();
     pos_ = 0;
     return !buffer_.isEmpty();
 }

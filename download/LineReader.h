@@ -25,6 +25,11 @@ public:
     // to the board by it, without reading the file a second time, which might
     // by then hold another load.
     QByteArray Sha256() const { return sha256_.result().toHex(); }
+    // How many bytes that hash covers.
+    qint64 BytesRead() const { return read_; }
+    // Closes the file and forgets what was read: a run that never opens one
+    // must not pass off the last run's hash as its own.
+    void Forget();
 
 private:
     bool fill();
@@ -33,4 +38,5 @@ private:
     QByteArray buffer_;
     qsizetype pos_ = 0;
     QCryptographicHash sha256_{QCryptographicHash::Sha256};
+    qint64 read_ = 0;
 };

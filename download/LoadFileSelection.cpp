@@ -35,6 +35,14 @@ bool ChosenPathHolds(const Module1& m) {
     return !m.LoadFilePath.isEmpty() && m.LoadFilePath.toUpper() == m.LoadFileName;
 }
 
+} // namespace
+
+QString GivenLoadFile(const Module1& m) {
+    return ChosenPathHolds(m) ? m.LoadFilePath : m.LoadFileName;
+}
+
+namespace {
+
 QString DialogDirectory(const Module1& m) {
     if (m.LoadFileDirectory.isEmpty())
         return {};

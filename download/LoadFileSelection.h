@@ -12,6 +12,10 @@ class Prompts;
 // a file was chosen, for the caller to show it.
 bool SelectLoadFile(Module1& m, Prompts& prompts);
 
+// The load file as the operator gave it: the path chosen in the dialog while
+// LoadFileName still stands for it, else LoadFileName.
+QString GivenLoadFile(const Module1& m);
+
 // The first stage of a run: the load file exists and its first line begins
 // with "%". On success it is left open in ctx.LoadFileStream at its first line.
 void ValidateLoadFile(Context& ctx);

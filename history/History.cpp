@@ -3,6 +3,7 @@
 #include "history/HistoryTable.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -61,6 +62,12 @@ QDateTime StartOf(qint64 pid) {
 }
 #endif
 
+// A server's address as it may be shown or named after: without a password.
+QString WithoutPassword(const QString& location) {
+    return location.contains(QLatin1String("://")) ? QUrl(location).toString(QUrl::RemovePassword)
+                                                   : location;
+}
+
 // What only the process that runs it knows of a run: the record's key, the
 // start, where it runs and which tool.
 void Stamp(HistoryRecord& record) {
@@ -95,7 +102,7 @@ QString History::Warning(Stored stored) const {
 // Nothing is opened until a record is written or read: a client starts as
 // fast with a server that is down as with none.
 History::History(const QString& location, const QString& spool)
-    : location_(Resolve(location)), spoolPath_(spool.isEmpty() ? DefaultSpool() : spool),
+    : location_(Resolve(location)), spoolPath_(spool.isEmpty() ? DefaultSpool(location_) : spool),
       table_(std::make_unique<HistoryTable>()), spool_(std::make_unique<HistoryTable>()) {
     programs << QStringLiteral("velloran") << QStringLiteral("velloran-cli");
     if (const QString own = ProgramOf(QCoreApplication::applicationPid()); !own.isEmpty())
@@ -113,13 +120,19 @@ QString History::Resolve(const QString& given) {
     return DataFolder() + QStringLiteral("/history.sqlite");
 }
 
-QString History::DefaultSpool() {
-    return DataFolder() + QStringLiteral("/history-spool.sqlite");
+// Named after the history without its password, which may change while
+// records wait; a file by its full path, however it was named.
+QString History::DefaultSpool(const QString& location) {
+    const QString key = location.contains(QLatin1String("://"))
+                            ? WithoutPassword(location)
+                            : QFileInfo(location).absoluteFilePath();
+    const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256);
+    return DataFolder() + QStringLiteral("/history-spool-%1.sqlite")
+                              .arg(QString::fromLatin1(hash.toHex().left(12)));
 }
 
 QString History::Where() const {
-    return location_.contains(QLatin1String("://")) ? QUrl(location_).toString(QUrl::RemovePassword)
-                                                    : location_;
+    return WithoutPassword(location_);
 }
 
 // Connects when not connected. A history just reached has the runs of this

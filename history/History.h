@@ -27,7 +27,7 @@ QString StoredKey(Stored stored);
 class History {
 public:
     // `location` as the operator gave it (--history, the window's setting),
-    // or empty; `spool` empty for the one in the user's data folder.
+    // or empty; `spool` empty for its own in the user's data folder.
     explicit History(const QString& location = {}, const QString& spool = {});
     ~History();
     History(const History&) = delete;
@@ -36,7 +36,9 @@ public:
     // The history in use: the one given, else $VELLORAN_HISTORY, else
     // history.sqlite in the user's data folder (~/.local/share/velloran).
     static QString Resolve(const QString& given);
-    static QString DefaultSpool();
+    // The spool of the history at `location` (as Resolve gives it): one for
+    // each history, so that a record waits for the one it was meant for.
+    static QString DefaultSpool(const QString& location);
     // The location as it may be shown: without a password.
     QString Where() const;
     // Why the last record was spooled, or the last reading failed.

@@ -1,6 +1,7 @@
 #include "link/TranscriptComm.h"
 
 #include "link/Clock.h"
+#include "link/LowLatency.h"
 #include "link/Transcript.h"
 
 TranscriptComm::TranscriptComm(MSComm& port, Clock& clock, Transcript& transcript)
@@ -12,6 +13,21 @@ QString TranscriptComm::name() const {
 
 void TranscriptComm::note(const QString& text) {
     transcript_.Note(clock_.Timer(), text);
+}
+
+// The adapter and its latency under the heading, once a session: a run
+// reopens its port at each change of speed, mostly on the same adapter, but
+// a socket's name may lead to another one after a re-plug.
+void TranscriptComm::noteTuning() {
+    const PortTuning* tuning = inner_.LastTuning();
+    if (!tuning)
+        return;
+    const QString text = tuning->Text();
+    if (text == tuningNoted_ && transcript_.Session() == tuningSession_)
+        return;
+    tuningNoted_ = text;
+    tuningSession_ = transcript_.Session();
+    note(text);
 }
 
 template <class Use> auto TranscriptComm::noting(Use use) -> decltype(use()) {
@@ -38,6 +54,7 @@ void TranscriptComm::setPortOpen(bool open) {
         throw;
     }
     note(QStringLiteral("%1 opened at %2").arg(name(), Settings()));
+    noteTuning();
 }
 
 int TranscriptComm::InBufferCount() {

@@ -45,3 +45,12 @@ inline QLabel* PlainLabel(QLabel* label) {
     label->setTextFormat(Qt::PlainText);
     return label;
 }
+
+// A line that shows only while there is something to warn of, in red; a long
+// one is cut at the window's edge and read whole in its tip.
+inline void ShowWarning(QLabel& label, const QString& warning) {
+    SetForeColor(label, Red);
+    label.setText(warning);
+    label.setToolTip(warning);
+    label.setVisible(!warning.isEmpty());
+}

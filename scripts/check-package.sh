@@ -46,7 +46,8 @@ check "no udev rule activated" test -z "$(grep 'udev/rules\.d' <<<"$contents" ||
 check "nothing outside usr" test -z "$(awk '{print $6}' <<<"$contents" | grep -Ev '^\./(usr(/.*)?)?$')"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6sql6-sqlite; do
+for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6sql6 \
+    libqt6sql6-sqlite; do
     check "depends on $lib (Depends: $depends)" grep -Eq "(^|, )$lib( |,|\$)" <<<"$depends"
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)

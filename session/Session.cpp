@@ -28,6 +28,30 @@ private:
     Session& session_;
 };
 
+// The stages' port, telling the view what each opening found: a client
+// warns of a slow latency timer while the load is under way, and tells a
+// device pulled out from one that would not open.
+class Session::OpeningSeen : public CommLayer {
+public:
+    OpeningSeen(MSComm& port, ViewStatus& view) : CommLayer(port), view_(view) {}
+    void setPortOpen(bool open) override {
+        if (!open) {
+            inner_.setPortOpen(false);
+            return;
+        }
+        try {
+            inner_.setPortOpen(true);
+        } catch (const CommError& e) {
+            view_.OpenFailed(e.kind() == CommFault::NoDevice);
+            throw;
+        }
+        view_.Tuning(inner_.LastTuning());
+    }
+
+private:
+    ViewStatus& view_;
+};
+
 Session::Session(Prompts& prompts, PromptThread where, const BoardPlace& place, PortClaims& claims,
                  QString holder, PortMaker makePort, ClockMaker makeClock, QObject* parent)
     : QObject(parent), prompts_(prompts), where_(where), place_(place), claims_(claims),
@@ -59,27 +83,33 @@ Session::~Session() {
     QMetaObject::invokeMethod(
         worker_,
         [this] {
+            seen_.reset();
             recorded_.reset();
             port_.reset();
             clock_.reset();
             file_.Close();
+            history_.reset();
         },
         Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
 }
 
-bool Session::Start(Job job, const Module1& settings) {
+bool Session::Start(Job job, const Module1& settings, const RunTag& tag) {
     if (running_.exchange(true))
         return false;
     m_ = settings;
     m_.AbortRequested = false;
+    halted_ = false;
+    tag_ = tag;
     QMetaObject::invokeMethod(
         worker_, [this, job] { run(job); }, Qt::QueuedConnection);
     return true;
 }
 
 void Session::Halt() {
+    if (running_)
+        halted_ = true;
     m_.AbortRequested = true;
 }
 
@@ -113,6 +143,23 @@ void Session::CloseUnderStage() {
                 recorded_->setPortOpen(false);
         },
         Qt::QueuedConnection);
+}
+
+bool Session::SetHistory(const QString& location) {
+    if (running_)
+        return false;
+    historyAt_ = location;
+    return true;
+}
+
+// Made when first needed, on the session's thread: a client that never
+// runs a job never touches the history.
+History& Session::history() {
+    if (!history_ || historyMadeAt_ != historyAt_) {
+        history_ = std::make_unique<History>(historyAt_);
+        historyMadeAt_ = historyAt_;
+    }
+    return *history_;
 }
 
 bool Session::SetPlace(const BoardPlace& place) {
@@ -170,12 +217,14 @@ void Session::startClock() {
 void Session::makePort() {
     if (recorded_)
         recorded_->setPortOpen(false);
+    seen_.reset();
     recorded_.reset();
     port_.reset();
     std::unique_ptr<MSComm> serial =
         makePort_ ? makePort_() : std::make_unique<QtSerialComm>(place_);
     port_ = std::make_unique<ClaimedComm>(std::move(serial), claims_, holder_);
     recorded_ = std::make_unique<TranscriptComm>(*port_, *clock_, transcript_);
+    seen_ = std::make_unique<OpeningSeen>(*recorded_, view_);
     portPlace_ = place_;
 }
 
@@ -196,14 +245,27 @@ void Session::run(Job job) {
                                             : QStringLiteral("Boot version check"),
                       QDateTime::currentDateTime(), settings, clock_->Timer());
 
+    // Begun before the board is touched, so that a job the process dies in
+    // still leaves its record.
+    const bool flash = job == Job::Reprogram;
+    record_ = StartRecord(flash, tag_, place_, m_);
+    History& kept = history();
+    kept.Begin(record_);
+    file_.Forget();
+
     Prompts& prompts = where_ == PromptThread::Owner ? *forwarder_ : prompts_;
-    Context ctx{m_, *recorded_, *clock_, prompts, view_, file_};
-    if (job == Job::Reprogram) {
+    Context ctx{m_, *seen_, *clock_, prompts, view_, file_};
+    if (flash) {
         ReprogramModem(ctx);
     } else {
         CheckBootVersion(ctx);
     }
-    const Failure result = ctx.failure;
+    // A run stopped by the operator fails where the halt caught it, whatever
+    // the stage that returned calls it.
+    const Failure result = halted_ && ctx.failure != Failure::None ? Failure::Halted : ctx.failure;
+    EndRecord(record_, result, view_.Peek(), file_, transcript_);
+    stored_ = kept.Finish(record_);
+    historyWarning_ = kept.Warning(stored_);
     {
         const std::lock_guard lock(lock_);
         running_ = false;

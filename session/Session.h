@@ -2,8 +2,10 @@
 
 #include "core/Context.h"
 #include "download/LineReader.h"
+#include "history/History.h"
 #include "link/BoardPlace.h"
 #include "link/Transcript.h"
+#include "session/RunRecord.h"
 #include "session/SessionView.h"
 
 #include <QObject>
@@ -52,8 +54,9 @@ public:
     // to return and closes the port.
     ~Session() override;
 
-    // Starts `job` with a copy of `settings`; false while a job runs.
-    bool Start(Job job, const Module1& settings);
+    // Starts `job` with a copy of `settings`, its record tagged with `tag`;
+    // false while a job runs.
+    bool Start(Job job, const Module1& settings, const RunTag& tag = {});
     // "Halt Load": the stages see it where they look for it. Any thread.
     void Halt();
     bool Running() const { return running_; }
@@ -68,6 +71,15 @@ public:
     // false while a job runs.
     bool SetPlace(const BoardPlace& place);
     const BoardPlace& Place() const { return place_; }
+    // Where the next jobs' records go, as the operator named it (empty: the
+    // one History::Resolve finds); false while a job runs.
+    bool SetHistory(const QString& location);
+    // The last job's record as it was kept, and where it went, once
+    // Finished has been heard (the owner's thread), and the line to show
+    // when it did not reach the history (empty when it did).
+    const HistoryRecord& LastRecord() const { return record_; }
+    Stored LastStored() const { return stored_; }
+    const QString& HistoryWarning() const { return historyWarning_; }
 
     SessionView TakeView() { return view_.Take(); }
     // The owner may write the status too ("Halt Load" does), so that what
@@ -87,9 +99,11 @@ signals:
 private:
     struct Pending;
     class Forwarder;
+    class OpeningSeen;
     void run(Job job); // on the session's thread
     void startClock();
     void makePort();
+    History& history();
     BoxAnswer ask(const Box& box);
     static void answer(Pending& pending, BoxAnswer answer);
 
@@ -109,12 +123,23 @@ private:
     std::unique_ptr<Clock> clock_;
     std::atomic<Clock*> clockSeen_{nullptr};
     std::unique_ptr<TranscriptComm> recorded_;
+    std::unique_ptr<MSComm> seen_; // over recorded_: the stages' port
     LineReader file_;
     Transcript transcript_;
     ViewStatus view_;
     Module1 m_;
+    RunTag tag_;
+    // Made on the session's thread, whose connections it holds, for the
+    // location it was made for.
+    std::unique_ptr<History> history_;
+    QString historyAt_;
+    std::optional<QString> historyMadeAt_;
+    HistoryRecord record_;
+    Stored stored_ = Stored::Written;
+    QString historyWarning_;
 
     std::atomic<bool> running_{false};
+    std::atomic<bool> halted_{false}; // "Halt Load" came while the job ran
     std::atomic<bool> closing_{false};
     std::mutex lock_;
     std::condition_variable ended_;

@@ -28,6 +28,11 @@ SessionView ViewStatus::Take() {
     return copy;
 }
 
+SessionView ViewStatus::Peek() {
+    const QMutexLocker lock(&lock_);
+    return view_;
+}
+
 void ViewStatus::BeginJob() {
     update([](SessionView& v) {
         v.phase = Phase::Idle;
@@ -37,6 +42,8 @@ void ViewStatus::BeginJob() {
         v.boardType.clear();
         v.deviceId.clear();
         v.bootVersion.clear();
+        v.tuning.reset();
+        v.deviceMissing = false;
         v.bootBoard.clear();
     });
 }
@@ -105,5 +112,23 @@ void ViewStatus::BootVersion(const QString& version, const QString& board) {
     update([&](SessionView& v) {
         v.bootVersion = version;
         v.bootBoard = board;
+    });
+}
+
+// Each opening may find another adapter behind a socket's name.
+void ViewStatus::Tuning(const PortTuning* tuning) {
+    update([&](SessionView& v) {
+        v.tuning.reset();
+        if (tuning)
+            v.tuning = *tuning;
+        v.deviceMissing = false;
+    });
+}
+
+// What stood behind the name before is no longer known either.
+void ViewStatus::OpenFailed(bool missing) {
+    update([&](SessionView& v) {
+        v.tuning.reset();
+        v.deviceMissing = missing;
     });
 }

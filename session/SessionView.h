@@ -2,10 +2,12 @@
 
 #include "core/ProgressEstimate.h"
 #include "core/Status.h"
+#include "link/LowLatency.h"
 
 #include <QMutex>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 // What a display needs to show one board: the status lines, the progress, and
 // what was learnt of the board. A plain copy, taken whenever the display is
@@ -27,6 +29,12 @@ struct SessionView {
     QString deviceId;
     QString bootVersion; // a boot check's finding
     QString bootBoard;
+    // The adapter of the job's latest opening and what was done to its
+    // latency timer; none before the port opened.
+    std::optional<PortTuning> tuning;
+    // The latest opening found nothing by the device's name: a cable pulled,
+    // or a socket with no adapter in it.
+    bool deviceMissing = false;
 
     // Every status message since the display last took the view, oldest
     // first; a display that takes none keeps only the latest few.
@@ -44,6 +52,8 @@ public:
 
     // The view as it stands, and forget the messages it carried.
     SessionView Take();
+    // The view as it stands, its messages left for the display.
+    SessionView Peek();
     // A new job begins: what was learnt of the last board goes, the status
     // lines stay as they were.
     void BeginJob();
@@ -58,6 +68,10 @@ public:
     void BoardType(const QString& type) override;
     void DeviceId(const QString& id) override;
     void BootVersion(const QString& version, const QString& board) override;
+    // The port has opened on `tuning`'s adapter (none: no real device).
+    void Tuning(const PortTuning* tuning);
+    // The port would not open: `missing` when nothing goes by its name.
+    void OpenFailed(bool missing);
 
 private:
     template <class Change> void update(Change change);

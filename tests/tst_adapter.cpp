@@ -4,7 +4,7 @@
 // of one kind told apart in trees standing for /sys and /dev/serial.
 #include "link/Adapter.h"
 #include "link/LowLatency.h"
-#include "tests/support/Rows.h"
+#include "tests/support/FakeSysfs.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -40,34 +40,9 @@ struct FakeFlags : SerialFlags {
     }
 };
 
-// A file or link laid down with the folders it needs.
-bool Put(const QString& path, const QByteArray& text) {
-    return QDir().mkpath(QFileInfo(path).path()) && WriteFile(path, text);
-}
-bool Link(const QString& target, const QString& path) {
-    return QDir().mkpath(QFileInfo(path).path()) && QFile::link(target, path);
-}
 QByteArray Read(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray("(none)");
-}
-
-// A USB serial adapter as sysfs files it: the USB device with its strings,
-// its interface, the port with driver and timer, and the tty pointing back.
-bool AddAdapter(const QString& sys, const QString& tty, const QString& socket,
-                const QStringList& strings, const QString& driver, const QByteArray& timer) {
-    const QString usb = sys + QStringLiteral("/devices/pci0000:00/usb1/") + socket;
-    const QString port = usb + QLatin1Char('/') + socket + QStringLiteral(":1.0/") + tty;
-    const QString driverDir = sys + QStringLiteral("/bus/usb-serial/drivers/") + driver;
-    bool ok = QDir().mkpath(port + QStringLiteral("/tty/") + tty) && QDir().mkpath(driverDir) &&
-              Link(driverDir, port + QStringLiteral("/driver")) &&
-              Link(port, port + QStringLiteral("/tty/") + tty + QStringLiteral("/device")) &&
-              Link(port + QStringLiteral("/tty/") + tty, sys + QStringLiteral("/class/tty/") + tty);
-    const char* names[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
-    for (int i = 0; i < strings.size(); ++i)
-        ok = ok && (strings[i].isEmpty() ||
-                    Put(usb + QLatin1Char('/') + QLatin1String(names[i]), strings[i].toUtf8()));
-    return ok && (timer.isEmpty() || Put(port + QStringLiteral("/latency_timer"), timer + '\n'));
 }
 
 struct TuneRow {
@@ -109,7 +84,7 @@ private slots:
         QCOMPARE(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
         const QString device = QString::fromLocal8Bit(ttyname(slave));
         const QString file = LatencyTimerFile(TtyName(device));
-        QVERIFY(row.timer != "proc" || Link(QStringLiteral("/proc/sys/kernel/cap_last_cap"), file));
+        QVERIFY(row.timer != "proc" || StuckTimer(sys.path(), device));
         QVERIFY(row.timer == "proc" || row.timer.isEmpty() || Put(file, row.timer + '\n'));
         const QByteArray found = Read(file);
 

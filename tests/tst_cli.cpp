@@ -1,13 +1,12 @@
 // The command line as a script runs it: velloran-cli against velloran-sim
-// on pseudo-terminals, a row per exit status, the parsing of options, and
-// the history read back.
+// on pseudo-terminals, a row per exit status, and the parsing of options.
 #include "history/History.h"
 #include "sim/BootLoader.h"
+#include "tests/support/FakeSysfs.h"
 #include "tests/support/SimProcess.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,8 +22,10 @@ namespace {
 // @link0 and @link1 the lines of the simulators started with `sims`; COM n
 // leads to the n-th. Each line of `said` is somewhere in what it printed.
 // Tests on the transcript ("!" first: must not be there) tell what went over
-// the wire. A SIGINT goes when each of `interrupts` has been printed. The
-// run's folder holds VELLORAN.CFG when `settings` are given.
+// the wire. A SIGINT (SIGKILL where `kept` is "interrupted") goes when each
+// of `interrupts` has been printed. The run's folder holds VELLORAN.CFG when
+// `settings` are given. With `stuckTimer` each line stands behind an adapter
+// whose latency timer cannot be lowered. Its record in Kept's history reads `kept`.
 struct Run {
     const char* name;
     QList<QStringList> sims;
@@ -35,15 +36,21 @@ struct Run {
     QStringList interrupts = {};
     bool slow = false; // started with the test program, checked in its turn
     QByteArray settings = {};
+    bool stuckTimer = false;
+    QString kept = {};
 };
 
 // The common run: COM 1, which leads to the row's simulator (SimProcess
 // names it), with a transcript.
 const QStringList Flash{"flash", "--port", "1", "--transcript", "@log", "@rom"};
+const QStringList Kept{"--history", "@dir/kept.sqlite", "--serial", "SN42", "--operator", "ann"};
 
 // clang-format off
 const QList<Run> Runs{
-    {"0 flash", {{}}, Flash + QStringList{"--json"}, 0, R"("records":21,"records_total":21)", {"%BV2", "$BEND"}},
+    {"0 flash", {{}}, Flash + Kept + QStringList{"--json"}, 0, R"("records":21,"records_total":21)" "\n"
+     R"("history":"written")" "\n" R"("operator":"ann")" "\n" R"("serial":"SN42")" "\n" "\"tool_version\":\"" VELLORAN_VERSION, {"%BV2", "$BEND"}, {}, false, {}, false, "ok"},
+    {"0 history unwritable", {{}}, Flash + QStringList{"--json", "--history", "@rom/h.sqlite"}, 0, R"("history":"spooled")" "\n" "History not written"},
+    {"killed", {{"--delay", "0.2"}}, Flash + Kept, 0, "", {}, {"Mode Set to"}, false, {}, false, "interrupted"},
     {"0 check", {{}}, {"check", "--port", "1", "--transcript", "@log"}, 0,
      "boot version BL 3.10, board 6620", {"ver."}},
     {"0 mode from VELLORAN.CFG", {{"--board", "q70"}}, Flash, 0, "mode 0", {"!%BV"}, {}, false,
@@ -75,10 +82,14 @@ const QList<Run> Runs{
     // Each board's own result, in the order named.
     {"10 several", {{}, {"--board", "q70"}, {}},
      {"flash", "--ports", "1-2", "--device", "@link2", "--json", "@rom"}, 10,
-     R"("mode":2,"port":1,"records":21,"records_total":21,"result":"ok")" "\n"
-     R"("message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"port":2,)" "\n"
-     R"("mode":2,"port":null,"records":21,"records_total":21,"result":"ok")" "\n"
+     R"("mode":2,"operator":"","port":1,"records":21,"records_total":21,"result":"ok")" "\n"
+     R"("message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"operator":"","port":2,)" "\n"
+     R"("mode":2,"operator":"","port":null,"records":21,"records_total":21,"result":"ok")" "\n"
      R"({"boards":3,"failed":1,"reprogrammed":2})"},
+    // Said once, however often the run reopens its port; in the transcript and the JSON too.
+    {"0 slow adapter", {{}}, Flash + QStringList{"--json"}, 0,
+     R"("latency_slow":true)" "\nkeeps its latency timer at", {"left as it was: the driver refused"},
+     {}, false, {}, true},
     {"0 several", {{}, {}}, {"flash", "--ports", "1,2", "@rom"}, 0,
      "2 boards: 2 reprogrammed, 0 failed"},
     // COM 1 leads to the same line: one board has it, the other is told which.
@@ -89,8 +100,8 @@ const QList<Run> Runs{
     // A rack halted exits as one board does; a board that had ended keeps its ending.
     {"130 several halted", {{"--delay", "0.2"}, {"--board", "q70"}},
      {"flash", "--ports", "1-2", "--json", "@rom"}, 130,
-     R"("exit_status":130,"message":"Comm Port Disconnected","mode":2,"port":1,)" "\n"
-     R"("exit_status":6,"message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"port":2,)",
+     R"("exit_status":130,"file_sha256":")" "\n" R"("message":"Comm Port Disconnected","mode":2,"operator":"","port":1,)" "\n"
+     R"("exit_status":6,"file_sha256":")" "\n" R"("message":"Wrong Mode - Board is Q70 and Mode is for 6620","mode":2,"operator":"","port":2,)",
      {}, {"Mode Set to"}},
     // The first Ctrl-C alone is read only once the second wake-up is past.
     {"130 at once", {{"--answer-on", "never"}}, Flash, 130, "Stopped at once", {"!ATT8"},
@@ -138,29 +149,6 @@ const QList<Parse> Parses{
     {"end of options", {"flash", "--device", "/nonexistent", "--", "--mode"}, 3,
      "File Requested Not Found"},
 };
-
-// `history` on four runs eight hours apart from 2026-03-30 10:00 UTC, serials
-// SER1 to SER4, every other one failed, the last on COM 2 (initTestCase):
-// the serials it prints, newest first, and a part of what it says.
-struct Ask {
-    const char* name;
-    QStringList args;
-    int status;
-    QString serials;
-    QString said = {};
-};
-
-const QList<Ask> Asks{
-    {"json, since and result",
-     {"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"}, 0, "SER4",
-     R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")"},
-    {"until a whole day", {"--until", "2026-03-30"}, 0, "SER2 SER1"},
-    {"csv, serial", {"--serial", "SER3", "--csv"}, 0, "SER3", "id,adapter,baud,board,bytes,"},
-    {"port, limit", {"--port", "1", "--limit", "2"}, 0, "SER3 SER2", "the 2 newest shown"},
-    {"none", {"--result", "halted"}, 0, ""},
-    {"no such history", {"--history", "@dir/none.sqlite"}, 11, "", "no history at"},
-    {"not a history", {"--history", "@dir/text"}, 11, "", "could not be read"},
-};
 // clang-format on
 
 // A run under way: its simulators, the command and what it printed.
@@ -191,6 +179,11 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (std::size_t i = 0; i < sims_.size(); ++i)
             environment.insert(QStringLiteral("VELLORAN_COM%1").arg(i + 1), sims_[i]->Link());
+        const QString sys = dir_.filePath(QStringLiteral("sys"));
+        for (const auto& sim : sims_)
+            started_ = (!run.stuckTimer || StuckTimer(sys, sim->Link())) && started_;
+        if (run.stuckTimer)
+            environment.insert(QStringLiteral("VELLORAN_SYSFS"), sys);
         cli_.setProcessEnvironment(environment);
         QFile settings(dir_.filePath(QStringLiteral("VELLORAN.CFG")));
         if (!run.settings.isEmpty())
@@ -212,9 +205,9 @@ public:
                Said().contains(text);
     }
     // Only the command: a process ID of 0 would signal the whole group, test and all.
-    bool Interrupt() {
+    bool Interrupt(int signal = SIGINT) {
         const auto pid = static_cast<pid_t>(cli_.processId());
-        return pid > 0 && ::kill(pid, SIGINT) == 0;
+        return pid > 0 && ::kill(pid, signal) == 0;
     }
     bool Finish() {
         // A slow run may have ended while the rows before it ran.
@@ -253,7 +246,6 @@ private:
 
 Q_DECLARE_METATYPE(Run)
 Q_DECLARE_METATYPE(Parse)
-Q_DECLARE_METATYPE(Ask)
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -263,36 +255,13 @@ private slots:
     void exitStatus();
     void parsing_data();
     void parsing();
-    void history_data();
-    void history();
 
 private:
-    QTemporaryDir historyDir_;
     // The slow rows run beside the others: a minute of autobaud attempts each.
     std::map<QString, std::unique_ptr<Invocation>> early_;
 };
 
 void TestCli::initTestCase() {
-    std::vector<HistoryRecord> runs(4);
-    for (int i = 0; i < 4; ++i) {
-        HistoryRecord& r = runs[size_t(i)];
-        r.uid = QStringLiteral("run-%1").arg(i);
-        r.started = QDateTime(QDate(2026, 3, 30), QTime(10, 0), Qt::UTC).addSecs(i * 8 * 3600);
-        r.ended = r.started.addSecs(40);
-        r.client = QStringLiteral("cli");
-        r.operation = QStringLiteral("flash");
-        r.port = i == 3 ? 2 : 1;
-        r.board = QStringLiteral("Q70");
-        r.baud = 115200;
-        r.result = i % 2 ? QStringLiteral("download-failed") : QStringLiteral("ok");
-        r.exitStatus = i % 2 ? 8 : 0;
-        r.serial = QStringLiteral("SER%1").arg(i + 1);
-    }
-    History history(historyDir_.filePath(QStringLiteral("history.sqlite")),
-                    historyDir_.filePath(QStringLiteral("spool.sqlite")));
-    QVERIFY2(history.Import(runs), qPrintable(history.Problem()));
-    QFile text(historyDir_.filePath(QStringLiteral("text")));
-    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no database\n") > 0);
     for (const Run& run : Runs)
         if (run.slow)
             early_[QString::fromLatin1(run.name)] = std::make_unique<Invocation>(run);
@@ -309,15 +278,24 @@ void TestCli::exitStatus() {
     std::unique_ptr<Invocation> started = std::move(early_[QString::fromLatin1(run.name)]);
     Invocation& i = started ? *started : *(started = std::make_unique<Invocation>(run));
     QVERIFY2(i.Started(), qPrintable(i.Diagnosis()));
+    const bool kill = run.kept == QLatin1String("interrupted");
     for (const QString& text : run.interrupts) {
         QVERIFY2(i.WaitFor(text), qPrintable(i.Diagnosis()));
-        QVERIFY(i.Interrupt());
+        QVERIFY(i.Interrupt(kill ? SIGKILL : SIGINT));
     }
-    QVERIFY2(i.Finish(), qPrintable(i.Diagnosis()));
-    QVERIFY2(i.Status() == run.status, qPrintable(i.Diagnosis()));
+    QVERIFY2(i.Finish() != kill, qPrintable(i.Diagnosis()));
+    if (!run.kept.isEmpty()) {
+        const std::vector<HistoryRecord> kept =
+            History(i.Log().section('/', 0, -2) + "/kept.sqlite").Find({});
+        QVERIFY(kept.size() == 1 && kept[0].result == run.kept && kept[0].client == "cli" &&
+                kept[0].serial == "SN42" && kept[0].operatorName == "ann");
+    }
+    QVERIFY2(kill || i.Status() == run.status, qPrintable(i.Diagnosis()));
     for (const QString& part : run.said.split(QLatin1Char('\n')))
         QVERIFY2(i.Said().contains(part),
                  qPrintable(part + QStringLiteral(" in ") + i.Diagnosis()));
+    if (run.stuckTimer)
+        QCOMPARE(i.Said().count(QStringLiteral("keeps its latency timer")), 1);
     // A command refused as given goes nowhere near a board.
     if (run.status == 2)
         QVERIFY2(!i.Touched(), qPrintable(i.Diagnosis()));
@@ -349,37 +327,6 @@ void TestCli::parsing() {
     QVERIFY2(cli.exitCode() == parse.status && said.contains(parse.said), qPrintable(said));
     // A usage error says where to read more.
     QCOMPARE(said.contains(QStringLiteral("Try 'velloran-cli --help'.")), parse.status == 2);
-}
-
-void TestCli::history_data() {
-    QTest::addColumn<Ask>("ask");
-    for (const Ask& ask : Asks)
-        QTest::newRow(ask.name) << ask;
-}
-
-void TestCli::history() {
-    QFETCH(Ask, ask);
-    QStringList args{"history", "--history",
-                     historyDir_.filePath(QStringLiteral("history.sqlite"))};
-    for (const QString& arg : ask.args)
-        args << QString(arg).replace(QStringLiteral("@dir"), historyDir_.path());
-    QProcess cli;
-    // The days of --until are local ones.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-    cli.setProcessEnvironment(environment);
-    cli.start(QStringLiteral(VELLORAN_CLI_PROGRAM), args);
-    QVERIFY(cli.waitForFinished(10000));
-    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
-    const QString said = out + QString::fromLocal8Bit(cli.readAllStandardError());
-    QStringList serials;
-    for (const auto& match : QRegularExpression(QStringLiteral("SER\\d")).globalMatch(out))
-        serials << match.captured();
-    QVERIFY2(cli.exitCode() == ask.status && said.contains(ask.said), qPrintable(said));
-    QCOMPARE(serials.join(QLatin1Char(' ')), ask.serials);
-    // A line a record: no more, no fewer, nothing of a record's text spilled.
-    const qsizetype header = ask.args.contains(QStringLiteral("--csv")) ? 1 : 0;
-    QCOMPARE(out.count(QLatin1Char('\n')), serials.size() + header);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -324,13 +324,15 @@ private slots:
     // The history named, else the environment's, else one shared by every
     // client whatever name each gives itself.
     void resolve() {
+        const QByteArray given = qgetenv("VELLORAN_HISTORY");
+        qunsetenv("VELLORAN_HISTORY");
         const QString own = History::Resolve({});
         QCoreApplication::setApplicationName(QStringLiteral("another client"));
         QCOMPARE(History::Resolve({}), own);
         qputenv("VELLORAN_HISTORY", "postgresql://station@factory/history");
         QCOMPARE(History::Resolve({}), QStringLiteral("postgresql://station@factory/history"));
         QCOMPARE(History::Resolve(QStringLiteral("/x.sqlite")), QStringLiteral("/x.sqlite"));
-        qunsetenv("VELLORAN_HISTORY");
+        qputenv("VELLORAN_HISTORY", given);
     }
 
     // What the command line prints and the window exports.

@@ -55,6 +55,31 @@ private slots:
         QVERIFY(w.lblMsg->text() == Completed && !w.Progress->isVisible() && w.size() == size);
     }
 
+    // An adapter whose latency timer stays slow is named in the strip while
+    // the run is under way, the way to mend it in the tip.
+    void slowAdapter() {
+        WindowRig t;
+        frmMain& w = t.open();
+        t.writeLoadFile(30);
+        PortTuning slow;
+        slow.adapter.device = QStringLiteral("/dev/ttyUSB0");
+        slow.latency.before = slow.latency.after = 16;
+        t.port.tuning = slow;
+        QString said;
+        t.modem.loader.onEvent = [&](const QString& what) {
+            if (what.contains(QStringLiteral("record 10")))
+                t.onWindow([&] {
+                    w.ShowNow();
+                    if (w.Progress->lblSlow->isVisible())
+                        said = w.Progress->lblSlow->text() + " / " + w.Progress->lblSlow->toolTip();
+                });
+        };
+        QVERIFY(t.run([&] { w.cmdLoad->click(); }));
+        QVERIFY2(said.startsWith("Slower load: latency timer 16 ms / /dev/ttyUSB0 keeps") &&
+                     said.contains("udev rule"),
+                 qPrintable(said));
+    }
+
     // Four records a second, told one at a time. Nothing is estimated before
     // five records after the first and two seconds; the time left rounds up
     // to the whole second and, from an hour on, to the minute.

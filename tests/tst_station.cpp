@@ -3,6 +3,7 @@
 // nothing of a board stays behind once it has gone.
 #include "look/Look.h"
 #include "tests/support/HeapUse.h"
+#include "tests/support/Kept.h"
 #include "tests/support/StationRack.h"
 
 #include <QLabel>
@@ -149,6 +150,14 @@ void TestStation::oneBoardsTroubleStaysItsOwn() {
     QCOMPARE(rack.w->lblSummary->text(),
              c.result == Failure::None ? QStringLiteral("3 boards: 3 reprogrammed, 0 failed")
                                        : QStringLiteral("3 boards: 2 reprogrammed, 1 failed"));
+    // Each row's record is its own board's, ending as the row does.
+    QVERIFY(rack.w->lblHistory->isHidden());
+    for (int n : {1, 2, 3}) {
+        const HistoryRecord kept = NewestKept(n);
+        QCOMPARE(kept.client, QStringLiteral("station"));
+        QCOMPARE(kept.result, QLatin1String(OutcomeOf(*rack.row(n)->Outcome()).key));
+        QVERIFY(n == 2 || kept.deviceId == Id(n));
+    }
 }
 
 void TestStation::haltAllAndClosingStopEveryBoard_data() {

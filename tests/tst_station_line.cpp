@@ -115,7 +115,7 @@ void TestStationLine::scansGoToIdleRowsInOrder() {
     Scan(rack, QStringLiteral("SN-1"));
     Scan(rack, QStringLiteral("SN-2"));
     QCOMPARE(rack.row(2)->Label().serial, QStringLiteral("SN-1"));
-    QCOMPARE(rack.row(2)->Label().operatorName, QStringLiteral("Ana"));
+    QCOMPARE(rack.row(2)->Label().operator_, QStringLiteral("Ana"));
     QCOMPARE(rack.row(2)->lblSerial->text(), QStringLiteral("SN-1"));
     QCOMPARE(rack.row(3)->Label().serial, QStringLiteral("SN-2"));
     QVERIFY(rack.w->txtSerial->text().isEmpty());
@@ -143,6 +143,12 @@ void TestStationLine::scansGoToIdleRowsInOrder() {
     for (Hold* h : {&hold1, &hold2, &hold3})
         h->resume.release();
     QTRY_VERIFY_WITH_TIMEOUT(!rack.w->Busy(), 20000);
+    HistoryFilter scanned;
+    scanned.serial = QStringLiteral("SN-1");
+    const std::vector<HistoryRecord> kept = History().Find(scanned);
+    QCOMPARE(kept.size(), std::size_t(1));
+    QCOMPARE(kept.front().operatorName, QStringLiteral("Ana"));
+    QCOMPARE(kept.front().client, QStringLiteral("station"));
 }
 
 // Rows, their order, the beep and the operator survive the window and the
@@ -239,7 +245,7 @@ void TestStationLine::changedLoadFileStopsLockedStarts() {
     QVERIFY(rom.seek(0) && rom.write(changed) == changed.size() && rom.flush());
     if (sameSizeAndTime)
         QVERIFY(rom.setFileTime(modified, QFileDevice::FileModificationTime));
-    Scan(rack, QStringLiteral("SN-1"));
+    Scan(rack, QStringLiteral("SN-LOCKED"));
     rack.w->cmdStartAll_Click();
     QVERIFY(!row->Running());
     QVERIFY(rack.w->lblLocked->text().contains(QStringLiteral("has changed on disk")));

@@ -37,10 +37,14 @@ ProgressPanel::ProgressPanel(std::function<double()> now, QWidget* parent)
     barProgress->setFixedWidth(220);
     barProgress->setTextVisible(true);
     lblProgress = PlainLabel(new QLabel(this));
+    lblSlow = PlainLabel(new QLabel(this));
+    SetForeColor(*lblSlow, Red);
+    lblSlow->hide();
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 2, 6, 4);
     layout->addWidget(barProgress);
     layout->addWidget(lblProgress, 1);
+    layout->addWidget(lblSlow);
 
     // Hidden, it keeps its room, so the window does not change size.
     QSizePolicy policy = sizePolicy();
@@ -54,6 +58,7 @@ ProgressPanel::ProgressPanel(std::function<double()> now, QWidget* parent)
 }
 
 void ProgressPanel::Show(const SessionView& view) {
+    ShowSlowAdapter(*lblSlow, view);
     const Phase was = phase_;
     phase_ = view.phase;
     switch (view.phase) {
@@ -87,6 +92,19 @@ void ProgressPanel::Show(const SessionView& view) {
         show();
         break;
     }
+}
+
+void ShowSlowAdapter(QLabel& label, const SessionView& view) {
+    const QString warning = view.tuning ? view.tuning->SlowWarning() : QString();
+    if (warning.isEmpty()) {
+        label.hide();
+        return;
+    }
+    // The whole warning is longer than a strip or a row has room for.
+    label.setText(
+        QStringLiteral("Slower load: latency timer %1 ms").arg(view.tuning->latency.after));
+    label.setToolTip(warning);
+    label.show();
 }
 
 QString DownloadText(const ProgressEstimate& estimate, double now) {

@@ -24,6 +24,7 @@ public:
 
     QProgressBar* barProgress;
     QLabel* lblProgress; // the rate and the time left, or the attempts left
+    QLabel* lblSlow;     // the adapter's latency timer, where it slows the load
 
 private:
     void showDownload();
@@ -36,6 +37,11 @@ private:
 
 // "45 s", "3 min 05 s", "2 h 10 min": whole seconds, rounded up.
 QString DurationText(double seconds);
+
+// Shows on `label` that the adapter's latency timer slows the load, the way
+// to mend it in its tip; hides it otherwise. The strip and a station row
+// say it alike.
+void ShowSlowAdapter(QLabel& label, const SessionView& view);
 
 // The download's rate and time left as the strip words them.
 QString DownloadText(const ProgressEstimate& estimate, double now);

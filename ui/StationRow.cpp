@@ -2,6 +2,8 @@
 
 #include "core/Outcome.h"
 #include "look/Look.h"
+#include "ui/ProgressPanel.h"
+#include "ui/frmHistory.h"
 #include "ui/frmTranscript.h"
 
 #include <QHBoxLayout>
@@ -78,6 +80,9 @@ StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker 
     lblMsg2 = Cell(messages, Message);
     SetForeColor(*lblMsg2, Red);
     lblMsg2->hide();
+    lblSlow = Cell(messages, Message);
+    SetForeColor(*lblSlow, Red);
+    lblSlow->hide();
     line->addLayout(messages);
     lblBoard = Cell(line, Type);
     lblDeviceId = Cell(line, Id);
@@ -163,13 +168,12 @@ StationRow::~StationRow() {
     session_.reset();
 }
 
-bool StationRow::Start(const Module1& settings, const RunLabel& label) {
+bool StationRow::Start(const Module1& settings, RunTag tag) {
     if (Running())
         return false;
     answer(BoxAnswer::Cancel);
     closeQuestion();
-    label_ = label;
-    lblSerial->setText(label.serial);
+    lblSerial->setText(tag.serial);
     fraBox->hide();
     lblMsg2->hide();
     outcome_.reset();
@@ -179,9 +183,10 @@ bool StationRow::Start(const Module1& settings, const RunLabel& label) {
     barProgress->setValue(0);
     barProgress->setFormat({});
     cmdRemove->setEnabled(false);
-    // The one place a run begins: label_ goes with it to the run's record
-    // once the session takes one.
-    underWay_ = session_->Start(Job::Reprogram, settings);
+    tag.client = QStringLiteral("station");
+    label_ = tag;
+    session_->SetHistory(frmHistory::StoredLocation());
+    underWay_ = session_->Start(Job::Reprogram, settings, tag);
     if (underWay_) {
         clock_.start();
         cmdStart->setText(QStringLiteral("Halt"));
@@ -190,7 +195,7 @@ bool StationRow::Start(const Module1& settings, const RunLabel& label) {
     return underWay_;
 }
 
-void StationRow::AskAgain(const RunLabel& label, const QString& question) {
+void StationRow::AskAgain(const RunTag& label, const QString& question) {
     if (!Idle())
         return;
     label_ = label;
@@ -236,7 +241,11 @@ void StationRow::Halt() {
 
 void StationRow::ShowView() {
     dirty = false;
-    const SessionView view = session_->TakeView();
+    show(session_->TakeView());
+}
+
+// Apart from the taking: the ending shows the view it decided by.
+void StationRow::show(const SessionView& view) {
     if (lblMsg->text() != view.message) {
         lblMsg->setText(view.message);
         lblMsg->setToolTip(view.message); // a long one is cut at the column's edge
@@ -244,6 +253,7 @@ void StationRow::ShowView() {
     SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);
     lblMsg2->setText(view.failureText);
     lblMsg2->setVisible(view.failureShown);
+    ShowSlowAdapter(*lblSlow, view);
     lblBoard->setText(view.boardType);
     lblDeviceId->setText(view.deviceId);
 
@@ -324,9 +334,16 @@ void StationRow::answer(BoxAnswer a) {
     }
 }
 
-void StationRow::ended(Failure result) {
+// A device absent at the start was pulled out as surely as one that went
+// under a stage: the row says so alike, and its Start works again once the
+// device is back (the place's name is resolved at each opening).
+void StationRow::ended(Failure finished) {
+    dirty = false;
+    const SessionView view = session_->TakeView();
+    const Failure result =
+        finished == Failure::PortNotOpened && view.deviceMissing ? Failure::DeviceGone : finished;
     outcome_ = result;
-    ShowView();
+    show(view);
     answer(BoxAnswer::Cancel);
     underWay_ = false;
     lblResult->setText(OutcomeTitle(result));

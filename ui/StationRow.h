@@ -22,13 +22,6 @@ class frmTranscript;
 enum class Lamp { Idle, Running, Passed, Failed };
 QString LampWord(Lamp lamp);
 
-// Who and what a run is for: the board's serial as scanned and the operator
-// at the station, kept with the run's record.
-struct RunLabel {
-    QString serial;
-    QString operatorName;
-};
-
 // The columns of the station's header and of every row, in pixels.
 namespace StationColumns {
 enum Column { State, Board, Progress, Message, Type, Id, Records, Rate, Result, Columns };
@@ -61,7 +54,7 @@ public:
     bool Idle() const { return !underWay_ && !asking_; }
     Lamp LampState() const { return lamp_; }
     // The label of the run under way or last run.
-    const RunLabel& Label() const { return label_; }
+    const RunTag& Label() const { return label_; }
     // How long the last run took, in seconds; nothing before one has ended.
     std::optional<double> Seconds() const { return seconds_; }
 
@@ -71,6 +64,7 @@ public:
     QProgressBar* barProgress;
     QLabel* lblMsg;  // the caption and its colour, as the main window's
     QLabel* lblMsg2; // under it, the main window's second status line
+    QLabel* lblSlow; // under them, an adapter whose latency timer slows the load
     QLabel* lblBoard;
     QLabel* lblDeviceId;
     QLabel* lblRecords;
@@ -89,11 +83,12 @@ public:
     QPushButton* cmdAgain; // the history's question: start a known serial again
     QPushButton* cmdSkip;
 
-    bool Start(const Module1& settings, const RunLabel& label = {});
+    // The board's serial number and the operator, for its record, in `tag`.
+    bool Start(const Module1& settings, RunTag tag = {});
     void Halt();
     // Holds `label` for a board the history knows as reprogrammed already
     // and asks, in the row, whether to start it again (StartAgain) or skip.
-    void AskAgain(const RunLabel& label, const QString& question);
+    void AskAgain(const RunTag& label, const QString& question);
     // Takes the session's view and shows it.
     void ShowView();
     void ShowTranscript(Prompts& prompts, const QString& saveDirectory);
@@ -112,7 +107,8 @@ signals:
 private:
     void showBox(const Box& box);
     void answer(BoxAnswer a);
-    void ended(Failure result);
+    void show(const SessionView& view);
+    void ended(Failure finished);
     void showLamp(Lamp lamp);
     void closeQuestion();
 
@@ -122,7 +118,7 @@ private:
     bool underWay_ = false;
     bool asking_ = false;
     Lamp lamp_ = Lamp::Idle;
-    RunLabel label_;
+    RunTag label_;
     QElapsedTimer clock_;
     std::optional<double> seconds_;
     QPointer<frmTranscript> transcript_;

@@ -110,6 +110,9 @@ void frmMain::buildLayout() {
     Progress = new ProgressPanel([this] { return session_.Now(); });
     statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(Progress, 1);
+    lblHistory = PlainLabel(new QLabel);
+    ShowWarning(*lblHistory, {});
+    statusBar()->addWidget(lblHistory);
 }
 
 void frmMain::buildMenus() {
@@ -224,12 +227,15 @@ void frmMain::start(Job job) {
     job_ = job;
     cmdLoad->setEnabled(false);
     session_.SetPlace(BoardPlace::Com(m_.PortNumber));
-    session_.Start(job, m_);
+    session_.SetHistory(frmHistory::StoredLocation());
+    session_.Start(job, m_, {QStringLiteral("window"), {}, {}});
 }
 
 void frmMain::jobEnded(Failure result) {
     const SessionView view = session_.TakeView();
     present(view);
+    // Until a record reaches the history again, which takes the spool with it.
+    ShowWarning(*lblHistory, session_.HistoryWarning());
     // A check that reached the boot loader has its board, with or without
     // the version it asked for: an empty version replaces an earlier one.
     if (job_ == Job::CheckBoot && !view.bootBoard.isEmpty())

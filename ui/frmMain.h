@@ -51,6 +51,7 @@ public:
     QAction* mnuAdvancedStation;
     QAction* mnuHelpAbout;
     ProgressPanel* Progress; // in the status bar, below the layout
+    QLabel* lblHistory;      // beside it: why the last record did not reach the history
 
     // True while a reprogramming run or a boot check has not returned.
     bool Busy() const { return busy_; }

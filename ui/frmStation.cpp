@@ -5,6 +5,7 @@
 #include "link/PortAdvice.h"
 #include "link/PortClaims.h"
 #include "look/Look.h"
+#include "ui/DeviceBox.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -17,7 +18,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSerialPortInfo>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -29,18 +29,6 @@ constexpr int ShowMilliseconds = 25;
 
 // What a window manager's frame may add to the window's width.
 constexpr int FrameAllowance = 16;
-
-// Adapters come and go: the list is read again each time it opens.
-class DeviceBox : public QComboBox {
-public:
-    using QComboBox::QComboBox;
-    std::function<void()> beforePopup;
-    void showPopup() override {
-        if (beforePopup)
-            beforePopup();
-        QComboBox::showPopup();
-    }
-};
 
 } // namespace
 
@@ -55,12 +43,8 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     for (int n = 1; n <= Ports; ++n)
         cboPort->addItem(QStringLiteral("COM %1").arg(n), n);
     cmdAddPort = new QPushButton(QStringLiteral("Add &Port"));
-    auto* devices = new DeviceBox;
-    devices->beforePopup = [this] { fillDevices(); };
-    cboDevice = devices;
-    cboDevice->setEditable(true);
+    cboDevice = new DeviceBox;
     cboDevice->setMinimumContentsLength(24);
-    cboDevice->setInsertPolicy(QComboBox::NoInsert);
     cmdAddDevice = new QPushButton(QStringLiteral("Add &Device"));
     lblNote = PlainLabel(new QLabel);
     SetForeColor(*lblNote, Red);
@@ -125,6 +109,9 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     layout->addLayout(adding);
     layout->addWidget(sideways, 1);
     layout->addLayout(commands);
+    lblHistory = PlainLabel(new QLabel);
+    ShowWarning(*lblHistory, {});
+    layout->addWidget(lblHistory);
 
     connect(cmdAddPort, &QPushButton::clicked, this, &frmStation::cmdAddPort_Click);
     connect(cmdAddDevice, &QPushButton::clicked, this, &frmStation::cmdAddDevice_Click);
@@ -132,7 +119,6 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     connect(cmdHaltAll, &QPushButton::clicked, this, &frmStation::cmdHaltAll_Click);
     connect(chkBeep, &QCheckBox::toggled, this, &frmStation::save);
 
-    fillDevices();
     restore();
     showSettings();
     showSummary(); // an empty rack says what to do first
@@ -176,16 +162,6 @@ QWidget* frmStation::header() {
     }
     line->addStretch(1);
     return bar;
-}
-
-void frmStation::fillDevices() {
-    const QString typed = cboDevice->currentText();
-    cboDevice->clear();
-    for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts()) {
-        cboDevice->addItem(p.systemLocation());
-        cboDevice->setItemData(cboDevice->count() - 1, p.description(), Qt::ToolTipRole);
-    }
-    cboDevice->setEditText(typed);
 }
 
 void frmStation::showEvent(QShowEvent* event) {
@@ -274,7 +250,7 @@ void frmStation::cmdAddDevice_Click() {
 void frmStation::cmdStartAll_Click() {
     for (StationRow* row : rows_)
         if (row->Idle())
-            startRow(row, {{}, txtOperator->text().trimmed()});
+            startRow(row, {{}, {}, txtOperator->text().trimmed()});
 }
 
 void frmStation::cmdHaltAll_Click() {
@@ -294,7 +270,10 @@ void frmStation::showRows() {
             row->ShowView();
 }
 
+// A record that reached the history means the spool has gone there too:
+// the warning stands until one does.
 void frmStation::rowEnded(StationRow* row) {
+    ShowWarning(*lblHistory, row->BoardSession().HistoryWarning());
     tally(row);
     showSummary();
     if (Busy())

@@ -13,6 +13,7 @@
 class Clock;
 class MSComm;
 class PortClaims;
+class DeviceBox;
 class History;
 class QCheckBox;
 class QComboBox;
@@ -51,7 +52,7 @@ public:
     QLineEdit* txtOperator;
     QComboBox* cboPort;
     QPushButton* cmdAddPort;
-    QComboBox* cboDevice; // the devices present; a path may be typed in
+    DeviceBox* cboDevice; // the devices present, with what each is; a path may be typed in
     QPushButton* cmdAddDevice;
     QLabel* lblNote; // why a board was not added
     QPushButton* cmdStartAll;
@@ -59,6 +60,8 @@ public:
     QLabel* lblSummary;
     QLabel* lblTally;   // this station's runs since it opened
     QCheckBox* chkBeep; // a failure sounds
+    // Why the last record did not reach the history, while it has not.
+    QLabel* lblHistory;
 
     const QList<StationRow*>& Rows() const { return rows_; }
     bool Busy() const;
@@ -95,7 +98,6 @@ protected:
 
 private:
     QWidget* header();
-    void fillDevices();
     void showSettings();
     void rowChanged();
     void showRows();
@@ -107,7 +109,7 @@ private:
     bool lockHolds();
     void restore();
     void save();
-    void startRow(StationRow* row, const RunLabel& label);
+    void startRow(StationRow* row, const RunTag& label);
     void rowButton(StationRow* row);
     void tally(StationRow* row);
     void fixTabOrder();

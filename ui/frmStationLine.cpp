@@ -2,6 +2,7 @@
 // scans that start the next idle row, and the tally of the shift.
 #include "core/Outcome.h"
 #include "history/History.h"
+#include "ui/DeviceBox.h"
 #include "ui/StationFile.h"
 #include "ui/frmStation.h"
 
@@ -84,7 +85,7 @@ void frmStation::MoveBoard(StationRow* row, int by) {
 }
 
 // The one way a row starts, from its button, Start All or a scan.
-void frmStation::startRow(StationRow* row, const RunLabel& label) {
+void frmStation::startRow(StationRow* row, const RunTag& label) {
     showSettings();
     if (!lockHolds())
         return;
@@ -97,7 +98,7 @@ void frmStation::rowButton(StationRow* row) {
     if (row->Running())
         row->Halt();
     else
-        startRow(row, {{}, txtOperator->text().trimmed()});
+        startRow(row, {{}, {}, txtOperator->text().trimmed()});
 }
 
 // The scanner's Enter: the next idle row, in row order, takes the board.
@@ -125,7 +126,7 @@ void frmStation::txtSerial_Enter() {
         return;
     }
     lblNote->clear();
-    const RunLabel label{serial, txtOperator->text().trimmed()};
+    const RunTag label{{}, serial, txtOperator->text().trimmed()};
     QString when;
     if (knownGood(serial, when))
         (*idle)->AskAgain(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/LowLatency.h"
 #include "link/MSComm.h"
 
 #include <functional>
@@ -29,7 +30,9 @@ public:
     std::vector<Write> writes;
     std::vector<QString> openings; // Settings of each successful opening
     int closings = 0;
-    QString refuseOpen; // non-empty: the next openings fail with this reason
+    QString refuseOpen;               // non-empty: the next openings fail with this reason
+    std::optional<PortTuning> tuning; // the adapter an opening reports, if any
+    const PortTuning* LastTuning() const override { return tuning ? &*tuning : nullptr; }
     std::function<void(const QByteArray&)> onOutput;
     std::function<void(bool open)> onOpenChange;
 

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "history/HistoryRecord.h"
+
+#include <QString>
+
+class BoardPlace;
+class LineReader;
+class Transcript;
+struct Module1;
+struct SessionView;
+enum class Failure;
+
+// Who starts a job, for its record: the client ("window", "station", "cli"),
+// and the board's serial number and the operator where the client has them.
+struct RunTag {
+    QString client;
+    QString serial;
+    QString operator_;
+};
+
+// A job's record as it starts: what was asked, of which board, by whom.
+HistoryRecord StartRecord(bool flash, const RunTag& tag, const BoardPlace& place, const Module1& m);
+// What the job found and did, from the view it left and the load file it
+// read (its hash, taken as it was read, outlives the file's closing).
+void EndRecord(HistoryRecord& record, Failure failure, const SessionView& view,
+               const LineReader& file, const Transcript& transcript);
