@@ -110,22 +110,25 @@ bool SelectLoadFile(Module1& m, Prompts& prompts) {
     return true;
 }
 
+ResolvedPath RunLoadFile(const Module1& m) {
+    if (ChosenPathHolds(m))
+        return {m.LoadFilePath, {}};
+    return ResolveLoadFile(m.LoadFileName);
+}
+
 void ValidateLoadFile(Context& ctx) {
     Module1& m = ctx.m;
     ctx.LoadFileStream.Close();
     m.FileValid = false;
 
-    QString path = m.LoadFilePath;
-    if (!ChosenPathHolds(m)) {
-        const ResolvedPath found = ResolveLoadFile(m.LoadFileName);
-        if (found.Ambiguous()) {
-            Refuse(ctx, QStringLiteral("File Requested Matches Files Differing Only in Case"),
-                   QStringLiteral("Load File Requested is Ambiguous"),
-                   found.matches.join(QLatin1Char('\n')));
-            return;
-        }
-        path = found.path;
+    const ResolvedPath found = RunLoadFile(m);
+    if (found.Ambiguous()) {
+        Refuse(ctx, QStringLiteral("File Requested Matches Files Differing Only in Case"),
+               QStringLiteral("Load File Requested is Ambiguous"),
+               found.matches.join(QLatin1Char('\n')));
+        return;
     }
+    const QString path = found.path;
 
     // Only a plain file will do: a directory of that name is no load file.
     if (!QFileInfo(path).isFile()) {

@@ -33,3 +33,8 @@ struct ResolvedPath {
 
 // Relative names start from the current directory.
 ResolvedPath ResolveLoadFile(const QString& name, PathKind kind = PathKind::File);
+
+// The file a run of `m` opens: the path chosen in the dialog while the name
+// still stands for it, else the name followed on the file system. Anyone
+// who must know that file (a lock on it) asks here, as the run does.
+ResolvedPath RunLoadFile(const Module1& m);

@@ -4,8 +4,7 @@
 #include "look/Look.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/Kept.h"
-#include "tests/support/WindowRig.h"
-#include "ui/frmStation.h"
+#include "tests/support/StationRack.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -20,67 +19,6 @@
 namespace {
 
 const QString Completed = QStringLiteral("*** Download Completed Succesfully ****");
-
-// The device ID board n reports.
-QString Id(int n) {
-    return QStringLiteral("ID%1").arg(n, 2, 10, QLatin1Char('0'));
-}
-
-// A rack of simulated boards on COM 1..n, each with its own device ID.
-struct Rack {
-    struct Board {
-        Board(int n, BootLoader::Config c) : config(std::move(c)) {
-            config.id = Id(n).toLatin1();
-            modem = std::make_unique<SimModem>(port, clock, config);
-        }
-        BootLoader::Config config;
-        MemoryComm port;
-        SimClock clock;
-        std::unique_ptr<SimModem> modem;
-    };
-
-    explicit Rack(PortClaims* shared = nullptr) : claims(shared ? *shared : own) {
-        QDir::setCurrent(dir.path());
-        QFile f(dir.filePath(QStringLiteral("MYFILE.ROM")));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(BootLoader::SampleLoadFile(5));
-        InitDefaults(m);
-        StationBoards reach;
-        reach.port = [this](const BoardPlace& p) {
-            return std::make_unique<WindowRig::PortRef>(boards.at(p.ComPort())->port);
-        };
-        reach.clock = [this](const BoardPlace& p) {
-            return std::make_unique<WindowRig::ClockRef>(boards.at(p.ComPort())->clock);
-        };
-        w = std::make_unique<frmStation>(m, prompts, claims, reach);
-        w->show();
-    }
-    ~Rack() { w.reset(); }
-
-    StationRow* add(int n, BootLoader::Config config = {}) {
-        boards[n] = std::make_unique<Board>(n, std::move(config));
-        return w->AddBoard(BoardPlace::Com(n));
-    }
-    StationRow* row(int n) const {
-        for (StationRow* r : w->Rows())
-            if (r->place == BoardPlace::Com(n))
-                return r;
-        return nullptr;
-    }
-    bool runAll() {
-        QSignalSpy ended(w.get(), &frmStation::AllEnded);
-        w->cmdStartAll_Click();
-        return ended.wait(20000);
-    }
-
-    QTemporaryDir dir;
-    Module1 m;
-    ScriptedPrompts prompts;
-    PortClaims own;
-    PortClaims& claims;
-    std::map<int, std::unique_ptr<Rack::Board>> boards;
-    std::unique_ptr<frmStation> w;
-};
 
 int Threads() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -321,10 +259,13 @@ void TestStation::claimsKnowADeviceByEveryName() {
 }
 
 // A hundred runs of eight boards, each set added, run and removed: the
-// memory and the threads after the last are those after the first.
+// memory and the threads after the last are those after the twentieth.
 void TestStation::hundredRunsLeaveNothingBehind() {
     Rack rack;
     std::size_t heap = 0;
+    // Counted from the twentieth run: the lamps' large face fills its cache of
+    // drawn letters over the first few, however the rows are painted.
+    constexpr int Counted = 20;
     const int threads = Threads(); // the window's own, before any board's
     for (int run = 1; run <= 100; ++run) {
         for (int n = 1; n <= 8; ++n)
@@ -336,7 +277,7 @@ void TestStation::hundredRunsLeaveNothingBehind() {
             rack.w->RemoveBoard(rack.w->Rows().first());
         rack.boards.clear();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (run == 1) {
+        if (run == Counted) {
             // A joined thread may take a moment to leave the list; on a
             // busy machine, more than a moment.
             QTRY_VERIFY_WITH_TIMEOUT(Threads() <= threads, 10000);
@@ -344,7 +285,7 @@ void TestStation::hundredRunsLeaveNothingBehind() {
         }
     }
     QTRY_VERIFY_WITH_TIMEOUT(Threads() <= threads, 10000);
-    qInfo("heap after the first run %zu bytes, after the last %zu", heap, HeapInUse());
+    qInfo("heap after run %d %zu bytes, after the last %zu", Counted, heap, HeapInUse());
     QVERIFY(HeapInUse() < heap + 32 * 1024);
 }
 

@@ -7,10 +7,12 @@
 #include "ui/frmTranscript.h"
 
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
@@ -24,6 +26,20 @@ QLabel* StationColumns::Cell(QBoxLayout* line, Column column, const QString& tex
     return label;
 }
 
+QString LampWord(Lamp lamp) {
+    switch (lamp) {
+    case Lamp::Idle:
+        return QStringLiteral("IDLE");
+    case Lamp::Running:
+        return QStringLiteral("RUNNING");
+    case Lamp::Passed:
+        return QStringLiteral("PASSED");
+    case Lamp::Failed:
+        return QStringLiteral("FAILED");
+    }
+    return {};
+}
+
 StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker makePort,
                        Session::ClockMaker makeClock, QWidget* parent)
     : QWidget(parent), place(std::move(where)),
@@ -34,8 +50,22 @@ StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker 
     auto* line = new QHBoxLayout;
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(Gap);
-    lblPort = Cell(line, Board, place.Name());
+    // Large and filled, to be read from a step away.
+    lblLamp = Cell(line, State);
+    lblLamp->setAlignment(Qt::AlignCenter);
+    lblLamp->setMinimumHeight(36);
+    lblLamp->setAutoFillBackground(true);
+    QFont big = lblLamp->font();
+    big.setPointSizeF(big.pointSizeF() * 1.6);
+    big.setBold(true);
+    lblLamp->setFont(big);
+    showLamp(Lamp::Idle);
+    auto* placed = new QVBoxLayout;
+    placed->setSpacing(0);
+    lblPort = Cell(placed, Board, place.Name());
     lblPort->setToolTip(place.Device());
+    lblSerial = Cell(placed, Board);
+    line->addLayout(placed);
     barProgress = new QProgressBar;
     barProgress->setFixedWidth(Widths[Progress]);
     barProgress->setRange(0, 1);
@@ -59,17 +89,33 @@ StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker 
     lblRecords = Cell(line, Records);
     lblRate = Cell(line, Rate);
     lblResult = Cell(line, Result);
+    cmdStart = new QPushButton(QStringLiteral("Start"));
     cmdTranscript = new QPushButton(QStringLiteral("Transcript"));
+    cmdUp = new QPushButton(QStringLiteral("Up"));
+    cmdDown = new QPushButton(QStringLiteral("Down"));
     cmdRemove = new QPushButton(QStringLiteral("Remove"));
-    line->addWidget(cmdTranscript);
-    line->addWidget(cmdRemove);
+    // Alt+Up and Alt+Down move the row that has the focus, and only that
+    // one: a window-wide key on every row would be ambiguous and do nothing.
+    for (auto [key, button] : {std::pair(Qt::Key_Up, cmdUp), std::pair(Qt::Key_Down, cmdDown)}) {
+        auto* keys = new QShortcut(QKeySequence(Qt::ALT | key), this);
+        keys->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(keys, &QShortcut::activated, button, &QPushButton::click);
+    }
+    cmdUp->setToolTip(QStringLiteral("Move the row up (Alt+Up)"));
+    cmdDown->setToolTip(QStringLiteral("Move the row down (Alt+Down)"));
+    // A click leaves the keyboard where it was, in the station's serial
+    // field, for the scanner's next board; Tab still reaches each button.
+    for (QPushButton* b : {cmdStart, cmdTranscript, cmdUp, cmdDown, cmdRemove}) {
+        b->setFocusPolicy(Qt::TabFocus);
+        line->addWidget(b);
+    }
     line->addStretch(1);
 
     // Under the row: the question's buttons below its bar, the text below
     // its caption.
     fraBox = new QWidget;
     auto* boxLine = new QHBoxLayout(fraBox);
-    boxLine->setContentsMargins(Widths[Board] + Gap, 0, 0, 4);
+    boxLine->setContentsMargins(Widths[State] + Gap + Widths[Board] + Gap, 0, 0, 4);
     boxLine->setSpacing(Gap);
     auto* answers = new QWidget;
     answers->setFixedWidth(Widths[Progress]);
@@ -77,8 +123,12 @@ StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker 
     answerLine->setContentsMargins(0, 0, 0, 0);
     cmdRetry = new QPushButton(QStringLiteral("Retry"));
     cmdCancel = new QPushButton(QStringLiteral("Cancel"));
-    answerLine->addWidget(cmdRetry);
-    answerLine->addWidget(cmdCancel);
+    cmdAgain = new QPushButton(QStringLiteral("Start &Again"));
+    cmdSkip = new QPushButton(QStringLiteral("S&kip"));
+    for (QPushButton* b : {cmdRetry, cmdCancel, cmdAgain, cmdSkip})
+        answerLine->addWidget(b);
+    cmdAgain->hide();
+    cmdSkip->hide();
     lblBox = PlainLabel(new QLabel);
     lblBox->setWordWrap(true);
     lblBox->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -94,6 +144,14 @@ StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker 
 
     connect(cmdRetry, &QPushButton::clicked, this, [this] { answer(BoxAnswer::Retry); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { answer(BoxAnswer::Cancel); });
+    connect(cmdAgain, &QPushButton::clicked, this, [this] {
+        closeQuestion();
+        emit StartAgain(this);
+    });
+    connect(cmdSkip, &QPushButton::clicked, this, [this] {
+        closeQuestion();
+        lblSerial->clear();
+    });
     connect(session_.get(), &Session::Changed, this, [this] {
         dirty = true;
         emit Changed();
@@ -114,6 +172,8 @@ bool StationRow::Start(const Module1& settings, RunTag tag) {
     if (Running())
         return false;
     answer(BoxAnswer::Cancel);
+    closeQuestion();
+    lblSerial->setText(tag.serial);
     fraBox->hide();
     lblMsg2->hide();
     outcome_.reset();
@@ -124,9 +184,51 @@ bool StationRow::Start(const Module1& settings, RunTag tag) {
     barProgress->setFormat({});
     cmdRemove->setEnabled(false);
     tag.client = QStringLiteral("station");
+    label_ = tag;
     session_->SetHistory(frmHistory::StoredLocation());
     underWay_ = session_->Start(Job::Reprogram, settings, tag);
+    if (underWay_) {
+        clock_.start();
+        cmdStart->setText(QStringLiteral("Halt"));
+        showLamp(Lamp::Running);
+    }
     return underWay_;
+}
+
+void StationRow::AskAgain(const RunTag& label, const QString& question) {
+    if (!Idle())
+        return;
+    label_ = label;
+    asking_ = true;
+    lblSerial->setText(label.serial);
+    lblBox->setText(question);
+    SetForeColor(*lblBox, Blue);
+    cmdRetry->hide();
+    cmdCancel->hide();
+    cmdAgain->show();
+    cmdSkip->show();
+    fraBox->show();
+    cmdStart->setEnabled(false);
+}
+
+void StationRow::closeQuestion() {
+    if (!std::exchange(asking_, false))
+        return;
+    cmdAgain->hide();
+    cmdSkip->hide();
+    fraBox->hide();
+    cmdStart->setEnabled(true);
+}
+
+void StationRow::showLamp(Lamp lamp) {
+    static const QColor Fills[] = {QColor(0xb0, 0xb0, 0xb0), QColor(0x20, 0x60, 0xe0),
+                                   QColor(0x10, 0xa0, 0x30), QColor(0xe0, 0x10, 0x10)};
+    lamp_ = lamp;
+    QPalette p = lblLamp->palette();
+    p.setColor(QPalette::Window, Fills[static_cast<int>(lamp)]);
+    p.setColor(QPalette::WindowText, lamp == Lamp::Idle ? Qt::black : Qt::white);
+    lblLamp->setPalette(p);
+    lblLamp->setText(LampWord(lamp));
 }
 
 void StationRow::Halt() {
@@ -204,6 +306,8 @@ void StationRow::showBox(const Box& box) {
     const bool question = box.buttons == BoxButtons::RetryCancel;
     cmdRetry->setVisible(question);
     cmdCancel->setVisible(question);
+    cmdAgain->hide();
+    cmdSkip->hide();
     fraBox->show();
 }
 
@@ -248,5 +352,11 @@ void StationRow::ended(Failure finished) {
     // window or another row (the main window's own runs may leave theirs open).
     session_->ClosePort();
     cmdRemove->setEnabled(true);
+    seconds_ = clock_.elapsed() / 1000.0;
+    cmdStart->setText(QStringLiteral("Start"));
+    // A halt is the operator's, not the board's: the socket is simply free.
+    showLamp(result == Failure::None     ? Lamp::Passed
+             : result == Failure::Halted ? Lamp::Idle
+                                         : Lamp::Failed);
     emit Ended(this);
 }

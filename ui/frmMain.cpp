@@ -147,6 +147,7 @@ void frmMain::Form_Load() {
     InitDefaults(m_);
     ReadConfigFile(m_);
     showSettings();
+    SetSettingsLocked(StationLockedAtStart(m_));
 
     adjustSize();
     setFixedSize(sizeHint());
@@ -172,13 +173,23 @@ void frmMain::applySetting(const std::function<void(Module1&)>& change) {
 
 void frmMain::setBusy(bool busy) {
     busy_ = busy;
-    // A run and a boot check share the port, and a setting changed mid-run
-    // could send a mode to a board that was checked for another.
-    for (QAction* a :
-         {mnuFileSelect, mnuPortSelect, mnuAdvancedBaud, mnuAdvancedMode, mnuAdvancedCheckBoot})
-        a->setEnabled(!busy);
+    enableMenus();
     if (!busy && closeWhenIdle_)
         close();
+}
+
+void frmMain::SetSettingsLocked(bool locked) {
+    settingsLocked_ = locked;
+    enableMenus();
+}
+
+// A run and a boot check share the port, and a setting changed mid-run
+// could send a mode to a board that was checked for another; a locked
+// station keeps the settings fixed besides.
+void frmMain::enableMenus() {
+    for (QAction* a : {mnuFileSelect, mnuPortSelect, mnuAdvancedBaud, mnuAdvancedMode})
+        a->setEnabled(!busy_ && !settingsLocked_);
+    mnuAdvancedCheckBoot->setEnabled(!busy_);
 }
 
 void frmMain::showView() {
@@ -303,6 +314,8 @@ void frmMain::mnuAdvancedStation_Click() {
         // A window of its own, not a child: a box the main window waits on
         // (the power-cycle question) must not hold the station's rows up.
         station_ = new frmStation(m_, prompts_, claims_);
+        connect(station_, &frmStation::LockChanged, this, &frmMain::SetSettingsLocked);
+        SetSettingsLocked(station_->Locked());
         // A close asked for while the station still ran waits for it too.
         connect(station_, &frmStation::AllEnded, this, [this] {
             if (closeWhenIdle_ && !busy_)

@@ -72,6 +72,9 @@ signals:
     void Finished(Failure result);
 
 public slots:
+    // A locked station fixes the load file, baud rate and mode: their menus
+    // stay disabled until it unlocks.
+    void SetSettingsLocked(bool locked);
     void cmdLoad_Click();
     void cmdAbort_Click();
     void mnuFileSelect_Click();
@@ -95,6 +98,7 @@ private:
     void showSettings();
     void applySetting(const std::function<void(Module1&)>& change);
     void setBusy(bool busy);
+    void enableMenus();
     void start(Job job);
     void showView();
     void present(const SessionView& view);
@@ -110,6 +114,7 @@ private:
     QPointer<frmStation> station_; // deleted with the window, before the claims
     Job job_ = Job::Reprogram;
     bool busy_ = false;
+    bool settingsLocked_ = false;
     bool closeWhenIdle_ = false;
     bool unloaded_ = false;
     // Painting is the dear part of a run: the view is shown at most this

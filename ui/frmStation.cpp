@@ -1,16 +1,19 @@
 #include "ui/frmStation.h"
 
+#include "history/History.h"
 #include "link/Clock.h"
 #include "link/PortAdvice.h"
 #include "link/PortClaims.h"
 #include "look/Look.h"
 #include "ui/DeviceBox.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -35,9 +38,6 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
       boards_(std::move(boards)), pacer_(ShowMilliseconds, [this] { showRows(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran - Station"));
     setFont(WindowFont());
-
-    lblSettings = PlainLabel(new QLabel);
-    SetForeColor(*lblSettings, Blue);
 
     cboPort = new QComboBox;
     for (int n = 1; n <= Ports; ++n)
@@ -72,11 +72,21 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     cmdStartAll = new QPushButton(QStringLiteral("&Start All"));
     cmdHaltAll = new QPushButton(QStringLiteral("&Halt All"));
     lblSummary = PlainLabel(new QLabel);
+    lblTally = PlainLabel(new QLabel);
+    chkBeep = new QCheckBox(QStringLiteral("&Beep on a failure"));
+    chkBeep->setChecked(true);
+    // As the rows' buttons: a click leaves the serial field its focus.
+    for (QWidget* w : {static_cast<QWidget*>(cmdStartAll), static_cast<QWidget*>(cmdHaltAll),
+                       static_cast<QWidget*>(chkBeep)})
+        w->setFocusPolicy(Qt::TabFocus);
     auto* commands = new QHBoxLayout;
     commands->addWidget(cmdStartAll);
     commands->addWidget(cmdHaltAll);
     commands->addSpacing(24);
     commands->addWidget(lblSummary, 1);
+    commands->addWidget(lblTally);
+    commands->addSpacing(12);
+    commands->addWidget(chkBeep);
 
     // Sideways the header and the rows move as one: on a screen narrower
     // than the columns the window fits the screen and scrolls, each title
@@ -94,7 +104,8 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     sideways->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(lblSettings);
+    layout->addLayout(lockLine());
+    layout->addLayout(scanLine());
     layout->addLayout(adding);
     layout->addWidget(sideways, 1);
     layout->addLayout(commands);
@@ -106,7 +117,9 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     connect(cmdAddDevice, &QPushButton::clicked, this, &frmStation::cmdAddDevice_Click);
     connect(cmdStartAll, &QPushButton::clicked, this, &frmStation::cmdStartAll_Click);
     connect(cmdHaltAll, &QPushButton::clicked, this, &frmStation::cmdHaltAll_Click);
+    connect(chkBeep, &QCheckBox::toggled, this, &frmStation::save);
 
+    restore();
     showSettings();
     showSummary(); // an empty rack says what to do first
     scroll->setMinimumWidth(head->sizeHint().width() +
@@ -130,14 +143,16 @@ QWidget* frmStation::header() {
     auto* line = new QHBoxLayout(bar);
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(StationColumns::Gap);
-    const char* titles[StationColumns::Columns] = {"Board",     "Progress", "Messages", "Type",
-                                                   "Device ID", "Records",  "Rate",     "Result"};
+    const char* titles[StationColumns::Columns] = {
+        "State", "Board", "Progress", "Messages", "Type", "Device ID", "Records", "Rate", "Result"};
     for (int c = 0; c < StationColumns::Columns; ++c)
         StationColumns::Cell(line, static_cast<StationColumns::Column>(c),
                              QLatin1String(titles[c]));
     // The rows' buttons take room the header must count, for the window's
     // width; unseen here.
-    for (const QString& text : {QStringLiteral("Transcript"), QStringLiteral("Remove")}) {
+    for (const QString& text :
+         {QStringLiteral("Start"), QStringLiteral("Transcript"), QStringLiteral("Up"),
+          QStringLiteral("Down"), QStringLiteral("Remove")}) {
         auto* room = new QPushButton(text);
         QSizePolicy policy = room->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
@@ -147,12 +162,6 @@ QWidget* frmStation::header() {
     }
     line->addStretch(1);
     return bar;
-}
-
-void frmStation::showSettings() {
-    lblSettings->setText(
-        QStringLiteral("Load file %1, baud rate%2, mode%3 (from the main window)")
-            .arg(m_.LoadFileName, FormatNumber(m_.BaudRate), FormatNumber(m_.LoadMode)));
 }
 
 void frmStation::showEvent(QShowEvent* event) {
@@ -166,6 +175,7 @@ void frmStation::showEvent(QShowEvent* event) {
             Qt::ToolTipRole);
     }
     QWidget::showEvent(event);
+    txtSerial->setFocus(); // the scanner's keys go there first
 }
 
 bool frmStation::Busy() const {
@@ -201,6 +211,13 @@ StationRow* frmStation::AddBoard(const BoardPlace& place) {
     connect(
         row->cmdRemove, &QPushButton::clicked, this, [this, row] { RemoveBoard(row); },
         Qt::QueuedConnection);
+    connect(row->cmdStart, &QPushButton::clicked, this, [this, row] { rowButton(row); });
+    connect(row->cmdUp, &QPushButton::clicked, this, [this, row] { MoveBoard(row, -1); });
+    connect(row->cmdDown, &QPushButton::clicked, this, [this, row] { MoveBoard(row, 1); });
+    connect(row, &StationRow::StartAgain, this,
+            [this](StationRow* held) { startRow(held, held->Label()); });
+    save();
+    fixTabOrder();
     showSummary();
     return row;
 }
@@ -210,6 +227,8 @@ void frmStation::RemoveBoard(StationRow* row) {
         return;
     rows_.removeOne(row);
     delete row;
+    save();
+    fixTabOrder();
     showSummary();
 }
 
@@ -229,10 +248,9 @@ void frmStation::cmdAddDevice_Click() {
 }
 
 void frmStation::cmdStartAll_Click() {
-    showSettings();
     for (StationRow* row : rows_)
-        row->Start(m_);
-    showSummary();
+        if (row->Idle())
+            startRow(row, {{}, {}, txtOperator->text().trimmed()});
 }
 
 void frmStation::cmdHaltAll_Click() {
@@ -256,6 +274,7 @@ void frmStation::showRows() {
 // the warning stands until one does.
 void frmStation::rowEnded(StationRow* row) {
     ShowWarning(*lblHistory, row->BoardSession().HistoryWarning());
+    tally(row);
     showSummary();
     if (Busy())
         return;

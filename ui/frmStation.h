@@ -3,6 +3,7 @@
 #include "core/Module1.h"
 #include "core/Pacer.h"
 #include "link/BoardPlace.h"
+#include "ui/StationFile.h"
 #include "ui/StationRow.h"
 
 #include <QWidget>
@@ -13,7 +14,10 @@ class Clock;
 class MSComm;
 class PortClaims;
 class DeviceBox;
+class History;
+class QCheckBox;
 class QComboBox;
+class QLineEdit;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -22,6 +26,8 @@ class QVBoxLayout;
 struct StationBoards {
     std::function<std::unique_ptr<MSComm>(const BoardPlace&)> port;
     std::function<std::unique_ptr<Clock>(const BoardPlace&)> clock;
+    // The failure's sound; unset: the system's beep.
+    std::function<void()> beep;
 };
 
 // The station: a rack of boards reprogrammed at once, one row and one
@@ -37,6 +43,13 @@ public:
     ~frmStation() override;
 
     QLabel* lblSettings;
+    QPushButton* cmdLock; // "Unlock" while locked
+    QLabel* lblLocked;    // in red: why a locked station starts nothing
+    QWidget* fraUnlock;   // the question before unlocking
+    QPushButton* cmdUnlock;
+    QPushButton* cmdKeepLocked;
+    QLineEdit* txtSerial; // a scanner types here: serial, Enter
+    QLineEdit* txtOperator;
     QComboBox* cboPort;
     QPushButton* cmdAddPort;
     DeviceBox* cboDevice; // the devices present, with what each is; a path may be typed in
@@ -45,15 +58,21 @@ public:
     QPushButton* cmdStartAll;
     QPushButton* cmdHaltAll;
     QLabel* lblSummary;
+    QLabel* lblTally;   // this station's runs since it opened
+    QCheckBox* chkBeep; // a failure sounds
     // Why the last record did not reach the history, while it has not.
     QLabel* lblHistory;
 
     const QList<StationRow*>& Rows() const { return rows_; }
     bool Busy() const;
+    // The load file, baud rate and mode are the station's own, fixed.
+    bool Locked() const { return lock_.on; }
     // A new row, or null (and why, in lblNote) when the station has that
     // device already.
     StationRow* AddBoard(const BoardPlace& place);
     void RemoveBoard(StationRow* row);
+    // Moves `row` by `by` places (up is negative), within the rack.
+    void MoveBoard(StationRow* row, int by);
 
     static constexpr int Ports = 16;
 
@@ -62,10 +81,16 @@ public slots:
     void cmdAddDevice_Click();
     void cmdStartAll_Click();
     void cmdHaltAll_Click();
+    // Enter in the serial field.
+    void txtSerial_Enter();
+    // Locks, or asks in the station whether to unlock.
+    void cmdLock_Click();
 
 signals:
     // The last board under way has returned.
     void AllEnded();
+    // The main window's settings menus follow the lock.
+    void LockChanged(bool locked);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -78,6 +103,17 @@ private:
     void showRows();
     void rowEnded(StationRow* row);
     void showSummary();
+    QLayout* scanLine();
+    QLayout* lockLine();
+    void unlock();
+    bool lockHolds();
+    void restore();
+    void save();
+    void startRow(StationRow* row, const RunTag& label);
+    void rowButton(StationRow* row);
+    void tally(StationRow* row);
+    void fixTabOrder();
+    bool knownGood(const QString& serial, QString& when);
 
     const Module1& m_;
     Prompts& prompts_;
@@ -86,6 +122,14 @@ private:
     QVBoxLayout* rowsLayout_;
     QList<StationRow*> rows_;
     bool closeWhenIdle_ = false;
+    bool restoring_ = false; // rows come back from the file: nothing to save
+    QString filePath_;
+    StationLock lock_;
+    // This station's runs since it opened.
+    int passed_ = 0;
+    int failed_ = 0;
+    double seconds_ = 0;
+    std::unique_ptr<History> history_; // opened at the first scan
     // All rows are shown together, at a pace the eye follows.
     Pacer pacer_;
 };

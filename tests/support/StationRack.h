@@ -1,0 +1,82 @@
+#pragma once
+
+#include "tests/support/WindowRig.h"
+#include "ui/frmStation.h"
+
+#include <QFile>
+#include <map>
+#include <memory>
+
+// The device ID board n reports.
+inline QString Id(int n) {
+    return QStringLiteral("ID%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+// A rack of simulated boards on COM 1..n, each with its own device ID.
+struct Rack {
+    struct Board {
+        Board(int n, BootLoader::Config c) : config(std::move(c)) {
+            config.id = Id(n).toLatin1();
+            modem = std::make_unique<SimModem>(port, clock, config);
+        }
+        BootLoader::Config config;
+        MemoryComm port;
+        SimClock clock;
+        std::unique_ptr<SimModem> modem;
+    };
+
+    explicit Rack(PortClaims* shared = nullptr) : claims(shared ? *shared : own) {
+        QDir::setCurrent(dir.path());
+        QFile f(dir.filePath(QStringLiteral("MYFILE.ROM")));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(BootLoader::SampleLoadFile(5));
+        InitDefaults(m);
+        open();
+    }
+    ~Rack() { w.reset(); }
+
+    // A station window, as the main window opens one: a reopened one reads
+    // what the last one kept.
+    void open() {
+        w.reset();
+        StationBoards reach;
+        reach.port = [this](const BoardPlace& p) {
+            return std::make_unique<WindowRig::PortRef>(boards.at(p.ComPort())->port);
+        };
+        reach.clock = [this](const BoardPlace& p) {
+            return std::make_unique<WindowRig::ClockRef>(boards.at(p.ComPort())->clock);
+        };
+        reach.beep = [this] { ++beeps; };
+        w = std::make_unique<frmStation>(m, prompts, claims, reach);
+        w->show();
+    }
+
+    // The simulated board on COM n, without its row.
+    void board(int n, BootLoader::Config config = {}) {
+        boards[n] = std::make_unique<Board>(n, std::move(config));
+    }
+    StationRow* add(int n, BootLoader::Config config = {}) {
+        board(n, std::move(config));
+        return w->AddBoard(BoardPlace::Com(n));
+    }
+    StationRow* row(int n) const {
+        for (StationRow* r : w->Rows())
+            if (r->place == BoardPlace::Com(n))
+                return r;
+        return nullptr;
+    }
+    bool runAll() {
+        QSignalSpy ended(w.get(), &frmStation::AllEnded);
+        w->cmdStartAll_Click();
+        return ended.wait(20000);
+    }
+
+    QTemporaryDir dir;
+    Module1 m;
+    ScriptedPrompts prompts;
+    PortClaims own;
+    PortClaims& claims;
+    std::map<int, std::unique_ptr<Rack::Board>> boards;
+    std::unique_ptr<frmStation> w;
+    int beeps = 0;
+};
