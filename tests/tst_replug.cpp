@@ -32,10 +32,7 @@ void TestReplug::deviceListOffersSockets() {
     qputenv("VELLORAN_SYSFS", QFile::encodeName(sys.path()));
     qputenv("VELLORAN_DEVSERIAL", QFile::encodeName(dev.filePath(QStringLiteral("serial"))));
     const QString socket = QStringLiteral("/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
-    QVERIFY(AddAdapter(sys.path(), "ttyUSB0", "1-1",
-                       {"0403", "6001", "FTDI", "FT232R USB UART", "A10K"}, "ftdi_sio", "16"));
-    QVERIFY(AddAdapter(sys.path(), "ttyUSB1", "1-2", {"1a86", "7523", "", "USB Serial", ""},
-                       "ch341", ""));
+    QVERIFY(AddTwoAdapters(sys.path()));
     QVERIFY(Link(QStringLiteral("../../ttyUSB1"), dev.path() + socket));
     Module1 m;
     InitDefaults(m);

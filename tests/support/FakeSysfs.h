@@ -36,6 +36,14 @@ inline bool AddAdapter(const QString& sys, const QString& tty, const QString& so
     return ok && (timer.isEmpty() || Put(port + QStringLiteral("/latency_timer"), timer + '\n'));
 }
 
+// The two adapters the tests tell apart: an FTDI with a serial number and a
+// 16 ms timer as ttyUSB0, and a CH340 with neither as ttyUSB1.
+inline bool AddTwoAdapters(const QString& sys) {
+    return AddAdapter(sys, "ttyUSB0", "1-1", {"0403", "6001", "FTDI", "FT232R USB UART", "A10K"},
+                      "ftdi_sio", "16") &&
+           AddAdapter(sys, "ttyUSB1", "1-2", {"1a86", "7523", "", "USB Serial", ""}, "ch341", "");
+}
+
 // A latency timer the tool may not lower, not even as root: a file of
 // /proc that no one may write, standing as `device`'s timer under `sys`.
 inline bool StuckTimer(const QString& sys, const QString& device) {

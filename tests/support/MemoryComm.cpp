@@ -18,7 +18,6 @@ void MemoryComm::setPortOpen(bool open) {
         openings.push_back(Settings());
         change(true);
     } else if (open_) {
-        ++closings;
         change(false);
     }
 }

@@ -29,7 +29,6 @@ public:
 
     std::vector<Write> writes;
     std::vector<QString> openings; // Settings of each successful opening
-    int closings = 0;
     QString refuseOpen;               // non-empty: the next openings fail with this reason
     std::optional<PortTuning> tuning; // the adapter an opening reports, if any
     const PortTuning* LastTuning() const override { return tuning ? &*tuning : nullptr; }
