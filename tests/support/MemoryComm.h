@@ -28,7 +28,7 @@ public:
     QByteArray Sent() const; // everything sent, in order
 
     std::vector<Write> writes;
-    std::vector<QString> openings; // Settings of each successful opening
+    std::vector<QString> openings;    // Settings of each successful opening
     QString refuseOpen;               // non-empty: the next openings fail with this reason
     std::optional<PortTuning> tuning; // the adapter an opening reports, if any
     const PortTuning* LastTuning() const override { return tuning ? &*tuning : nullptr; }
