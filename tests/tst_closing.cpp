@@ -7,16 +7,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace {
-
-const QString WrongBoard = QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620");
-
-void Click(QAbstractButton* button) {
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
-} // namespace
-
 class TestClosing : public QObject {
     Q_OBJECT
 private slots:
@@ -29,7 +19,7 @@ private slots:
             WindowRig t({.board = '$', .faults = {}});
             t.writeLoadFile(1);
             frmMain& w = t.open();
-            t.prompts.Expect(WrongBoard);
+            t.prompts.Expect(WrongBoardBox);
             QVERIFY(t.run([&] { Click(w.cmdLoad); }));
             QVERIFY(t.port.PortOpen());
             t.m.SettingsChanged = changed;

@@ -6,8 +6,7 @@
 #include "dialogs/frmPort.h"
 #include "link/MSComm.h"
 #include "link/PortAdvice.h"
-#include "tests/support/Rows.h"
-#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/WindowRig.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -15,10 +14,6 @@
 #include <memory>
 
 namespace {
-
-void Click(QAbstractButton* button) {
-    QTest::mouseClick(button, Qt::LeftButton);
-}
 
 std::unique_ptr<QDialog> Open(const QString& which, const Module1& m, Prompts& prompts) {
     if (which == QLatin1String("port"))
@@ -174,18 +169,11 @@ private slots:
             // clang-format on
         };
         for (const auto& [kind, named, more, checks] : rows) {
-            const PortFault fault{kind,
-                                  3,
-                                  named ? "/dev/ttyUSB0" : "/dev/ttyS2",
-                                  named,
-                                  "why",
-                                  more,
-                                  more == "held" || more == "gone" ? "/var/lock/LCK..ttyUSB0" : "",
-                                  4242,
-                                  "Quorvel Velloran",
-                                  more == "gone",
-                                  more.split(", ", Qt::SkipEmptyParts),
-                                  more == "tool" ? "the main window" : ""};
+            const bool locked = more == "held" || more == "gone";
+            const PortFault fault(
+                kind, 3, named ? "/dev/ttyUSB0" : "/dev/ttyS2", named, "why", more,
+                locked ? "/var/lock/LCK..ttyUSB0" : "", 4242, "Quorvel Velloran", more == "gone",
+                more.split(", ", Qt::SkipEmptyParts), more == "tool" ? "the main window" : "");
             const QString text = PortOpenDetail(CommError(QStringLiteral("unused"), fault));
             for (const QString& s : checks.split('|'))
                 QVERIFY2(text.contains(s.mid(s.startsWith('!'))) != s.startsWith('!'),

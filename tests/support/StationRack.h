@@ -3,7 +3,8 @@
 #include "tests/support/WindowRig.h"
 #include "ui/frmStation.h"
 
-#include <QFile>
+#include <QSemaphore>
+#include <initializer_list>
 #include <map>
 #include <memory>
 
@@ -27,9 +28,7 @@ struct Rack {
 
     explicit Rack(PortClaims* shared = nullptr) : claims(shared ? *shared : own) {
         QDir::setCurrent(dir.path());
-        QFile f(dir.filePath(QStringLiteral("MYFILE.ROM")));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(BootLoader::SampleLoadFile(5));
+        WriteFile(dir.filePath(QStringLiteral("MYFILE.ROM")), BootLoader::SampleLoadFile(5));
         InitDefaults(m);
         open();
     }
@@ -79,4 +78,23 @@ struct Rack {
     std::map<int, std::unique_ptr<Rack::Board>> boards;
     std::unique_ptr<frmStation> w;
     int beeps = 0;
+};
+
+// Holds the boards on the COM ports named in their first autobaud pause, each
+// on its own thread, until released; let go at the latest when it goes.
+struct Hold {
+    Hold(Rack& rack, std::initializer_list<int> ports) : count(int(ports.size())) {
+        for (int n : ports)
+            rack.boards.at(n)->clock.After(0.5, [this] {
+                arrived.release();
+                resume.acquire();
+            });
+    }
+    ~Hold() { release(); }
+    // Every held board has reached its pause.
+    bool reached() { return arrived.tryAcquire(count, 10000); }
+    void release() { resume.release(count); }
+
+    int count;
+    QSemaphore arrived, resume;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "look/Look.h"
 #include "tests/support/MemoryComm.h"
 #include "tests/support/Rows.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -7,10 +8,29 @@
 #include "tests/support/SimModem.h"
 #include "ui/frmMain.h"
 
+#include <QAbstractButton>
 #include <QDir>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <memory>
+
+// The captions and boxes a test looks for.
+inline const QString CompletedCaption =
+    QStringLiteral("*** Download Completed Succesfully ****");
+inline const QString WrongBoardBox =
+    QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620");
+
+// The operator's click, which a disabled or hidden button ignores.
+inline void Click(QAbstractButton* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// The second status line as a failed download leaves it, in the main window
+// and in a station row alike.
+inline bool ShowsDownloadFailed(const QLabel& line) {
+    return line.text() == QLatin1String("*** Download Failed ****") && ForeColor(line) == Red;
+}
 
 // The real main window over a simulated modem on simulated time, started in
 // a folder of its own (where it looks for VELLORAN.CFG and MYFILE.ROM). The
