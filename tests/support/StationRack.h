@@ -13,7 +13,8 @@ inline QString Id(int n) {
     return QStringLiteral("ID%1").arg(n, 2, 10, QLatin1Char('0'));
 }
 
-// A rack of simulated boards on COM 1..n, each with its own device ID.
+// A rack of simulated boards on COM 1..n, each with its own device ID; or,
+// on Devices, of the real devices its rows name.
 struct Rack {
     struct Board {
         Board(int n, BootLoader::Config c) : config(std::move(c)) {
@@ -26,7 +27,9 @@ struct Rack {
         std::unique_ptr<SimModem> modem;
     };
 
-    explicit Rack(PortClaims* shared = nullptr) : claims(shared ? *shared : own) {
+    enum Boards { Simulated, Devices };
+    explicit Rack(PortClaims* shared = nullptr, Boards on = Simulated)
+        : claims(shared ? *shared : own), simulated(on == Simulated) {
         QDir::setCurrent(dir.path());
         WriteFile(dir.filePath(QStringLiteral("MYFILE.ROM")), BootLoader::SampleLoadFile(5));
         InitDefaults(m);
@@ -39,12 +42,14 @@ struct Rack {
     void open() {
         w.reset();
         StationBoards reach;
-        reach.port = [this](const BoardPlace& p) {
-            return std::make_unique<WindowRig::PortRef>(boards.at(p.ComPort())->port);
-        };
-        reach.clock = [this](const BoardPlace& p) {
-            return std::make_unique<WindowRig::ClockRef>(boards.at(p.ComPort())->clock);
-        };
+        if (simulated) {
+            reach.port = [this](const BoardPlace& p) {
+                return std::make_unique<WindowRig::PortRef>(boards.at(p.ComPort())->port);
+            };
+            reach.clock = [this](const BoardPlace& p) {
+                return std::make_unique<WindowRig::ClockRef>(boards.at(p.ComPort())->clock);
+            };
+        }
         reach.beep = [this] { ++beeps; };
         w = std::make_unique<frmStation>(m, prompts, claims, reach);
         w->show();
@@ -75,6 +80,7 @@ struct Rack {
     ScriptedPrompts prompts;
     PortClaims own;
     PortClaims& claims;
+    bool simulated;
     std::map<int, std::unique_ptr<Rack::Board>> boards;
     std::unique_ptr<frmStation> w;
     int beeps = 0;
