@@ -11,6 +11,10 @@
 #include <sys/ioctl.h>
 #endif
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace {
 
 class SystemFlags : public SerialFlags {
@@ -65,10 +69,18 @@ bool WriteNumber(const QString& file, int value, QString* why = nullptr) {
 }
 
 // What the operator can do where the tool could not lower the timer itself.
-const char* const Remedy =
-    "the example udev rule 60-velloran.rules (examples/ in the package's documentation), "
-    "copied to /etc/udev/rules.d, sets the timer to 1 ms whenever the adapter is plugged in; "
-    "or run the tool as root";
+// Root may write the timer; a tool already running as root and refused has
+// nothing to gain from being told so.
+QString Remedy() {
+    QString remedy = QStringLiteral(
+        "the example udev rule 60-velloran.rules (examples/ in the package's documentation), "
+        "copied to /etc/udev/rules.d, sets the timer to 1 ms whenever the adapter is plugged in");
+#ifdef Q_OS_UNIX
+    if (geteuid() != 0)
+        remedy += QStringLiteral("; or run the tool as root");
+#endif
+    return remedy;
+}
 
 } // namespace
 
@@ -107,7 +119,7 @@ QString PortTuning::SlowWarning() const {
                           "record waiting up to %2 ms for its answer. To fix it: %3.")
         .arg(adapter.device)
         .arg(latency.after)
-        .arg(QLatin1String(Remedy));
+        .arg(Remedy());
 }
 
 Latency LowLatency::Lower(int fd, const QString& device) {
@@ -140,7 +152,7 @@ Latency LowLatency::Lower(int fd, const QString& device) {
     }
     l.refusal = QStringLiteral("the driver refused low latency (%1) and %2 could not be written "
                                "(%3); %4")
-                    .arg(qt_error_string(refused), timerFile, why, QLatin1String(Remedy));
+                    .arg(qt_error_string(refused), timerFile, why, Remedy());
 #else
     Q_UNUSED(fd);
     Q_UNUSED(device);

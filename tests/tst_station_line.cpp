@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QLabel>
 #include <QLineEdit>
@@ -142,6 +143,8 @@ private slots:
 
         rack.open();
         QCOMPARE(names(), expected);
+        QCOMPARE(rack.w->cboPort->currentText(),
+                 QStringLiteral("COM 2")); // the first without a row
         QVERIFY(!rack.w->chkBeep->isChecked());
         QCOMPARE(rack.w->txtOperator->text(), QStringLiteral("Ana Lu"));
         QVERIFY(!QFile::exists(rack.dir.filePath(QStringLiteral("VELLORAN.CFG"))));

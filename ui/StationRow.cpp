@@ -251,7 +251,10 @@ void StationRow::show(const SessionView& view) {
         lblMsg->setToolTip(view.message); // a long one is cut at the column's edge
     }
     SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);
-    lblMsg2->setText(view.failureText);
+    if (lblMsg2->text() != view.failureText) {
+        lblMsg2->setText(view.failureText);
+        lblMsg2->setToolTip(view.failureText);
+    }
     lblMsg2->setVisible(view.failureShown);
     ShowSlowAdapter(*lblSlow, view);
     lblBoard->setText(view.boardType);

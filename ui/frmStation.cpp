@@ -234,8 +234,22 @@ void frmStation::RemoveBoard(StationRow* row) {
 
 void frmStation::cmdAddPort_Click() {
     const int n = cboPort->currentData().toInt();
-    if (AddBoard(BoardPlace::Com(n)) && n < Ports)
-        cboPort->setCurrentIndex(n); // the next one, for a rack added in a row
+    if (AddBoard(BoardPlace::Com(n)))
+        pointAtFreePort(n + 1);
+}
+
+// The port list shows the first COM from `from` on without a row, so that a
+// rack is added (or grown after it was restored) by pressing Add again.
+void frmStation::pointAtFreePort(int from) {
+    for (int n = from; n <= Ports; ++n) {
+        const bool taken = std::any_of(rows_.begin(), rows_.end(), [n](StationRow* r) {
+            return r->place == BoardPlace::Com(n);
+        });
+        if (!taken) {
+            cboPort->setCurrentIndex(n - 1);
+            return;
+        }
+    }
 }
 
 void frmStation::cmdAddDevice_Click() {

@@ -108,6 +108,7 @@ private:
     void unlock();
     bool lockHolds();
     void restore();
+    void pointAtFreePort(int from);
     void save();
     void startRow(StationRow* row, const RunTag& label);
     void rowButton(StationRow* row);

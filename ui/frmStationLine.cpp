@@ -48,6 +48,7 @@ void frmStation::restore() {
     restoring_ = true;
     for (const BoardPlace& place : setup.places)
         AddBoard(place);
+    pointAtFreePort(1);
     chkBeep->setChecked(setup.beep);
     txtOperator->setText(setup.operatorName);
     lock_ = setup.lock;
