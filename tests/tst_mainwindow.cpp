@@ -10,10 +10,8 @@
 #include <QAction>
 #include <QDialog>
 #include <QLabel>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 
 #include <cstdlib>
@@ -82,8 +80,7 @@ private slots:
         t.m.LoadMode = static_cast<std::int16_t>(row.mode);
         if (!row.box.isEmpty())
             t.prompts.Expect(row.box);
-        QVERIFY(t.run([&] { Click(w.cmdLoad); }));
-        QVERIFY(t.prompts.AllAnswered());
+        QVERIFY(t.run([&] { Click(w.cmdLoad); }) && t.prompts.AllAnswered());
         QVERIFY2(w.lblMsg->text().startsWith(row.message), qPrintable(w.lblMsg->text()));
         QCOMPARE(ForeColor(*w.lblMsg), row.red ? Red : Blue);
         QCOMPARE(w.lblMsg2->isVisible(), row.failureShown);
@@ -99,8 +96,8 @@ private slots:
         }
         if (row.failureShown && !row.red) { // the modem's fault was a one-off
             t.writeLoadFile(5);
-            QVERIFY(t.run([&] { Click(w.cmdLoad); }));
-            QVERIFY(!w.lblMsg2->isVisible()); // the next run clears the report
+            // The next run clears the report.
+            QVERIFY(t.run([&] { Click(w.cmdLoad); }) && !w.lblMsg2->isVisible());
             QCOMPARE(w.lblMsg->text(), CompletedCaption);
         }
     }
@@ -116,8 +113,8 @@ private slots:
         QCOMPARE(QStringList({w.lblFile->text(), w.lblPort->text(), w.lblBaud->text(),
                               w.lblMode->text(), w.lblMsg->text()}),
                  QStringList({"MYFILE.ROM", "COM 1", " 115200", " 2", ""}));
-        QVERIFY(w.lblMsg2->isHidden() && w.cmdLoad->isEnabled() && !w.cmdAbort->isEnabled());
-        QVERIFY(!t.port.PortOpen());
+        QVERIFY(w.lblMsg2->isHidden() && w.cmdLoad->isEnabled() && !w.cmdAbort->isEnabled() &&
+                !t.port.PortOpen());
         int seen = 0;
         t.clock.After(0.5, [&] {
             t.onWindow([&] { // inside the first autobaud pause
@@ -151,10 +148,7 @@ private slots:
                 auto* d = w.findChild<QDialog*>();
                 if (choice < 0)
                     return void(d->close());
-                if (auto* list = d->findChild<QListWidget*>())
-                    list->setCurrentRow(choice);
-                else
-                    d->findChildren<QRadioButton*>().at(choice)->click();
+                Choose(*d, choice);
                 d->findChild<QPushButton*>()->click();
             });
             menu->trigger();
@@ -324,8 +318,8 @@ private slots:
         const QString text = t.Text();
 
         const int dropped = row.entries - row.firstKept - row.lastKept;
-        QCOMPARE(t.DroppedEntries(), qint64(dropped));
-        QCOMPARE(t.DroppedBytes(), qint64(dropped) * 16);
+        QCOMPARE(std::pair(t.DroppedEntries(), t.DroppedBytes()),
+                 std::pair(qint64(dropped), qint64(dropped) * 16));
         QCOMPARE(text.count(QStringLiteral(" > 115200 ")), row.firstKept + row.lastKept);
         // Every entry of a short text; the edges of what is kept in a long one.
         const auto near = [&](int i, int edge) { return std::abs(i - edge) <= 1; };

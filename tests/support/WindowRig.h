@@ -9,21 +9,33 @@
 #include "ui/frmMain.h"
 
 #include <QAbstractButton>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
+#include <QListWidget>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <memory>
 
 // The captions and boxes a test looks for.
-inline const QString CompletedCaption =
-    QStringLiteral("*** Download Completed Succesfully ****");
+inline const QString CompletedCaption = QStringLiteral("*** Download Completed Succesfully ****");
 inline const QString WrongBoardBox =
     QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620");
 
 // The operator's click, which a disabled or hidden button ignores.
 inline void Click(QAbstractButton* button) {
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// The operator picking choice i of a settings dialog: a row of its list or
+// one of its buttons.
+inline void Choose(const QDialog& d, int i) {
+    if (auto* list = d.findChild<QListWidget*>())
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(i)).center());
+    else
+        Click(d.findChildren<QRadioButton*>().at(i));
 }
 
 // The second status line as a failed download leaves it, in the main window
