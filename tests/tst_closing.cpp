@@ -5,7 +5,6 @@
 #include "ui/QtPrompts.h"
 
 #include <QMessageBox>
-#include <QPushButton>
 
 class TestClosing : public QObject {
     Q_OBJECT
@@ -20,8 +19,7 @@ private slots:
             t.writeLoadFile(1);
             frmMain& w = t.open();
             t.prompts.Expect(WrongBoardBox);
-            QVERIFY(t.run([&] { Click(w.cmdLoad); }));
-            QVERIFY(t.port.PortOpen());
+            QVERIFY(t.run([&] { Click(w.cmdLoad); }) && t.port.PortOpen());
             t.m.SettingsChanged = changed;
             if (changed)
                 t.prompts.Expect(QStringLiteral("Save Configuration File Now"), answer);

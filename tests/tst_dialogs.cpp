@@ -1,16 +1,11 @@
 // The settings dialogs driven through their controls, and what the operator
 // is told when a port would not open and what to do about it.
-#include "core/Module1.h"
 #include "dialogs/frmBaud.h"
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
-#include "link/MSComm.h"
 #include "link/PortAdvice.h"
 #include "tests/support/WindowRig.h"
 
-#include <QListWidget>
-#include <QPushButton>
-#include <QRadioButton>
 #include <memory>
 
 namespace {

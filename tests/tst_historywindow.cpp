@@ -2,6 +2,7 @@
 // read a page at a time, narrowed by its filters, exported as the filter
 // chooses, a failed run's transcript on a double-click, and its location.
 #include "look/Look.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "ui/frmHistory.h"
 
@@ -16,7 +17,6 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 
@@ -102,18 +102,16 @@ private slots:
     }
 
     void filters_data() {
-        QTest::addColumn<FilterRow>("row");
-        for (const FilterRow& r : {
-                 FilterRow{"everything", "", "", -1, -1, Runs},
-                 FilterRow{"result", "", "download-failed", -1, -1, 30},
-                 FilterRow{"text", "sn01", "", -1, -1, 100},
-                 FilterRow{"text and result", "SN01", "no-answer", -1, -1, 10},
-                 FilterRow{"nothing matches", "SN9", "", -1, -1, 0},
-                 FilterRow{"from a day", "", "", 10, -1, 60},
-                 FilterRow{"to a day, whole", "", "", -1, 1, 48},
-                 FilterRow{"one day's failures", "", "download-failed", 2, 2, 2},
-             })
-            QTest::newRow(r.name) << r;
+        AddRows<FilterRow>({
+            {"everything", "", "", -1, -1, Runs},
+            {"result", "", "download-failed", -1, -1, 30},
+            {"text", "sn01", "", -1, -1, 100},
+            {"text and result", "SN01", "no-answer", -1, -1, 10},
+            {"nothing matches", "SN9", "", -1, -1, 0},
+            {"from a day", "", "", 10, -1, 60},
+            {"to a day, whole", "", "", -1, 1, 48},
+            {"one day's failures", "", "download-failed", 2, 2, 2},
+        });
     }
 
     // Each filter narrows the rows to what it chooses, and the export writes

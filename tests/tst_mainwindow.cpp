@@ -3,15 +3,10 @@
 // session transcript, what its recorder keeps within which bounds, how it reads, and its window,
 // which saves it only when asked.
 #include "link/TranscriptComm.h"
-#include "look/Look.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/WindowRig.h"
 
-#include <QAction>
-#include <QDialog>
-#include <QLabel>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTimer>
 
 #include <cstdlib>

@@ -1,19 +1,13 @@
 // The station: boards on simulated modems, each on its own simulated time,
 // reprogrammed at once. What one board does never reaches another, and
 // nothing of a board stays behind once it has gone.
-#include "look/Look.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/Kept.h"
 #include "tests/support/StationRack.h"
 
-#include <QCheckBox>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTest>
 #include <map>
 
 namespace {
@@ -110,11 +104,17 @@ private slots:
         QVERIFY2(row.box.isEmpty() || (troubled->lblBox->text().startsWith(row.box) &&
                                        ForeColor(*troubled->lblBox) == Red),
                  qPrintable(troubled->lblBox->text()));
+        // Each row's transcript and record are its own board's, the record
+        // ending as the row does.
         for (int n : {1, 2, 3}) {
             const QString text = rack.row(n)->BoardSession().transcript().Text();
             QVERIFY(n == 2 || text.contains(Id(n)));
             for (int other : {1, 2, 3})
                 QVERIFY(other == n || !text.contains(Id(other)));
+            const HistoryRecord kept = NewestKept(n);
+            QCOMPARE(kept.client, QStringLiteral("station"));
+            QCOMPARE(kept.result, QLatin1String(OutcomeOf(*rack.row(n)->Outcome()).key));
+            QVERIFY(n == 2 || kept.deviceId == Id(n));
         }
         const bool passed = row.result == Failure::None;
         QCOMPARE(rack.beeps, row.beep && !passed ? 1 : 0);
@@ -126,14 +126,7 @@ private slots:
                           "Since opened: 3 passed, 0 failed, yield 100.0%"
                         : "3 boards: 2 reprogrammed, 1 failed / "
                           "Since opened: 2 passed, 1 failed, yield 66.7%");
-        // Each row's record is its own board's, ending as the row does.
         QVERIFY(rack.w->lblHistory->isHidden());
-        for (int n : {1, 2, 3}) {
-            const HistoryRecord kept = NewestKept(n);
-            QCOMPARE(kept.client, QStringLiteral("station"));
-            QCOMPARE(kept.result, QLatin1String(OutcomeOf(*rack.row(n)->Outcome()).key));
-            QVERIFY(n == 2 || kept.deviceId == Id(n));
-        }
     }
 
     void haltAllAndClosingStopEveryBoard_data() {

@@ -11,15 +11,8 @@
 #include "tests/support/StationRack.h"
 #include "ui/DeviceBox.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCryptographicHash>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QStandardPaths>
-#include <QTest>
 
 namespace {
 

@@ -3,6 +3,10 @@
 #include "tests/support/WindowRig.h"
 #include "ui/frmStation.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QSemaphore>
 #include <initializer_list>
 #include <map>

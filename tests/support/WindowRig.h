@@ -8,11 +8,12 @@
 #include "tests/support/SimModem.h"
 #include "ui/frmMain.h"
 
-#include <QAbstractButton>
+#include <QAction>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -23,7 +24,7 @@ inline const QString CompletedCaption = QStringLiteral("*** Download Completed S
 inline const QString WrongBoardBox =
     QStringLiteral("Wrong Mode - Board is Q70 and Mode is for 6620");
 
-// The operator's click, which a disabled or hidden button ignores.
+// The operator clicking a button with the mouse.
 inline void Click(QAbstractButton* button) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
