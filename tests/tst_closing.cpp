@@ -24,8 +24,7 @@ private slots:
             if (changed)
                 t.prompts.Expect(QStringLiteral("Save Configuration File Now"), answer);
             QVERIFY(w.close() && t.prompts.AllAnswered() && !t.port.PortOpen());
-            QCOMPARE(QFile::exists(t.dir.filePath(QStringLiteral("VELLORAN.CFG"))),
-                     answer == BoxAnswer::Yes);
+            QCOMPARE(QFile::exists(t.dir.filePath("VELLORAN.CFG")), answer == BoxAnswer::Yes);
         }
     }
 

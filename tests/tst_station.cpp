@@ -203,8 +203,7 @@ private slots:
         const QString link = dir.filePath(QStringLiteral("modem"));
         QVERIFY(WriteFile(device, {}) && QFile::link(device, link));
         PortClaims claims;
-        const QString main = QStringLiteral("the main window"),
-                      station = QStringLiteral("the station window");
+        const QString main = "the main window", station = "the station window";
         const int window = 0, row = 0;
         QCOMPARE(claims.Claim(link, &window, main), QString());
         QCOMPARE(claims.Claim(device, &row, station), main);

@@ -59,8 +59,8 @@ private slots:
         hold.release();
         QVERIFY(heldEnded.wait(20000) && held->Outcome() == Failure::None);
         QCOMPARE(held->lblLamp->text(), QStringLiteral("PASSED"));
-        QVERIFY(rack.w->lblTally->text().startsWith(
-            QStringLiteral("Since opened: 3 passed, 0 failed, yield 100.0%")));
+        QVERIFY(
+            rack.w->lblTally->text().startsWith("Since opened: 3 passed, 0 failed, yield 100.0%"));
     }
 
     // Scans fill the idle rows in row order, passing over a running one; an
@@ -136,8 +136,8 @@ private slots:
 
         rack.open();
         QCOMPARE(names(), expected);
-        QCOMPARE(rack.w->cboPort->currentText(),
-                 QStringLiteral("COM 2")); // the first without a row
+        // The port list points at the first COM without a row.
+        QCOMPARE(rack.w->cboPort->currentText(), QStringLiteral("COM 2"));
         QVERIFY(!rack.w->chkBeep->isChecked());
         QCOMPARE(rack.w->txtOperator->text(), QStringLiteral("Ana Lu"));
         QVERIFY(!QFile::exists(rack.dir.filePath(QStringLiteral("VELLORAN.CFG"))));
@@ -262,8 +262,7 @@ private slots:
         SimProcess sim;
         QVERIFY(sim.Start({QStringLiteral("--hang-up"), QStringLiteral("record=3")}));
         Rack rack(nullptr, Rack::Devices);
-        const QString socket =
-            rack.dir.filePath(QStringLiteral("pci-0000:00:14.0-usb-0:2:1.0-port0"));
+        const QString socket = rack.dir.filePath("pci-0000:00:14.0-usb-0:2:1.0-port0");
         const QString sys = rack.dir.filePath(QStringLiteral("sys"));
         QVERIFY(QFile::link(sim.Link(), socket) && StuckTimer(sys, sim.Link()));
         qputenv("VELLORAN_SYSFS", QFile::encodeName(sys));
