@@ -42,8 +42,7 @@ private slots:
         Click(w.cmdLoad);
         QTRY_VERIFY(w.findChild<QMessageBox*>() && w.findChild<QMessageBox*>()->isVisible());
         const auto sent = t.port.writes.size();
-        QVERIFY(!w.close());
-        QVERIFY(ended.count() || ended.wait(5000));
+        QVERIFY(!w.close() && (ended.count() || ended.wait(5000)));
         QCOMPARE(ended.first().first().value<Failure>(), Failure::Halted);
         QTRY_VERIFY(!w.isVisible());
         QCOMPARE(t.port.writes.size(), sent); // not retried

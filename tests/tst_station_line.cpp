@@ -145,8 +145,7 @@ private slots:
         const QString file = rack.dir.filePath(QStringLiteral("VELLORAN.STN"));
         QVERIFY(QFile::remove(file) && QDir(rack.dir.path()).mkdir(QStringLiteral("VELLORAN.STN")));
         rack.open();
-        QVERIFY(rack.w->Rows().isEmpty());
-        QVERIFY(rack.w->lblNote->text().contains(QStringLiteral("cannot be read")));
+        QVERIFY(rack.w->Rows().isEmpty() && rack.w->lblNote->text().contains("cannot be read"));
     }
 
     void changedLoadFileStopsLockedStarts_data() {
@@ -186,14 +185,12 @@ private slots:
             QVERIFY(rom.setFileTime(modified, QFileDevice::FileModificationTime));
         Scan(rack, QStringLiteral("SN-LOCKED"));
         rack.w->cmdStartAll_Click();
-        QVERIFY(!row->Running());
-        QVERIFY(rack.w->lblLocked->text().contains(QStringLiteral("has changed on disk")));
+        QVERIFY(!row->Running() && rack.w->lblLocked->text().contains("has changed on disk"));
 
         rack.w->cmdLock_Click(); // asks, still locked
         QVERIFY(rack.w->Locked() && rack.w->fraUnlock->isVisibleTo(rack.w.get()));
         Click(rack.w->cmdUnlock);
-        QVERIFY(!rack.w->Locked() && rack.w->lblLocked->text().isEmpty());
-        QVERIFY(rack.runAll());
+        QVERIFY(!rack.w->Locked() && rack.w->lblLocked->text().isEmpty() && rack.runAll());
     }
 
     // While the station is locked the main window's settings menus are
@@ -230,8 +227,7 @@ private slots:
         qputenv("VELLORAN_SYSFS", QFile::encodeName(sys.path()));
         qputenv("VELLORAN_DEVSERIAL", QFile::encodeName(dev.filePath(QStringLiteral("serial"))));
         const QString socket = QStringLiteral("/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
-        QVERIFY(AddTwoAdapters(sys.path()));
-        QVERIFY(Link(QStringLiteral("../../ttyUSB1"), dev.path() + socket));
+        QVERIFY(AddTwoAdapters(sys.path()) && Link("../../ttyUSB1", dev.path() + socket));
         Rack rack;
         frmStation& w = *rack.w;
         const QAbstractItemModel& list = *w.cboDevice->model();
@@ -285,13 +281,11 @@ private slots:
 
         // The adapter goes with its stuck timer: the next one has none,
         // whichever pseudo-terminal number it is given.
-        QVERIFY(QFile::remove(socket) && QDir(sys).removeRecursively());
-        QVERIFY(run());
+        QVERIFY(QFile::remove(socket) && QDir(sys).removeRecursively() && run());
         QVERIFY2(gone(), qPrintable(row->lblResult->text()));
         QVERIFY(row->lblSlow->isHidden());
 
-        QVERIFY(sim.WaitForLine() && QFile::link(sim.Link(), socket));
-        QVERIFY(run());
+        QVERIFY(sim.WaitForLine() && QFile::link(sim.Link(), socket) && run());
         QVERIFY2(row->Outcome() == Failure::None, qPrintable(row->lblMsg->text()));
         QVERIFY(row->lblSlow->isHidden());
         qunsetenv("VELLORAN_SYSFS");

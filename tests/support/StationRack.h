@@ -59,12 +59,9 @@ struct Rack {
         w->show();
     }
 
-    // The simulated board on COM n, without its row.
-    void board(int n, BootLoader::Config config = {}) {
-        boards[n] = std::make_unique<Board>(n, std::move(config));
-    }
+    // A simulated board on COM n (in place of the one there) and its row.
     StationRow* add(int n, BootLoader::Config config = {}) {
-        board(n, std::move(config));
+        boards[n] = std::make_unique<Board>(n, std::move(config));
         return w->AddBoard(BoardPlace::Com(n));
     }
     StationRow* row(int n) const {
