@@ -28,6 +28,14 @@ QString ServerPrograms() {
     return {};
 }
 
+// `program` with its arguments, as the server's own user when `asServer`:
+// through runuser as root, which the server refuses to run as.
+QStringList Command(const QString& program, const QStringList& arguments, bool asServer) {
+    const QStringList runuser{"runuser", "-u", "postgres", "--"};
+    return (asServer && geteuid() == 0 ? runuser : QStringList()) + QStringList(program) +
+           arguments;
+}
+
 // A port no one listens on now: the kernel's pick for a socket bound to 0.
 int FreePort() {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -54,13 +62,8 @@ PgServer::~PgServer() {
 bool PgServer::run(const QString& program, const QStringList& arguments, bool asServer) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    if (asServer && geteuid() == 0)
-        process.start(QStringLiteral("runuser"),
-                      QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
-                                  QStringLiteral("--"), bin_ + QLatin1Char('/') + program} +
-                          arguments);
-    else
-        process.start(bin_ + QLatin1Char('/') + program, arguments);
+    const QStringList command = Command(bin_ + QLatin1Char('/') + program, arguments, asServer);
+    process.start(command.first(), command.mid(1));
     if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
         process.exitCode() == 0)
         return true;
@@ -95,21 +98,15 @@ bool PgServer::Start() {
                 return false;
             }
         }
-        if (!run(QStringLiteral("initdb"),
-                 {QStringLiteral("-D"), data, QStringLiteral("-U"), QStringLiteral("postgres"),
-                  QStringLiteral("--auth=trust"), QStringLiteral("-E"), QStringLiteral("UTF8")},
-                 true))
+        if (!run("initdb", {"-D", data, "-U", "postgres", "--auth=trust", "-E", "UTF8"}, true))
             return false;
         made_ = true;
         port_ = FreePort();
     }
-    if (!run(QStringLiteral("pg_ctl"),
-             {QStringLiteral("-D"), data, QStringLiteral("-l"),
-              dir_.filePath(QStringLiteral("log")), QStringLiteral("-w"), QStringLiteral("-o"),
-              QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
-                  .arg(port_)
-                  .arg(dir_.path()),
-              QStringLiteral("start")},
+    const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
+                                .arg(port_)
+                                .arg(dir_.path());
+    if (!run("pg_ctl", {"-D", data, "-l", dir_.filePath("log"), "-w", "-o", options, "start"},
              true))
         return false;
     running_ = true;
@@ -120,13 +117,8 @@ bool PgServer::Start() {
                        "[ -f %2/postmaster.pid ] && %3/pg_ctl -D %2 -m immediate stop")
             .arg(QCoreApplication::applicationPid())
             .arg(data, bin_);
-    if (geteuid() == 0)
-        QProcess::startDetached(QStringLiteral("runuser"),
-                                {QStringLiteral("-u"), QStringLiteral("postgres"),
-                                 QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
-                                 watch});
-    else
-        QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"), watch});
+    const QStringList watcher = Command("sh", {"-c", watch}, true);
+    QProcess::startDetached(watcher.first(), watcher.mid(1));
     return true;
 }
 
@@ -134,16 +126,11 @@ bool PgServer::Stop() {
     if (!running_)
         return true;
     running_ = false;
-    return run(QStringLiteral("pg_ctl"),
-               {QStringLiteral("-D"), dir_.filePath(QStringLiteral("data")), QStringLiteral("-m"),
-                QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")},
-               true);
+    return run("pg_ctl", {"-D", dir_.filePath("data"), "-m", "fast", "-w", "stop"}, true);
 }
 
 QString PgServer::Database(const QString& name) {
-    if (!run(QStringLiteral("createdb"),
-             {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-              QString::number(port_), QStringLiteral("-U"), QStringLiteral("postgres"), name},
+    if (!run("createdb", {"-h", "127.0.0.1", "-p", QString::number(port_), "-U", "postgres", name},
              false))
         return {};
     return QStringLiteral("postgresql://postgres@127.0.0.1:%1/%2").arg(port_).arg(name);
