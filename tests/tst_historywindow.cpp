@@ -37,9 +37,7 @@ HistoryRecord Run(int i) {
     r.board = QStringLiteral("Q70");
     r.file = QStringLiteral("/loads/MYFILE.ROM");
     r.serial = QStringLiteral("SN%1").arg(i, 4, 10, QLatin1Char('0'));
-    r.result = i % 10 == 3   ? QStringLiteral("download-failed")
-               : i % 10 == 7 ? QStringLiteral("no-answer")
-                             : QStringLiteral("ok");
+    r.result = i % 10 == 3 ? "download-failed" : i % 10 == 7 ? "no-answer" : "ok";
     if (r.result != QLatin1String("ok"))
         r.transcript = "> record 12\r\n< \xe9rror " + r.serial.toLatin1() + "\r\n";
     return r;
