@@ -6,6 +6,7 @@
 #include "link/PortAdvice.h"
 #include "tests/support/WindowRig.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -30,15 +31,11 @@ int Chosen(const QDialog& d) {
 // The choice a dialog shows selected: its list's selected row or its checked
 // button, -1 for none.
 int Selected(const QDialog& d) {
-    if (auto* list = d.findChild<QListWidget*>()) {
-        const auto chosen = list->selectedItems();
-        return chosen.isEmpty() ? -1 : list->row(chosen.constFirst());
-    }
+    if (auto* list = d.findChild<QListWidget*>())
+        return list->selectedItems().isEmpty() ? -1 : list->row(list->selectedItems().first());
     const auto buttons = d.findChildren<QRadioButton*>();
-    for (int i = 0; i < buttons.size(); ++i)
-        if (buttons[i]->isChecked())
-            return i;
-    return -1;
+    const auto on = std::ranges::find_if(buttons, &QRadioButton::isChecked);
+    return on == buttons.end() ? -1 : int(on - buttons.begin());
 }
 
 struct SetRow {
