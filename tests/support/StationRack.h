@@ -100,6 +100,7 @@ struct Hold {
     ~Hold() { release(); }
     // Every held board has reached its pause.
     bool reached() { return arrived.tryAcquire(count, 10000); }
+    // Lets every held board go on; once more does no harm.
     void release() { resume.release(count); }
 
     int count;
