@@ -2,8 +2,8 @@
 // each choice of options prints, in which form, and what it says when the
 // history cannot be read.
 #include "history/History.h"
+#include "tests/support/Rows.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -22,23 +22,7 @@ struct Ask {
     QString said = {};
 };
 
-// clang-format off
-const QList<Ask> Asks{
-    {"json, since and result",
-     {"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"}, 0, "SER4",
-     R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")"},
-    {"until a whole day", {"--until", "2026-03-30"}, 0, "SER2 SER1"},
-    {"csv, serial", {"--serial", "SER3", "--csv"}, 0, "SER3", "id,adapter,baud,board,bytes,"},
-    {"port, limit", {"--port", "1", "--limit", "2"}, 0, "SER3 SER2", "the 2 newest shown"},
-    {"none", {"--result", "halted"}, 0, ""},
-    {"no such history", {"--history", "@dir/none.sqlite"}, 11, "", "no history at"},
-    {"not a history", {"--history", "@dir/text"}, 11, "", "could not be read"},
-};
-// clang-format on
-
 } // namespace
-
-Q_DECLARE_METATYPE(Ask)
 
 class TestCliHistory : public QObject {
     Q_OBJECT
@@ -58,11 +42,7 @@ void TestCliHistory::initTestCase() {
         r.uid = QStringLiteral("run-%1").arg(i);
         r.started = QDateTime(QDate(2026, 3, 30), QTime(10, 0), Qt::UTC).addSecs(i * 8 * 3600);
         r.ended = r.started.addSecs(40);
-        r.client = QStringLiteral("cli");
-        r.operation = QStringLiteral("flash");
         r.port = i == 3 ? 2 : 1;
-        r.board = QStringLiteral("Q70");
-        r.baud = 115200;
         r.result = i % 2 ? QStringLiteral("download-failed") : QStringLiteral("ok");
         r.exitStatus = i % 2 ? 8 : 0;
         r.serial = QStringLiteral("SER%1").arg(i + 1);
@@ -70,21 +50,30 @@ void TestCliHistory::initTestCase() {
     History history(historyDir_.filePath(QStringLiteral("history.sqlite")),
                     historyDir_.filePath(QStringLiteral("spool.sqlite")));
     QVERIFY2(history.Import(runs), qPrintable(history.Problem()));
-    QFile text(historyDir_.filePath(QStringLiteral("text")));
-    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no database\n") > 0);
+    QVERIFY(WriteFile(historyDir_.filePath(QStringLiteral("text")), "no database\n"));
 }
 
 void TestCliHistory::history_data() {
-    QTest::addColumn<Ask>("ask");
-    for (const Ask& ask : Asks)
-        QTest::newRow(ask.name) << ask;
+    // clang-format off
+    AddRows<Ask>({
+        {"json, since and result",
+         {"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"}, 0, "SER4",
+         R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")"},
+        {"until a whole day", {"--until", "2026-03-30"}, 0, "SER2 SER1"},
+        {"csv, serial", {"--serial", "SER3", "--csv"}, 0, "SER3", "id,adapter,baud,board,bytes,"},
+        {"port, limit", {"--port", "1", "--limit", "2"}, 0, "SER3 SER2", "the 2 newest shown"},
+        {"none", {"--result", "halted"}, 0, ""},
+        {"no such history", {"--history", "@dir/none.sqlite"}, 11, "", "no history at"},
+        {"not a history", {"--history", "@dir/text"}, 11, "", "could not be read"},
+    });
+    // clang-format on
 }
 
 void TestCliHistory::history() {
-    QFETCH(Ask, ask);
+    QFETCH(Ask, row);
     QStringList args{"history", "--history",
                      historyDir_.filePath(QStringLiteral("history.sqlite"))};
-    for (const QString& arg : ask.args)
+    for (const QString& arg : row.args)
         args << QString(arg).replace(QStringLiteral("@dir"), historyDir_.path());
     QProcess cli;
     // The days of --until are local ones.
@@ -98,10 +87,10 @@ void TestCliHistory::history() {
     QStringList serials;
     for (const auto& match : QRegularExpression(QStringLiteral("SER\\d")).globalMatch(out))
         serials << match.captured();
-    QVERIFY2(cli.exitCode() == ask.status && said.contains(ask.said), qPrintable(said));
-    QCOMPARE(serials.join(QLatin1Char(' ')), ask.serials);
+    QVERIFY2(cli.exitCode() == row.status && said.contains(row.said), qPrintable(said));
+    QCOMPARE(serials.join(QLatin1Char(' ')), row.serials);
     // A line a record: no more, no fewer, nothing of a record's text spilled.
-    const qsizetype header = ask.args.contains(QStringLiteral("--csv")) ? 1 : 0;
+    const qsizetype header = row.args.contains(QStringLiteral("--csv")) ? 1 : 0;
     QCOMPARE(out.count(QLatin1Char('\n')), serials.size() + header);
 }
 
