@@ -1,5 +1,6 @@
 // The command line as a script runs it: velloran-cli against velloran-sim
-// on pseudo-terminals, a row per exit status, and the parsing of options.
+// on pseudo-terminals, a row per exit status, the parsing of options, and
+// which records each choice of options has `history` print.
 #include "history/History.h"
 #include "sim/BootLoader.h"
 #include "tests/support/FakeSysfs.h"
@@ -7,6 +8,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,7 +20,8 @@
 namespace {
 
 // One run. In `args`, @rom is a good load file of 20 records, @bad one whose
-// first line lacks its "%", @dir a directory, @log the transcript file,
+// first line lacks its "%" (and no history either), @dir a directory, @log
+// the transcript file, @listed the history `history` lists (Listed()),
 // @link0 and @link1 the lines of the simulators started with `sims`; COM n
 // leads to the n-th. Each line of `said` is somewhere in what it printed.
 // Tests on the transcript ("!" first: must not be there) tell what went over
@@ -38,12 +41,14 @@ struct Run {
     QByteArray settings = {};
     bool stuckTimer = false;
     QString kept = {};
+    QString serials = {}; // what `history` lists, newest first
 };
 
 // The common run: COM 1, which leads to the row's simulator (SimProcess
 // names it), with a transcript.
 const QStringList Flash{"flash", "--port", "1", "--transcript", "@log", "@rom"};
 const QStringList Kept{"--history", "@dir/kept.sqlite", "--serial", "SN42", "--operator", "ann"};
+const QStringList Listing{"history", "--history", "@listed"};
 
 // clang-format off
 const QList<Run> Runs{
@@ -138,6 +143,15 @@ const QList<Run> Runs{
     // After "--", a load file may begin with a dash; it is then looked for.
     {"end of options", {}, {"flash", "--device", "/nonexistent", "--", "--mode"}, 3,
      "File Requested Not Found"},
+    // The listing of the four runs in Listed(): the serials it prints too.
+    {.name = "history json, since and result", .sims = {}, .args = Listing + QStringList{"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"},
+     .status = 0, .said = R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")", .serials = "SER4"},
+    {.name = "history until a whole day", .sims = {}, .args = Listing + QStringList{"--until", "2026-03-30"}, .status = 0, .said = "", .serials = "SER2 SER1"},
+    {.name = "history csv, serial", .sims = {}, .args = Listing + QStringList{"--serial", "SER3", "--csv"}, .status = 0, .said = "id,adapter,baud,board,bytes,", .serials = "SER3"},
+    {.name = "history port, limit", .sims = {}, .args = Listing + QStringList{"--port", "1", "--limit", "2"}, .status = 0, .said = "the 2 newest shown", .serials = "SER3 SER2"},
+    {"history none", {}, Listing + QStringList{"--result", "halted"}, 0, ""},
+    {"11 no such history", {}, {"history", "--history", "@dir/none.sqlite"}, 11, "no history at"},
+    {"11 not a history", {}, {"history", "--history", "@bad"}, 11, "could not be read"},
 };
 // clang-format on
 
@@ -158,7 +172,8 @@ public:
             arg.replace(QStringLiteral("@rom"), rom)
                 .replace(QStringLiteral("@bad"), bad)
                 .replace(QStringLiteral("@dir"), dir_.path())
-                .replace(QStringLiteral("@log"), Log());
+                .replace(QStringLiteral("@log"), Log())
+                .replace(QStringLiteral("@listed"), Listed());
             for (std::size_t i = 0; i < sims_.size(); ++i)
                 arg.replace(QStringLiteral("@link%1").arg(i), sims_[i]->Link());
             args << arg;
@@ -166,6 +181,7 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (std::size_t i = 0; i < sims_.size(); ++i)
             environment.insert(QStringLiteral("VELLORAN_COM%1").arg(i + 1), sims_[i]->Link());
+        environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC")); // --until's days are local
         const QString sys = dir_.filePath(QStringLiteral("sys"));
         for (const auto& sim : sims_)
             started_ = (!run.stuckTimer || StuckTimer(sys, sim->Link())) && started_;
@@ -176,7 +192,6 @@ public:
             started_ =
                 WriteFile(dir_.filePath(QStringLiteral("VELLORAN.CFG")), run.settings) && started_;
         cli_.setWorkingDirectory(dir_.path());
-        cli_.setProcessChannelMode(QProcess::MergedChannels);
         cli_.start(QStringLiteral(VELLORAN_CLI_PROGRAM), args);
         started_ = cli_.waitForStarted() && started_;
     }
@@ -200,8 +215,17 @@ public:
                cli_.exitStatus() == QProcess::NormalExit;
     }
     int Status() const { return cli_.exitCode(); }
-    QString Said() { return said_ += QString::fromLocal8Bit(cli_.readAll()); }
+    // What it printed on stdout, then on stderr.
+    QString Said() {
+        return Out() + QLatin1Char('\n') +
+               (err_ += QString::fromLocal8Bit(cli_.readAllStandardError()));
+    }
+    QString Out() { return out_ += QString::fromLocal8Bit(cli_.readAllStandardOutput()); }
     QString Log() const { return dir_.filePath(QStringLiteral("transcript.txt")); }
+    // The history of four runs that `history` lists (TestCli::initTestCase).
+    static QString Listed() {
+        return qEnvironmentVariable("VELLORAN_TEST_DATA") + "/listed.sqlite";
+    }
     // Whether a simulator saw its port opened or heard a byte. Asked once the
     // command has ended; a moment lets the simulators read what is under way.
     bool Touched() {
@@ -225,7 +249,7 @@ private:
     QTemporaryDir dir_;
     std::vector<std::unique_ptr<SimProcess>> sims_;
     QProcess cli_;
-    QString said_;
+    QString out_, err_;
     bool started_ = true;
 };
 
@@ -244,6 +268,20 @@ private:
 };
 
 void TestCli::initTestCase() {
+    // Eight hours apart from 2026-03-30 10:00 UTC, every other one failed, the last on COM 2.
+    std::vector<HistoryRecord> runs(4);
+    for (int i = 0; i < 4; ++i) {
+        HistoryRecord& r = runs[size_t(i)];
+        r.uid = QStringLiteral("run-%1").arg(i);
+        r.started = QDateTime(QDate(2026, 3, 30), QTime(10, 0), Qt::UTC).addSecs(i * 8 * 3600);
+        r.ended = r.started.addSecs(40);
+        r.port = i == 3 ? 2 : 1;
+        r.result = i % 2 ? QStringLiteral("download-failed") : QStringLiteral("ok");
+        r.exitStatus = i % 2 ? 8 : 0;
+        r.serial = QStringLiteral("SER%1").arg(i + 1);
+    }
+    History listed(Invocation::Listed());
+    QVERIFY2(listed.Import(runs), qPrintable(listed.Problem()));
     for (const Run& run : Runs)
         if (run.slow)
             early_[QString::fromLatin1(run.name)] = std::make_unique<Invocation>(run);
@@ -278,6 +316,15 @@ void TestCli::exitStatus() {
                  qPrintable(part + QStringLiteral(" in ") + i.Diagnosis()));
     if (run.stuckTimer)
         QCOMPARE(i.Said().count(QStringLiteral("keeps its latency timer")), 1);
+    if (run.args.value(0) == QLatin1String("history")) {
+        QStringList serials;
+        for (const auto& match : QRegularExpression(QStringLiteral("SER\\d")).globalMatch(i.Out()))
+            serials << match.captured();
+        QCOMPARE(serials.join(QLatin1Char(' ')), run.serials);
+        // A line a record: no more, no fewer, nothing of a record's text spilled.
+        const qsizetype header = run.status == 0 && run.args.contains(QStringLiteral("--csv"));
+        QCOMPARE(i.Out().count(QLatin1Char('\n')), serials.size() + header);
+    }
     // A command refused as given goes nowhere near a board, and says where to read more.
     if (run.status == 2)
         QVERIFY2(!i.Touched(), qPrintable(i.Diagnosis()));
