@@ -28,7 +28,8 @@ namespace {
 // the wire. A SIGINT (SIGKILL where `kept` is "interrupted") goes when each
 // of `interrupts` has been printed. The run's folder holds VELLORAN.CFG when
 // `settings` are given. With `stuckTimer` each line stands behind an adapter
-// whose latency timer cannot be lowered. Its record in Kept's history reads `kept`.
+// whose latency timer cannot be lowered; with `adapters` the machine has two
+// USB adapters. Its record in Kept's history reads `kept`.
 struct Run {
     const char* name;
     QList<QStringList> sims;
@@ -42,6 +43,7 @@ struct Run {
     bool stuckTimer = false;
     QString kept = {};
     QString serials = {}; // what `history` lists, newest first
+    bool adapters = false;
 };
 
 // The common run: COM 1, which leads to the row's simulator (SimProcess
@@ -139,7 +141,9 @@ const QList<Run> Runs{
     {"operator of flash only", {}, {"check", "--operator", "ann"}, 2, "no option of check"},
     {"help anywhere", {}, {"flash", "--mode", "1", "--help"}, 0, "Exit status:"},
     {"version", {}, {"--version"}, 0, "velloran-cli " VELLORAN_VERSION},
-    {"ports", {}, {"ports", "--json"}, 0, R"({"com":16,)"},
+    // What an adapter lacks is null.
+    {.name = "ports", .sims = {}, .args = {"ports", "--json"}, .status = 0, .said = R"({"com":16,)" "\n"
+     R"("by_id":null,"by_path":"/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0")" "\n" R"("serial_number":null)", .adapters = true},
     // After "--", a load file may begin with a dash; it is then looked for.
     {"end of options", {}, {"flash", "--device", "/nonexistent", "--", "--mode"}, 3,
      "File Requested Not Found"},
@@ -185,7 +189,14 @@ public:
         const QString sys = dir_.filePath(QStringLiteral("sys"));
         for (const auto& sim : sims_)
             started_ = (!run.stuckTimer || StuckTimer(sys, sim->Link())) && started_;
-        if (run.stuckTimer)
+        // The second of two adapters (FakeSysfs) on a hub socket.
+        const QString byPath = QStringLiteral("/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+        started_ =
+            (!run.adapters || (AddTwoAdapters(sys) && Link(QStringLiteral("../../ttyUSB1"),
+                                                           dir_.filePath("serial") + byPath))) &&
+            started_;
+        environment.insert(QStringLiteral("VELLORAN_DEVSERIAL"), dir_.filePath("serial"));
+        if (run.stuckTimer || run.adapters)
             environment.insert(QStringLiteral("VELLORAN_SYSFS"), sys);
         cli_.setProcessEnvironment(environment);
         if (!run.settings.isEmpty())
