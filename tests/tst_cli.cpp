@@ -138,7 +138,6 @@ const QList<Run> Runs{
     {"serial on two boards", {}, {"flash", "--ports", "1-2", "--serial", "S1", "x.rom"}, 2,
      "--serial is one board's"},
     {"json and csv", {}, {"history", "--json", "--csv"}, 2, "--json or --csv, not both"},
-    {"operator of flash only", {}, {"check", "--operator", "ann"}, 2, "no option of check"},
     {"help anywhere", {}, {"flash", "--mode", "1", "--help"}, 0, "Exit status:"},
     {"version", {}, {"--version"}, 0, "velloran-cli " VELLORAN_VERSION},
     // What an adapter lacks is null.
