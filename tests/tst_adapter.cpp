@@ -8,9 +8,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -140,23 +137,6 @@ private slots:
                  "/dev/ttyUSB1: USB 1a86:7523, USB Serial, driver ch341, serial "
                  "number none, /dev" +
                      byPath + ", no latency timer");
-#ifdef VELLORAN_CLI_PROGRAM
-        // The command line's listing, with what an adapter lacks as null.
-        QProcess cli;
-        cli.start(QStringLiteral(VELLORAN_CLI_PROGRAM),
-                  {QStringLiteral("ports"), QStringLiteral("--json")});
-        QVERIFY(cli.waitForFinished() && cli.exitCode() == 0);
-        const QList<QByteArray> lines = cli.readAllStandardOutput().split('\n');
-        const auto line = std::find_if(lines.begin(), lines.end(), [](const QByteArray& l) {
-            return l.contains("/dev/ttyUSB1");
-        });
-        QVERIFY(line != lines.end());
-        const QJsonObject adapter =
-            QJsonDocument::fromJson(*line)[QLatin1String("adapter")].toObject();
-        QCOMPARE(adapter[QLatin1String("by_path")].toString(), "/dev" + byPath);
-        QVERIFY(adapter[QLatin1String("serial_number")].isNull() &&
-                adapter[QLatin1String("by_id")].isNull());
-#endif
         qunsetenv("VELLORAN_SYSFS");
         qunsetenv("VELLORAN_DEVSERIAL");
     }

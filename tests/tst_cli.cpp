@@ -1,5 +1,6 @@
 // The command line as a script runs it: velloran-cli against velloran-sim
-// on pseudo-terminals, a row per exit status, and the parsing of options.
+// on pseudo-terminals, a row per exit status, the parsing of options, and
+// which records each choice of options has `history` print.
 #include "history/History.h"
 #include "sim/BootLoader.h"
 #include "tests/support/FakeSysfs.h"
@@ -7,6 +8,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,14 +20,16 @@
 namespace {
 
 // One run. In `args`, @rom is a good load file of 20 records, @bad one whose
-// first line lacks its "%", @dir a directory, @log the transcript file,
+// first line lacks its "%" (and no history either), @dir a directory, @log
+// the transcript file, @listed the history `history` lists (Listed()),
 // @link0 and @link1 the lines of the simulators started with `sims`; COM n
 // leads to the n-th. Each line of `said` is somewhere in what it printed.
 // Tests on the transcript ("!" first: must not be there) tell what went over
 // the wire. A SIGINT (SIGKILL where `kept` is "interrupted") goes when each
 // of `interrupts` has been printed. The run's folder holds VELLORAN.CFG when
 // `settings` are given. With `stuckTimer` each line stands behind an adapter
-// whose latency timer cannot be lowered. Its record in Kept's history reads `kept`.
+// whose latency timer cannot be lowered; with `adapters` the machine has two
+// USB adapters. Its record in Kept's history reads `kept`.
 struct Run {
     const char* name;
     QList<QStringList> sims;
@@ -38,12 +42,15 @@ struct Run {
     QByteArray settings = {};
     bool stuckTimer = false;
     QString kept = {};
+    QString serials = {}; // what `history` lists, newest first
+    bool adapters = false;
 };
 
 // The common run: COM 1, which leads to the row's simulator (SimProcess
 // names it), with a transcript.
 const QStringList Flash{"flash", "--port", "1", "--transcript", "@log", "@rom"};
 const QStringList Kept{"--history", "@dir/kept.sqlite", "--serial", "SN42", "--operator", "ann"};
+const QStringList Listing{"history", "--history", "@listed"};
 
 // clang-format off
 const QList<Run> Runs{
@@ -111,43 +118,43 @@ const QList<Run> Runs{
      "cycle the modem's power now", {}, {}, true},
     {"0 retried", {{"--answer-on", "67"}}, {"flash", "--retries", "1", "--device", "@link0", "@rom"},
      0, "trying again (1 of 1)", {}, {}, true},
-};
-
-struct Parse {
-    const char* name;
-    QStringList args;
-    int status;
-    QString said;
-};
-
-const QList<Parse> Parses{
-    {"no command", {}, 2, "no command given"},
-    {"unknown command", {"frob"}, 2, "unknown command 'frob'"},
-    {"unknown option", {"flash", "--bogus", "x.rom"}, 2, "unknown option '--bogus'"},
-    {"baud not a number", {"flash", "--baud", "12x", "x.rom"}, 2, "not '12x'"},
-    {"baud not offered", {"flash", "--baud=1200", "x.rom"}, 2, "57600 or 115200, not '1200'"},
-    {"port 0", {"flash", "--port", "0", "x.rom"}, 2, "from 1 to 255, not '0'"},
-    {"backward range", {"flash", "--ports", "4-2", "x.rom"}, 2, "not '4-2'"},
-    {"retries out of range", {"flash", "--retries", "100", "x.rom"}, 2, "not '100'"},
-    {"missing value", {"flash", "x.rom", "--device"}, 2, "--device needs a value"},
-    {"missing load file", {"flash", "--port", "1"}, 2, "flash needs a LOADFILE"},
-    {"two load files", {"flash", "a.rom", "b.rom"}, 2, "no further argument 'b.rom'"},
-    {"flag with a value", {"check", "--quiet=yes"}, 2, "--quiet takes no value"},
-    {"option of another command", {"ports", "--retries", "1"}, 2, "--retries is no option of ports"},
-    {"board twice", {"flash", "--ports", "1-3", "--port", "2", "x.rom"}, 2, "COM 2 is named twice"},
-    {"transcript a directory", {"check", "--transcript", "/"}, 2, "'/' is a directory"},
-    {"since no date", {"history", "--since", "2026-02-30"}, 2, "--since takes a day"},
-    {"result unknown", {"history", "--result", "failed"}, 2, "download-failed, device-gone"},
-    {"serial on two boards", {"flash", "--ports", "1-2", "--serial", "S1", "x.rom"}, 2,
+    // Options and arguments alone, with no board on the line.
+    {"no command", {}, {}, 2, "no command given"},
+    {"unknown command", {}, {"frob"}, 2, "unknown command 'frob'"},
+    {"unknown option", {}, {"flash", "--bogus", "x.rom"}, 2, "unknown option '--bogus'"},
+    {"baud not a number", {}, {"flash", "--baud", "12x", "x.rom"}, 2, "not '12x'"},
+    {"baud not offered", {}, {"flash", "--baud=1200", "x.rom"}, 2, "57600 or 115200, not '1200'"},
+    {"port 0", {}, {"flash", "--port", "0", "x.rom"}, 2, "from 1 to 255, not '0'"},
+    {"backward range", {}, {"flash", "--ports", "4-2", "x.rom"}, 2, "not '4-2'"},
+    {"missing value", {}, {"flash", "x.rom", "--device"}, 2, "--device needs a value"},
+    {"missing load file", {}, {"flash", "--port", "1"}, 2, "flash needs a LOADFILE"},
+    {"two load files", {}, {"flash", "a.rom", "b.rom"}, 2, "no further argument 'b.rom'"},
+    {"flag with a value", {}, {"check", "--quiet=yes"}, 2, "--quiet takes no value"},
+    {"option of another command", {}, {"ports", "--retries", "1"}, 2, "--retries is no option of ports"},
+    {"board twice", {}, {"flash", "--ports", "1-3", "--port", "2", "x.rom"}, 2, "COM 2 is named twice"},
+    {"transcript a directory", {}, {"check", "--transcript", "/"}, 2, "'/' is a directory"},
+    {"since no date", {}, {"history", "--since", "2026-02-30"}, 2, "--since takes a day"},
+    {"result unknown", {}, {"history", "--result", "failed"}, 2, "download-failed, device-gone"},
+    {"serial on two boards", {}, {"flash", "--ports", "1-2", "--serial", "S1", "x.rom"}, 2,
      "--serial is one board's"},
-    {"json and csv", {"history", "--json", "--csv"}, 2, "--json or --csv, not both"},
-    {"operator of flash only", {"check", "--operator", "ann"}, 2, "no option of check"},
-    {"help anywhere", {"flash", "--mode", "1", "--help"}, 0, "Exit status:"},
-    {"version", {"--version"}, 0, "velloran-cli " VELLORAN_VERSION},
-    {"ports", {"ports", "--json"}, 0, R"({"com":16,)"},
+    {"json and csv", {}, {"history", "--json", "--csv"}, 2, "--json or --csv, not both"},
+    {"help anywhere", {}, {"flash", "--mode", "1", "--help"}, 0, "Exit status:"},
+    {"version", {}, {"--version"}, 0, "velloran-cli " VELLORAN_VERSION},
+    // What an adapter lacks is null.
+    {.name = "ports", .sims = {}, .args = {"ports", "--json"}, .status = 0, .said = R"({"com":16,)" "\n"
+     R"("by_id":null,"by_path":"/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0")" "\n" R"("serial_number":null)", .adapters = true},
     // After "--", a load file may begin with a dash; it is then looked for.
-    {"end of options", {"flash", "--device", "/nonexistent", "--", "--mode"}, 3,
+    {"end of options", {}, {"flash", "--device", "/nonexistent", "--", "--mode"}, 3,
      "File Requested Not Found"},
+    // The listing of the four runs in Listed(): the serials it prints too.
+    {.name = "history json, since and result", .sims = {}, .args = Listing + QStringList{"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"},
+     .status = 0, .said = R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")", .serials = "SER4"},
+    {.name = "history until a whole day", .sims = {}, .args = Listing + QStringList{"--until", "2026-03-30"}, .status = 0, .said = "", .serials = "SER2 SER1"},
+    {.name = "history csv, serial", .sims = {}, .args = Listing + QStringList{"--serial", "SER3", "--csv"}, .status = 0, .said = "id,adapter,baud,board,bytes,", .serials = "SER3"},
+    {.name = "history port, limit", .sims = {}, .args = Listing + QStringList{"--port", "1", "--limit", "2"}, .status = 0, .said = "the 2 newest shown", .serials = "SER3 SER2"},
+    {"history none", {}, Listing + QStringList{"--result", "halted"}, 0, ""},
+    {"11 no such history", {}, {"history", "--history", "@dir/none.sqlite"}, 11, "no history at"},
+    {"11 not a history", {}, {"history", "--history", "@bad"}, 11, "could not be read"},
 };
 // clang-format on
 
@@ -168,7 +175,8 @@ public:
             arg.replace(QStringLiteral("@rom"), rom)
                 .replace(QStringLiteral("@bad"), bad)
                 .replace(QStringLiteral("@dir"), dir_.path())
-                .replace(QStringLiteral("@log"), Log());
+                .replace(QStringLiteral("@log"), Log())
+                .replace(QStringLiteral("@listed"), Listed());
             for (std::size_t i = 0; i < sims_.size(); ++i)
                 arg.replace(QStringLiteral("@link%1").arg(i), sims_[i]->Link());
             args << arg;
@@ -176,17 +184,24 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (std::size_t i = 0; i < sims_.size(); ++i)
             environment.insert(QStringLiteral("VELLORAN_COM%1").arg(i + 1), sims_[i]->Link());
+        environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC")); // --until's days are local
         const QString sys = dir_.filePath(QStringLiteral("sys"));
         for (const auto& sim : sims_)
             started_ = (!run.stuckTimer || StuckTimer(sys, sim->Link())) && started_;
-        if (run.stuckTimer)
+        // The second of two adapters (FakeSysfs) on a hub socket.
+        const QString byPath = QStringLiteral("/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+        started_ =
+            (!run.adapters || (AddTwoAdapters(sys) && Link(QStringLiteral("../../ttyUSB1"),
+                                                           dir_.filePath("serial") + byPath))) &&
+            started_;
+        environment.insert(QStringLiteral("VELLORAN_DEVSERIAL"), dir_.filePath("serial"));
+        if (run.stuckTimer || run.adapters)
             environment.insert(QStringLiteral("VELLORAN_SYSFS"), sys);
         cli_.setProcessEnvironment(environment);
         if (!run.settings.isEmpty())
             started_ =
                 WriteFile(dir_.filePath(QStringLiteral("VELLORAN.CFG")), run.settings) && started_;
         cli_.setWorkingDirectory(dir_.path());
-        cli_.setProcessChannelMode(QProcess::MergedChannels);
         cli_.start(QStringLiteral(VELLORAN_CLI_PROGRAM), args);
         started_ = cli_.waitForStarted() && started_;
     }
@@ -210,11 +225,22 @@ public:
                cli_.exitStatus() == QProcess::NormalExit;
     }
     int Status() const { return cli_.exitCode(); }
-    QString Said() { return said_ += QString::fromLocal8Bit(cli_.readAll()); }
+    // What it printed on stdout, then on stderr.
+    QString Said() {
+        return Out() + QLatin1Char('\n') +
+               (err_ += QString::fromLocal8Bit(cli_.readAllStandardError()));
+    }
+    QString Out() { return out_ += QString::fromLocal8Bit(cli_.readAllStandardOutput()); }
     QString Log() const { return dir_.filePath(QStringLiteral("transcript.txt")); }
+    // The history of four runs that `history` lists (TestCli::initTestCase).
+    static QString Listed() {
+        return qEnvironmentVariable("VELLORAN_TEST_DATA") + "/listed.sqlite";
+    }
     // Whether a simulator saw its port opened or heard a byte. Asked once the
     // command has ended; a moment lets the simulators read what is under way.
     bool Touched() {
+        if (sims_.empty())
+            return false;
         QTest::qWait(300);
         return std::any_of(sims_.begin(), sims_.end(), [](const auto& sim) {
             const QByteArray told = sim->Told();
@@ -233,14 +259,11 @@ private:
     QTemporaryDir dir_;
     std::vector<std::unique_ptr<SimProcess>> sims_;
     QProcess cli_;
-    QString said_;
+    QString out_, err_;
     bool started_ = true;
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(Run)
-Q_DECLARE_METATYPE(Parse)
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -248,8 +271,6 @@ private slots:
     void initTestCase();
     void exitStatus_data();
     void exitStatus();
-    void parsing_data();
-    void parsing();
 
 private:
     // The slow rows run beside the others: a minute of autobaud attempts each.
@@ -257,6 +278,20 @@ private:
 };
 
 void TestCli::initTestCase() {
+    // Eight hours apart from 2026-03-30 10:00 UTC, every other one failed, the last on COM 2.
+    std::vector<HistoryRecord> runs(4);
+    for (int i = 0; i < 4; ++i) {
+        HistoryRecord& r = runs[size_t(i)];
+        r.uid = QStringLiteral("run-%1").arg(i);
+        r.started = QDateTime(QDate(2026, 3, 30), QTime(10, 0), Qt::UTC).addSecs(i * 8 * 3600);
+        r.ended = r.started.addSecs(40);
+        r.port = i == 3 ? 2 : 1;
+        r.result = i % 2 ? QStringLiteral("download-failed") : QStringLiteral("ok");
+        r.exitStatus = i % 2 ? 8 : 0;
+        r.serial = QStringLiteral("SER%1").arg(i + 1);
+    }
+    History listed(Invocation::Listed());
+    QVERIFY2(listed.Import(runs), qPrintable(listed.Problem()));
     for (const Run& run : Runs)
         if (run.slow)
             early_[QString::fromLatin1(run.name)] = std::make_unique<Invocation>(run);
@@ -291,9 +326,19 @@ void TestCli::exitStatus() {
                  qPrintable(part + QStringLiteral(" in ") + i.Diagnosis()));
     if (run.stuckTimer)
         QCOMPARE(i.Said().count(QStringLiteral("keeps its latency timer")), 1);
-    // A command refused as given goes nowhere near a board.
+    if (run.args.value(0) == QLatin1String("history")) {
+        QStringList serials;
+        for (const auto& match : QRegularExpression(QStringLiteral("SER\\d")).globalMatch(i.Out()))
+            serials << match.captured();
+        QCOMPARE(serials.join(QLatin1Char(' ')), run.serials);
+        // A line a record: no more, no fewer, nothing of a record's text spilled.
+        const qsizetype header = run.status == 0 && run.args.contains(QStringLiteral("--csv"));
+        QCOMPARE(i.Out().count(QLatin1Char('\n')), serials.size() + header);
+    }
+    // A command refused as given goes nowhere near a board, and says where to read more.
     if (run.status == 2)
         QVERIFY2(!i.Touched(), qPrintable(i.Diagnosis()));
+    QCOMPARE(i.Said().contains(QStringLiteral("Try 'velloran-cli --help'.")), run.status == 2);
 
     QFile log(i.Log());
     // No transcript would let every "must not be there" pass.
@@ -304,24 +349,6 @@ void TestCli::exitStatus() {
         QVERIFY2(transcript.contains(absent ? expected.mid(1) : expected) != absent,
                  qPrintable(expected + QStringLiteral(" in:\n") + transcript));
     }
-}
-
-void TestCli::parsing_data() {
-    QTest::addColumn<Parse>("parse");
-    for (const Parse& parse : Parses)
-        QTest::newRow(parse.name) << parse;
-}
-
-void TestCli::parsing() {
-    QFETCH(Parse, parse);
-    QProcess cli;
-    cli.setProcessChannelMode(QProcess::MergedChannels);
-    cli.start(QStringLiteral(VELLORAN_CLI_PROGRAM), parse.args);
-    QVERIFY(cli.waitForFinished(10000));
-    const QString said = QString::fromLocal8Bit(cli.readAll());
-    QVERIFY2(cli.exitCode() == parse.status && said.contains(parse.said), qPrintable(said));
-    // A usage error says where to read more.
-    QCOMPARE(said.contains(QStringLiteral("Try 'velloran-cli --help'.")), parse.status == 2);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -7,7 +7,6 @@
 #include "tests/support/PgServer.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -186,14 +185,13 @@ private slots:
         }
         QCOMPARE(missed.load(), 0);
         History history(location, spool);
+        // Every run once, and finished.
         HistoryFilter all;
         all.limit = 1000;
-        const auto found = history.Find(all);
-        QCOMPARE(int(found.size()), 18 * Runs);
-        const QStringList serials = Serials(found);
-        QCOMPARE(int(std::set<QString>(serials.begin(), serials.end()).size()), 18 * Runs);
-        all.result = QStringLiteral("ok");
         QCOMPARE(int(history.Find(all).size()), 18 * Runs);
+        all.result = QStringLiteral("ok");
+        const QStringList serials = Serials(history.Find(all));
+        QCOMPARE(int(std::set<QString>(serials.begin(), serials.end()).size()), 18 * Runs);
     }
 
     void killedWriterInterrupted_data() { backends(); }
@@ -242,17 +240,13 @@ private slots:
         QCOMPARE(missed, (QList<int>(5, 0) + QList<int>(5, 2) + QList<int>(5, 0)));
         History again(location, spool + ".copy");
         QCOMPARE(again.Drain(), 5);
-        HistoryFilter all;
-        all.limit = 100;
-        QStringList serials = Serials(history.Find(all));
-        serials.sort();
-        QStringList expected;
+        QStringList found, expected;
+        for (const HistoryRecord& r : history.Find({}))
+            found << r.serial + ' ' + r.result;
         for (int i = 0; i < 15; ++i)
-            expected << QStringLiteral("r%1-0").arg(i);
-        expected.sort();
-        QCOMPARE(serials, expected);
-        all.result = QStringLiteral("ok");
-        QCOMPARE(int(history.Find(all).size()), 15);
+            expected << QStringLiteral("r%1-0 ok").arg(i);
+        found.sort(), expected.sort();
+        QCOMPARE(found, expected);
     }
 
     // A history the previous version made, by hand: its records are kept as
@@ -341,22 +335,16 @@ private slots:
         r.started = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), Qt::UTC);
         r.ended = r.started.addMSecs(2500);
         r.result = QStringLiteral("ok");
-        const QByteArray csv = HistoryReport({r}, HistoryFormat::Csv);
-        QVERIFY(csv.startsWith("id,"));
         // Quoted where it must be, and no formula for a spreadsheet to run.
+        const QByteArray csv = HistoryReport({r}, HistoryFormat::Csv);
         QVERIFY2(csv.contains(",\"'=1+2, \"\"A\"\"\",") && csv.contains(",\"one\ntwo\","), csv);
-        QCOMPARE(QJsonDocument::fromJson(HistoryReport({r}, HistoryFormat::Json))
-                     .object()[QStringLiteral("serial")]
-                     .toString(),
-                 r.serial);
         const QByteArray text = HistoryReport({r}, HistoryFormat::Text);
         QVERIFY2(text.contains("/dev/ttyUSB0") && text.contains("2.5 s"), text);
 
-        const QDateTime day(QDate(2026, 1, 2), QTime(0, 0));
-        QCOMPARE(HistoryDate(QStringLiteral("2026-01-02"), false), day.toUTC());
-        QCOMPARE(HistoryDate(QStringLiteral("2026-01-02"), true), day.addDays(1).toUTC());
+        // A day's end and a refused date are shown by the command line's runs.
+        QCOMPARE(HistoryDate(QStringLiteral("2026-01-02"), false),
+                 QDateTime(QDate(2026, 1, 2), QTime(0, 0)).toUTC());
         QCOMPARE(HistoryDate(QStringLiteral("2026-01-02T03:04:05.006Z"), true), r.started);
-        QCOMPARE(HistoryDate(QStringLiteral("2026-13-01"), false), std::nullopt);
         QCOMPARE(TodayLine({{"ok", 212}, {"download-failed", 2}, {"no-answer", 1}, {"running", 1}}),
                  QStringLiteral("today: 212 reprogrammed, 3 failed, 98.6 %, 1 running"));
     }

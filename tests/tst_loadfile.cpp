@@ -189,7 +189,6 @@ private slots:
             {"several records on a line, many on the last", "%A\r\n%B%C\r\n%D%E%F", 6},
             {"a line without % joins the pending record, or goes alone", "%A%B\r\nxyz\r\n%C\r\nxyz\r\n", 4},
             {"blank lines and blanks before a %", "%A\r\n\r\n   \r\n  %B\r\n", 5},
-            {"sample file", BootLoader::SampleLoadFile(20), 21},
             {"sample file past one read of the file", BootLoader::SampleLoadFile(1700), 1701},
         });
         // clang-format on

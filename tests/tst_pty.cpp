@@ -17,8 +17,6 @@
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <csignal>
-#include <ctime>
 #include <fcntl.h>
 #include <numeric>
 #include <poll.h>
@@ -31,24 +29,6 @@ namespace {
 
 const QString Completed = QStringLiteral("*** Download Completed Succesfully ****");
 const QString Gone = QStringLiteral("Comm Port Failed - ");
-
-// Each case has a minute. One that hangs is named (QTest's fatal message
-// carries the case) and ends the program, rather than running on into
-// CTest's limit with nothing said.
-struct Watchdog {
-    Watchdog() {
-        sigevent expired{};
-        expired.sigev_notify = SIGEV_THREAD;
-        expired.sigev_notify_function = [](sigval) { qFatal("this case hung for a minute"); };
-        timer_create(CLOCK_MONOTONIC, &expired, &timer);
-    }
-    ~Watchdog() { timer_delete(timer); }
-    void Arm(int seconds) {
-        const itimerspec in{{}, {seconds, 0}}; // 0 disarms
-        timer_settime(timer, 0, &in, nullptr);
-    }
-    timer_t timer{};
-};
 
 // The tool's side as the application builds it, its port open on COM 1, which
 // leads to a pseudo-terminal whose master end the test holds.
@@ -130,11 +110,7 @@ struct LineRow {
 
 class TestPty : public QObject {
     Q_OBJECT
-    Watchdog watchdog;
 private slots:
-    void init() { watchdog.Arm(60); }
-    void cleanup() { watchdog.Arm(0); }
-
     void speedsAndEveryByteValue() {
         PtyRig r;
         QCOMPARE(r.PeerSpeed(), speed_t(B9600)); // the tool opened its port at the wake-up speed

@@ -22,8 +22,6 @@ struct RecordRow {
 
 } // namespace
 
-Q_DECLARE_METATYPE(RecordRow)
-
 class TestRecords : public QObject {
     Q_OBJECT
 private slots:
