@@ -224,17 +224,15 @@ private slots:
         QVERIFY(window.txtTranscript->toPlainText().isEmpty());
         transcript.Begin(QStringLiteral("Reprogramming run"), Started,
                          QStringLiteral("COM 1, 115200,N,8,1, mode 2"), clock.Timer());
-        const auto openAt = [&](const char* settings) {
-            comm.setSettings(QString::fromLatin1(settings));
-            comm.setPortOpen(true);
-        };
         comm.setCommPort(1);
-        openAt("9600,N,8,1");
+        comm.setSettings(QStringLiteral("9600,N,8,1"));
+        comm.setPortOpen(true);
         comm.setOutput("+++  ATES\r");
         clock.Yield(clock.Timer() + 0.1);
         window.Refresh(); // later, only the new lines are added
         comm.setPortOpen(false);
-        openAt("115200,N,8,1");
+        comm.setSettings(QStringLiteral("115200,N,8,1"));
+        comm.setPortOpen(true);
         comm.setOutput(QByteArray(1, '\x80'));
         clock.Yield(clock.Timer() + 1);
         port.Feed("#");
@@ -248,7 +246,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(CommError, comm.setOutput("%E\r"));
         comm.setPortOpen(false); // closing a port that is gone notes nothing
         port.refuseOpen = QStringLiteral("Device or resource busy");
-        QVERIFY_THROWS_EXCEPTION(CommError, openAt("115200,N,8,1"));
+        QVERIFY_THROWS_EXCEPTION(CommError, comm.setPortOpen(true));
 
         // clang-format off
         const QString expected = QString::fromLatin1(

@@ -219,23 +219,22 @@ private slots:
     void narrowScreenScrollsTitlesWithCells() {
         Rack rack;
         StationRow* r = rack.add(1);
-        QVERIFY(QTest::qWaitForWindowExposed(rack.w.get()));
-        QVERIFY(rack.w->width() <= rack.w->screen()->availableGeometry().width());
+        QWidget* w = rack.w.get();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QVERIFY(w->width() <= w->screen()->availableGeometry().width());
         QScrollBar* sideways = nullptr;
-        for (QScrollArea* area : rack.w->findChildren<QScrollArea*>())
+        for (QScrollArea* area : w->findChildren<QScrollArea*>())
             if (area->horizontalScrollBar()->maximum() > 0)
                 sideways = area->horizontalScrollBar();
         QVERIFY2(sideways, "the columns are wider than this screen: nothing to scroll");
         sideways->setValue(sideways->maximum());
         QLabel* title = nullptr;
-        for (QLabel* label : rack.w->findChildren<QLabel*>())
+        for (QLabel* label : w->findChildren<QLabel*>())
             if (label->text() == QLatin1String("Result"))
                 title = label;
-        QVERIFY(title && r->lblResult->isVisibleTo(rack.w.get()));
-        QCOMPARE(title->mapTo(rack.w.get(), QPoint()).x(),
-                 r->lblResult->mapTo(rack.w.get(), QPoint()).x());
-        QVERIFY(r->cmdRemove->mapTo(rack.w.get(), QPoint(r->cmdRemove->width(), 0)).x() <=
-                rack.w->width());
+        QVERIFY(title && r->lblResult->isVisibleTo(w));
+        QCOMPARE(title->mapTo(w, QPoint()).x(), r->lblResult->mapTo(w, QPoint()).x());
+        QVERIFY(r->cmdRemove->mapTo(w, QPoint(r->cmdRemove->width(), 0)).x() <= w->width());
     }
 };
 
