@@ -152,10 +152,18 @@ private slots:
         };
         for (const auto& [kind, named, more, checks] : rows) {
             const bool locked = more == "held" || more == "gone";
-            const PortFault fault(
-                kind, 3, named ? "/dev/ttyUSB0" : "/dev/ttyS2", named, "why", more,
-                locked ? "/var/lock/LCK..ttyUSB0" : "", 4242, "Quorvel Velloran", more == "gone",
-                more.split(", ", Qt::SkipEmptyParts), more == "tool" ? "the main window" : "");
+            const PortFault fault{kind,
+                                  3,
+                                  named ? "/dev/ttyUSB0" : "/dev/ttyS2",
+                                  named,
+                                  "why",
+                                  more,
+                                  locked ? "/var/lock/LCK..ttyUSB0" : "",
+                                  4242,
+                                  "Quorvel Velloran",
+                                  more == "gone",
+                                  more.split(", ", Qt::SkipEmptyParts),
+                                  more == "tool" ? "the main window" : ""};
             const QString text = PortOpenDetail(CommError(QStringLiteral("unused"), fault));
             for (const QString& s : checks.split('|'))
                 QVERIFY2(text.contains(s.mid(s.startsWith('!'))) != s.startsWith('!'),
