@@ -1,6 +1,7 @@
 #include "history/History.h"
 
 #include "history/HistoryTable.h"
+#include "history/RunLiveness.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -11,10 +12,7 @@
 #include <QSysInfo>
 #include <QUrl>
 #include <QUuid>
-
-#ifdef Q_OS_LINUX
-#include <unistd.h>
-#endif
+#include <utility>
 
 namespace {
 
@@ -25,42 +23,6 @@ QString DataFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/velloran");
 }
-
-// The program a process runs, by the name it was started as when its
-// executable cannot be read (another user's process).
-QString ProgramOf(qint64 pid) {
-    const QString proc = QStringLiteral("/proc/%1/").arg(pid);
-    QString path = QFileInfo(proc + QStringLiteral("exe")).symLinkTarget();
-    if (path.isEmpty()) {
-        QFile cmdline(proc + QStringLiteral("cmdline"));
-        if (!cmdline.open(QIODevice::ReadOnly))
-            return {};
-        path = QString::fromLocal8Bit(cmdline.readAll().split('\0').value(0));
-    }
-    // A program replaced by an update while it runs.
-    path.remove(QLatin1String(" (deleted)"));
-    return QFileInfo(path).fileName();
-}
-
-#ifdef Q_OS_LINUX
-// When a process started, from the clock ticks since boot /proc counts.
-QDateTime StartOf(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    QFile system(QStringLiteral("/proc/stat"));
-    if (!stat.open(QIODevice::ReadOnly) || !system.open(QIODevice::ReadOnly))
-        return {};
-    // The program's name, in parentheses, may hold blanks: count after it.
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    const qint64 ticks = fields.value(19).toLongLong();
-    for (const QByteArray& entry : system.readAll().split('\n'))
-        if (entry.startsWith("btime "))
-            return QDateTime::fromMSecsSinceEpoch(entry.mid(6).trimmed().toLongLong() * 1000 +
-                                                      ticks * 1000 / sysconf(_SC_CLK_TCK),
-                                                  Qt::UTC);
-    return {};
-}
-#endif
 
 // A server's address as it may be shown or named after: without a password.
 QString WithoutPassword(const QString& location) {
@@ -88,15 +50,33 @@ QString StoredKey(Stored stored) {
                                        : QStringLiteral("lost");
 }
 
-QString History::Warning(Stored stored) const {
-    if (stored == Stored::Written)
-        return {};
+QString History::Warning(Stored stored) {
+    QStringList lines;
     if (stored == Stored::Spooled)
-        return QStringLiteral("History not written (%1); the record waits in %2 and goes there "
-                              "once it can")
-            .arg(problem_, spoolPath_);
-    return QStringLiteral("History not written (%1), nor the spool %2 (%3): the record is lost")
-        .arg(problem_, spoolPath_, spool_->Problem());
+        lines << QStringLiteral("History not written (%1); the record waits in %2 and goes there "
+                                "once it can")
+                     .arg(problem_, spoolPath_);
+    else if (stored == Stored::Lost)
+        lines << QStringLiteral("History not written (%1), nor the spool %2 (%3): the record is "
+                                "lost")
+                     .arg(problem_, spoolPath_, spool_->Problem());
+    // A notice the line says already is not said twice.
+    for (const QString& notice : std::exchange(notices_, {}))
+        if (lines.isEmpty() || !lines.front().contains(notice))
+            lines << notice;
+    return lines.join(QStringLiteral("; "));
+}
+
+QString History::Notice() {
+    return std::exchange(notices_, {}).join(QStringLiteral("; "));
+}
+
+// Once for the History's life, however often the history is opened again.
+void History::notify(const QString& line) {
+    if (!line.isEmpty() && !said_.contains(line)) {
+        said_ << line;
+        notices_ << line;
+    }
 }
 
 // Nothing is opened until a record is written or read: a client starts as
@@ -135,19 +115,29 @@ QString History::Where() const {
     return WithoutPassword(location_);
 }
 
-// Connects when not connected. A history just reached has the runs of this
-// host whose process is gone marked as interrupted, where it may be written.
+// Connects when not connected, and again each time for a read-only file
+// read as it stood, to see what others wrote since. A history just reached
+// first gets what waits in the spool; then, where it may be written, the
+// runs of this host whose process is gone are marked as interrupted.
 bool History::open() {
-    if (table_->IsOpen())
+    if (table_->IsOpen() && !table_->Snapshot())
         return true;
     if (!table_->Open(location_)) {
         failed();
         return false;
     }
-    if (table_->Writable())
-        for (const HistoryRecord& run : table_->Running(QSysInfo::machineHostName()))
-            if (gone(run))
-                table_->MarkInterrupted(run.id);
+    notify(table_->Notice());
+    if (!table_->Writable()) {
+        notify(Where() + QStringLiteral(": ") + table_->Problem());
+        return true;
+    }
+    // A history that refuses what waits is read all the same.
+    if (!send())
+        return table_->Open(location_);
+    const QStringList spooled = waiting();
+    for (const HistoryRecord& run : table_->Running(QSysInfo::machineHostName()))
+        if (interrupted(run, spooled))
+            table_->MarkInterrupted(run.id);
     return true;
 }
 
@@ -171,26 +161,27 @@ bool History::reachable() {
 // The spool is a history of its own kind, opened only when needed: most
 // clients never write one.
 bool History::spoolOpen() {
-    return (spool_->IsOpen() && spool_->Writable()) ||
-           (spool_->Open(spoolPath_) && spool_->Writable());
+    if (spool_->IsOpen() && spool_->Writable())
+        return true;
+    const bool opened = spool_->Open(spoolPath_);
+    notify(spool_->Notice());
+    return opened && spool_->Writable();
 }
 
-// A run is alive while its process is: the same number, one of our programs,
-// and started before the run. After a power cut a station that starts again
-// may well get the number it had, for the same program.
-// Without /proc there is no telling, and a run stays "running" until it ends.
-bool History::gone(const HistoryRecord& run) const {
-#ifdef Q_OS_LINUX
-    const QString program = ProgramOf(run.pid);
-    if (program.isEmpty() || !programs.contains(program))
-        return true;
-    const QDateTime since = StartOf(run.pid);
-    // The boot time is told in whole seconds.
-    return since.isValid() && run.started.isValid() && since > run.started.addSecs(2);
-#else
-    Q_UNUSED(run);
-    return false;
-#endif
+bool History::Waiting() const {
+    return QFileInfo::exists(spoolPath_);
+}
+
+// The uids of what waits in the spool: a run whose end is there has ended.
+QStringList History::waiting() {
+    return Waiting() && spoolOpen() ? spool_->Uids() : QStringList();
+}
+
+// A run of this host left "running" whose process is gone, and whose end
+// does not wait in the spool.
+bool History::interrupted(const HistoryRecord& run, const QStringList& waiting) const {
+    return run.result == QLatin1String("running") && run.host == QSysInfo::machineHostName() &&
+           !waiting.contains(run.uid) && RunGone(run, programs);
 }
 
 Stored History::Begin(HistoryRecord& record) {
@@ -220,36 +211,43 @@ void History::failed() {
 
 // Nothing overtakes what waits in the spool: a record goes there too until
 // the spool is empty, so that the history sees every run's start before its
-// end. A spool that cannot be read holds nothing back.
+// end. A spool that cannot be read holds nothing back. A spool another
+// client emptied and removed meanwhile is made anew.
 Stored History::write(const HistoryRecord& record) {
-    int sent = 0;
-    if (reachable() && send(sent)) {
+    if (reachable() && send()) {
         if (table_->Put(record))
             return Stored::Written;
         failed();
     }
-    if (!spoolOpen() || !spool_->Replace(record))
-        return Stored::Lost;
-    return Stored::Spooled;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (spoolOpen() && spool_->Replace(record))
+            return Stored::Spooled;
+        spool_->Close();
+    }
+    return Stored::Lost;
 }
 
 // Each record is deleted from the spool once the history has it. A crash in
 // between sends it again, which the history takes as the same record (its
-// uid), so none arrives twice.
-bool History::send(int& sent) {
+// uid), so none arrives twice. A spool emptied is removed: Waiting says none.
+bool History::send() {
     constexpr qint64 Batch = 100;
-    if (!QFile::exists(spoolPath_) || !spoolOpen())
+    if (!Waiting() || !spoolOpen())
         return true;
     for (;;) {
         const auto batch = spool_->Oldest(Batch);
-        if (!batch || batch->empty())
+        if (!batch)
             return true;
+        if (batch->empty()) {
+            spool_->RemoveIfEmpty();
+            return true;
+        }
         for (const HistoryRecord& record : *batch) {
             if (!table_->Put(record)) {
                 failed();
                 return false;
             }
-            ++sent;
+            ++sent_;
             if (!spool_->Remove(record.id))
                 return true;
         }
@@ -257,10 +255,10 @@ bool History::send(int& sent) {
 }
 
 int History::Drain() {
-    int sent = 0;
+    const int before = sent_;
     if (reachable())
-        send(sent);
-    return sent;
+        send();
+    return sent_ - before;
 }
 
 bool History::Import(const std::vector<HistoryRecord>& records) {
@@ -280,9 +278,9 @@ std::vector<HistoryRecord> History::Find(const HistoryFilter& filter) {
         failed();
         return {};
     }
-    const QString host = QSysInfo::machineHostName();
+    const QStringList spooled = waiting();
     for (HistoryRecord& record : *found)
-        if (record.result == QLatin1String("running") && record.host == host && gone(record))
+        if (interrupted(record, spooled))
             record.result = QStringLiteral("interrupted");
     return std::move(*found);
 }

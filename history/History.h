@@ -44,8 +44,13 @@ public:
     // Why the last record was spooled, or the last reading failed.
     QString Problem() const { return problem_; }
     // The one line a client shows (the window's status strip, the station,
-    // the command line's stderr) when a record was not written; empty when it was.
-    QString Warning(Stored stored) const;
+    // the command line's stderr) when a record was not written, with the
+    // Notice; empty when it was and there is none.
+    QString Warning(Stored stored);
+    // What the user should know of this history though it was read or
+    // written (read-only, a folder open to others): each line said once,
+    // then empty.
+    QString Notice();
 
     // Fills in what the history knows itself (uid, start time, host, process,
     // tool version) and writes the record as "running".
@@ -53,13 +58,17 @@ public:
     // Writes the record as it ended: its end time, and for a run that failed
     // the end of its transcript.
     Stored Finish(HistoryRecord& record);
-    // Sends what waits in the spool; the number of records sent.
+    // Sends what waits in the spool; the number of records sent. Opening the
+    // history, to read or write, sends it too.
     int Drain();
+    // Whether records wait in this history's spool, for a client to Drain
+    // while they do; no file is none.
+    bool Waiting() const;
     // Records made elsewhere, in one transaction.
     bool Import(const std::vector<HistoryRecord>& records);
 
     // Newest first. A run left "running" by a process of this host that is
-    // gone reads "interrupted".
+    // gone reads "interrupted", unless its end waits in the spool.
     std::vector<HistoryRecord> Find(const HistoryFilter& filter);
     // Today's records (local day) by result.
     QMap<QString, qint64> Today();
@@ -75,14 +84,19 @@ private:
     bool reachable();
     bool spoolOpen();
     Stored write(const HistoryRecord& record);
-    bool send(int& sent);
+    bool send();
     void failed();
-    bool gone(const HistoryRecord& run) const;
+    void notify(const QString& line);
+    QStringList waiting();
+    bool interrupted(const HistoryRecord& run, const QStringList& waiting) const;
 
     QString location_;
     QString spoolPath_;
     std::unique_ptr<HistoryTable> table_;
     std::unique_ptr<HistoryTable> spool_;
     QString problem_;
+    QStringList notices_; // not said yet
+    QStringList said_;
     QDateTime failedAt_;
+    int sent_ = 0; // from the spool, ever
 };

@@ -1,6 +1,7 @@
 #include "history/HistoryRecord.h"
 
 #include <QJsonValue>
+#include <QStringList>
 #include <QTimeZone>
 #include <type_traits>
 
@@ -32,6 +33,18 @@ template <auto Member> HistoryField Time(const char* column) {
                 return (r.*Member).isValid() ? QVariant(IsoUtc(r.*Member)) : QVariant();
             },
             [](HistoryRecord& r, const QVariant& v) { r.*Member = FromIsoUtc(v.toString()); }};
+}
+
+// What the text filter looks in, case-folded here for every letter: SQLite's
+// LOWER folds only ASCII, and so does a PostgreSQL cluster in the C locale.
+// One line a column, so that a search never runs from one into the next.
+QVariant SearchText(const HistoryRecord& r) {
+    QStringList text;
+    for (const char* column : SearchedColumns)
+        for (const HistoryField& field : HistoryFields())
+            if (qstrcmp(field.column, column) == 0)
+                text << field.get(r).toString();
+    return text.join(QLatin1Char('\n')).toCaseFolded();
 }
 
 } // namespace
@@ -79,6 +92,7 @@ const std::vector<HistoryField>& HistoryFields() {
         {"transcript", "transcript",
          [](const R& r) { return r.transcript.isEmpty() ? QVariant() : QVariant(r.transcript); },
          [](R& r, const QVariant& v) { r.transcript = v.toByteArray(); }},
+        {"search", nullptr, SearchText, nullptr},
     };
     return fields;
 }
@@ -86,6 +100,8 @@ const std::vector<HistoryField>& HistoryFields() {
 QJsonObject ToJson(const HistoryRecord& record) {
     QJsonObject o{{QStringLiteral("id"), record.id}};
     for (const HistoryField& field : HistoryFields()) {
+        if (!field.json)
+            continue;
         const QVariant value = field.get(record);
         // Bytes as they were on the line, one character each.
         o.insert(QLatin1String(field.json),

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QVariant>
+#include <array>
 #include <vector>
 
 // One run of one board as the history keeps it, from any client: what was
@@ -63,15 +64,20 @@ QDateTime FromIsoUtc(const QString& text);
 QJsonObject ToJson(const HistoryRecord& record);
 
 // One column of the history's table and the record's member behind it, so
-// that writing and reading a record name each column once.
+// that writing and reading a record name each column once. A column with no
+// JSON name is worked out from the others: written with each record, never
+// read back nor shown.
 struct HistoryField {
     const char* column;
-    const char* json;
+    const char* json; // null: worked out from the other columns
     QVariant (*get)(const HistoryRecord&);
     void (*set)(HistoryRecord&, const QVariant&);
 };
-// Every column but the row number, in the table's order.
+// Every column but the row number.
 const std::vector<HistoryField>& HistoryFields();
+// The columns the text filter looks in.
+inline constexpr std::array<const char*, 9> SearchedColumns{
+    "message", "serial", "file", "board", "device_id", "device", "host", "operator_name", "client"};
 
 // Which records a reader wants: each set member narrows the choice. Newest
 // first, `limit` of them after skipping `offset`, so that a window fetches

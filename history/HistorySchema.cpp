@@ -2,6 +2,7 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 
 namespace {
 
@@ -27,8 +28,14 @@ const std::vector<std::vector<const char*>> Steps{
         "CREATE INDEX IF NOT EXISTS history_result ON history (result, started, id)",
         "CREATE INDEX IF NOT EXISTS history_serial ON history (serial)",
     },
+    {
+        // The text filter's columns case-folded, for every letter; filled
+        // into the records already there by fillSearch.
+        "ALTER TABLE history ADD COLUMN search TEXT",
+    },
 };
-static_assert(HistoryTable::Version == 2, "one step per version");
+static_assert(HistoryTable::Version == 3, "one step per version");
+constexpr int SearchVersion = 3;
 
 constexpr qint64 PostgresSchemaLock = 0x56454c4c; // any number, the same in every writer
 
@@ -42,26 +49,67 @@ int HistoryTable::version() {
     return query.value(0).toInt();
 }
 
-// Writable when the table is this version's, made or brought up to it here.
+// The table's columns as they are: an older table read as it is lacks some.
+void HistoryTable::readColumns() {
+    QSqlQuery query(db_);
+    columns_.clear();
+    if (postgres_ ? query.exec(QStringLiteral("SELECT column_name FROM information_schema.columns "
+                                              "WHERE table_name = 'history' AND "
+                                              "table_schema = current_schema()"))
+                  : query.exec(QStringLiteral("SELECT name FROM pragma_table_info('history')")))
+        while (query.next())
+            columns_ << query.value(0).toString();
+}
+
+// Writable when the table is this version's, made or brought up to it here;
+// a file this user may not write is read as it is, whatever its version.
 bool HistoryTable::ready() {
-    const int found = version();
-    if (found == Version) {
-        writable_ = true;
-        return true;
-    }
-    if (found > Version) {
+    int found = version();
+    if (found < Version && !readOnly_)
+        found = upgrade(found) ? Version : version();
+    if (readOnly_)
+        fail(QStringLiteral("it is read-only (a file, folder or mount this user may not write): "
+                            "its records are shown, new ones go to the spool"),
+             {});
+    else if (found > Version)
         fail(QStringLiteral("this history was made by a newer version of the tool (table "
                             "version %1; this one writes %2): it is read but never written")
                  .arg(found)
                  .arg(Version),
              {});
-        return true;
-    }
+    writable_ = found == Version && !readOnly_;
+    readColumns();
     // A table it cannot bring up to date is still read, if there is one.
-    return upgrade(found) || found > 0;
+    return found > 0;
+}
+
+// The folded text of the records written before there was a column for it,
+// a batch at a time: a history of millions is never read whole.
+bool HistoryTable::fillSearch() {
+    readColumns();
+    const HistoryField& search = *std::find_if(
+        HistoryFields().begin(), HistoryFields().end(),
+        [](const HistoryField& field) { return qstrcmp(field.column, "search") == 0; });
+    QSqlQuery update(db_);
+    update.prepare(QStringLiteral("UPDATE history SET search = ? WHERE id = ?"));
+    for (qint64 last = 0;;) {
+        const auto batch = select(QStringLiteral(" WHERE id > ? ORDER BY id LIMIT 1000"), {last},
+                                  false);
+        if (!batch || batch->empty())
+            return batch.has_value();
+        for (const HistoryRecord& record : *batch) {
+            update.addBindValue(search.get(record));
+            update.addBindValue(record.id);
+            if (!update.exec())
+                return fail(QStringLiteral("cannot bring the history up to date"),
+                            update.lastError().text());
+            last = record.id;
+        }
+    }
 }
 
 // Runs the steps from `from` to this version in one transaction: all or none.
+// False too when another writer made the table newer meanwhile.
 bool HistoryTable::upgrade(int from) {
     QSqlQuery query(db_);
     const auto run = [&](const QString& sql) {
@@ -81,7 +129,7 @@ bool HistoryTable::upgrade(int from) {
     from = version();
     if (from > Version) {
         QSqlQuery(QStringLiteral("ROLLBACK"), db_);
-        return ready();
+        return false;
     }
     for (int step = from; step < Version; ++step)
         for (const char* statement : Steps[static_cast<size_t>(step)]) {
@@ -94,10 +142,11 @@ bool HistoryTable::upgrade(int from) {
             if (!run(sql))
                 return false;
         }
-    if (!run(QStringLiteral("DELETE FROM history_schema")) ||
-        !run(QStringLiteral("INSERT INTO history_schema (version) VALUES (%1)").arg(Version)) ||
-        !run(QStringLiteral("COMMIT")))
+    if (from < SearchVersion && !fillSearch()) {
+        QSqlQuery(QStringLiteral("ROLLBACK"), db_);
         return false;
-    writable_ = true;
-    return true;
+    }
+    return run(QStringLiteral("DELETE FROM history_schema")) &&
+           run(QStringLiteral("INSERT INTO history_schema (version) VALUES (%1)").arg(Version)) &&
+           run(QStringLiteral("COMMIT"));
 }

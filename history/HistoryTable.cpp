@@ -1,7 +1,5 @@
 #include "history/HistoryTable.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -9,11 +7,11 @@
 
 namespace {
 
-QString Columns(bool transcripts = true) {
+// The columns a record is written to: all of this version's.
+QString Columns() {
     QStringList names;
     for (const HistoryField& field : HistoryFields())
-        if (transcripts || QLatin1String(field.column) != QLatin1String("transcript"))
-            names << QLatin1String(field.column);
+        names << QLatin1String(field.column);
     return names.join(QStringLiteral(", "));
 }
 
@@ -43,7 +41,7 @@ void Bind(QSqlQuery& query, const HistoryRecord& record) {
 
 // A LIKE pattern matching `text` anywhere, its own % and _ taken literally.
 QString Anywhere(const QString& text) {
-    QString escaped = text.toLower();
+    QString escaped = text;
     escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
         .replace(QLatin1Char('%'), QStringLiteral("\\%"))
         .replace(QLatin1Char('_'), QStringLiteral("\\_"));
@@ -67,6 +65,7 @@ bool HistoryTable::fail(const QString& what, const QString& error) {
 bool HistoryTable::Open(const QString& location) {
     Close();
     problem_.clear();
+    notice_.clear();
     if (!connect(location))
         return false;
     return ready();
@@ -82,6 +81,7 @@ void HistoryTable::Close() {
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(name);
     writable_ = false;
+    readOnly_ = snapshot_ = false;
 }
 
 // Each connection has a name of its own: Qt's are per name and per thread,
@@ -110,21 +110,17 @@ bool HistoryTable::connect(const QString& location) {
             db_.setPassword(url.password(QUrl::FullyDecoded));
         db_.setDatabaseName(url.path(QUrl::FullyDecoded).mid(1));
         db_.setConnectOptions(QStringLiteral("connect_timeout=5"));
-    } else {
-        QDir().mkpath(QFileInfo(location).absolutePath());
-        db_.setDatabaseName(location);
-        // Other writers (the station's rows, command lines) hold the file a
-        // few milliseconds at a time: wait for them rather than fail.
-        db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    } else if (!prepareFile(location)) {
+        return false;
     }
     if (!db_.open())
         return fail(QStringLiteral("cannot connect"), db_.lastError().text());
-    // Readers never wait for the writer, and a writer appends only. The
-    // server's notices ("already exists, skipping") would reach the
+    // The server's notices ("already exists, skipping") would reach the
     // clients' stderr.
-    QSqlQuery(postgres_ ? QStringLiteral("SET client_min_messages = warning")
-                        : QStringLiteral("PRAGMA journal_mode=WAL"),
-              db_);
+    if (postgres_)
+        QSqlQuery(QStringLiteral("SET client_min_messages = warning"), db_);
+    else
+        fileOpened();
     return true;
 }
 
@@ -142,47 +138,85 @@ bool Run(QSqlQuery& query, const QVariantList& values, QString& problem) {
 
 } // namespace
 
-std::optional<qint64> HistoryTable::Put(const HistoryRecord& record) {
+// Every write is a transaction of its own, so that it learns whether it was
+// committed: SQLite finds a full disk only at the commit, which a statement
+// with RETURNING has already handed its row over before. A file removed
+// under the connection since it was opened is not written to, for it would
+// go with it.
+bool HistoryTable::atomically(const QString& what,
+                              const std::function<bool(QSqlQuery&)>& work) {
     QSqlQuery query(db_);
-    query.prepare(UpsertSql());
-    Bind(query, record);
-    if (!query.exec()) {
-        fail(QStringLiteral("cannot write the record"), query.lastError().text());
-        return std::nullopt;
+    if (!query.exec(postgres_ ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
+        return fail(what, query.lastError().text());
+    QString error = QStringLiteral("the file was removed or replaced meanwhile");
+    if (!moved() && work(query)) {
+        query.finish();
+        if (query.exec(QStringLiteral("COMMIT")))
+            return true;
     }
-    return query.next() ? query.value(0).toLongLong() : 0;
+    if (query.lastError().isValid())
+        error = query.lastError().text();
+    QSqlQuery(QStringLiteral("ROLLBACK"), db_);
+    return fail(what, error);
+}
+
+std::optional<qint64> HistoryTable::Put(const HistoryRecord& record) {
+    qint64 id = 0;
+    const bool put = atomically(QStringLiteral("cannot write the record"), [&](QSqlQuery& query) {
+        query.prepare(UpsertSql());
+        Bind(query, record);
+        if (!query.exec())
+            return false;
+        id = query.next() ? query.value(0).toLongLong() : 0;
+        return true;
+    });
+    return put ? std::optional(id) : std::nullopt;
 }
 
 bool HistoryTable::Replace(const HistoryRecord& record) {
-    QSqlQuery query(db_);
-    query.prepare(QStringLiteral("INSERT OR REPLACE INTO history (%1) VALUES (%2)")
-                      .arg(Columns(), Placeholders()));
-    Bind(query, record);
-    return query.exec() ||
-           fail(QStringLiteral("cannot write the record"), query.lastError().text());
+    return atomically(QStringLiteral("cannot write the record"), [&](QSqlQuery& query) {
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO history (%1) VALUES (%2)")
+                          .arg(Columns(), Placeholders()));
+        Bind(query, record);
+        return query.exec();
+    });
 }
 
 bool HistoryTable::PutAll(const std::vector<HistoryRecord>& records) {
-    QSqlQuery query(db_);
-    if (!query.exec(postgres_ ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
-        return fail(QStringLiteral("cannot write the records"), query.lastError().text());
-    query.prepare(UpsertSql());
-    for (const HistoryRecord& record : records) {
-        Bind(query, record);
-        if (!query.exec()) {
-            fail(QStringLiteral("cannot write the records"), query.lastError().text());
-            QSqlQuery(QStringLiteral("ROLLBACK"), db_);
-            return false;
+    return atomically(QStringLiteral("cannot write the records"), [&](QSqlQuery& query) {
+        query.prepare(UpsertSql());
+        for (const HistoryRecord& record : records) {
+            Bind(query, record);
+            if (!query.exec())
+                return false;
         }
-    }
-    return query.exec(QStringLiteral("COMMIT")) ||
-           fail(QStringLiteral("cannot write the records"), query.lastError().text());
+        return true;
+    });
 }
 
 bool HistoryTable::Remove(qint64 id) {
+    return atomically(QStringLiteral("cannot remove the record"), [&](QSqlQuery& query) {
+        query.prepare(QStringLiteral("DELETE FROM history WHERE id = ?"));
+        return Run(query, {id}, problem_);
+    });
+}
+
+bool HistoryTable::MarkInterrupted(qint64 id) {
+    return atomically(QStringLiteral("cannot mark the run interrupted"), [&](QSqlQuery& query) {
+        query.prepare(QStringLiteral(
+            "UPDATE history SET result = 'interrupted' WHERE id = ? AND result = 'running'"));
+        return Run(query, {id}, problem_);
+    });
+}
+
+QStringList HistoryTable::Uids() {
     QSqlQuery query(db_);
-    query.prepare(QStringLiteral("DELETE FROM history WHERE id = ?"));
-    return Run(query, {id}, problem_);
+    query.setForwardOnly(true);
+    QStringList uids;
+    if (query.exec(QStringLiteral("SELECT uid FROM history")))
+        while (query.next())
+            uids << query.value(0).toString();
+    return uids;
 }
 
 std::optional<std::vector<HistoryRecord>> HistoryTable::Find(const HistoryFilter& filter) {
@@ -202,12 +236,15 @@ std::optional<std::vector<HistoryRecord>> HistoryTable::Find(const HistoryFilter
         when(QStringLiteral("serial = ?"), filter.serial);
     if (filter.port > 0)
         when(QStringLiteral("port = ?"), filter.port);
-    if (!filter.text.isEmpty()) {
+    // A table too old to hold the folded text, and read-only, is searched
+    // as it was: ASCII letters in any case.
+    if (!filter.text.isEmpty() && columns_.contains(QLatin1String("search"))) {
+        when(QStringLiteral("search LIKE ? ESCAPE '\\'"), Anywhere(filter.text.toCaseFolded()));
+    } else if (!filter.text.isEmpty()) {
         QStringList anywhere;
-        for (const char* column : {"message", "serial", "file", "board", "device_id", "device",
-                                   "host", "operator_name", "client"}) {
+        for (const char* column : SearchedColumns) {
             anywhere << QStringLiteral("LOWER(%1) LIKE ? ESCAPE '\\'").arg(QLatin1String(column));
-            values << Anywhere(filter.text);
+            values << Anywhere(filter.text.toLower());
         }
         where << QLatin1Char('(') + anywhere.join(QStringLiteral(" OR ")) + QLatin1Char(')');
     }
@@ -224,22 +261,30 @@ std::optional<std::vector<HistoryRecord>> HistoryTable::Oldest(qint64 limit) {
 }
 
 // Reads whole records (the transcripts only when asked: they are large), so
-// that every reader fills them the same way.
+// that every reader fills them the same way. A column the table lacks (an
+// older one, read-only) reads as empty.
 std::optional<std::vector<HistoryRecord>>
 HistoryTable::select(const QString& tail, const QVariantList& values, bool transcripts) {
+    std::vector<const HistoryField*> read;
+    QStringList names;
+    for (const HistoryField& field : HistoryFields())
+        if (field.json && (transcripts || QLatin1String(field.column) != QLatin1String("transcript"))) {
+            read.push_back(&field);
+            names << (columns_.contains(QLatin1String(field.column)) ? QLatin1String(field.column)
+                                                                     : QLatin1String("NULL"));
+        }
     QSqlQuery query(db_);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id, %1 FROM history").arg(Columns(transcripts)) + tail);
+    query.prepare(QStringLiteral("SELECT id, %1 FROM history").arg(names.join(QStringLiteral(", "))) +
+                  tail);
     if (!Run(query, values, problem_))
         return std::nullopt;
     std::vector<HistoryRecord> records;
     while (query.next()) {
         HistoryRecord& record = records.emplace_back();
         record.id = query.value(0).toLongLong();
-        int column = 1;
-        for (const HistoryField& field : HistoryFields())
-            if (transcripts || QLatin1String(field.column) != QLatin1String("transcript"))
-                field.set(record, query.value(column++));
+        for (size_t column = 0; column < read.size(); ++column)
+            read[column]->set(record, query.value(int(column) + 1));
     }
     return records;
 }
@@ -266,11 +311,4 @@ QMap<QString, qint64> HistoryTable::Counts(const QDateTime& since, const QDateTi
 std::vector<HistoryRecord> HistoryTable::Running(const QString& host) {
     return select(QStringLiteral(" WHERE result = 'running' AND host = ?"), {host}, false)
         .value_or(std::vector<HistoryRecord>{});
-}
-
-bool HistoryTable::MarkInterrupted(qint64 id) {
-    QSqlQuery query(db_);
-    query.prepare(QStringLiteral(
-        "UPDATE history SET result = 'interrupted' WHERE id = ? AND result = 'running'"));
-    return Run(query, {id}, problem_);
 }

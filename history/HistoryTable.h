@@ -4,8 +4,12 @@
 
 #include <QMap>
 #include <QSqlDatabase>
+#include <QStringList>
+#include <functional>
 #include <optional>
 #include <vector>
+
+class QSqlQuery;
 
 // One connection to one history database: a SQLite file, or a PostgreSQL
 // server named by a postgresql:// address. It makes the table where there is
@@ -20,16 +24,23 @@ public:
     HistoryTable& operator=(const HistoryTable&) = delete;
 
     // The version of the table this build writes.
-    static constexpr int Version = 2;
+    static constexpr int Version = 3;
 
     // Connects to `location` and readies the table; false when it cannot be
     // read at all. A table it may read but not write (a newer version, a
-    // read-only file) opens, not Writable, with the Problem said.
+    // read-only file, an older version in one) opens, not Writable, with the
+    // Problem said.
     bool Open(const QString& location);
     void Close();
     bool IsOpen() const { return db_.isOpen(); }
     bool Writable() const { return writable_; }
     QString Problem() const { return problem_; }
+    // A line for the user from opening, though it went well (a folder open
+    // to others that a new file was made in); empty when there is none.
+    QString Notice() const { return notice_; }
+    // Read as the file was when opened (a read-only file with nothing in its
+    // WAL): to be opened again to see what others wrote since.
+    bool Snapshot() const { return snapshot_; }
 
     // Adds the record, or completes the one of its uid; a "running" record
     // never overwrites one that has ended, so a late copy changes nothing.
@@ -40,6 +51,11 @@ public:
     // Many records in one transaction.
     bool PutAll(const std::vector<HistoryRecord>& records);
     bool Remove(qint64 id);
+    // Removes a SQLite file that holds no record, with its WAL; false when
+    // it holds some or is gone already. The connection is closed after.
+    bool RemoveIfEmpty();
+    // The uids of every record held.
+    QStringList Uids();
 
     std::optional<std::vector<HistoryRecord>> Find(const HistoryFilter& filter);
     // The first `limit` rows in the order they were written.
@@ -52,9 +68,15 @@ public:
 
 private:
     bool connect(const QString& location);
+    bool prepareFile(const QString& location);
+    void fileOpened();
+    bool moved() const;
     bool ready();
     bool upgrade(int from);
+    bool fillSearch();
     int version();
+    void readColumns();
+    bool atomically(const QString& what, const std::function<bool(QSqlQuery&)>& work);
     std::optional<std::vector<HistoryRecord>> select(const QString& tail,
                                                      const QVariantList& values, bool transcripts);
     bool fail(const QString& what, const QString& error);
@@ -62,5 +84,11 @@ private:
     QSqlDatabase db_;
     bool postgres_ = false;
     bool writable_ = false;
+    bool readOnly_ = false; // a SQLite file opened read-only
+    bool snapshot_ = false;
+    QString path_;          // a SQLite file's
+    quint64 fileId_[2]{};   // its device and inode when opened
+    QStringList columns_;   // the table's, as it is
     QString problem_;
+    QString notice_;
 };

@@ -1,0 +1,98 @@
+// The SQLite side of a history: the file, its folder and its WAL, whoever
+// may write them.
+#include "history/HistoryTable.h"
+
+#include "core/PrivateFiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlQuery>
+#include <QUrl>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+// Which file a path names now, to tell a file removed or replaced under an
+// open connection; nothing when there is none.
+std::optional<std::pair<quint64, quint64>> FileId(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return std::pair<quint64, quint64>(quint64(st.st_dev), quint64(st.st_ino));
+#else
+    return QFileInfo::exists(path) ? std::optional(std::pair<quint64, quint64>()) : std::nullopt;
+#endif
+}
+
+} // namespace
+
+// Reading never writes: a file this user may not write (another's, a
+// read-only mount, a folder where the WAL cannot be made) is opened
+// read-only, through its WAL where one is there (a writer may be at work),
+// else as the file stands: SQLite cannot make the WAL's index beside it.
+// A file being made is its owner's alone, as the WAL that copies its mode.
+bool HistoryTable::prepareFile(const QString& location) {
+    path_ = QFileInfo(location).absoluteFilePath();
+    const QFileInfo file(path_);
+    readOnly_ = file.exists() && (!file.isWritable() || !QFileInfo(file.absolutePath()).isWritable());
+    snapshot_ = readOnly_ && !QFileInfo::exists(path_ + QStringLiteral("-wal"));
+    if (snapshot_) {
+        db_.setDatabaseName(QUrl::fromLocalFile(path_).toString(QUrl::FullyEncoded) +
+                            QStringLiteral("?immutable=1"));
+        db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY"));
+        return true;
+    }
+    if (!file.exists()) {
+        QString error;
+        notice_ = MakePrivateFolder(file.absolutePath(), &error);
+        if (!MakePrivateFile(path_, &error))
+            return fail(QStringLiteral("cannot make the file"), error);
+    }
+    db_.setDatabaseName(path_);
+    // Other writers (the station's rows, command lines) hold the file a
+    // few milliseconds at a time: wait for them rather than fail.
+    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000") +
+                          (readOnly_ ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
+    return true;
+}
+
+// Readers never wait for the writer, and a writer appends only.
+void HistoryTable::fileOpened() {
+    if (!readOnly_)
+        QSqlQuery(QStringLiteral("PRAGMA journal_mode=WAL"), db_);
+    const auto id = FileId(path_);
+    fileId_[0] = id ? id->first : 0;
+    fileId_[1] = id ? id->second : 0;
+}
+
+// Whether the path no longer names the file the connection writes: what
+// went there would be lost with it.
+bool HistoryTable::moved() const {
+    const auto id = FileId(path_);
+    return !postgres_ && (!id || id->first != fileId_[0] || id->second != fileId_[1]);
+}
+
+// Under the write lock, which a writer takes before it checks that its file
+// is still there: no record goes into a file already removed. Closed after
+// its names are gone, SQLite leaves alone the files a new writer may have
+// made under them.
+bool HistoryTable::RemoveIfEmpty() {
+    QSqlQuery query(db_);
+    bool removed = false;
+    if (!postgres_ && query.exec(QStringLiteral("BEGIN IMMEDIATE")) && !moved() &&
+        query.exec(QStringLiteral("SELECT COUNT(*) FROM history")) && query.next() &&
+        query.value(0).toLongLong() == 0) {
+        query.finish();
+        removed = QFile::remove(path_);
+        for (const char* suffix : {"-wal", "-shm"})
+            QFile::remove(path_ + QLatin1String(suffix));
+    }
+    query.finish();
+    QSqlQuery(QStringLiteral("ROLLBACK"), db_);
+    Close();
+    return removed;
+}
