@@ -1,7 +1,7 @@
 // The history of runs against real databases, a SQLite file and a PostgreSQL
 // server of the test's own: what a reader gets back, several writers at
 // once, a writer killed, the server gone in the middle of a rack's runs, and
-// tables of an older and a newer version.
+// a table of a newer version.
 #include "history/History.h"
 #include "history/HistoryReport.h"
 #include "tests/support/PgServer.h"
@@ -82,9 +82,10 @@ class TestHistory : public QObject {
         QTest::newRow("postgresql") << true;
     }
 
-    QProcess* child(const QStringList& args) {
+    QProcess* child(const QStringList& args,
+                    const QString& program = QCoreApplication::applicationFilePath()) {
         auto* process = new QProcess(this);
-        process->start(QCoreApplication::applicationFilePath(), args);
+        process->start(program, args);
         return process;
     }
 
@@ -107,7 +108,7 @@ private slots:
         std::vector<HistoryRecord> runs{
             Run(QStringLiteral("S1"), 3, QStringLiteral("1000 records")),
             Run(QStringLiteral("S2"), 4, QStringLiteral("100% of retries spent")),
-            Run(QStringLiteral("S3"), 3, QStringLiteral("no answer")),
+            Run(QStringLiteral("S3"), 3, QStringLiteral("no answer from é-ü")),
         };
         const QByteArray transcript = QByteArray("start;") + QByteArray(100000, 'x') + "end";
         for (int i = 0; i < 3; ++i) {
@@ -141,6 +142,7 @@ private slots:
             {with([](auto& f) { f.port = 3; }), {"S3", "S1"}},
             {with([](auto& f) { f.text = "100%"; }), {"S2"}}, // % taken literally
             {with([](auto& f) { f.text = "s3"; }), {"S3"}},   // in any case
+            {with([](auto& f) { f.text = "É-Ü"; }), {"S3"}},  // for every letter
             {with([&](auto& f) { f.since = t0.addSecs(1); }), {"S3", "S2"}},
             {with([&](auto& f) { f.until = t0.addSecs(1); }), {"S1"}},
             {with([](auto& f) { f.limit = 1, f.offset = 1; }), {"S2"}},
@@ -196,8 +198,13 @@ private slots:
 
     void killedWriterInterrupted_data() { backends(); }
     void killedWriterInterrupted() {
-        QProcess* writer = child({"hold", location, spool});
+        // Its program replaced by a package update while it runs: alive.
+        const QString own = QCoreApplication::applicationFilePath();
+        const QString program = dir.filePath(QString::number(made)) + '/' + QFileInfo(own).fileName();
+        QVERIFY(QDir().mkpath(QFileInfo(program).path()) && QFile::copy(own, program));
+        QProcess* writer = child({"hold", location, spool}, program);
         QVERIFY(writer->waitForReadyRead(30000));
+        QVERIFY(QFile::remove(program));
         History history(location, spool);
         QCOMPARE(history.Find({}).front().result, QStringLiteral("running"));
         kill(pid_t(writer->processId()), SIGKILL);
@@ -217,6 +224,25 @@ private slots:
         interrupted.result = QStringLiteral("interrupted");
         QCOMPARE(Serials(History(location, spool).Find(interrupted)),
                  (QStringList{"held", "before"}));
+    }
+
+    // What waits in the spool goes to the history whoever opens it next, to
+    // read or write, and the spool goes with it; a run whose end waited there
+    // was never interrupted.
+    void spoolSentOnOpening_data() { backends(); }
+    void spoolSentOnOpening() {
+        HistoryRecord run = Run(QStringLiteral("spooled"));
+        run.uid = QStringLiteral("ended-elsewhere");
+        run.host = QSysInfo::machineHostName();
+        run.pid = QCoreApplication::applicationPid();
+        run.started = QDateTime::currentDateTimeUtc().addDays(-1);
+        QVERIFY(History(location, spool).Import({run}));
+        run.result = QStringLiteral("ok");
+        QVERIFY(History(spool, spool + ".none").Import({run}));
+        History reader(location, spool);
+        QVERIFY(reader.Waiting());
+        QCOMPARE(reader.Find({}).front().result, QStringLiteral("ok"));
+        QVERIFY(!reader.Waiting() && !QFile::exists(spool));
     }
 
     // A rack's runs while the server stops and starts again: every run
@@ -247,46 +273,6 @@ private slots:
             expected << QStringLiteral("r%1-0 ok").arg(i);
         found.sort(), expected.sort();
         QCOMPARE(found, expected);
-    }
-
-    // A history the previous version made, by hand: its records are kept as
-    // they were, and new ones go in beside them.
-    void olderVersionUpgraded() {
-        {
-            QSqlDatabase db =
-                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
-            db.setDatabaseName(location);
-            QVERIFY(db.open());
-            for (const char* sql :
-                 {"CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, uid TEXT,"
-                  " started TEXT, ended TEXT, host TEXT, client TEXT, operation TEXT, port BIGINT,"
-                  " device TEXT, device_path TEXT, board TEXT, device_id TEXT, boot_version TEXT,"
-                  " mode BIGINT, baud BIGINT, file TEXT, file_size BIGINT, file_sha256 TEXT,"
-                  " records BIGINT, records_total BIGINT, bytes BIGINT, result TEXT,"
-                  " exit_status BIGINT, message TEXT, serial TEXT, operator_name TEXT,"
-                  " tool_version TEXT, pid BIGINT, transcript BLOB)",
-                  "CREATE UNIQUE INDEX history_uid ON history (uid)",
-                  "CREATE TABLE history_schema (version INTEGER NOT NULL)",
-                  "INSERT INTO history_schema VALUES (1)",
-                  "INSERT INTO history (uid, started, ended, host, result, serial, records) VALUES"
-                  " ('a', '2025-01-02T03:04:05.006Z', '2025-01-02T03:05:00.000Z', 'old', 'ok', "
-                  "'OLD1', 41),"
-                  " ('b', '2025-01-03T03:04:05.006Z', NULL, 'old', 'running', 'OLD2', 7)"})
-                QVERIFY2(QSqlQuery(db).exec(QLatin1String(sql)), sql);
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("v1"));
-
-        History history(location, spool);
-        HistoryRecord r = Run(QStringLiteral("NEW"));
-        r.adapter = QStringLiteral("usb 1234:5678 serial A1");
-        QCOMPARE(history.Begin(r), Stored::Written);
-        const auto found = history.Find({});
-        QCOMPARE(Serials(found), (QStringList{"NEW", "OLD2", "OLD1"}));
-        // The old host's running record is not ours to judge.
-        QCOMPARE(QStringList({found[0].adapter, IsoUtc(found[1].started), found[1].result,
-                              QString::number(found[2].records), IsoUtc(found[2].ended)}),
-                 QStringList({r.adapter, "2025-01-03T03:04:05.006Z", "running", "41",
-                              "2025-01-02T03:05:00.000Z"}));
     }
 
     // A newer version's history is read but never written: runs go to the
