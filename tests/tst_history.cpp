@@ -108,7 +108,7 @@ private slots:
         std::vector<HistoryRecord> runs{
             Run(QStringLiteral("S1"), 3, QStringLiteral("1000 records")),
             Run(QStringLiteral("S2"), 4, QStringLiteral("100% of retries spent")),
-            Run(QStringLiteral("S3"), 3, QStringLiteral("no answer from é-ü")),
+            Run(QStringLiteral("S3"), 3, QStringLiteral("no answer from É-ü")),
         };
         const QByteArray transcript = QByteArray("start;") + QByteArray(100000, 'x') + "end";
         for (int i = 0; i < 3; ++i) {
@@ -142,7 +142,7 @@ private slots:
             {with([](auto& f) { f.port = 3; }), {"S3", "S1"}},
             {with([](auto& f) { f.text = "100%"; }), {"S2"}}, // % taken literally
             {with([](auto& f) { f.text = "s3"; }), {"S3"}},   // in any case
-            {with([](auto& f) { f.text = "É-Ü"; }), {"S3"}},  // for every letter
+            {with([](auto& f) { f.text = "é-Ü"; }), {"S3"}},  // for every letter
             {with([&](auto& f) { f.since = t0.addSecs(1); }), {"S3", "S2"}},
             {with([&](auto& f) { f.until = t0.addSecs(1); }), {"S1"}},
             {with([](auto& f) { f.limit = 1, f.offset = 1; }), {"S2"}},
