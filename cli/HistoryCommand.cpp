@@ -36,10 +36,13 @@ HistoryAnswer ShowHistory(const Options& o) {
         return {{},
                 Said(QStringLiteral("the history could not be read: %1").arg(history.Problem())),
                 HistoryUnreadable};
+    // A history read but not writable says so, and still shows its records.
     QByteArray more;
+    if (const QString notice = history.Notice(); !notice.isEmpty())
+        more = Said(notice);
     if (qint64(found.size()) > o.filter.limit) {
         found.pop_back();
-        more = Said(QStringLiteral("the %1 newest shown; --limit N for more").arg(o.filter.limit));
+        more += Said(QStringLiteral("the %1 newest shown; --limit N for more").arg(o.filter.limit));
     }
     return {HistoryReport(found, format), more, 0};
 }

@@ -131,9 +131,11 @@ bool History::open() {
         notify(Where() + QStringLiteral(": ") + table_->Problem());
         return true;
     }
-    // A history that refuses what waits is read all the same.
-    if (!send())
+    // A history that refuses what waits is read all the same, saying why.
+    if (!send()) {
+        notify(std::exchange(problem_, {}));
         return table_->Open(location_);
+    }
     const QStringList spooled = waiting();
     for (const HistoryRecord& run : table_->Running(QSysInfo::machineHostName()))
         if (interrupted(run, spooled))

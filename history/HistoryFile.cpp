@@ -38,7 +38,8 @@ std::optional<std::pair<quint64, quint64>> FileId(const QString& path) {
 bool HistoryTable::prepareFile(const QString& location) {
     path_ = QFileInfo(location).absoluteFilePath();
     const QFileInfo file(path_);
-    readOnly_ = file.exists() && (!file.isWritable() || !QFileInfo(file.absolutePath()).isWritable());
+    readOnly_ =
+        file.exists() && (!file.isWritable() || !QFileInfo(file.absolutePath()).isWritable());
     snapshot_ = readOnly_ && !QFileInfo::exists(path_ + QStringLiteral("-wal"));
     if (snapshot_) {
         db_.setDatabaseName(QUrl::fromLocalFile(path_).toString(QUrl::FullyEncoded) +
@@ -72,8 +73,10 @@ void HistoryTable::fileOpened() {
 // Whether the path no longer names the file the connection writes: what
 // went there would be lost with it.
 bool HistoryTable::moved() const {
+    if (postgres_)
+        return false;
     const auto id = FileId(path_);
-    return !postgres_ && (!id || id->first != fileId_[0] || id->second != fileId_[1]);
+    return !id || id->first != fileId_[0] || id->second != fileId_[1];
 }
 
 // Under the write lock, which a writer takes before it checks that its file

@@ -93,8 +93,8 @@ bool HistoryTable::fillSearch() {
     QSqlQuery update(db_);
     update.prepare(QStringLiteral("UPDATE history SET search = ? WHERE id = ?"));
     for (qint64 last = 0;;) {
-        const auto batch = select(QStringLiteral(" WHERE id > ? ORDER BY id LIMIT 1000"), {last},
-                                  false);
+        const auto batch =
+            select(QStringLiteral(" WHERE id > ? ORDER BY id LIMIT 1000"), {last}, false);
         if (!batch || batch->empty())
             return batch.has_value();
         for (const HistoryRecord& record : *batch) {

@@ -143,8 +143,7 @@ bool Run(QSqlQuery& query, const QVariantList& values, QString& problem) {
 // with RETURNING has already handed its row over before. A file removed
 // under the connection since it was opened is not written to, for it would
 // go with it.
-bool HistoryTable::atomically(const QString& what,
-                              const std::function<bool(QSqlQuery&)>& work) {
+bool HistoryTable::atomically(const QString& what, const std::function<bool(QSqlQuery&)>& work) {
     QSqlQuery query(db_);
     if (!query.exec(postgres_ ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
         return fail(what, query.lastError().text());
@@ -268,15 +267,16 @@ HistoryTable::select(const QString& tail, const QVariantList& values, bool trans
     std::vector<const HistoryField*> read;
     QStringList names;
     for (const HistoryField& field : HistoryFields())
-        if (field.json && (transcripts || QLatin1String(field.column) != QLatin1String("transcript"))) {
+        if (field.json &&
+            (transcripts || QLatin1String(field.column) != QLatin1String("transcript"))) {
             read.push_back(&field);
             names << (columns_.contains(QLatin1String(field.column)) ? QLatin1String(field.column)
                                                                      : QLatin1String("NULL"));
         }
     QSqlQuery query(db_);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id, %1 FROM history").arg(names.join(QStringLiteral(", "))) +
-                  tail);
+    query.prepare(
+        QStringLiteral("SELECT id, %1 FROM history").arg(names.join(QStringLiteral(", "))) + tail);
     if (!Run(query, values, problem_))
         return std::nullopt;
     std::vector<HistoryRecord> records;

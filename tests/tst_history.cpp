@@ -200,7 +200,8 @@ private slots:
     void killedWriterInterrupted() {
         // Its program replaced by a package update while it runs: alive.
         const QString own = QCoreApplication::applicationFilePath();
-        const QString program = dir.filePath(QString::number(made)) + '/' + QFileInfo(own).fileName();
+        const QString program =
+            dir.filePath(QString::number(made)) + '/' + QFileInfo(own).fileName();
         QVERIFY(QDir().mkpath(QFileInfo(program).path()) && QFile::copy(own, program));
         QProcess* writer = child({"hold", location, spool}, program);
         QVERIFY(writer->waitForReadyRead(30000));

@@ -38,7 +38,8 @@ struct Tmpfs {
 // there while it is open, its records still in the WAL.
 void Version1(const QString& location, const QString& host, const QString& copyTo = {}) {
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
         db.setDatabaseName(location);
         QVERIFY(db.open());
         for (const QString& sql :
@@ -176,8 +177,10 @@ private slots:
         QCOMPARE(written.Begin(run), Stored::Written);
         QCOMPARE(spooled.Begin(run), Stored::Spooled);
         const QList<std::pair<QString, int>> modes{
-            {dir.filePath(QStringLiteral("made")), 0700}, {made, 0600},
-            {made + "-wal", 0600}, {made + "-shm", 0600},
+            {dir.filePath(QStringLiteral("made")), 0700},
+            {made, 0600},
+            {made + "-wal", 0600},
+            {made + "-shm", 0600},
             {dir.filePath(QStringLiteral("data/velloran")), 0700},
             {History::DefaultSpool(nowhere), 0600}};
         for (const auto& [path, mode] : modes)
