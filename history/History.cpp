@@ -221,7 +221,7 @@ Stored History::write(const HistoryRecord& record) {
             return Stored::Written;
         failed();
     }
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         if (spoolOpen() && spool_->Replace(record))
             return Stored::Spooled;
         spool_->Close();
@@ -236,12 +236,12 @@ bool History::send() {
     constexpr qint64 Batch = 100;
     if (!Waiting() || !spoolOpen())
         return true;
-    for (;;) {
+    for (const int before = sent_;;) {
         const auto batch = spool_->Oldest(Batch);
         if (!batch)
             return true;
         if (batch->empty()) {
-            spool_->RemoveIfEmpty();
+            spool_->RemoveIfEmpty(sent_ > before);
             return true;
         }
         for (const HistoryRecord& record : *batch) {

@@ -4,6 +4,7 @@
 
 #include "core/PrivateFiles.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
@@ -80,13 +81,20 @@ bool HistoryTable::moved() const {
 }
 
 // Under the write lock, which a writer takes before it checks that its file
-// is still there: no record goes into a file already removed. Closed after
-// its names are gone, SQLite leaves alone the files a new writer may have
-// made under them.
-bool HistoryTable::RemoveIfEmpty() {
+// is still there: no record goes into a file already removed. A spool this
+// pass did not empty may be one another client has just made for its record
+// and not yet written: it goes only once it has not changed for a minute.
+// Closed after its names are gone, SQLite leaves alone the files a new writer
+// may have made under them.
+bool HistoryTable::RemoveIfEmpty(bool emptied) {
     QSqlQuery query(db_);
     bool removed = false;
-    if (!postgres_ && query.exec(QStringLiteral("BEGIN IMMEDIATE")) && !moved() &&
+    const auto changed = [this](const char* suffix) {
+        return QFileInfo(path_ + QLatin1String(suffix)).lastModified();
+    };
+    const QDateTime stale = QDateTime::currentDateTime().addSecs(-60);
+    if (!postgres_ && (emptied || (changed("") < stale && changed("-wal") < stale)) &&
+        query.exec(QStringLiteral("BEGIN IMMEDIATE")) && !moved() &&
         query.exec(QStringLiteral("SELECT COUNT(*) FROM history")) && query.next() &&
         query.value(0).toLongLong() == 0) {
         query.finish();

@@ -51,9 +51,10 @@ public:
     // Many records in one transaction.
     bool PutAll(const std::vector<HistoryRecord>& records);
     bool Remove(qint64 id);
-    // Removes a SQLite file that holds no record, with its WAL; false when
-    // it holds some or is gone already. The connection is closed after.
-    bool RemoveIfEmpty();
+    // Removes a SQLite file that holds no record, with its WAL, where the
+    // caller `emptied` it or it is stale; false when it stays. The
+    // connection is closed after.
+    bool RemoveIfEmpty(bool emptied);
     // The uids of every record held.
     QStringList Uids();
 
