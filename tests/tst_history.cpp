@@ -246,6 +246,35 @@ private slots:
         QVERIFY(!reader.Waiting() && !QFile::exists(spool));
     }
 
+    // A client that sends and removes the spool while another writes to
+    // it, a few records at a time: every record arrives.
+    void spoolRemovedWhileWritten() {
+        const QString nowhere = dir.filePath(QStringLiteral("plain.file"));
+        QVERIFY(QFile(nowhere).open(QIODevice::WriteOnly));
+        std::atomic<bool> done{false};
+        std::thread sender([&] {
+            History history(location, spool);
+            while (!done) {
+                history.Drain();
+                QThread::msleep(1);
+            }
+            history.Drain();
+        });
+        History writer(nowhere + "/history.sqlite", spool);
+        QList<Stored> stored;
+        for (int i = 0; i < 20; ++i) {
+            HistoryRecord r = Run(QStringLiteral("w%1").arg(i));
+            stored << writer.Begin(r);
+            QThread::msleep(3);
+        }
+        done = true;
+        sender.join();
+        HistoryFilter all;
+        all.limit = 1000;
+        QCOMPARE(stored, QList<Stored>(20, Stored::Spooled));
+        QCOMPARE(History(location, spool).Find(all).size(), 20u);
+    }
+
     // A rack's runs while the server stops and starts again: every run
     // arrives once, also when the spool is sent twice (a crash between
     // sending a record and deleting it).
