@@ -84,26 +84,47 @@ bool HistoryTable::ready() {
 }
 
 // The folded text of the records written before there was a column for it,
-// a batch at a time: a history of millions is never read whole.
+// a batch at a time, reading only the columns it is made of: a history of
+// millions is never read whole.
 bool HistoryTable::fillSearch() {
-    readColumns();
-    const HistoryField& search = *std::find_if(
-        HistoryFields().begin(), HistoryFields().end(),
-        [](const HistoryField& field) { return qstrcmp(field.column, "search") == 0; });
+    const auto field = [](const char* column) {
+        return std::find_if(HistoryFields().begin(), HistoryFields().end(),
+                            [&](const HistoryField& f) { return qstrcmp(f.column, column) == 0; });
+    };
+    QStringList names;
+    std::vector<const HistoryField*> made;
+    for (const char* column : SearchedColumns) {
+        names << QLatin1String(column);
+        made.push_back(&*field(column));
+    }
+    const HistoryField& search = *field("search");
+    QSqlQuery read(db_);
     QSqlQuery update(db_);
+    read.setForwardOnly(true);
+    read.prepare(QStringLiteral("SELECT id, %1 FROM history WHERE id > ? ORDER BY id LIMIT 1000")
+                     .arg(names.join(QStringLiteral(", "))));
     update.prepare(QStringLiteral("UPDATE history SET search = ? WHERE id = ?"));
     for (qint64 last = 0;;) {
-        const auto batch =
-            select(QStringLiteral(" WHERE id > ? ORDER BY id LIMIT 1000"), {last}, false);
-        if (!batch || batch->empty())
-            return batch.has_value();
-        for (const HistoryRecord& record : *batch) {
-            update.addBindValue(search.get(record));
-            update.addBindValue(record.id);
+        read.addBindValue(last);
+        if (!read.exec())
+            return fail(QStringLiteral("cannot bring the history up to date"),
+                        read.lastError().text());
+        std::vector<std::pair<qint64, QVariant>> batch;
+        while (read.next()) {
+            HistoryRecord record;
+            for (size_t c = 0; c < made.size(); ++c)
+                made[c]->set(record, read.value(int(c) + 1));
+            batch.emplace_back(read.value(0).toLongLong(), search.get(record));
+        }
+        if (batch.empty())
+            return true;
+        for (const auto& [id, text] : batch) {
+            update.addBindValue(text);
+            update.addBindValue(id);
             if (!update.exec())
                 return fail(QStringLiteral("cannot bring the history up to date"),
                             update.lastError().text());
-            last = record.id;
+            last = id;
         }
     }
 }
