@@ -10,23 +10,17 @@
 #include <QSqlQuery>
 #include <QUrl>
 
-#ifdef Q_OS_UNIX
 #include <sys/stat.h>
-#endif
 
 namespace {
 
 // Which file a path names now, to tell a file removed or replaced under an
 // open connection; nothing when there is none.
 std::optional<std::pair<quint64, quint64>> FileId(const QString& path) {
-#ifdef Q_OS_UNIX
     struct stat st {};
     if (stat(QFile::encodeName(path).constData(), &st) != 0)
         return std::nullopt;
-    return std::pair<quint64, quint64>(quint64(st.st_dev), quint64(st.st_ino));
-#else
-    return QFileInfo::exists(path) ? std::optional(std::pair<quint64, quint64>()) : std::nullopt;
-#endif
+    return std::pair(quint64(st.st_dev), quint64(st.st_ino));
 }
 
 } // namespace
@@ -66,9 +60,7 @@ bool HistoryTable::prepareFile(const QString& location) {
 void HistoryTable::fileOpened() {
     if (!readOnly_)
         QSqlQuery(QStringLiteral("PRAGMA journal_mode=WAL"), db_);
-    const auto id = FileId(path_);
-    fileId_[0] = id ? id->first : 0;
-    fileId_[1] = id ? id->second : 0;
+    fileId_ = FileId(path_);
 }
 
 // Whether the path no longer names the file the connection writes: what
@@ -76,8 +68,7 @@ void HistoryTable::fileOpened() {
 bool HistoryTable::moved() const {
     if (postgres_)
         return false;
-    const auto id = FileId(path_);
-    return !id || id->first != fileId_[0] || id->second != fileId_[1];
+    return FileId(path_) != fileId_;
 }
 
 // Under the write lock, which a writer takes before it checks that its file

@@ -87,9 +87,9 @@ private:
     bool writable_ = false;
     bool readOnly_ = false; // a SQLite file opened read-only
     bool snapshot_ = false;
-    QString path_;        // a SQLite file's
-    quint64 fileId_[2]{}; // its device and inode when opened
-    QStringList columns_; // the table's, as it is
+    QString path_;                                      // a SQLite file's
+    std::optional<std::pair<quint64, quint64>> fileId_; // its device and inode, opened
+    QStringList columns_;                               // the table's, as it is
     QString problem_;
     QString notice_;
 };
