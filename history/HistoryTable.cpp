@@ -119,12 +119,18 @@ bool HistoryTable::connect(const QString& location) {
     }
     if (!db_.open())
         return fail(QStringLiteral("cannot connect"), db_.lastError().text());
-    // Readers never wait for the writer, and a writer appends only. The
-    // server's notices ("already exists, skipping") would reach the
+    // The server's notices ("already exists, skipping") would reach the
     // clients' stderr.
-    QSqlQuery(postgres_ ? QStringLiteral("SET client_min_messages = warning")
-                        : QStringLiteral("PRAGMA journal_mode=WAL"),
-              db_);
+    if (postgres_) {
+        QSqlQuery(QStringLiteral("SET client_min_messages = warning"), db_);
+        return true;
+    }
+    // Readers never wait for the writer, and a writer appends only. Asked
+    // first: setting the mode takes the write lock even when it is set, and
+    // sixteen rows opening at once would queue for it.
+    QSqlQuery mode(QStringLiteral("PRAGMA journal_mode"), db_);
+    if (!mode.next() || mode.value(0).toString() != QLatin1String("wal"))
+        QSqlQuery(QStringLiteral("PRAGMA journal_mode=WAL"), db_);
     return true;
 }
 
