@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+struct HistoryAddress;
+
 // One connection to one history database: a SQLite file, or a PostgreSQL
 // server named by a postgresql:// address. It makes the table where there is
 // none and brings an older one up to date; it knows nothing of spools or of
@@ -52,6 +54,7 @@ public:
 
 private:
     bool connect(const QString& location);
+    bool serverOptions(const HistoryAddress& address);
     bool ready();
     bool upgrade(int from);
     int version();
@@ -63,4 +66,5 @@ private:
     bool postgres_ = false;
     bool writable_ = false;
     QString problem_;
+    QString location_; // whose passwords the problems never show
 };
