@@ -121,10 +121,10 @@ QString History::Resolve(const QString& given) {
 QString History::DefaultSpool(const QString& location) {
     const HistoryAddress address = ParseHistoryAddress(location);
     const QString without = WithoutPassword(location);
-    const QString key =
-        address.kind == HistoryAddress::Kind::File ? QFileInfo(location).absoluteFilePath()
-        : without.contains(QLatin1String("://"))   ? QUrl(without).toString()
-                                                   : without;
+    const QString key = address.kind == HistoryAddress::Kind::File
+                            ? QFileInfo(location).absoluteFilePath()
+                        : without.contains(QLatin1String("://")) ? QUrl(without).toString()
+                                                                 : without;
     const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256);
     return DataFolder() + QStringLiteral("/history-spool-%1.sqlite")
                               .arg(QString::fromLatin1(hash.toHex().left(12)));

@@ -3,25 +3,23 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <algorithm>
-#include <array>
 
 namespace {
 
 // Every connection keyword libpq takes (up to PostgreSQL 17): a newer one
 // an older libpq lacks is refused by libpq itself, by name.
 bool Known(const QString& keyword) {
-    static const std::array<const char*, 43> keywords{
-        "host", "hostaddr", "port", "dbname", "user", "password", "passfile", "channel_binding",
-        "connect_timeout", "client_encoding", "options", "application_name",
-        "fallback_application_name", "keepalives", "keepalives_idle", "keepalives_interval",
-        "keepalives_count", "tcp_user_timeout", "replication", "gssencmode", "sslmode",
-        "requiressl", "sslcompression", "sslcert", "sslkey", "sslpassword", "sslrootcert",
-        "sslcrl", "sslcrldir", "sslsni", "requirepeer", "ssl_min_protocol_version",
-        "ssl_max_protocol_version", "krbsrvname", "gsslib", "gssdelegation",
-        "target_session_attrs", "load_balance_hosts", "require_auth", "sslcertmode",
-        "sslnegotiation", "sslkeylogfile", "service"};
-    return std::any_of(keywords.begin(), keywords.end(),
-                       [&](const char* known) { return keyword == QLatin1String(known); });
+    static const QStringList keywords =
+        QStringLiteral(
+            "host hostaddr port dbname user password passfile channel_binding connect_timeout "
+            "client_encoding options application_name fallback_application_name keepalives "
+            "keepalives_idle keepalives_interval keepalives_count tcp_user_timeout replication "
+            "gssencmode sslmode requiressl sslcompression sslcert sslkey sslpassword sslrootcert "
+            "sslcrl sslcrldir sslsni requirepeer ssl_min_protocol_version ssl_max_protocol_version "
+            "krbsrvname gsslib gssdelegation target_session_attrs load_balance_hosts require_auth "
+            "sslcertmode sslnegotiation sslkeylogfile service")
+            .split(QLatin1Char(' '));
+    return keywords.contains(keyword);
 }
 
 // A value never to be shown: a password, or what a keyword libpq does not
@@ -43,6 +41,7 @@ struct Parsed {
     QList<Span> removals;
     bool url = false;
 
+    // As libpq takes a keyword given twice: the later value.
     void set(const QString& keyword, const QString& value) {
         for (auto& [k, v] : address.parameters)
             if (k == keyword) {
@@ -51,6 +50,7 @@ struct Parsed {
             }
         address.parameters.append({keyword, value});
     }
+    // The first fault found is the one told.
     void refuse(const QString& why) {
         if (address.kind != HistoryAddress::Kind::Refused)
             address.problem = why;
@@ -58,6 +58,7 @@ struct Parsed {
     }
 };
 
+// libpq decodes every part of an address, the user's and password's too.
 QString Decoded(QStringView text) {
     return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toUtf8()));
 }
@@ -110,8 +111,11 @@ void ParseUrl(const QString& text, qsizetype begin, Parsed& p) {
         const QStringView pair = QStringView(text).mid(from, amp - from);
         const qsizetype equals = pair.indexOf(QLatin1Char('='));
         const QString keyword = Decoded(pair.left(equals < 0 ? pair.size() : equals));
-        if (!pair.isEmpty() && equals < 0)
-            p.refuse(QStringLiteral("\"%1\" in the address has no value").arg(keyword));
+        // A word alone may be a password that lost its keyword: never shown.
+        if (!pair.isEmpty() && equals < 0) {
+            p.refuse(QStringLiteral("a word in the address's query has no \"=\""));
+            p.secrets.append({from, pair.size()});
+        }
         if (equals >= 0) {
             if (!Known(keyword))
                 p.refuse(QStringLiteral("unknown connection parameter \"%1\"").arg(keyword));
@@ -142,7 +146,8 @@ void ParseKeywords(const QString& text, Parsed& p) {
         const QString keyword = text.mid(start, i - start);
         blank();
         if (i >= text.size() || text[i] != QLatin1Char('=')) {
-            p.refuse(QStringLiteral("\"%1\" in the address has no \"=\" after it").arg(keyword));
+            p.refuse(QStringLiteral("a word in the address has no \"=\" after it"));
+            p.secrets.append({start, text.size() - start});
             return;
         }
         ++i;
@@ -241,7 +246,7 @@ QString ShownLocation(const QString& location) {
 
 QString WithoutPassword(const QString& location) {
     const Parsed p = Parse(location);
-    return Replaced(location, p.removals, {}).trimmed();
+    return p.removals.isEmpty() ? location : Replaced(location, p.removals, {}).trimmed();
 }
 
 QString PasswordOf(const QString& location) {
@@ -254,7 +259,8 @@ QString WithPassword(const QString& location, const QString& password) {
         return WithoutPassword(location);
     const QString without = WithoutPassword(location);
     if (p.url)
-        return without + (without.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
+        return without +
+               (without.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
                QStringLiteral("password=") + QString::fromLatin1(QUrl::toPercentEncoding(password));
     QString quoted = password;
     quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace('\'', QStringLiteral("\\'"));

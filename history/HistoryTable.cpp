@@ -62,8 +62,8 @@ HistoryTable::~HistoryTable() {
 // Keeps why, for the client's warning line; false, for the caller to return.
 // The driver's words may quote the password it was given.
 bool HistoryTable::fail(const QString& what, const QString& error) {
-    problem_ = MaskPasswords(error.isEmpty() ? what : what + QStringLiteral(": ") + error,
-                             location_);
+    problem_ =
+        MaskPasswords(error.isEmpty() ? what : what + QStringLiteral(": ") + error, location_);
     return false;
 }
 

@@ -62,8 +62,9 @@ private slots:
             {"keywords", "host=127.0.0.1 port=1 dbname=v user=station password=s3cret",
              "dbname=v host=127.0.0.1 password=s3cret port=1 user=station",
              "host=127.0.0.1 port=1 dbname=v user=station password=***"},
-            {"keywords, quoted", R"(host = 127.0.0.1 port=1 sslrootcert='/etc/ca dir/r.crt' )"
-                                 R"(password='s3cret \'x\'')",
+            {"keywords, quoted",
+             R"(host = 127.0.0.1 port=1 sslrootcert='/etc/ca dir/r.crt' )"
+             R"(password='s3cret \'x\'')",
              "host=127.0.0.1 password=s3cret 'x' port=1 sslrootcert=/etc/ca dir/r.crt",
              "host = 127.0.0.1 port=1 sslrootcert='/etc/ca dir/r.crt' password=***"},
             {"service", "service=factory", "service=factory", "service=factory"},
@@ -111,7 +112,8 @@ private slots:
     // TLS asked for in the address is TLS or nothing: refused by a server
     // without it (the command line fails rather than print records read in
     // clear), and with it, checked against the test's own authority (a path
-    // with a blank in it), the connection really is encrypted.
+    // with a blank in it), the connection really is encrypted; a service
+    // names the same connection.
     void tls() {
         PgServer server;
         QVERIFY2(server.Start(), qPrintable(server.Error()));
@@ -136,8 +138,9 @@ private slots:
         QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
         QVERIFY2(server.Stop() && server.UseTls(crt, key) && server.Start(),
                  qPrintable(server.Error()));
-        History history(plain + QStringLiteral("?sslmode=verify-full&application_name=tls%20check"
-                                               "&sslrootcert=") +
+        History history(plain +
+                        QStringLiteral("?sslmode=verify-full&application_name=tls%20check"
+                                       "&sslrootcert=") +
                         QString::fromLatin1(QUrl::toPercentEncoding(crt)));
         history.Find({});
         QCOMPARE(history.Problem(), QString());
@@ -155,6 +158,19 @@ private slots:
             QCOMPARE(ssl.value(0).toBool(), true);
         }
         QSqlDatabase::removeDatabase(QStringLiteral("check"));
+
+        // The same, named by a service libpq reads from its file.
+        const QString services = dir.filePath(QStringLiteral("services.conf"));
+        QVERIFY(WriteFile(services, QStringLiteral("[factory]\nhost=127.0.0.1\nport=%1\n"
+                                                   "user=postgres\ndbname=velloran\n"
+                                                   "sslmode=verify-full\nsslrootcert=%2\n")
+                                        .arg(server.Port())
+                                        .arg(crt)
+                                        .toUtf8()));
+        qputenv("PGSERVICEFILE", services.toUtf8());
+        History named(QStringLiteral("service=factory"));
+        named.Find({});
+        QCOMPARE(named.Problem(), QString());
     }
 };
 

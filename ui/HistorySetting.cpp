@@ -81,7 +81,8 @@ void HistorySetting::Store(const QString& location, QObject* context,
         else
             settings.setValue(LocationKey, stored);
         settings.sync();
-        QFile::setPermissions(settings.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QFile::setPermissions(settings.fileName(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
     Memory() = {stored, password, true};
     if (!NeedsPassword(stored))
