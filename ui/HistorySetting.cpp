@@ -30,7 +30,15 @@ Known& Memory() {
 }
 
 bool NeedsPassword(const QString& stored) {
-    return ParseHistoryAddress(stored).kind == HistoryAddress::Kind::Server;
+    return ParseHistoryAddress(stored).kind == HistoryAddress::Kind::Server &&
+           PasswordOf(stored).isEmpty();
+}
+
+// Written out now and made the user's alone: a file an older version wrote
+// may hold a password in clear, and be readable by all.
+void KeepPrivate(QSettings& settings) {
+    settings.sync();
+    QFile::setPermissions(settings.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 } // namespace
@@ -39,8 +47,7 @@ QString HistorySetting::Stored() {
     return Settings().value(LocationKey).toString();
 }
 
-// A setting made by an older version may hold its password itself: it goes
-// on being used until the operator applies another.
+// A setting made by an older version may hold its password itself.
 QString HistorySetting::Location() {
     const QString stored = Stored();
     const Known& known = Memory();
@@ -49,8 +56,14 @@ QString HistorySetting::Location() {
                : stored;
 }
 
+// A password an older version stored in the setting goes on serving until
+// the operator applies the location again, which moves it to the keyring.
 void HistorySetting::Load(QObject* context, std::function<void()> done) {
     const QString stored = Stored();
+    if (!PasswordOf(stored).isEmpty()) {
+        QSettings settings = Settings();
+        KeepPrivate(settings);
+    }
     if (!NeedsPassword(stored) || (Memory().read && Memory().location == stored)) {
         done();
         return;
@@ -68,8 +81,7 @@ void HistorySetting::Load(QObject* context, std::function<void()> done) {
     job->start();
 }
 
-// The settings are written before the keyring answers, and made the user's
-// alone: an older version's file may hold a password in clear.
+// The settings are written before the keyring answers.
 void HistorySetting::Store(const QString& location, QObject* context,
                            std::function<void(const QString&)> unkept) {
     const QString stored = WithoutPassword(location);
@@ -80,9 +92,7 @@ void HistorySetting::Store(const QString& location, QObject* context,
             settings.remove(LocationKey);
         else
             settings.setValue(LocationKey, stored);
-        settings.sync();
-        QFile::setPermissions(settings.fileName(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        KeepPrivate(settings);
     }
     Memory() = {stored, password, true};
     if (!NeedsPassword(stored))
