@@ -10,7 +10,7 @@
 struct HistoryAddress;
 
 // One connection to one history database: a SQLite file, or a PostgreSQL
-// server named by a postgresql:// address. It makes the table where there is
+// server in any form HistoryAddress reads. It makes the table where there is
 // none and brings an older one up to date; it knows nothing of spools or of
 // which runs are still alive. A connection belongs to the thread that opened
 // it, as every Qt SQL connection does.

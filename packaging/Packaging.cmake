@@ -50,8 +50,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its SQL drivers as plugins, which dpkg-shlibdeps cannot see: the
 # history is a SQLite file unless a factory names its PostgreSQL server. The
-# keyring library is linked (dpkg-shlibdeps finds it too); named here so that
-# the package says why it wants it.
+# window keeps a server's password in the keyring through libqt6keychain1.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6keychain1")
 # The window's font, where the layout was drawn with its metrics.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, libqt6sql6-psql")
