@@ -200,7 +200,7 @@ bool frmHistory::madeOrThere(const QString& location) {
                                                "history there?")
                                     .arg(path),
                                 QStringLiteral("Quorvel Velloran"), BoxIcon::Question,
-                                BoxButtons::YesNo, BoxAnswer::No)) != BoxAnswer::Yes)
+                                BoxButtons::CreateCancel, BoxAnswer::Cancel)) != BoxAnswer::Yes)
         return false;
     QString error;
     MakePrivateFolder(QFileInfo(path).absolutePath(), &error);
