@@ -39,7 +39,7 @@ public:
     // The spool of the history at `location` (as Resolve gives it): one for
     // each history, so that a record waits for the one it was meant for.
     static QString DefaultSpool(const QString& location);
-    // The location as it may be shown: without a password.
+    // The location as it may be shown: its password masked.
     QString Where() const;
     // Why the last record was spooled, or the last reading failed.
     QString Problem() const { return problem_; }

@@ -8,6 +8,7 @@
 #include "download/LoadFileSelection.h"
 #include "look/Logo.h"
 #include "look/Look.h"
+#include "ui/HistorySetting.h"
 #include "ui/ProgressPanel.h"
 
 #include <QCloseEvent>
@@ -55,6 +56,8 @@ frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
     buildLayout();
     buildMenus();
     Form_Load();
+    // The runs' history may be a server whose password the keyring holds.
+    HistorySetting::Load(this, [] {});
 
     connect(&session_, &Session::Changed, this, [this] { pacer_.Changed(); });
     // A box shows over the status as it stood when the box was asked for.
