@@ -161,8 +161,11 @@ bool HistoryTable::connect(const QString& location) {
     // first: setting the mode takes the write lock even when it is set, and
     // sixteen rows opening at once would queue for it.
     QSqlQuery mode(QStringLiteral("PRAGMA journal_mode"), db_);
-    if (!mode.next() || mode.value(0).toString() != QLatin1String("wal"))
-        QSqlQuery(QStringLiteral("PRAGMA journal_mode=WAL"), db_);
+    const bool wal = mode.next() && mode.value(0).toString() == QLatin1String("wal");
+    // The mode cannot change while a statement of the connection is open.
+    mode.finish();
+    if (!wal)
+        mode.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     return true;
 }
 
