@@ -262,6 +262,16 @@ int History::Drain() {
     return sent;
 }
 
+// The spool's file stays once its records are sent: a record in it is what tells.
+bool History::Waiting() {
+    if (!QFile::exists(spoolPath_))
+        return false;
+    if (!spoolOpen())
+        return true;
+    const auto oldest = spool_->Oldest(1);
+    return !oldest || !oldest->empty();
+}
+
 bool History::Import(const std::vector<HistoryRecord>& records) {
     if (!reachable())
         return false;

@@ -51,6 +51,7 @@ frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
       // The place follows the port setting at each start.
       session_(prompts, PromptThread::Owner, BoardPlace::Com(m.PortNumber), claims_,
                QStringLiteral("the main window"), std::move(makePort), std::move(makeClock)),
+      spool_([this] { return busy_ ? nullptr : &session_; }),
       pacer_(ShowMilliseconds, [this] { showView(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran"));
     buildLayout();
@@ -63,6 +64,8 @@ frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
     // A box shows over the status as it stood when the box was asked for.
     connect(&session_, &Session::Asking, this, &frmMain::showView);
     connect(&session_, &Session::Finished, this, &frmMain::jobEnded);
+    connect(&spool_, &SpoolSender::Warning, this,
+            [this](const QString& line) { ShowWarning(*lblHistory, line); });
 }
 
 frmMain::~frmMain() {
@@ -239,6 +242,7 @@ void frmMain::jobEnded(Failure result) {
     present(view);
     // Until a record reaches the history again, which takes the spool with it.
     ShowWarning(*lblHistory, session_.HistoryWarning());
+    spool_.JobEnded(session_);
     // A check that reached the boot loader has its board, with or without
     // the version it asked for: an empty version replaces an earlier one.
     if (job_ == Job::CheckBoot && !view.bootBoard.isEmpty())
