@@ -135,7 +135,7 @@ Exit status:
   6    The board, or the baud rate, does not fit the mode.
   7    Logon, device ID or mode refused.
   8    The download failed: error replies, "$BTMO", or five tries spent.
-  9    The device went away during the run, or was not there at its start.
+  9    The device went away during the run.
   10   With several boards: at least one did not succeed.
   11   history: the history could not be read (no such file, not a
        history, a server that is down or refuses the login).

@@ -9,11 +9,9 @@
 #include "link/Transcript.h"
 #include "session/SessionView.h"
 
-Failure JobEnding(Failure stage, bool halted, const SessionView& view) {
+Failure JobEnding(Failure stage, bool halted) {
     if (halted && stage != Failure::None)
         return Failure::Halted;
-    if (stage == Failure::PortNotOpened && view.deviceMissing)
-        return Failure::DeviceGone;
     return stage;
 }
 

@@ -20,10 +20,10 @@ struct RunTag {
 };
 
 // How a job ended, decided once for its record and every client that shows
-// it: a halt where a stage failed is the operator's, and a port that would
-// not open because nothing goes by its name lost its device as surely as one
-// pulled out under a stage (a socket whose cable is out).
-Failure JobEnding(Failure stage, bool halted, const SessionView& view);
+// it: a halt where a stage failed is the operator's. A port with no device
+// behind it at the start stays "port would not open" everywhere, as scripts'
+// exit statuses and the records of earlier runs have it.
+Failure JobEnding(Failure stage, bool halted);
 // A job's record as it starts: what was asked, of which board, by whom.
 HistoryRecord StartRecord(bool flash, const RunTag& tag, const BoardPlace& place, const Module1& m);
 // What the job found and did, from the view it left and the load file it

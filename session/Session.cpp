@@ -277,7 +277,7 @@ void Session::run(Job job) {
         CheckBootVersion(ctx);
     }
     const SessionView seen = view_.Peek();
-    const Failure result = JobEnding(ctx.failure, halted_, seen);
+    const Failure result = JobEnding(ctx.failure, halted_);
     EndRecord(record_, result, seen, file_, transcript_);
     stored_ = kept.Finish(record_);
     historyWarning_ = kept.Warning(stored_);

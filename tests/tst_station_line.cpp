@@ -305,7 +305,7 @@ private slots:
     }
 
     // The cable is pulled under a run, then the row is started with the
-    // socket empty: both times the row says the device is gone. Plugged in
+    // socket empty: each time the row says what its record says. Plugged in
     // again, a new device behind the same socket, the same row reprograms its
     // board, and no longer warns of the first adapter's latency timer, which
     // it could not lower.
@@ -324,14 +324,14 @@ private slots:
             return row->Start(rack.m) && ended.wait(30000);
         };
         // The row and the record tell one ending.
-        const auto gone = [&] {
-            return row->Outcome() == Failure::DeviceGone &&
-                   row->lblResult->text() == "Device gone" &&
-                   NewestKept(0).result == QLatin1String("device-gone");
+        const auto ended = [&](Failure failure, const char* title, const char* key) {
+            return row->Outcome() == failure && row->lblResult->text() == title &&
+                   NewestKept(0).result == QLatin1String(key);
         };
 
         QVERIFY(run());
-        QVERIFY2(gone(), qPrintable(row->lblMsg->text() + "\n" + sim.ToldTail()));
+        QVERIFY2(ended(Failure::DeviceGone, "Device gone", "device-gone"),
+                 qPrintable(row->lblMsg->text() + "\n" + sim.ToldTail()));
         QVERIFY(!row->lblSlow->isHidden() && row->lblSlow->toolTip().contains("udev rule"));
         const QString transcript = row->BoardSession().transcript().Text();
         QVERIFY(transcript.contains(": no USB adapter; latency timer ") &&
@@ -340,7 +340,8 @@ private slots:
         // The adapter goes with its stuck timer: the next one has none,
         // whichever pseudo-terminal number it is given.
         QVERIFY(QFile::remove(socket) && QDir(sys).removeRecursively() && run());
-        QVERIFY2(gone(), qPrintable(row->lblResult->text()));
+        QVERIFY2(ended(Failure::PortNotOpened, "Port would not open", "port-not-opened"),
+                 qPrintable(row->lblResult->text()));
         QVERIFY(row->lblSlow->isHidden());
 
         QVERIFY(sim.WaitForLine() && QFile::link(sim.Link(), socket) && run());
