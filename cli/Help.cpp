@@ -92,8 +92,10 @@ Options:
                  flash: who runs it, kept in the run's history record.
   --history LOCATION
                  The history records are kept in and read from: a SQLite
-                 file, or postgresql://user@host:port/database (the password
-                 from the address, PGPASSWORD or ~/.pgpass).
+                 file, or a PostgreSQL server as libpq names one:
+                 postgresql://user@host:port/database?sslmode=verify-full&...,
+                 "host=... dbname=...", or service=NAME. Its password from
+                 ~/.pgpass or a service file: in LOCATION others see it in ps.
   --help         This text.
 
 History:

@@ -1,5 +1,6 @@
 #include "history/History.h"
 
+#include "history/HistoryAddress.h"
 #include "history/HistoryTable.h"
 #include "history/RunLiveness.h"
 
@@ -22,12 +23,6 @@ namespace {
 QString DataFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/velloran");
-}
-
-// A server's address as it may be shown or named after: without a password.
-QString WithoutPassword(const QString& location) {
-    return location.contains(QLatin1String("://")) ? QUrl(location).toString(QUrl::RemovePassword)
-                                                   : location;
 }
 
 // What only the process that runs it knows of a run: the record's key, the
@@ -101,18 +96,22 @@ QString History::Resolve(const QString& given) {
 }
 
 // Named after the history without its password, which may change while
-// records wait; a file by its full path, however it was named.
+// records wait; a file by its full path, however it was named. An address
+// goes through QUrl as it always has, so that a spool keeps its name.
 QString History::DefaultSpool(const QString& location) {
-    const QString key = location.contains(QLatin1String("://"))
-                            ? WithoutPassword(location)
-                            : QFileInfo(location).absoluteFilePath();
+    const HistoryAddress address = ParseHistoryAddress(location);
+    const QString without = WithoutPassword(location);
+    const QString key = address.kind == HistoryAddress::Kind::File
+                            ? QFileInfo(location).absoluteFilePath()
+                        : without.contains(QLatin1String("://")) ? QUrl(without).toString()
+                                                                 : without;
     const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256);
     return DataFolder() + QStringLiteral("/history-spool-%1.sqlite")
                               .arg(QString::fromLatin1(hash.toHex().left(12)));
 }
 
 QString History::Where() const {
-    return WithoutPassword(location_);
+    return ShownLocation(location_);
 }
 
 // Connects when not connected, and again each time for a read-only file
@@ -170,13 +169,9 @@ bool History::spoolOpen() {
     return opened && spool_->Writable();
 }
 
-bool History::Waiting() const {
-    return QFileInfo::exists(spoolPath_);
-}
-
 // The uids of what waits in the spool: a run whose end is there has ended.
 QStringList History::waiting() {
-    return Waiting() && spoolOpen() ? spool_->Uids() : QStringList();
+    return QFile::exists(spoolPath_) && spoolOpen() ? spool_->Uids() : QStringList();
 }
 
 // A run of this host left "running" whose process is gone, and whose end
@@ -234,7 +229,7 @@ Stored History::write(const HistoryRecord& record) {
 // uid), so none arrives twice. A spool emptied is removed: Waiting says none.
 bool History::send() {
     constexpr qint64 Batch = 100;
-    if (!Waiting() || !spoolOpen())
+    if (!QFile::exists(spoolPath_) || !spoolOpen())
         return true;
     for (const int before = sent_;;) {
         const auto batch = spool_->Oldest(Batch);
@@ -261,6 +256,17 @@ int History::Drain() {
     if (reachable())
         send();
     return sent_ - before;
+}
+
+// A spool is removed once emptied, but one another client has just made
+// for its record may be there empty: a record in it is what tells.
+bool History::Waiting() {
+    if (!QFile::exists(spoolPath_))
+        return false;
+    if (!spoolOpen())
+        return true;
+    const auto oldest = spool_->Oldest(1);
+    return !oldest || !oldest->empty();
 }
 
 bool History::Import(const std::vector<HistoryRecord>& records) {

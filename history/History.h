@@ -39,7 +39,7 @@ public:
     // The spool of the history at `location` (as Resolve gives it): one for
     // each history, so that a record waits for the one it was meant for.
     static QString DefaultSpool(const QString& location);
-    // The location as it may be shown: without a password.
+    // The location as it may be shown: its password masked.
     QString Where() const;
     // Why the last record was spooled, or the last reading failed.
     QString Problem() const { return problem_; }
@@ -62,8 +62,9 @@ public:
     // history, to read or write, sends it too.
     int Drain();
     // Whether records wait in this history's spool, for a client to Drain
-    // while they do; no file is none.
-    bool Waiting() const;
+    // while they do: no file is none, and one that cannot be read may hold
+    // some.
+    bool Waiting();
     // Records made elsewhere, in one transaction.
     bool Import(const std::vector<HistoryRecord>& records);
 
@@ -75,7 +76,8 @@ public:
 
     // How long after a failure the history is left alone (records go straight
     // to the spool), so that a server that is down does not hold up each run.
-    int retryMs = 30000;
+    static constexpr int DefaultRetryMs = 30000;
+    int retryMs = DefaultRetryMs;
     // The programs whose runs may be alive: ours, and the one running this.
     QStringList programs;
 

@@ -56,11 +56,20 @@ bool HistoryTable::prepareFile(const QString& location) {
     return true;
 }
 
-// Readers never wait for the writer, and a writer appends only.
+// Readers never wait for the writer, and a writer appends only. Asked
+// first: setting the mode takes the write lock even when it is set, and
+// sixteen rows opening at once would queue for it. A file read-only is read
+// in the mode it is in.
 void HistoryTable::fileOpened() {
-    if (!readOnly_)
-        QSqlQuery(QStringLiteral("PRAGMA journal_mode=WAL"), db_);
     fileId_ = FileId(path_);
+    if (readOnly_)
+        return;
+    QSqlQuery mode(QStringLiteral("PRAGMA journal_mode"), db_);
+    const bool wal = mode.next() && mode.value(0).toString() == QLatin1String("wal");
+    // The mode cannot change while a statement of the connection is open.
+    mode.finish();
+    if (!wal)
+        mode.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
 }
 
 // Whether the path no longer names the file the connection writes: what

@@ -10,9 +10,10 @@
 #include <vector>
 
 class QSqlQuery;
+struct HistoryAddress;
 
 // One connection to one history database: a SQLite file, or a PostgreSQL
-// server named by a postgresql:// address. It makes the table where there is
+// server in any form HistoryAddress reads. It makes the table where there is
 // none and brings an older one up to date; it knows nothing of spools or of
 // which runs are still alive. A connection belongs to the thread that opened
 // it, as every Qt SQL connection does.
@@ -72,6 +73,7 @@ private:
     bool prepareFile(const QString& location);
     void fileOpened();
     bool moved() const;
+    bool serverOptions(const HistoryAddress& address);
     bool ready();
     bool upgrade(int from);
     bool fillSearch();
@@ -92,4 +94,5 @@ private:
     QStringList columns_;                               // the table's, as it is
     QString problem_;
     QString notice_;
+    QString location_; // whose passwords the problems never show
 };

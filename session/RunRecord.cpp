@@ -9,6 +9,12 @@
 #include "link/Transcript.h"
 #include "session/SessionView.h"
 
+Failure JobEnding(Failure stage, bool halted) {
+    if (halted && stage != Failure::None)
+        return Failure::Halted;
+    return stage;
+}
+
 HistoryRecord StartRecord(bool flash, const RunTag& tag, const BoardPlace& place,
                           const Module1& m) {
     HistoryRecord r;

@@ -19,6 +19,11 @@ struct RunTag {
     QString operator_;
 };
 
+// How a job ended, decided once for its record and every client that shows
+// it: a halt where a stage failed is the operator's. A port with no device
+// behind it at the start stays "port would not open" everywhere, as scripts'
+// exit statuses and the records of earlier runs have it.
+Failure JobEnding(Failure stage, bool halted);
 // A job's record as it starts: what was asked, of which board, by whom.
 HistoryRecord StartRecord(bool flash, const RunTag& tag, const BoardPlace& place, const Module1& m);
 // What the job found and did, from the view it left and the load file it
