@@ -146,9 +146,12 @@ private slots:
             n > 0 ? void(taken += n) : QTest::qSleep(10);
         }
         ::close(fd);
-        // A second of the line is 11,520 characters; the pseudo-terminal holds a few more.
-        QVERIFY2(taken < 1024 * 1024, qPrintable(QString::number(taken)));
+        // A second of the line is 11,520 characters, and the pseudo-terminal
+        // holds some more (34 KB in all, measured); a wire without a bound
+        // took over a megabyte.
+        QVERIFY2(taken < 256 * 1024, qPrintable(QString::number(taken)));
     }
+
     void speedsAndEveryByteValue() {
         PtyRig r;
         QCOMPARE(r.PeerSpeed(), speed_t(B9600)); // the tool opened its port at the wake-up speed
