@@ -1,7 +1,6 @@
 #include "cli/Ports.h"
 
 #include "cli/Console.h"
-
 #include "link/Adapter.h"
 #include "link/MSComm.h"
 #include "link/PortAdvice.h"

@@ -281,8 +281,7 @@ private slots:
     void initTestCase();
     void exitStatus_data();
     void exitStatus();
-    // Text from outside (a serial, a file name, a device ID) shows escaped, and
-    // bytes that are no UTF-8 are refused by name, never made two serials one.
+    // Outside text shows escaped; bytes that are no UTF-8 are refused by name.
     void hostileText_data() {
         // clang-format off
         AddRows<HostileRow>({
@@ -299,7 +298,8 @@ private slots:
     void hostileText() {
         QFETCH(HostileRow, row);
         QTemporaryDir dir;
-        HistoryRecord forged{.uid = "forged", .started = QDateTime::currentDateTimeUtc()};
+        HistoryRecord forged;
+        forged.uid = "forged", forged.started = QDateTime::currentDateTimeUtc();
         forged.deviceId = "\u009b2J", forged.file = "a\rb\u202e.rom", forged.result = "ok";
         forged.serial = "SN\nFAKE ok\x1b[31m";
         QVERIFY(History(dir.filePath("hostile.sqlite")).Import({forged}));
