@@ -35,6 +35,24 @@ QString Shown(const QString& path) {
     return Printable(QDir::toNativeSeparators(path), Unprintable::Escaped, true);
 }
 
+// Why no file was found, and what to do. A name read from bytes that are no
+// UTF-8 (the file dialog lists such a file) holds U+FFFD where they were, and
+// leads to no file whatever is done.
+QString NotFound(const QFileInfo& info, const QString& tried) {
+    if (info.isDir())
+        return QStringLiteral("%1 is a folder. Choose the load file in it.").arg(tried);
+    if (info.exists())
+        return QStringLiteral("%1 is no plain file. Choose the load file again.").arg(tried);
+    if (tried.contains(QChar::ReplacementCharacter))
+        return QStringLiteral("No file %1. Where the name shows \uFFFD, the file's name may hold "
+                              "bytes that are not UTF-8, which no name given here can reach: "
+                              "rename the file with a UTF-8 name.")
+            .arg(tried);
+    return QStringLiteral("No file %1, nor one whose name differs only in case. Check the name "
+                          "and the folder, or choose the load file again.")
+        .arg(tried);
+}
+
 // A failed validation: the box first, the red line once it is closed.
 void Refuse(Context& ctx, const QString& boxText, const QString& message,
             const QString& detail = {}) {
@@ -154,14 +172,7 @@ void ValidateLoadFile(Context& ctx) {
     // Only a plain file will do: a directory of that name is no load file.
     if (!info.isFile()) {
         Refuse(ctx, QStringLiteral("File Requested Not Found"),
-               QStringLiteral("Load File Requested was Not Found"),
-               (info.isDir() ? QStringLiteral("%1 is a folder.")
-                : info.exists()
-                    ? QStringLiteral("%1 is no plain file.")
-                    : QStringLiteral("No file %1, nor one whose name differs only in case."))
-                       .arg(tried) +
-                   QStringLiteral(" Check the name and the folder, or choose the load file "
-                                  "again."));
+               QStringLiteral("Load File Requested was Not Found"), NotFound(info, tried));
         return;
     }
 
