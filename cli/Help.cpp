@@ -93,8 +93,10 @@ Options:
                  flash: who runs it, kept in the run's history record.
   --history LOCATION
                  The history records are kept in and read from: a SQLite
-                 file, or postgresql://user@host:port/database (the password
-                 from the address, PGPASSWORD or ~/.pgpass).
+                 file, or a PostgreSQL server as libpq names one:
+                 postgresql://user@host:port/database?sslmode=verify-full&...,
+                 "host=... dbname=...", or service=NAME. Its password from
+                 ~/.pgpass or a service file: in LOCATION others see it in ps.
   --help         This text.
   --version      The version.
 
@@ -136,7 +138,7 @@ Exit status:
   6    The board, or the baud rate, does not fit the mode.
   7    Logon, device ID or mode refused.
   8    The download failed: error replies, "$BTMO", or five tries spent.
-  9    The device went away during the run.
+  9    The device went away during the run, or was not there at its start.
   10   With several boards: at least one did not succeed.
   11   history: the history could not be read (no such file, not a
        history, a server that is down or refuses the login).

@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "history/History.h"
+#include "history/HistoryAddress.h"
 #include "history/HistoryReport.h"
 
 #include <QFileInfo>
@@ -13,7 +14,8 @@ HistoryAnswer ShowHistory(const Options& o) {
                                  : o.csv ? HistoryFormat::Csv
                                          : HistoryFormat::Text;
     const QString location = History::Resolve(o.history);
-    if (!location.contains(QLatin1String("://")) && !QFileInfo::exists(location)) {
+    if (ParseHistoryAddress(location).kind == HistoryAddress::Kind::File &&
+        !QFileInfo::exists(location)) {
         // Nothing run on this computer yet is no error; a history named and absent is.
         if (o.history.isEmpty() && qEnvironmentVariableIsEmpty("VELLORAN_HISTORY"))
             return {HistoryReport({}, format), {}, 0};

@@ -6,7 +6,8 @@
 // Every message box and the open-file dialog go through this one hook, so that
 // tests can answer them without a person.
 enum class BoxIcon { Information, Exclamation, Question };
-enum class BoxButtons { Ok, OkCancel, YesNo, RetryCancel };
+// CreateCancel asks before making something: its Create answers Yes.
+enum class BoxButtons { Ok, OkCancel, YesNo, RetryCancel, CreateCancel };
 enum class BoxAnswer { Ok, Cancel, Yes, No, Retry };
 
 struct Box {

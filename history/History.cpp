@@ -1,5 +1,6 @@
 #include "history/History.h"
 
+#include "history/HistoryAddress.h"
 #include "history/HistoryTable.h"
 
 #include <QCoreApplication>
@@ -62,12 +63,6 @@ QDateTime StartOf(qint64 pid) {
 }
 #endif
 
-// A server's address as it may be shown or named after: without a password.
-QString WithoutPassword(const QString& location) {
-    return location.contains(QLatin1String("://")) ? QUrl(location).toString(QUrl::RemovePassword)
-                                                   : location;
-}
-
 // What only the process that runs it knows of a run: the record's key, the
 // start, where it runs and which tool.
 void Stamp(HistoryRecord& record) {
@@ -121,18 +116,22 @@ QString History::Resolve(const QString& given) {
 }
 
 // Named after the history without its password, which may change while
-// records wait; a file by its full path, however it was named.
+// records wait; a file by its full path, however it was named. An address
+// goes through QUrl as it always has, so that a spool keeps its name.
 QString History::DefaultSpool(const QString& location) {
-    const QString key = location.contains(QLatin1String("://"))
-                            ? WithoutPassword(location)
-                            : QFileInfo(location).absoluteFilePath();
+    const HistoryAddress address = ParseHistoryAddress(location);
+    const QString without = WithoutPassword(location);
+    const QString key = address.kind == HistoryAddress::Kind::File
+                            ? QFileInfo(location).absoluteFilePath()
+                        : without.contains(QLatin1String("://")) ? QUrl(without).toString()
+                                                                 : without;
     const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256);
     return DataFolder() + QStringLiteral("/history-spool-%1.sqlite")
                               .arg(QString::fromLatin1(hash.toHex().left(12)));
 }
 
 QString History::Where() const {
-    return WithoutPassword(location_);
+    return ShownLocation(location_);
 }
 
 // Connects when not connected. A history just reached has the runs of this
@@ -261,6 +260,16 @@ int History::Drain() {
     if (reachable())
         send(sent);
     return sent;
+}
+
+// The spool's file stays once its records are sent: a record in it is what tells.
+bool History::Waiting() {
+    if (!QFile::exists(spoolPath_))
+        return false;
+    if (!spoolOpen())
+        return true;
+    const auto oldest = spool_->Oldest(1);
+    return !oldest || !oldest->empty();
 }
 
 bool History::Import(const std::vector<HistoryRecord>& records) {

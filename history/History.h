@@ -39,7 +39,7 @@ public:
     // The spool of the history at `location` (as Resolve gives it): one for
     // each history, so that a record waits for the one it was meant for.
     static QString DefaultSpool(const QString& location);
-    // The location as it may be shown: without a password.
+    // The location as it may be shown: its password masked.
     QString Where() const;
     // Why the last record was spooled, or the last reading failed.
     QString Problem() const { return problem_; }
@@ -55,6 +55,8 @@ public:
     Stored Finish(HistoryRecord& record);
     // Sends what waits in the spool; the number of records sent.
     int Drain();
+    // Whether records wait in the spool (one that cannot be read may hold some).
+    bool Waiting();
     // Records made elsewhere, in one transaction.
     bool Import(const std::vector<HistoryRecord>& records);
 
@@ -66,7 +68,8 @@ public:
 
     // How long after a failure the history is left alone (records go straight
     // to the spool), so that a server that is down does not hold up each run.
-    int retryMs = 30000;
+    static constexpr int DefaultRetryMs = 30000;
+    int retryMs = DefaultRetryMs;
     // The programs whose runs may be alive: ours, and the one running this.
     QStringList programs;
 

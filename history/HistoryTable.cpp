@@ -1,10 +1,11 @@
 #include "history/HistoryTable.h"
 
+#include "history/HistoryAddress.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUrl>
 #include <atomic>
 
 namespace {
@@ -59,9 +60,46 @@ HistoryTable::~HistoryTable() {
 }
 
 // Keeps why, for the client's warning line; false, for the caller to return.
+// The driver's words may quote the password it was given.
 bool HistoryTable::fail(const QString& what, const QString& error) {
-    problem_ = error.isEmpty() ? what : what + QStringLiteral(": ") + error;
+    problem_ =
+        MaskPasswords(error.isEmpty() ? what : what + QStringLiteral(": ") + error, location_);
     return false;
+}
+
+// Every keyword the address gives reaches libpq: those Qt has a setter for
+// through it (Qt quotes them), the rest as connect options, which Qt hands on
+// as they are but for turning each ";" into a blank. Without a password
+// libpq finds one itself: PGPASSWORD, ~/.pgpass, a service file.
+bool HistoryTable::serverOptions(const HistoryAddress& address) {
+    QStringList options;
+    for (const auto& [keyword, value] : address.parameters) {
+        bool number = false;
+        const int port = value.toInt(&number);
+        if (keyword == QLatin1String("host"))
+            db_.setHostName(value);
+        else if (keyword == QLatin1String("port") && number)
+            db_.setPort(port);
+        else if (keyword == QLatin1String("user"))
+            db_.setUserName(value);
+        else if (keyword == QLatin1String("password"))
+            db_.setPassword(value);
+        else if (keyword == QLatin1String("dbname"))
+            db_.setDatabaseName(value);
+        else if (value.contains(QLatin1Char(';')))
+            return fail(QStringLiteral("the driver cannot take a \";\" in %1").arg(keyword), {});
+        else
+            options << keyword + QStringLiteral("='") +
+                           QString(value)
+                               .replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+                               .replace(QLatin1Char('\''), QStringLiteral("\\'")) +
+                           QLatin1Char('\'');
+    }
+    // A server that does not answer holds up no run for long.
+    if (address.Value(QStringLiteral("connect_timeout")).isEmpty())
+        options << QStringLiteral("connect_timeout=5");
+    db_.setConnectOptions(options.join(QLatin1Char(' ')));
+    return true;
 }
 
 bool HistoryTable::Open(const QString& location) {
@@ -89,8 +127,11 @@ void HistoryTable::Close() {
 bool HistoryTable::connect(const QString& location) {
     static std::atomic<int> connections{0};
     const QString name = QStringLiteral("velloran-history-%1").arg(++connections);
-    postgres_ = location.startsWith(QLatin1String("postgresql://")) ||
-                location.startsWith(QLatin1String("postgres://"));
+    location_ = location;
+    const HistoryAddress address = ParseHistoryAddress(location);
+    if (address.kind == HistoryAddress::Kind::Refused)
+        return fail(address.problem, {});
+    postgres_ = address.kind == HistoryAddress::Kind::Server;
     const QString driver = postgres_ ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
     if (!QSqlDatabase::isDriverAvailable(driver))
         return fail(QStringLiteral("Qt's %1 driver is not installed (Debian: %2)")
@@ -99,32 +140,32 @@ bool HistoryTable::connect(const QString& location) {
                     {});
     db_ = QSqlDatabase::addDatabase(driver, name);
     if (postgres_) {
-        // Without a password in the address libpq finds one itself, in
-        // PGPASSWORD or ~/.pgpass.
-        const QUrl url(location);
-        db_.setHostName(url.host());
-        db_.setPort(url.port(5432));
-        // A password with an @ or a / in it comes percent-encoded.
-        db_.setUserName(url.userName(QUrl::FullyDecoded));
-        if (!url.password(QUrl::FullyDecoded).isEmpty())
-            db_.setPassword(url.password(QUrl::FullyDecoded));
-        db_.setDatabaseName(url.path(QUrl::FullyDecoded).mid(1));
-        db_.setConnectOptions(QStringLiteral("connect_timeout=5"));
+        if (!serverOptions(address))
+            return false;
     } else {
         QDir().mkpath(QFileInfo(location).absolutePath());
-        db_.setDatabaseName(location);
+        db_.setDatabaseName(address.path);
         // Other writers (the station's rows, command lines) hold the file a
         // few milliseconds at a time: wait for them rather than fail.
         db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     }
     if (!db_.open())
         return fail(QStringLiteral("cannot connect"), db_.lastError().text());
-    // Readers never wait for the writer, and a writer appends only. The
-    // server's notices ("already exists, skipping") would reach the
+    // The server's notices ("already exists, skipping") would reach the
     // clients' stderr.
-    QSqlQuery(postgres_ ? QStringLiteral("SET client_min_messages = warning")
-                        : QStringLiteral("PRAGMA journal_mode=WAL"),
-              db_);
+    if (postgres_) {
+        QSqlQuery(QStringLiteral("SET client_min_messages = warning"), db_);
+        return true;
+    }
+    // Readers never wait for the writer, and a writer appends only. Asked
+    // first: setting the mode takes the write lock even when it is set, and
+    // sixteen rows opening at once would queue for it.
+    QSqlQuery mode(QStringLiteral("PRAGMA journal_mode"), db_);
+    const bool wal = mode.next() && mode.value(0).toString() == QLatin1String("wal");
+    // The mode cannot change while a statement of the connection is open.
+    mode.finish();
+    if (!wal)
+        mode.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     return true;
 }
 

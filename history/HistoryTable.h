@@ -7,8 +7,10 @@
 #include <optional>
 #include <vector>
 
+struct HistoryAddress;
+
 // One connection to one history database: a SQLite file, or a PostgreSQL
-// server named by a postgresql:// address. It makes the table where there is
+// server in any form HistoryAddress reads. It makes the table where there is
 // none and brings an older one up to date; it knows nothing of spools or of
 // which runs are still alive. A connection belongs to the thread that opened
 // it, as every Qt SQL connection does.
@@ -52,6 +54,7 @@ public:
 
 private:
     bool connect(const QString& location);
+    bool serverOptions(const HistoryAddress& address);
     bool ready();
     bool upgrade(int from);
     int version();
@@ -63,4 +66,5 @@ private:
     bool postgres_ = false;
     bool writable_ = false;
     QString problem_;
+    QString location_; // whose passwords the problems never show
 };

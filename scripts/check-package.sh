@@ -48,7 +48,7 @@ check "nothing outside usr" test -z "$(awk '{print $6}' <<<"$contents" | grep -E
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6sql6 \
-    libqt6sql6-sqlite; do
+    libqt6sql6-sqlite libqt6keychain1; do
     check "depends on $lib (Depends: $depends)" grep -Eq "(^|, )$lib( |,|\$)" <<<"$depends"
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)

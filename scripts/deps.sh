@@ -3,9 +3,11 @@
 set -euo pipefail
 # dpkg-dev and file let CPack find the libraries the Debian package depends
 # on; desktop-file-utils checks its desktop entry. The history's two Qt SQL
-# drivers, and the PostgreSQL server its tests start a cluster of their own on.
+# drivers, and the PostgreSQL server its tests start a cluster of their own on
+# (openssl makes their certificate); the keyring the History window keeps a
+# server's password in.
 packages=(cmake g++ make qt6-base-dev qt6-serialport-dev dpkg-dev file desktop-file-utils
-          libqt6sql6-sqlite libqt6sql6-psql postgresql "$@")
+          libqt6sql6-sqlite libqt6sql6-psql postgresql openssl qtkeychain-qt6-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

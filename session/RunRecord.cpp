@@ -9,6 +9,14 @@
 #include "link/Transcript.h"
 #include "session/SessionView.h"
 
+Failure JobEnding(Failure stage, bool halted, const SessionView& view) {
+    if (halted && stage != Failure::None)
+        return Failure::Halted;
+    if (stage == Failure::PortNotOpened && view.deviceMissing)
+        return Failure::DeviceGone;
+    return stage;
+}
+
 HistoryRecord StartRecord(bool flash, const RunTag& tag, const BoardPlace& place,
                           const Module1& m) {
     HistoryRecord r;

@@ -19,6 +19,11 @@ struct RunTag {
     QString operator_;
 };
 
+// How a job ended, decided once for its record and every client that shows
+// it: a halt where a stage failed is the operator's, and a port that would
+// not open because nothing goes by its name lost its device as surely as one
+// pulled out under a stage (a socket whose cable is out).
+Failure JobEnding(Failure stage, bool halted, const SessionView& view);
 // A job's record as it starts: what was asked, of which board, by whom.
 HistoryRecord StartRecord(bool flash, const RunTag& tag, const BoardPlace& place, const Module1& m);
 // What the job found and did, from the view it left and the load file it

@@ -154,12 +154,28 @@ bool Session::SetHistory(const QString& location) {
 
 // Made when first needed, on the session's thread: a client that never
 // runs a job never touches the history.
-History& Session::history() {
-    if (!history_ || historyMadeAt_ != historyAt_) {
-        history_ = std::make_unique<History>(historyAt_);
-        historyMadeAt_ = historyAt_;
+History& Session::history(const QString& location) {
+    if (!history_ || historyMadeAt_ != location) {
+        history_ = std::make_unique<History>(location);
+        historyMadeAt_ = location;
     }
+    history_->retryMs = retryMs_;
     return *history_;
+}
+
+// The location is the last job's, taken now: the owner may name another
+// for the next job while this waits its turn on the session's thread.
+void Session::SendSpool() {
+    QMetaObject::invokeMethod(
+        worker_,
+        [this, location = historyAt_] {
+            History& kept = history(location);
+            kept.Drain();
+            const QString warning = kept.Waiting() ? kept.Warning(Stored::Spooled) : QString();
+            QMetaObject::invokeMethod(
+                this, [this, warning] { emit SpoolSent(warning); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }
 
 bool Session::SetPlace(const BoardPlace& place) {
@@ -249,7 +265,7 @@ void Session::run(Job job) {
     // still leaves its record.
     const bool flash = job == Job::Reprogram;
     record_ = StartRecord(flash, tag_, place_, m_);
-    History& kept = history();
+    History& kept = history(historyAt_);
     kept.Begin(record_);
     file_.Forget();
 
@@ -260,10 +276,9 @@ void Session::run(Job job) {
     } else {
         CheckBootVersion(ctx);
     }
-    // A run stopped by the operator fails where the halt caught it, whatever
-    // the stage that returned calls it.
-    const Failure result = halted_ && ctx.failure != Failure::None ? Failure::Halted : ctx.failure;
-    EndRecord(record_, result, view_.Peek(), file_, transcript_);
+    const SessionView seen = view_.Peek();
+    const Failure result = JobEnding(ctx.failure, halted_, seen);
+    EndRecord(record_, result, seen, file_, transcript_);
     stored_ = kept.Finish(record_);
     historyWarning_ = kept.Warning(stored_);
     {

@@ -80,6 +80,14 @@ public:
     const HistoryRecord& LastRecord() const { return record_; }
     Stored LastStored() const { return stored_; }
     const QString& HistoryWarning() const { return historyWarning_; }
+    // Sends what waits in the spool of the last job's history, on the
+    // session's thread, where that History lives; behind a job under way.
+    // SpoolSent tells what still waits.
+    void SendSpool();
+    // How long the history is left alone after it failed: the pace at which
+    // an owner sends the spool, too.
+    void SetHistoryRetry(int ms) { retryMs_ = ms; }
+    int HistoryRetry() const { return retryMs_; }
 
     SessionView TakeView() { return view_.Take(); }
     // The owner may write the status too ("Halt Load" does), so that what
@@ -95,6 +103,9 @@ signals:
     // A box is about to be asked of the owner's Prompts.
     void Asking();
     void Finished(Failure result);
+    // The spool was sent: `warning` is the line to show while records still
+    // wait in it, empty once none does.
+    void SpoolSent(const QString& warning);
 
 private:
     struct Pending;
@@ -103,7 +114,7 @@ private:
     void run(Job job); // on the session's thread
     void startClock();
     void makePort();
-    History& history();
+    History& history(const QString& location);
     BoxAnswer ask(const Box& box);
     static void answer(Pending& pending, BoxAnswer answer);
 
@@ -134,6 +145,7 @@ private:
     std::unique_ptr<History> history_;
     QString historyAt_;
     std::optional<QString> historyMadeAt_;
+    std::atomic<int> retryMs_{History::DefaultRetryMs};
     HistoryRecord record_;
     Stored stored_ = Stored::Written;
     QString historyWarning_;

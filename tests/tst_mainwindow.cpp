@@ -2,11 +2,13 @@
 // thread, the busy guard, "Halt Load", the settings and the boot version window; and the
 // session transcript, what its recorder keeps within which bounds, how it reads, and its window,
 // which saves it only when asked.
+#include "history/History.h"
 #include "link/TranscriptComm.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/WindowRig.h"
 
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <cstdlib>
@@ -53,6 +55,7 @@ private slots:
             {.name = "mode 0 loads a Q70 board", .modem = {.board = '$', .faults = {}}, .mode = 0, .message = CompletedCaption},
             {.name = "a time-out ends the load as failed", .modem = {.faults = {{2, {BTMO}}}}, .message = "Modem Timed Out Waiting for String", .failureShown = true},
             {.name = "wrong board leaves the port open", .modem = {.board = '$', .faults = {}}, .box = WrongBoardBox, .message = "Sending AutoBaud Character", .portOpen = true},
+            {.name = "a refused mode gives the port back", .mode = 3, .message = "Failed to Set Mode"},
             {.name = "a byte changed in the file fails its record", .setup = "byte changed", .message = "Check Sum Error Writing to Flash", .failureShown = true},
             {.name = "device vanishing mid-download", .modem = {.faults = {}, .hangUp = BootLoader::Point::Record, .hangUpRecord = 2}, .message = "Comm Port Failed - ", .red = true, .failureShown = true},
         });
@@ -207,6 +210,26 @@ private slots:
         QVERIFY(shows("\nBoot version check, started ") && !shows("Reprogramming run"));
         QVERIFY(w.close());
         QCOMPARE(QDir(t.dir.path()).entryList(QDir::Files), QStringList({"MYFILE.ROM"}));
+    }
+
+    // A record the history could not take goes on from the spool by itself,
+    // at the history's pace and with no other run; the red line goes with it.
+    void spooledRecordGoesOnByItself() {
+        WindowRig t;
+        t.writeLoadFile(3);
+        const QString blocker = t.dir.filePath(QStringLiteral("folder"));
+        const QString location = blocker + QStringLiteral("/history.sqlite");
+        QVERIFY(WriteFile(blocker, "a file where the history's folder would be"));
+        const QByteArray before = qgetenv("VELLORAN_HISTORY");
+        qputenv("VELLORAN_HISTORY", QFile::encodeName(location));
+        const auto restore = qScopeGuard([&] { qputenv("VELLORAN_HISTORY", before); });
+        frmMain& w = t.open();
+        w.BoardSession().SetHistoryRetry(50);
+        QVERIFY(t.run([&] { Click(w.cmdLoad); }) && w.lblHistory->isVisibleTo(&w));
+        QVERIFY(QFile::remove(blocker));
+        QTRY_VERIFY_WITH_TIMEOUT(w.lblHistory->isHidden(), 5000);
+        const std::vector<HistoryRecord> kept = History(location).Find({});
+        QVERIFY(kept.size() == 1 && kept.front().result == QLatin1String("ok"));
     }
 
     // A short session through the recorder: the control underneath does what

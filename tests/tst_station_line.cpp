@@ -7,18 +7,41 @@
 // a link the test removes and makes again).
 #include "history/History.h"
 #include "tests/support/FakeSysfs.h"
+#include "tests/support/Kept.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/StationRack.h"
 #include "ui/DeviceBox.h"
+#include "ui/frmHistory.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QScopeGuard>
 #include <QStandardPaths>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
 void Scan(Rack& rack, const QString& serial) {
     rack.w->txtSerial->setText(serial);
     QTest::keyClick(rack.w->txtSerial, Qt::Key_Return);
+}
+
+// The history the operator applies in the History window, until the guard goes.
+auto NameHistory(const QString& location) {
+    ScriptedPrompts prompts;
+    frmHistory window(prompts);
+    window.txtLocation->setText(location);
+    window.cmdApply_Click();
+    return qScopeGuard([] {
+        ScriptedPrompts none;
+        frmHistory window(none);
+        window.txtLocation->clear();
+        window.cmdApply_Click();
+    });
 }
 
 } // namespace
@@ -65,7 +88,8 @@ private slots:
 
     // Scans fill the idle rows in row order, passing over a running one; an
     // empty scan or one with no idle row says why and starts nothing. A serial
-    // the history knows as reprogrammed waits for the row's own answer.
+    // the history the rows write to (here the one the History window names)
+    // knows as reprogrammed waits for the row's own answer.
     void scansGoToIdleRowsInOrder() {
         HistoryRecord done;
         done.uid = QStringLiteral("earlier");
@@ -73,7 +97,9 @@ private slots:
         done.result = QStringLiteral("ok");
         done.started = QDateTime::currentDateTimeUtc().addDays(-1);
         done.port = 4;
-        QVERIFY(History().Import({done}));
+        const QString applied = store_.filePath(QStringLiteral("applied.sqlite"));
+        QVERIFY(History(applied).Import({done}));
+        const auto named = NameHistory(applied);
         Rack rack;
         for (int n = 1; n <= 4; ++n)
             rack.add(n);
@@ -98,7 +124,7 @@ private slots:
 
         StationRow* asking = rack.row(4);
         Scan(rack, QStringLiteral("SN-OLD"));
-        QVERIFY(!asking->Running() && asking->cmdAgain->isVisibleTo(asking));
+        QTRY_VERIFY(!asking->Running() && asking->cmdAgain->isVisibleTo(asking));
         QVERIFY(asking->lblBox->text().contains(QStringLiteral("reprogrammed already")));
         Scan(rack, QStringLiteral("SN-5")); // the asking row is not idle either
         QVERIFY(rack.w->lblNote->text().contains(QStringLiteral("no row is idle")));
@@ -108,9 +134,38 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!rack.w->Busy(), 20000);
         HistoryFilter scanned;
         scanned.serial = QStringLiteral("SN-1");
-        const std::vector<HistoryRecord> kept = History().Find(scanned);
+        const std::vector<HistoryRecord> kept = History(applied).Find(scanned);
         QCOMPARE(kept.size(), std::size_t(1));
         QCOMPARE(kept.front().operatorName + " " + kept.front().client, "Ana station");
+    }
+
+    // A history that cannot answer (a server that takes the connection and
+    // says nothing) holds up neither the scan nor the window: the row says it
+    // is checking, then asks, with the reason.
+    void scanOfAHistoryThatCannotAnswer() {
+        const int server = socket(AF_INET, SOCK_STREAM, 0);
+        const auto closed = qScopeGuard([server] { close(server); });
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        QVERIFY(bind(server, reinterpret_cast<sockaddr*>(&at), size) == 0 &&
+                listen(server, 4) == 0 &&
+                getsockname(server, reinterpret_cast<sockaddr*>(&at), &size) == 0);
+        const QByteArray before = qgetenv("VELLORAN_HISTORY");
+        qputenv("VELLORAN_HISTORY", QStringLiteral("postgresql://station@127.0.0.1:%1/velloran")
+                                        .arg(ntohs(at.sin_port))
+                                        .toUtf8());
+        const auto restore = qScopeGuard([&] { qputenv("VELLORAN_HISTORY", before); });
+        Rack rack;
+        StationRow* row = rack.add(1);
+        QElapsedTimer scan;
+        scan.start();
+        Scan(rack, QStringLiteral("SN-9"));
+        QVERIFY(scan.elapsed() < 500 && row->lblBox->text().startsWith("Checking SN-9"));
+        QTRY_VERIFY_WITH_TIMEOUT(row->cmdAgain->isVisibleTo(row), 4000);
+        QVERIFY2(row->lblBox->text().contains("cannot tell") && !row->Running(),
+                 qPrintable(row->lblBox->text()));
     }
 
     // Rows, their order, the beep and the operator survive the window and the
@@ -268,8 +323,11 @@ private slots:
             QSignalSpy ended(row, &StationRow::Ended);
             return row->Start(rack.m) && ended.wait(30000);
         };
+        // The row and the record tell one ending.
         const auto gone = [&] {
-            return row->Outcome() == Failure::DeviceGone && row->lblResult->text() == "Device gone";
+            return row->Outcome() == Failure::DeviceGone &&
+                   row->lblResult->text() == "Device gone" &&
+                   NewestKept(0).result == QLatin1String("device-gone");
         };
 
         QVERIFY(run());

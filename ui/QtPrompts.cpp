@@ -1,5 +1,6 @@
 #include "ui/QtPrompts.h"
 
+#include <QAbstractButton>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QTextEdit>
@@ -71,6 +72,11 @@ void Dress(QMessageBox& mb, const Box& box) {
         break;
     case BoxButtons::RetryCancel:
         mb.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        mb.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case BoxButtons::CreateCancel:
+        mb.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
+        mb.button(QMessageBox::Yes)->setText(QStringLiteral("&Create"));
         mb.setEscapeButton(QMessageBox::Cancel);
         break;
     }

@@ -145,13 +145,10 @@ StationRow::StationRow(BoardPlace where, PortClaims& claims, Session::PortMaker 
     connect(cmdRetry, &QPushButton::clicked, this, [this] { answer(BoxAnswer::Retry); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { answer(BoxAnswer::Cancel); });
     connect(cmdAgain, &QPushButton::clicked, this, [this] {
-        closeQuestion();
+        Release();
         emit StartAgain(this);
     });
-    connect(cmdSkip, &QPushButton::clicked, this, [this] {
-        closeQuestion();
-        lblSerial->clear();
-    });
+    connect(cmdSkip, &QPushButton::clicked, this, &StationRow::Release);
     connect(session_.get(), &Session::Changed, this, [this] {
         dirty = true;
         emit Changed();
@@ -172,7 +169,7 @@ bool StationRow::Start(const Module1& settings, RunTag tag) {
     if (Running())
         return false;
     answer(BoxAnswer::Cancel);
-    closeQuestion();
+    Release();
     lblSerial->setText(tag.serial);
     fraBox->hide();
     lblMsg2->hide();
@@ -195,9 +192,18 @@ bool StationRow::Start(const Module1& settings, RunTag tag) {
     return underWay_;
 }
 
+// As a question with nothing to answer yet: the row is held all the same.
+void StationRow::Check(const RunTag& label) {
+    AskAgain(label, QStringLiteral("Checking %1 in the history...").arg(label.serial));
+    cmdAgain->hide();
+    checking_ = true;
+}
+
+// Also once the check has answered, in place of its line.
 void StationRow::AskAgain(const RunTag& label, const QString& question) {
-    if (!Idle())
+    if (underWay_)
         return;
+    checking_ = false;
     label_ = label;
     asking_ = true;
     lblSerial->setText(label.serial);
@@ -211,9 +217,12 @@ void StationRow::AskAgain(const RunTag& label, const QString& question) {
     cmdStart->setEnabled(false);
 }
 
-void StationRow::closeQuestion() {
+// The serial shown goes with the board held, unless a start shows it again.
+void StationRow::Release() {
+    checking_ = false;
     if (!std::exchange(asking_, false))
         return;
+    lblSerial->clear();
     cmdAgain->hide();
     cmdSkip->hide();
     fraBox->hide();
@@ -337,16 +346,13 @@ void StationRow::answer(BoxAnswer a) {
     }
 }
 
-// A device absent at the start was pulled out as surely as one that went
-// under a stage: the row says so alike, and its Start works again once the
-// device is back (the place's name is resolved at each opening).
-void StationRow::ended(Failure finished) {
+// The row shows the ending its session decided and recorded; its Start
+// works again once a device is back (the place's name is resolved at each
+// opening).
+void StationRow::ended(Failure result) {
     dirty = false;
-    const SessionView view = session_->TakeView();
-    const Failure result =
-        finished == Failure::PortNotOpened && view.deviceMissing ? Failure::DeviceGone : finished;
     outcome_ = result;
-    show(view);
+    show(session_->TakeView());
     answer(BoxAnswer::Cancel);
     underWay_ = false;
     lblResult->setText(OutcomeTitle(result));

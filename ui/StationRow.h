@@ -86,9 +86,16 @@ public:
     // The board's serial number and the operator, for its record, in `tag`.
     bool Start(const Module1& settings, RunTag tag = {});
     void Halt();
-    // Holds `label` for a board the history knows as reprogrammed already
-    // and asks, in the row, whether to start it again (StartAgain) or skip.
+    // Holds `label` while the history is asked about its serial: the row
+    // says so, and only Skip lets it go.
+    void Check(const RunTag& label);
+    bool Checking() const { return checking_; }
+    // Holds `label` for a board the history knows as reprogrammed already,
+    // or cannot tell about, and asks, in the row, whether to start it again
+    // (StartAgain) or skip.
     void AskAgain(const RunTag& label, const QString& question);
+    // Lets a held board go without starting it.
+    void Release();
     // Takes the session's view and shows it.
     void ShowView();
     void ShowTranscript(Prompts& prompts, const QString& saveDirectory);
@@ -108,15 +115,15 @@ private:
     void showBox(const Box& box);
     void answer(BoxAnswer a);
     void show(const SessionView& view);
-    void ended(Failure finished);
+    void ended(Failure result);
     void showLamp(Lamp lamp);
-    void closeQuestion();
 
     std::unique_ptr<Session> session_;
     std::function<void(BoxAnswer)> waiting_; // the power-cycle question's answer
     std::optional<Failure> outcome_;
     bool underWay_ = false;
     bool asking_ = false;
+    bool checking_ = false; // asking_, the history's answer not in yet
     Lamp lamp_ = Lamp::Idle;
     RunTag label_;
     QElapsedTimer clock_;

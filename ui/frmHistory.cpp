@@ -2,13 +2,16 @@
 
 #include "core/PrivateFiles.h"
 #include "core/Prompts.h"
+#include "history/HistoryAddress.h"
 #include "history/HistoryReport.h"
 #include "look/Look.h"
+#include "ui/HistorySetting.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -17,19 +20,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QSettings>
 #include <QTableView>
 #include <QVBoxLayout>
 
 namespace {
 
 constexpr int TypingPauseMs = 300;
-const QString LocationKey = QStringLiteral("history/location");
-
-// The user's own settings file, beside no other program's.
-QSettings Settings() {
-    return QSettings(QStringLiteral("velloran"), QStringLiteral("velloran"));
-}
 
 // A day edit that stays out of the filter until its box is ticked.
 QDateEdit* DayEdit(QCheckBox* enable, QWidget* parent) {
@@ -121,9 +117,14 @@ frmHistory::frmHistory(Prompts& prompts, QWidget* parent)
     connect(cmdExport, &QPushButton::clicked, this, &frmHistory::cmdExport_Click);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
 
+    // A server's history waits for its password; a file's opens at once.
     openHistory();
-    Refresh();
-    grdRuns->resizeColumnsToContents();
+    lblSummary->setText(QStringLiteral("Reading the password from the keyring..."));
+    HistorySetting::Load(this, [this] {
+        openHistory();
+        Refresh();
+        grdRuns->resizeColumnsToContents();
+    });
 }
 
 // Declared here, where History is whole, for the unique_ptr's sake.
@@ -134,13 +135,14 @@ QPlainTextEdit* frmHistory::TranscriptView() const {
     return transcriptView_;
 }
 
-// Empty until the operator applies a location: then the one resolved as usual.
+// Empty until the operator applies a location: then the one resolved as
+// usual, with its password once the keyring gave it.
 QString frmHistory::StoredLocation() {
-    return Settings().value(LocationKey).toString();
+    return HistorySetting::Location();
 }
 
 // The history is the window's own, made on its thread as its connections
-// must be; the location shown is the one it resolved, without a password.
+// must be; the location shown is the one it resolved, its password masked.
 void frmHistory::openHistory() {
     Model->Show(nullptr, {});
     history_ = std::make_unique<History>(StoredLocation());
@@ -170,18 +172,58 @@ void frmHistory::Refresh() {
 }
 
 // Only a location the operator changed is stored: the one shown may be the
-// default, or lack its password.
+// default. A password left masked is the one in use.
 void frmHistory::cmdApply_Click() {
-    const QString location = txtLocation->text().trimmed();
+    QString location = txtLocation->text().trimmed();
     if (location != history_->Where()) {
-        QSettings settings = Settings();
-        if (location.isEmpty())
-            settings.remove(LocationKey);
-        else
-            settings.setValue(LocationKey, location);
+        if (PasswordOf(location) == PasswordMask)
+            location = WithPassword(location, PasswordOf(StoredLocation()));
+        if (!madeOrThere(location)) {
+            txtLocation->setText(history_->Where());
+            return;
+        }
+        HistorySetting::Store(location, this, [this](const QString& why) { unkept(why); });
         openHistory();
     }
     Refresh();
+}
+
+// A history is made only on purpose: a file that is not there is as often a
+// mistyped name as a new history, and the command line refuses to read one.
+bool frmHistory::madeOrThere(const QString& location) {
+    const HistoryAddress address = ParseHistoryAddress(location);
+    if (location.isEmpty() || address.kind != HistoryAddress::Kind::File ||
+        QFileInfo::exists(address.path))
+        return true;
+    const QString path = QDir::toNativeSeparators(QFileInfo(address.path).absoluteFilePath());
+    if (prompts_.MsgBox(MakeBox(QStringLiteral("%1 does not exist.\r\nCreate a new, empty "
+                                               "history there?")
+                                    .arg(path),
+                                QStringLiteral("Quorvel Velloran"), BoxIcon::Question,
+                                BoxButtons::CreateCancel, BoxAnswer::Cancel)) != BoxAnswer::Yes)
+        return false;
+    QString error;
+    MakePrivateFolder(QFileInfo(path).absolutePath(), &error);
+    if (error.isEmpty() && MakePrivateFile(path, &error))
+        return true;
+    Box box = MakeBox(QStringLiteral("Unable to Create the History"),
+                      QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
+    box.detail = error;
+    prompts_.MsgBox(box);
+    return false;
+}
+
+// Without a keyring the password serves until the tool closes; the operator
+// learns where libpq itself would find it.
+void frmHistory::unkept(const QString& why) {
+    Box box = MakeBox(
+        QStringLiteral("The password was not kept: no keyring took it. It is used until the "
+                       "tool closes.\r\nTo keep it, put it in ~/.pgpass (or the file PGPASSFILE "
+                       "names) as host:port:database:user:password, mode 0600, or in a libpq "
+                       "service file, named here by service=NAME."),
+        QStringLiteral("Quorvel Velloran"), BoxIcon::Information);
+    box.detail = why;
+    prompts_.MsgBoxLater(box, [](BoxAnswer) {});
 }
 
 // Every record the filter chooses, not just the rows read so far.

@@ -28,7 +28,8 @@ public:
     ~frmHistory() override;
 
     // The history the operator chose in this window, empty for none; kept
-    // in the user's settings, for the window and the runs made beside it.
+    // in the user's settings (its password in the keyring), for the window
+    // and the runs made beside it.
     static QString StoredLocation();
 
     QLineEdit* txtFilter;
@@ -62,6 +63,8 @@ public slots:
 private:
     HistoryFilter filter() const;
     void openHistory();
+    bool madeOrThere(const QString& location);
+    void unkept(const QString& why);
 
     Prompts& prompts_;
     std::unique_ptr<History> history_;

@@ -8,6 +8,7 @@
 #include "download/LoadFileSelection.h"
 #include "look/Logo.h"
 #include "look/Look.h"
+#include "ui/HistorySetting.h"
 #include "ui/ProgressPanel.h"
 
 #include <QCloseEvent>
@@ -50,16 +51,21 @@ frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
       // The place follows the port setting at each start.
       session_(prompts, PromptThread::Owner, BoardPlace::Com(m.PortNumber), claims_,
                QStringLiteral("the main window"), std::move(makePort), std::move(makeClock)),
+      spool_([this] { return busy_ ? nullptr : &session_; }),
       pacer_(ShowMilliseconds, [this] { showView(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran"));
     buildLayout();
     buildMenus();
     Form_Load();
+    // The runs' history may be a server whose password the keyring holds.
+    HistorySetting::Load(this, [] {});
 
     connect(&session_, &Session::Changed, this, [this] { pacer_.Changed(); });
     // A box shows over the status as it stood when the box was asked for.
     connect(&session_, &Session::Asking, this, &frmMain::showView);
     connect(&session_, &Session::Finished, this, &frmMain::jobEnded);
+    connect(&spool_, &SpoolSender::Warning, this,
+            [this](const QString& line) { ShowWarning(*lblHistory, line); });
 }
 
 frmMain::~frmMain() {
@@ -236,6 +242,7 @@ void frmMain::jobEnded(Failure result) {
     present(view);
     // Until a record reaches the history again, which takes the spool with it.
     ShowWarning(*lblHistory, session_.HistoryWarning());
+    spool_.JobEnded(session_);
     // A check that reached the boot loader has its board, with or without
     // the version it asked for: an empty version replaces an earlier one.
     if (job_ == Job::CheckBoot && !view.bootBoard.isEmpty())

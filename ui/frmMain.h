@@ -4,6 +4,7 @@
 #include "core/Pacer.h"
 #include "link/PortClaims.h"
 #include "session/Session.h"
+#include "session/SpoolSender.h"
 #include "ui/frmCheckBoot.h"
 #include "ui/frmHistory.h"
 #include "ui/frmStation.h"
@@ -108,6 +109,7 @@ private:
     Prompts& prompts_;
     PortClaims claims_; // before the sessions, whose ports hold claims
     Session session_;
+    SpoolSender spool_; // a record that did not reach the history goes on by itself
     QPointer<frmCheckBoot> checkBoot_;
     QPointer<frmTranscript> transcriptWindow_;
     QPointer<frmHistory> historyWindow_;

@@ -35,7 +35,8 @@ constexpr int FrameAllowance = 16;
 frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, StationBoards boards,
                        QWidget* parent)
     : QWidget(parent, Qt::Window), m_(m), prompts_(prompts), claims_(claims),
-      boards_(std::move(boards)), pacer_(ShowMilliseconds, [this] { showRows(); }) {
+      boards_(std::move(boards)), spool_([this] { return idleSession(); }),
+      pacer_(ShowMilliseconds, [this] { showRows(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran - Station"));
     setFont(WindowFont());
 
@@ -118,6 +119,9 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     connect(cmdStartAll, &QPushButton::clicked, this, &frmStation::cmdStartAll_Click);
     connect(cmdHaltAll, &QPushButton::clicked, this, &frmStation::cmdHaltAll_Click);
     connect(chkBeep, &QCheckBox::toggled, this, &frmStation::save);
+    connect(&check_, &SerialCheck::Answered, this, &frmStation::checked);
+    connect(&spool_, &SpoolSender::Warning, this,
+            [this](const QString& line) { ShowWarning(*lblHistory, line); });
 
     restore();
     showSettings();
@@ -176,6 +180,15 @@ void frmStation::showEvent(QShowEvent* event) {
     }
     QWidget::showEvent(event);
     txtSerial->setFocus(); // the scanner's keys go there first
+}
+
+// An idle row whose last record was spooled sends the spool of the history
+// that record was meant for.
+Session* frmStation::idleSession() {
+    const auto idle = std::find_if(rows_.begin(), rows_.end(), [](StationRow* r) {
+        return !r->Running() && r->Outcome() && r->BoardSession().LastStored() == Stored::Spooled;
+    });
+    return idle == rows_.end() ? nullptr : &(*idle)->BoardSession();
 }
 
 bool frmStation::Busy() const {
@@ -288,6 +301,7 @@ void frmStation::showRows() {
 // the warning stands until one does.
 void frmStation::rowEnded(StationRow* row) {
     ShowWarning(*lblHistory, row->BoardSession().HistoryWarning());
+    spool_.JobEnded(row->BoardSession());
     tally(row);
     showSummary();
     if (Busy())

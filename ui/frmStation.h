@@ -3,6 +3,8 @@
 #include "core/Module1.h"
 #include "core/Pacer.h"
 #include "link/BoardPlace.h"
+#include "session/SerialCheck.h"
+#include "session/SpoolSender.h"
 #include "ui/StationFile.h"
 #include "ui/StationRow.h"
 
@@ -14,7 +16,6 @@ class Clock;
 class MSComm;
 class PortClaims;
 class DeviceBox;
-class History;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -75,6 +76,9 @@ public:
     void MoveBoard(StationRow* row, int by);
 
     static constexpr int Ports = 16;
+    // How long a scan waits for the history before the row asks the
+    // operator: a board is put in its socket in about that time.
+    int checkWaitMs = 2000;
 
 public slots:
     void cmdAddPort_Click();
@@ -114,7 +118,9 @@ private:
     void rowButton(StationRow* row);
     void tally(StationRow* row);
     void fixTabOrder();
-    bool knownGood(const QString& serial, QString& when);
+    bool mayStart();
+    Session* idleSession();
+    void checked(const QString& serial, const SerialVerdict& verdict);
 
     const Module1& m_;
     Prompts& prompts_;
@@ -130,7 +136,8 @@ private:
     int passed_ = 0;
     int failed_ = 0;
     double seconds_ = 0;
-    std::unique_ptr<History> history_; // opened at the first scan
+    SerialCheck check_; // whether a scanned serial was reprogrammed already
+    SpoolSender spool_;
     // All rows are shown together, at a pace the eye follows.
     Pacer pacer_;
 };

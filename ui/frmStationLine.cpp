@@ -1,9 +1,9 @@
 // The station as a production line uses it: the rack kept in its file,
 // scans that start the next idle row, and the tally of the shift.
 #include "core/Outcome.h"
-#include "history/History.h"
 #include "ui/DeviceBox.h"
 #include "ui/StationFile.h"
+#include "ui/frmHistory.h"
 #include "ui/frmStation.h"
 
 #include <QApplication>
@@ -85,12 +85,15 @@ void frmStation::MoveBoard(StationRow* row, int by) {
     fixTabOrder();
 }
 
+// A locked station whose load file changed starts nothing, and says why.
+bool frmStation::mayStart() {
+    showSettings();
+    return lockHolds();
+}
+
 // The one way a row starts, from its button, Start All or a scan.
 void frmStation::startRow(StationRow* row, const RunTag& label) {
-    showSettings();
-    if (!lockHolds())
-        return;
-    if (row->Start(WithLock(m_, lock_), label))
+    if (mayStart() && row->Start(WithLock(m_, lock_), label))
         showSummary();
 }
 
@@ -127,33 +130,40 @@ void frmStation::txtSerial_Enter() {
         return;
     }
     lblNote->clear();
-    const RunTag label{{}, serial, txtOperator->text().trimmed()};
-    QString when;
-    if (knownGood(serial, when))
-        (*idle)->AskAgain(
-            label,
-            QStringLiteral("%1 was reprogrammed already, %2. Start it again?").arg(serial, when));
-    else
-        startRow(*idle, label);
+    if (!mayStart())
+        return;
+    // The history the rows' records go to: the check and the records agree.
+    (*idle)->Check({{}, serial, txtOperator->text().trimmed()});
+    check_.Ask(frmHistory::StoredLocation(), serial, checkWaitMs);
 }
 
-// Whether the history holds a run of `serial` that passed, and when.
-bool frmStation::knownGood(const QString& serial, QString& when) {
-    if (!history_)
-        history_ = std::make_unique<History>();
-    HistoryFilter filter;
-    filter.serial = serial;
-    filter.result = QString::fromLatin1(OutcomeOf(Failure::None).key);
-    filter.limit = 1;
-    const std::vector<HistoryRecord> found = history_->Find(filter);
-    if (found.empty())
-        return false;
-    when =
-        QStringLiteral("%1 on %2")
-            .arg(found.front().started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
-                 found.front().port > 0 ? QStringLiteral("COM %1").arg(found.front().port)
-                                        : found.front().device);
-    return true;
+// A history that cannot tell starts nothing by itself: the operator, who
+// knows where the board came from, decides, as for one it knows. Starting
+// blind might reprogram a board twice; refusing would stop the line while
+// the server is down.
+void frmStation::checked(const QString& serial, const SerialVerdict& verdict) {
+    const auto held = std::find_if(rows_.begin(), rows_.end(), [&serial](StationRow* r) {
+        return r->Checking() && r->Label().serial == serial;
+    });
+    if (held == rows_.end())
+        return; // skipped, or removed, meanwhile
+    StationRow* row = *held;
+    const RunTag label = row->Label();
+    switch (verdict.kind) {
+    case SerialVerdict::Kind::New:
+        row->Release();
+        startRow(row, label);
+        break;
+    case SerialVerdict::Kind::Passed:
+        row->AskAgain(label, QStringLiteral("%1 was reprogrammed already, %2. Start it again?")
+                                 .arg(serial, verdict.when));
+        break;
+    case SerialVerdict::Kind::Unknown:
+        row->AskAgain(label, QStringLiteral("%1: the history cannot tell whether it was "
+                                            "reprogrammed already (%2). Start it?")
+                                 .arg(serial, verdict.reason));
+        break;
+    }
 }
 
 // Counts a run that has ended; a halt is the operator's, not the board's.

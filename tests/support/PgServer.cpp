@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -103,9 +104,13 @@ bool PgServer::Start() {
         made_ = true;
         port_ = FreePort();
     }
-    const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
-                                .arg(port_)
-                                .arg(dir_.path());
+    QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
+                          .arg(port_)
+                          .arg(dir_.path());
+    if (tls_)
+        options += QStringLiteral(" -c ssl=on -c ssl_cert_file=%1/server.crt -c "
+                                  "ssl_key_file=%1/server.key")
+                       .arg(dir_.path());
     if (!run("pg_ctl", {"-D", data, "-l", dir_.filePath("log"), "-w", "-o", options, "start"},
              true))
         return false;
@@ -127,6 +132,24 @@ bool PgServer::Stop() {
         return true;
     running_ = false;
     return run("pg_ctl", {"-D", dir_.filePath("data"), "-m", "fast", "-w", "stop"}, true);
+}
+
+// The server refuses a key others may read, or one not its user's.
+bool PgServer::UseTls(const QString& certificate, const QString& key) {
+    const passwd* user = geteuid() == 0 ? getpwnam("postgres") : nullptr;
+    for (const auto& [from, to] : {std::pair{certificate, QStringLiteral("server.crt")},
+                                   std::pair{key, QStringLiteral("server.key")}}) {
+        const QString path = dir_.filePath(to);
+        QFile::remove(path);
+        if (!QFile::copy(from, path) ||
+            !QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+            (user && chown(path.toLocal8Bit().constData(), user->pw_uid, user->pw_gid))) {
+            error_ = QStringLiteral("cannot give the server ") + to;
+            return false;
+        }
+    }
+    tls_ = true;
+    return true;
 }
 
 QString PgServer::Database(const QString& name) {

@@ -21,6 +21,10 @@ public:
     // server will not start.
     bool Start();
     bool Stop();
+    // Serves TLS from the next Start on, with this certificate and key
+    // (copied into the cluster, as the server's user wants them).
+    bool UseTls(const QString& certificate, const QString& key);
+    int Port() const { return port_; }
     // A new empty database, and its address for the history.
     QString Database(const QString& name);
     QString Error() const { return error_; }
@@ -33,5 +37,6 @@ private:
     int port_ = 0;
     bool made_ = false;
     bool running_ = false;
+    bool tls_ = false;
     QString error_;
 };

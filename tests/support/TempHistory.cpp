@@ -1,7 +1,7 @@
-// Linked into every test program: no test writes into the user's own history
-// or spool. Both go to a folder of the program's own, made before main and
-// gone after it; a process a test starts (the command line, the program
-// itself as a second writer) inherits the same folder.
+// Linked into every test program: no test writes into the user's own history,
+// spool or keyring. The history and spool go to a folder of the program's
+// own, made before main and gone after it; a process a test starts (the
+// command line, the program itself as a second writer) inherits the same folder.
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -26,6 +26,8 @@ struct TempHistory {
         // The user's settings may name a history of their own.
         qputenv("XDG_CONFIG_HOME", path);
         qputenv("VELLORAN_HISTORY", path + "/history.sqlite");
+        // Nor a password into the user's keyring: no session bus, no keyring.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
     }
     std::unique_ptr<QTemporaryDir> folder;
 };
