@@ -28,6 +28,10 @@ QString Console::Printable(const QString& text) {
     return ::Printable(text, Unprintable::Escaped, true);
 }
 
+QByteArray Console::Said(const QString& text) {
+    return (QStringLiteral("velloran-cli: ") + Printable(text) + QLatin1Char('\n')).toLocal8Bit();
+}
+
 void Console::put(int board, const QString& text, bool stamped) {
     QString prefix = board >= 0 ? names_[board] + QStringLiteral(": ") : QString();
     if (stamped)

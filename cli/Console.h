@@ -31,6 +31,9 @@ public:
     // Control characters (a device ID sent as it came) would move a
     // terminal's cursor: they are shown as \xNN.
     static QString Printable(const QString& text);
+    // A line of the command's own for stderr, "velloran-cli: " first: the
+    // values and paths it quotes are outside text, escaped as above.
+    static QByteArray Said(const QString& text);
 
 private:
     void put(int board, const QString& text, bool stamped);

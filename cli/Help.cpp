@@ -1,5 +1,5 @@
 #include "cli/Options.h"
-#include "cli/Report.h"
+#include "core/Outcome.h"
 
 namespace {
 
@@ -84,7 +84,8 @@ Options:
   --json         At the end, one JSON object a line per board instead of text.
   --transcript FILE
                  When the run ends, whatever the outcome, write every byte sent
-                 and received to FILE, one board's session after another.
+                 and received to FILE, one board's session after another; only
+                 its owner may read it (mode 0600).
   --quiet        Nothing on stderr but errors and the call to cycle the power.
   --serial S     flash, with one board: its serial number, kept in the run's
                  history record. history: only that board's records.
@@ -97,6 +98,7 @@ Options:
                  "host=... dbname=...", or service=NAME. Its password from
                  ~/.pgpass or a service file: in LOCATION others see it in ps.
   --help         This text.
+  --version      The version.
 
 History:
   --since DATE   Runs started at or after DATE: a day, 2026-03-31 (local
@@ -106,7 +108,6 @@ History:
   --result KEY   %4
   --port N       Runs on COM N.
   --limit N      At most N records, the newest (1 to %5; default 100).
-  --version      The version.
 
 Settings:
 What the command line leaves out comes from VELLORAN.CFG in the current
@@ -127,9 +128,11 @@ next looks; a second one ends at once, closing the ports.
 Exit status:
   0    Success; with several boards, every board succeeded.
   2    Usage error: an unknown option, a value that is no number or out of
-       range, a missing argument, mode 1 without --replace-boot-loader.
+       range, a missing argument, an argument that is not UTF-8 text, mode 1
+       without --replace-boot-loader.
   3    The load file was refused: missing, empty, unreadable, not beginning
-       with "%", or matching several files that differ only in case.
+       with "%", a line longer than 65536 characters, or matching several
+       files that differ only in case.
   4    The port would not open.
   5    No answer from the boot loader: 66 attempts, and the retries spent.
   6    The board, or the baud rate, does not fit the mode.

@@ -1,18 +1,11 @@
 #include "cli/HistoryCommand.h"
 
+#include "cli/Console.h"
 #include "history/History.h"
 #include "history/HistoryAddress.h"
 #include "history/HistoryReport.h"
 
 #include <QFileInfo>
-
-namespace {
-
-QByteArray Said(const QString& text) {
-    return (QStringLiteral("velloran-cli: ") + text + QLatin1Char('\n')).toLocal8Bit();
-}
-
-} // namespace
 
 // Reading never makes a history: a mistyped path would otherwise answer
 // "no runs" from a fresh empty file, and leave that file behind.
@@ -26,7 +19,8 @@ HistoryAnswer ShowHistory(const Options& o) {
         // Nothing run on this computer yet is no error; a history named and absent is.
         if (o.history.isEmpty() && qEnvironmentVariableIsEmpty("VELLORAN_HISTORY"))
             return {HistoryReport({}, format), {}, 0};
-        return {{}, Said(QStringLiteral("no history at %1").arg(location)), HistoryUnreadable};
+        return {
+            {}, Console::Said(QStringLiteral("no history at %1").arg(location)), HistoryUnreadable};
     }
     History history(location);
     HistoryFilter filter = o.filter;
@@ -36,15 +30,17 @@ HistoryAnswer ShowHistory(const Options& o) {
     std::vector<HistoryRecord> found = history.Find(filter);
     if (!history.Problem().isEmpty())
         return {{},
-                Said(QStringLiteral("the history could not be read: %1").arg(history.Problem())),
+                Console::Said(
+                    QStringLiteral("the history could not be read: %1").arg(history.Problem())),
                 HistoryUnreadable};
     // A history read but not writable says so, and still shows its records.
     QByteArray more;
     if (const QString notice = history.Notice(); !notice.isEmpty())
-        more = Said(notice);
+        more = Console::Said(notice);
     if (qint64(found.size()) > o.filter.limit) {
         found.pop_back();
-        more += Said(QStringLiteral("the %1 newest shown; --limit N for more").arg(o.filter.limit));
+        more += Console::Said(
+            QStringLiteral("the %1 newest shown; --limit N for more").arg(o.filter.limit));
     }
     return {HistoryReport(found, format), more, 0};
 }

@@ -1,10 +1,12 @@
 #include "cli/Options.h"
 
-#include "cli/Report.h"
 #include "core/Module1.h"
+#include "core/Outcome.h"
+#include "core/Text.h"
 #include "history/HistoryReport.h"
 
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <algorithm>
 
 namespace {
@@ -94,6 +96,28 @@ std::optional<std::vector<int>> PortList(const QString& text) {
 
 QString Quoted(const QString& text) {
     return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+// Each argument as text, and whether its bytes were UTF-8 at all: bytes that
+// are not would each become U+FFFD, two serials one, a file name another's.
+QStringList Decoded(const QByteArrayList& arguments, std::vector<bool>& garbled) {
+    QStringList text;
+    for (const QByteArray& argument : arguments) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        text << utf8.decode(argument);
+        garbled.push_back(utf8.hasError());
+    }
+    return text;
+}
+
+// An argument that is no UTF-8, refused: its bytes shown as they are.
+QString NotText(const QString& what, const QByteArray& bytes) {
+    const QString shown = Quoted(Printable(QString::fromLatin1(bytes), Unprintable::Escaped));
+    if (what.startsWith(QLatin1Char('-')))
+        return QStringLiteral("%1 takes UTF-8 text, not %2").arg(what, shown);
+    return QStringLiteral("the load file's name %1 is not UTF-8: rename the file, or link "
+                          "to it under a UTF-8 name")
+        .arg(shown);
 }
 
 // The options that choose which records `history` prints; nothing when
@@ -213,7 +237,9 @@ QString Check(const Options& o, const QStringList& positional, const QString& co
 
 } // namespace
 
-ParsedOptions ParseOptions(const QStringList& arguments) {
+ParsedOptions ParseOptions(const QByteArrayList& bytes) {
+    std::vector<bool> garbled;
+    const QStringList arguments = Decoded(bytes, garbled);
     ParsedOptions result;
     Options& o = result.options;
     const auto fail = [&](const QString& why) {
@@ -256,6 +282,8 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
         if (optionsEnded || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
+            if (garbled[size_t(i)] && o.command == Command::Flash)
+                return fail(NotText(QStringLiteral("LOADFILE"), bytes[i]));
             positional << arg;
             continue;
         }
@@ -284,6 +312,8 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
         } else {
             return fail(QStringLiteral("%1 needs a value").arg(shown));
         }
+        if (known->takesValue && garbled[size_t(i)])
+            return fail(NotText(shown, bytes[i].mid(equals < 0 ? 0 : bytes[i].indexOf('=') + 1)));
         if (const QString why = Apply(o, name, value); !why.isEmpty())
             return fail(why);
     }

@@ -3,6 +3,7 @@
 #include "history/HistoryRecord.h"
 #include "link/BoardPlace.h"
 
+#include <QByteArrayList>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -35,8 +36,8 @@ struct ParsedOptions {
     QString error; // a usage error, said in a sentence; empty when all is well
 };
 
-// `arguments` leave out the program's name.
-ParsedOptions ParseOptions(const QStringList& arguments);
+// `arguments` leave out the program's name; they are bytes, read as UTF-8.
+ParsedOptions ParseOptions(const QByteArrayList& arguments);
 
 // The bounds the options are held to, which the help states.
 constexpr int HighestPort = 255;

@@ -1,5 +1,6 @@
 #include "cli/Ports.h"
 
+#include "cli/Console.h"
 #include "link/Adapter.h"
 #include "link/MSComm.h"
 #include "link/PortAdvice.h"
@@ -44,15 +45,18 @@ QByteArray PortsReport(bool json) {
                                 {QStringLiteral("device"), device},
                                 {QStringLiteral("named"), named},
                                 {QStringLiteral("present"), present}})
-                    : (PortTip(n, device, named, present) + QLatin1Char('\n')).toLocal8Bit();
+                    : (Console::Printable(PortTip(n, device, named, present)) + QLatin1Char('\n'))
+                          .toLocal8Bit();
     }
 
     // Adapters first, each with what tells it from its twins: serial
-    // number, by-id name, the hub socket.
+    // number, by-id name, the hub socket. A device names itself, in any
+    // bytes it likes: escaped.
     const QList<Adapter> adapters = ListAdapters();
     const QList<QSerialPortInfo> others = OtherPorts(adapters);
     const auto item = [](const QString& text) {
-        return (QStringLiteral("  ") + text.trimmed() + QLatin1Char('\n')).toLocal8Bit();
+        return (QStringLiteral("  ") + Console::Printable(text.trimmed()) + QLatin1Char('\n'))
+            .toLocal8Bit();
     };
     if (!json && adapters.isEmpty() && others.isEmpty())
         out += "No serial device was found on this computer.\n";

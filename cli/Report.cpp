@@ -97,14 +97,6 @@ int ExitStatus(Failure failure) {
     return OutcomeOf(failure).status;
 }
 
-// From the table of endings, so that a key added there is one --result takes.
-QStringList ResultKeys() {
-    QStringList keys;
-    for (const Outcome& o : Outcomes)
-        keys << QLatin1String(o.key);
-    return keys << QStringLiteral("running") << QStringLiteral("interrupted");
-}
-
 int RunStatus(const std::vector<BoardResult>& results) {
     if (results.size() == 1)
         return ExitStatus(results.front().failure);

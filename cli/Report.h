@@ -13,10 +13,6 @@ int ExitStatus(Failure failure);
 // halt when the operator halted any, else 0 when every one succeeded, else 10.
 int RunStatus(const std::vector<BoardResult>& results);
 
-// The results a history record may hold: each ending's key, then "running"
-// (not ended yet) and "interrupted" (its process gone before it ended).
-QStringList ResultKeys();
-
 // What stdout gets at the end: a line per board, in words or as a JSON
 // object, then with several boards a summary. `mode` is the run's load mode.
 QByteArray ReportText(const std::vector<BoardResult>& results, Command command, int mode);

@@ -13,10 +13,10 @@
 #include "cli/Ports.h"
 #include "cli/Report.h"
 #include "core/ConfigFile.h"
+#include "core/PrivateFiles.h"
 #include "core/Prompts.h"
 
 #include <QCoreApplication>
-#include <QSaveFile>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -30,9 +30,10 @@ void Print(std::FILE* to, const QByteArray& bytes) {
     std::fflush(to);
 }
 
+// The sentence quotes what was typed: escaped, it cannot forge a line or
+// steer the terminal.
 int UsageError(const QString& why) {
-    Print(stderr,
-          QStringLiteral("velloran-cli: %1\nTry 'velloran-cli --help'.\n").arg(why).toLocal8Bit());
+    Print(stderr, Console::Said(why) + "Try 'velloran-cli --help'.\n");
     return 2;
 }
 
@@ -53,14 +54,14 @@ Module1 Settings(const Options& o) {
     return m;
 }
 
+// A failed run's transcript holds the device ID, the logon and firmware
+// records: it is its owner's alone, whatever the umask.
 void WriteTranscripts(const QString& path, const QString& text) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text) && file.write(text.toUtf8()) >= 0 &&
-        file.commit())
+    QString error;
+    if (SavePrivate(path, text.toUtf8(), &error))
         return;
-    Print(stderr, QStringLiteral("velloran-cli: the transcript was not written to %1: %2\n")
-                      .arg(path, file.errorString())
-                      .toLocal8Bit());
+    Print(stderr, Console::Said(
+                      QStringLiteral("the transcript was not written to %1: %2").arg(path, error)));
 }
 
 int RunBoards(Options o, const sigset_t& stops) {
@@ -134,7 +135,11 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication app(argc, argv);
-    const ParsedOptions parsed = ParseOptions(QCoreApplication::arguments().mid(1));
+    // The bytes as given: the decoded arguments hide what was no UTF-8.
+    QByteArrayList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
+    const ParsedOptions parsed = ParseOptions(arguments);
     if (!parsed.error.isEmpty())
         return UsageError(parsed.error);
     switch (parsed.options.command) {

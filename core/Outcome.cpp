@@ -15,3 +15,13 @@ QString OutcomeTitle(Failure failure) {
     words[0] = words[0].toUpper();
     return words;
 }
+
+// From the table of endings, so that a key added there is one every client
+// offers; a list that named a key twice would read as two choices.
+QStringList ResultKeys() {
+    QStringList keys;
+    for (const Outcome& o : Outcomes)
+        if (!keys.contains(QLatin1String(o.key)))
+            keys << QLatin1String(o.key);
+    return keys << QStringLiteral("running") << QStringLiteral("interrupted");
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Why a run or a check ended short of its goal: the stage that failed says.
 enum class Failure {
@@ -47,3 +48,8 @@ const Outcome& OutcomeOf(Failure failure);
 
 // The words heading a column or a caption: "Logon refused".
 QString OutcomeTitle(Failure failure);
+
+// The results a history record may hold: each ending's key once (the
+// refusals share one), then "running" (not ended yet) and "interrupted"
+// (its process gone before it ended).
+QStringList ResultKeys();

@@ -57,10 +57,15 @@ bool MakePrivateFile(const QString& path, QString* error) {
     return Failed(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
 }
 
+// The mode is set on the file being written, which the commit renames into
+// place: whatever the umask, no moment finds it open to others.
+bool OpenPrivate(QSaveFile& file) {
+    return file.open(QIODevice::WriteOnly) && file.setPermissions(OwnerOnly);
+}
+
 bool SavePrivate(const QString& path, const QByteArray& bytes, QString* error) {
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.setPermissions(OwnerOnly) &&
-        file.write(bytes) == bytes.size() && file.commit())
+    if (OpenPrivate(file) && file.write(bytes) == bytes.size() && file.commit())
         return true;
     return Failed(error, file.errorString());
 }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QSaveFile;
+
 // Records and transcripts name boards, serials, device IDs and the logon
 // sent to them: files that hold them are their owner's alone, whatever the
 // umask, in folders others cannot list.
@@ -22,3 +24,7 @@ bool MakePrivateFile(const QString& path, QString* error = nullptr);
 // Writes `bytes` to `path` whole or not at all, 0600 (also when it replaces
 // a file of another mode); false, with `error`, when it could not.
 bool SavePrivate(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+// Opens `file` for writing, 0600 before any byte goes in: for what is
+// written in pieces and committed whole, as SavePrivate writes.
+bool OpenPrivate(QSaveFile& file);

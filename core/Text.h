@@ -11,8 +11,9 @@ enum class Unprintable {
 };
 
 // Text that may hold control characters (bytes from a line, a device ID as
-// it came), made safe to show or log. Characters beyond Latin-1's ASCII are
-// shown too unless `keepWide` (a file name in the user's language is text).
+// it came, a serial typed by anyone), made safe to show or log. Characters
+// beyond ASCII are escaped too unless `keepWide` (a file name in the user's
+// language is text); even then those that steer a terminal are escaped.
 QString Printable(QStringView text, Unprintable how, bool keepWide = false);
 // Bytes off the wire are Latin-1.
 inline QString Printable(QByteArrayView bytes, Unprintable how) {

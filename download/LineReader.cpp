@@ -41,6 +41,31 @@ bool LineReader::fill() {
     return !buffer_.isEmpty();
 }
 
+qint64 LineReader::LongLine(QFile& file, qint64 longest) {
+    qint64 line = 1;
+    qint64 length = 0;    // of the line so far
+    bool afterCr = false; // a piece ended in CR: an LF beginning the next belongs to it
+    for (QByteArray piece; !(piece = file.read(ChunkSize)).isEmpty();) {
+        qsizetype pos = afterCr && piece.front() == '\n' ? 1 : 0;
+        afterCr = false;
+        while (pos < piece.size()) {
+            const qsizetype cr = piece.indexOf('\r', pos);
+            length += (cr < 0 ? piece.size() : cr) - pos;
+            if (length > longest)
+                return line;
+            if (cr < 0)
+                break;
+            ++line;
+            length = 0;
+            pos = cr + 1;
+            if (pos < piece.size() && piece.at(pos) == '\n')
+                ++pos;
+            afterCr = pos == piece.size() && piece.back() == '\r';
+        }
+    }
+    return 0;
+}
+
 bool LineReader::AtEnd() {
     return !fill();
 }

@@ -31,6 +31,11 @@ public:
     // must not pass off the last run's hash as its own.
     void Forget();
 
+    // The number (from 1) of the first line of `file` longer than `longest`
+    // bytes, 0 when there is none; read from where it stands to its end, a
+    // piece at a time, so that a line of any length costs no memory.
+    static qint64 LongLine(QFile& file, qint64 longest);
+
 private:
     bool fill();
 

@@ -1,6 +1,7 @@
 #include "download/LoadFileSelection.h"
 
 #include "core/Context.h"
+#include "core/Text.h"
 #include "download/LineReader.h"
 
 #include <QDir>
@@ -11,6 +12,14 @@ namespace {
 
 const QString Title = QStringLiteral("Quorvel Velloran");
 
+// The longest line a load file may have. A record is "%", a type letter and
+// hex pairs: the sample's data records are 44 characters, and one of 255
+// bytes, the most a length byte can count, would be about 520. 64 KiB is over
+// a hundred times that, and still a piece or two for the reader. A longer
+// line is no record: it would be held whole in memory and written whole to
+// the board, once more at every refusal.
+constexpr qint64 LongestLine = 64 * 1024;
+
 bool Fits(const QFileInfo& info, PathKind kind) {
     return kind == PathKind::Directory ? info.isDir() : info.exists() && !info.isDir();
 }
@@ -18,6 +27,30 @@ bool Fits(const QFileInfo& info, PathKind kind) {
 QString Join(const QString& directory, const QString& name) {
     return directory.endsWith(QLatin1Char('/')) ? directory + name
                                                 : directory + QLatin1Char('/') + name;
+}
+
+// A path as a box names it: a line end or an escape in a file's name would
+// break the box's lines, and a terminal's where the command line prints them.
+QString Shown(const QString& path) {
+    return Printable(QDir::toNativeSeparators(path), Unprintable::Escaped, true);
+}
+
+// Why no file was found, and what to do. A name read from bytes that are no
+// UTF-8 (the file dialog lists such a file) holds U+FFFD where they were, and
+// leads to no file whatever is done.
+QString NotFound(const QFileInfo& info, const QString& tried) {
+    if (info.isDir())
+        return QStringLiteral("%1 is a folder. Choose the load file in it.").arg(tried);
+    if (info.exists())
+        return QStringLiteral("%1 is no plain file. Choose the load file again.").arg(tried);
+    if (tried.contains(QChar::ReplacementCharacter))
+        return QStringLiteral("No file %1. Where the name shows \uFFFD, the file's name may hold "
+                              "bytes that are not UTF-8, which no name given here can reach: "
+                              "rename the file with a UTF-8 name.")
+            .arg(tried);
+    return QStringLiteral("No file %1, nor one whose name differs only in case. Check the name "
+                          "and the folder, or choose the load file again.")
+        .arg(tried);
 }
 
 // A failed validation: the box first, the red line once it is closed.
@@ -123,43 +156,67 @@ void ValidateLoadFile(Context& ctx) {
 
     const ResolvedPath found = RunLoadFile(m);
     if (found.Ambiguous()) {
+        QStringList matches;
+        for (const QString& match : found.matches)
+            matches << Shown(match);
         Refuse(ctx, QStringLiteral("File Requested Matches Files Differing Only in Case"),
-               QStringLiteral("Load File Requested is Ambiguous"),
-               found.matches.join(QLatin1Char('\n')));
+               QStringLiteral("Load File Requested is Ambiguous"), matches.join(QLatin1Char('\n')));
         return;
     }
     const QString path = found.path;
 
+    // Each refusal names the file the run tried, which a relative name or a
+    // case twin leaves unsaid, and what would do instead.
+    const QFileInfo info(path);
+    const QString tried = Shown(info.absoluteFilePath());
     // Only a plain file will do: a directory of that name is no load file.
-    if (!QFileInfo(path).isFile()) {
+    if (!info.isFile()) {
         Refuse(ctx, QStringLiteral("File Requested Not Found"),
-               QStringLiteral("Load File Requested was Not Found"));
+               QStringLiteral("Load File Requested was Not Found"), NotFound(info, tried));
         return;
     }
 
-    // Only the first character decides, so only it is read: a large file
-    // without line ends must not be pulled into memory here.
+    // The first character is read, then the lengths of the lines, a piece
+    // at a time: a large file without line ends must not be pulled into
+    // memory here.
     QFile file(path);
     char first = 0;
     if (!file.open(QIODevice::ReadOnly) || !file.getChar(&first)) {
         if (file.error() == QFileDevice::NoError)
             Refuse(ctx, QStringLiteral("File Requested is Empty"),
-                   QStringLiteral("Load File Requested is Empty"));
+                   QStringLiteral("Load File Requested is Empty"),
+                   QStringLiteral("%1 holds nothing. Choose the load file again, or copy it "
+                                  "anew from where it was made.")
+                       .arg(tried));
         else
             Refuse(ctx, QStringLiteral("File Requested Cannot be Read"),
-                   QStringLiteral("Load File Requested Cannot be Read"), file.errorString());
+                   QStringLiteral("Load File Requested Cannot be Read"),
+                   QStringLiteral("%1: %2").arg(tried, file.errorString()));
+        return;
+    }
+    if (first != '%') {
+        Refuse(ctx, QStringLiteral("File Requested has Invalid Format"),
+               QStringLiteral("Load File Requested has Bad Format"),
+               QStringLiteral("%1 does not begin with \"%\": it is no load file of records. "
+                              "Choose the load file made for this board.")
+                   .arg(tried));
+        return;
+    }
+    file.seek(0);
+    if (const qint64 line = LineReader::LongLine(file, LongestLine)) {
+        Refuse(ctx, QStringLiteral("File Requested has a Line Too Long"),
+               QStringLiteral("Load File Requested has a Line Too Long"),
+               QStringLiteral("Line %1 of %2 is longer than %3 characters, which no record is: "
+                              "the file is damaged or no load file. Choose the load file "
+                              "again, or copy it anew from where it was made.")
+                   .arg(QString::number(line), tried, QString::number(LongestLine)));
         return;
     }
     file.close();
-    if (first != '%') {
-        Refuse(ctx, QStringLiteral("File Requested has Invalid Format"),
-               QStringLiteral("Load File Requested has Bad Format"));
-        return;
-    }
     if (!ctx.LoadFileStream.Open(path)) {
         Refuse(ctx, QStringLiteral("File Requested Cannot be Read"),
                QStringLiteral("Load File Requested Cannot be Read"),
-               ctx.LoadFileStream.ErrorString());
+               QStringLiteral("%1: %2").arg(tried, ctx.LoadFileStream.ErrorString()));
         return;
     }
     m.FileValid = true;

@@ -1,5 +1,7 @@
 #include "history/HistoryReport.h"
 
+#include "core/Text.h"
+
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QStringList>
@@ -33,17 +35,23 @@ QString Text(const HistoryRecord& r, int column) {
 }
 constexpr int TextColumns = 9;
 
+// A serial or a name is typed by anyone: on a terminal, a line end in it
+// would forge a record and an escape would steer the screen.
+QString Cell(const HistoryRecord& r, int column) {
+    return Printable(Text(r, column), Unprintable::Escaped, true);
+}
+
 // Each column as wide as its widest value, so that a terminal reads it down.
 QByteArray Columns(const std::vector<HistoryRecord>& records) {
     std::vector<qsizetype> widths(TextColumns, 0);
     for (const HistoryRecord& r : records)
         for (int c = 0; c < TextColumns; ++c)
-            widths[size_t(c)] = std::max(widths[size_t(c)], Text(r, c).size());
+            widths[size_t(c)] = std::max(widths[size_t(c)], Cell(r, c).size());
     QString text;
     for (const HistoryRecord& r : records) {
         QString line;
         for (int c = 0; c < TextColumns; ++c)
-            line += Text(r, c).leftJustified(widths[size_t(c)] + 2);
+            line += Cell(r, c).leftJustified(widths[size_t(c)] + 2);
         text += line.trimmed() + QLatin1Char('\n');
     }
     return text.toLocal8Bit();

@@ -1,7 +1,7 @@
 # Installing the tool and packing it for Debian.
 #
 #   cmake --install build [--prefix DIR]   the programs, the man page, the desktop entry, the icon,
-#                                          the example udev rule
+#                                          the example udev rule, the copyright
 #   cpack --config build/CPackConfig.cmake -G DEB
 
 include(GNUInstallDirs)
@@ -26,6 +26,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/velloran.svg
 # that changed the rights on every USB serial device by itself would overstep.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/60-velloran.rules
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velloran/examples)
+
+# Debian policy wants every package's copyright and licence in its doc folder.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velloran)
 
 set(CPACK_PACKAGE_NAME velloran)
 set(CPACK_PACKAGE_VENDOR Quorvel)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree and checks what it would put on
-# a machine: the programs, the man page, the desktop entry, the icon and the
-# example udev rule in their places (the rule not active), the libraries it
-# declares, and programs that still run once packed.
+# a machine: the programs, the man page, the desktop entry, the icon, the
+# example udev rule and the copyright in their places (the rule not active),
+# the libraries it declares, and programs that still run once packed.
 # Usage: scripts/check-package.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
@@ -42,6 +42,7 @@ check "its man page" has '-rw-r--r--' usr/share/man/man1/velloran-cli.1.gz
 check "the desktop entry" has '-rw-r--r--' usr/share/applications/velloran.desktop
 check "the icon" has '-rw-r--r--' usr/share/icons/hicolor/scalable/apps/velloran.svg
 check "the example udev rule" has '-rw-r--r--' usr/share/doc/velloran/examples/60-velloran.rules
+check "the copyright" has '-rw-r--r--' usr/share/doc/velloran/copyright
 check "no udev rule activated" test -z "$(grep 'udev/rules\.d' <<<"$contents" || true)"
 check "nothing outside usr" test -z "$(awk '{print $6}' <<<"$contents" | grep -Ev '^\./(usr(/.*)?)?$')"
 
@@ -62,6 +63,11 @@ check "entry names the icon" grep -qx 'Icon=velloran' "$entry"
 if command -v desktop-file-validate >/dev/null; then
     check "entry is valid" desktop-file-validate "$entry"
 fi
+# Debian's machine-readable form: its Format line first, every file covered.
+copyright="$out/root/usr/share/doc/velloran/copyright"
+check "copyright is machine-readable" grep -q '^Format: .*/copyright-format/1\.0/$' \
+    <(head -n 1 "$copyright")
+check "copyright covers every file" grep -qx 'Files: \*' "$copyright"
 check "icon is SVG" grep -q '<svg' "$out/root/usr/share/icons/hicolor/scalable/apps/velloran.svg"
 
 # The packed simulator works on its own: it writes a sample load file.

@@ -17,7 +17,8 @@ const QByteArray Refused = "$BERR\r\n";
 // Line noise: matches no reply and is long enough to end the tool's wait.
 const QByteArray Noise = "\xff\x9c?\xe5\x1e\r\n";
 constexpr char AutobaudByte = '\x80';
-// A line longer than this is noise, not a command or a record.
+// A line longer than this is noise, not a command or a record: the loader's
+// buffer holds no more, and what overflows it is dropped whole at its CR.
 constexpr qsizetype LongestLine = 4096;
 // "$BWAT" for ever still has to stop somewhere; far beyond any retry count.
 constexpr int EndlessWaits = 10;
@@ -88,16 +89,31 @@ std::vector<BootLoader::Reply> BootLoader::Receive(const QByteArray& bytes, int 
         if (baud != pendingBaud_) {
             // A line whose speed changed half-way arrives garbled.
             pending_.clear();
+            overflowed_ = false;
             pendingBaud_ = baud;
         }
         if (c == AutobaudByte)
             autobaud(baud, out);
+        else if (c == '\r' && overflowed_)
+            overflow(baud, out);
         else if (c == '\r')
             line(std::exchange(pending_, {}), baud, out);
         else if (pending_.size() < LongestLine)
             pending_ += c;
+        else
+            overflowed_ = true;
     }
     return out;
+}
+
+// A line that overflowed the buffer is nothing it can read: logged on, where
+// the tool waits for a record's answer, a download error; else not heard.
+void BootLoader::overflow(int baud, std::vector<Reply>& out) {
+    note(QStringLiteral("a line over %1 bytes: dropped").arg(LongestLine));
+    pending_.clear();
+    overflowed_ = false;
+    if (state_ == State::LoggedOn && baud == speed_)
+        send(out, Bdle);
 }
 
 void BootLoader::autobaud(int baud, std::vector<Reply>& out) {

@@ -33,6 +33,9 @@
 // - A wake-up command heard while in step wakes it anew (logged off, the
 //   record count and autobaud count start again).
 //
+// - A line longer than its buffer (4096 bytes) is dropped at its CR,
+//   answered "$BDLE" when logged on.
+//
 // Records are numbered from 1 from the logon on. A record that repeats the
 // previous one word for word, when that one was not acknowledged, is the same
 // record sent again; after "$BOK" the next record is always a new one.
@@ -99,6 +102,7 @@ private:
 
     void autobaud(int baud, std::vector<Reply>& out);
     void line(const QByteArray& text, int baud, std::vector<Reply>& out);
+    void overflow(int baud, std::vector<Reply>& out);
     void wake(const QByteArray& text, std::vector<Reply>& out);
     void command(const QByteArray& text, std::vector<Reply>& out);
     void record(const QByteArray& text, std::vector<Reply>& out);
@@ -109,9 +113,10 @@ private:
 
     Config config_;
     State state_;
-    int speed_ = 0;      // in step at this speed
-    int attempts_ = 0;   // autobaud bytes counted since waking
-    QByteArray pending_; // the line being heard
+    int speed_ = 0;           // in step at this speed
+    int attempts_ = 0;        // autobaud bytes counted since waking
+    QByteArray pending_;      // the line being heard, as much of it as the buffer holds
+    bool overflowed_ = false; // the line being heard was longer
     int pendingBaud_ = 0;
     int recordNo_ = 0;
     QByteArray lastRecord_;

@@ -12,6 +12,9 @@ namespace {
 
 // What a USB adapter hands over in one piece at most.
 constexpr qsizetype PacketSize = 62;
+// The tool's bytes on their way at most: a third of a second at 115200 baud,
+// and more than the loader's longest line, so no answer waits on it.
+constexpr qsizetype MostInFlight = 4096;
 
 // One character takes ten bit times: start, eight data, stop.
 double CharTime(int baud) {
@@ -39,6 +42,11 @@ void PacedWire::FromTool(const QByteArray& bytes, int baud, double now) {
     inboundFreeAt_ =
         std::max(now, inboundFreeAt_) + static_cast<double>(bytes.size()) * CharTime(baud);
     inbound_.push_back({inboundFreeAt_, bytes, baud});
+    inboundBytes_ += bytes.size();
+}
+
+bool PacedWire::Full() const {
+    return inboundBytes_ >= MostInFlight;
 }
 
 // A flood keeps the line full: one more round once less than one is waiting.
@@ -55,6 +63,7 @@ void PacedWire::Refill(double now) {
 bool PacedWire::Advance(double now, bool listening) {
     while (!inbound_.empty() && inbound_.front().at <= now) {
         hear(inbound_.front().bytes, inbound_.front().baud, inbound_.front().at);
+        inboundBytes_ -= inbound_.front().bytes.size();
         inbound_.pop_front();
     }
     while (!agenda_.empty() && agenda_.begin()->first <= now) {
@@ -147,6 +156,7 @@ bool PacedWire::LoseAnswers() {
 void PacedWire::clear() {
     LoseAnswers();
     inbound_.clear();
+    inboundBytes_ = 0;
 }
 
 double PacedWire::WakeAt(double latest, int speed) const {

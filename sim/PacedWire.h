@@ -54,6 +54,9 @@ public:
     double WakeAt(double latest, int speed) const;
     // Unpaced bytes are waiting for the line to take them.
     bool WaitsToWrite() const { return !outgoing_.isEmpty() && !pacing_.pace; }
+    // Paced, the line holds as much from the tool as it may: the rest waits
+    // on the tool's side, as it does behind a real line, not in this memory.
+    bool Full() const;
     bool Quiet() const { return agenda_.empty() && outgoing_.isEmpty(); }
     // The adapter's timer as its file last gave it, in seconds; 0: none.
     double LatencyTimer() const { return latency_; }
@@ -78,6 +81,7 @@ private:
     const Teller& tell_;
     std::multimap<double, BootLoader::Reply> agenda_; // by the time they are due
     std::deque<InFlight> inbound_;                    // paced only
+    qsizetype inboundBytes_ = 0;                      // in inbound_
     double inboundFreeAt_ = 0;                        // paced: the tool's wire is free from then
     QByteArray outgoing_;
     QByteArray flood_;    // sent again and again while the port stays as it is

@@ -80,8 +80,11 @@ int Play(PtyLine& line, BootLoader& loader, PacedWire& wire, const SimOptions& o
         wire.Refill(now);
         // Unpaced, waiting bytes go out as soon as the line takes them; a line
         // that takes none (the tool does not read) is waited on, not spun on.
-        pollfd p{line.Master(), static_cast<short>(POLLIN | (wire.WaitsToWrite() ? POLLOUT : 0)),
-                 0};
+        // A full wire reads nothing more until it has room.
+        pollfd p{
+            line.Master(),
+            static_cast<short>((wire.Full() ? 0 : POLLIN) | (wire.WaitsToWrite() ? POLLOUT : 0)),
+            0};
         const int r = WaitFor(&p, wire.WakeAt(now + PollInterval, speed) - now);
         if (r < 0 && errno != EINTR) {
             tell.Say(QStringLiteral("poll: ") + ErrnoText());

@@ -19,6 +19,16 @@
 
 namespace {
 
+// A command as bash runs it, `cli` the program and $'\xe9' that byte, in a folder
+// emptied after it (QDir cannot remove a name that is no UTF-8). What it
+// prints holds `said` and no control character but its line ends.
+struct HostileRow {
+    const char* name;
+    QString script;
+    int status;
+    QByteArray said;
+};
+
 // One run. In `args`, @rom is a good load file of 20 records, @bad one whose
 // first line lacks its "%" (and no history either), @dir a directory, @log
 // the transcript file, @listed the history `history` lists (Listed()),
@@ -74,7 +84,7 @@ const QList<Run> Runs{
     {"0 mode 1 asked for", {{}}, Flash + QStringList{"--replace-boot-loader"}, 0, "mode 1", {"%BV1"},
      {}, false, "MODE=1\r\n"},
     {"3 file", {{}}, {"flash", "--port", "1", "--transcript", "@log", "@bad"}, 3,
-     "File Requested has Invalid Format", {"!ATES"}},
+     "File Requested has Invalid Format\nbad.rom does not begin with", {"!ATES"}},
     {"4 port", {}, {"flash", "--device", "@dir", "@rom"}, 4, "That is not a serial port"},
     {"6 wrong board", {{"--board", "q70"}}, Flash, 6,
      "Wrong Mode - Board is Q70 and Mode is for 6620", {"!%BL"}},
@@ -134,7 +144,7 @@ const QList<Run> Runs{
     {"board twice", {}, {"flash", "--ports", "1-3", "--port", "2", "x.rom"}, 2, "COM 2 is named twice"},
     {"transcript a directory", {}, {"check", "--transcript", "/"}, 2, "'/' is a directory"},
     {"since no date", {}, {"history", "--since", "2026-02-30"}, 2, "--since takes a day"},
-    {"result unknown", {}, {"history", "--result", "failed"}, 2, "download-failed, device-gone"},
+    {"result unknown", {}, {"history", "--result", "failed"}, 2, "wrong-board, refused, download-failed, device-gone"},
     {"serial on two boards", {}, {"flash", "--ports", "1-2", "--serial", "S1", "x.rom"}, 2,
      "--serial is one board's"},
     {"json and csv", {}, {"history", "--json", "--csv"}, 2, "--json or --csv, not both"},
@@ -145,7 +155,7 @@ const QList<Run> Runs{
      R"("by_id":null,"by_path":"/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0")" "\n" R"("serial_number":null)", .adapters = true},
     // After "--", a load file may begin with a dash; it is then looked for.
     {"end of options", {}, {"flash", "--device", "/nonexistent", "--", "--mode"}, 3,
-     "File Requested Not Found"},
+     "File Requested Not Found\n/--mode, nor one whose name differs only in case"},
     // The listing of the four runs in Listed(): the serials it prints too.
     {.name = "history json, since and result", .sims = {}, .args = Listing + QStringList{"--since", "2026-03-31T00:00:00Z", "--result", "download-failed", "--json"},
      .status = 0, .said = R"("serial":"SER4","started":"2026-03-31T10:00:00.000Z")", .serials = "SER4"},
@@ -271,6 +281,39 @@ private slots:
     void initTestCase();
     void exitStatus_data();
     void exitStatus();
+    // Outside text shows escaped; bytes that are no UTF-8 are refused by name.
+    void hostileText_data() {
+        // clang-format off
+        AddRows<HostileRow>({
+            {"serial not UTF-8", "cli flash --port 1 --serial $'SN\\xff' a.rom", 2, "--serial takes UTF-8 text, not 'SN\\xff'"},
+            {"operator not UTF-8", "cli flash --port 1 --operator=$'ann\\xc3' a.rom", 2, "--operator takes UTF-8 text, not 'ann\\xc3'"},
+            {"load file named in Latin-1", "printf '%%A\\r' > $'caf\\xe9.rom'; cli flash --port 1 $'caf\\xe9.rom'", 2, "name 'caf\\xe9.rom' is not UTF-8"},
+            {"control characters quoted back", "cli flash --mode $'1\\e[2J' a.rom", 2, "not '1\\x1b[2J'"},
+            {"the path of a missing load file", "cli flash --device /nonexistent -- $'a\\nb\\e[31m.rom'", 3, "/a\\nb\\x1b[31m.rom, nor"},
+            {"a listed serial and device ID", "cli history --history hostile.sqlite", 0, "SN\\nFAKE ok\\x1b[31m  a\\rb\\x202e.rom  ok"},
+        });
+        // clang-format on
+    }
+
+    void hostileText() {
+        QFETCH(HostileRow, row);
+        QTemporaryDir dir;
+        HistoryRecord forged;
+        forged.uid = "forged", forged.started = QDateTime::currentDateTimeUtc();
+        forged.deviceId = "\u009b2J", forged.file = "a\rb\u202e.rom", forged.result = "ok";
+        forged.serial = "SN\nFAKE ok\x1b[31m";
+        QVERIFY(History(dir.filePath("hostile.sqlite")).Import({forged}));
+        QProcess bash;
+        bash.setWorkingDirectory(dir.path());
+        bash.start("bash", {"-c", "cli() { \"" VELLORAN_CLI_PROGRAM "\" \"$@\"; }; " + row.script +
+                                      "; s=$?; rm -f ./*; exit $s"});
+        QVERIFY(bash.waitForFinished(30000));
+        const QByteArray said = bash.readAllStandardOutput() + bash.readAllStandardError();
+        const QRegularExpression control(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f-\\x9f]"));
+        QVERIFY2(bash.exitCode() == row.status && said.contains(row.said) &&
+                     !QString::fromUtf8(said).contains(control),
+                 said.constData());
+    }
 
 private:
     // The slow rows run beside the others: a minute of autobaud attempts each.
@@ -343,6 +386,8 @@ void TestCli::exitStatus() {
     QFile log(i.Log());
     // No transcript would let every "must not be there" pass.
     QVERIFY(run.wire.isEmpty() || log.open(QIODevice::ReadOnly));
+    // It holds the logon and the records: its owner's alone, whatever the umask.
+    QVERIFY(!log.isOpen() || (log.permissions() & 0x0077) == 0);
     const QString transcript = log.isOpen() ? QString::fromUtf8(log.readAll()) : QString();
     for (const QString& expected : run.wire) {
         const bool absent = expected.startsWith(QLatin1Char('!'));

@@ -28,7 +28,8 @@ constexpr int Runs = 300;
 const QDateTime First(QDate(2026, 1, 1), QTime(0, 30));
 
 // Every tenth run (3, 13, ...) failed its download, every tenth (7, ...) had
-// no answer; the failures keep a transcript naming their serial.
+// no answer; the failures keep a transcript naming their serial. The last
+// run's serial was typed with an escape in it.
 HistoryRecord Run(int i) {
     HistoryRecord r;
     r.uid = QStringLiteral("run-%1").arg(i);
@@ -39,7 +40,8 @@ HistoryRecord Run(int i) {
     r.port = i % 16 + 1;
     r.board = QStringLiteral("Q70");
     r.file = QStringLiteral("/loads/MYFILE.ROM");
-    r.serial = QStringLiteral("SN%1").arg(i, 4, 10, QLatin1Char('0'));
+    r.serial = QStringLiteral("SN%1").arg(i, 4, 10, QLatin1Char('0')) +
+               (i == Runs - 1 ? QStringLiteral("\x1b[31m") : QString());
     r.result = i % 10 == 3 ? "download-failed" : i % 10 == 7 ? "no-answer" : "ok";
     if (r.result != QLatin1String("ok"))
         r.transcript = "> record 12\r\n< \xe9rror " + r.serial.toLatin1() + "\r\n";
@@ -112,6 +114,7 @@ private slots:
         QVERIFY(std::is_sorted(times.rbegin(), times.rend()));
         QCOMPARE(Column(model, HistoryModel::Duration).first(), QStringLiteral("0:41"));
         QCOMPARE(Column(model, HistoryModel::Port).first(), QStringLiteral("COM12"));
+        QCOMPARE(Column(model, HistoryModel::Serial).first(), QStringLiteral("SN0299\\x1b[31m"));
         const auto colour = [&](int row) {
             return model.index(row, HistoryModel::Result).data(Qt::ForegroundRole).value<QColor>();
         };
@@ -161,7 +164,8 @@ private slots:
         for (const QString& serial : Column(*window.Model, HistoryModel::Serial))
             QVERIFY(serial.contains(row.text, Qt::CaseInsensitive));
         QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        // The records name boards and serials: the export is its owner's alone.
+        QVERIFY(file.open(QIODevice::ReadOnly) && (file.permissions() & 0x0077) == 0);
         const QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.size(), row.rows + 2); // the header, and the last line's end
         QVERIFY(lines.first().contains("serial"));

@@ -21,6 +21,7 @@ struct ValidateRow {
     QByteArray lines;  // read from a good file, "|" between them
     QString box{};     // after "File Requested "; empty: the file is good
     QString message{}; // after "Load File Requested "
+    QString detail{};  // in the box's detail, beside the path it tried
 };
 
 struct ResolveRow {
@@ -60,6 +61,7 @@ private slots:
     void validate_data() {
         // The reader takes the file in 64 KiB pieces: CR ends one, LF starts the next.
         const QByteArray piece = '%' + QByteArray(65534, 'x');
+        const QByteArray longest = '%' + QByteArray(65535, 'x'); // the most a line may hold
         // clang-format off
         AddRows<ValidateRow>({
             {"CR LF and lone CR", "a.rom", "%A%B\r\n%C\r%D", "%A%B|%C|%D"},
@@ -68,7 +70,9 @@ private slots:
             {"any extension, no line end at all", "a.hex", "%", "%"},
             {"CR LF split between reads", "a.rom", piece + "\r\n%B", piece + "|%B"},
             {"the default name, in lower case on disk", "MYFILE.ROM", "%DEFAULT\r\n", "%DEFAULT"},
-            {"missing", "a.rom", QByteArray(), "", "Not Found", "was Not Found"},
+            {"the longest line", "a.rom", longest + "\r\n%B", longest + "|%B"},
+            {"a line too long, across pieces", "a.rom", "%A\r\n" + longest + "x\r\n", "", "has a Line Too Long", "has a Line Too Long", "Line 2 of "},
+            {"missing", "a.rom", QByteArray(), "", "Not Found", "was Not Found", "No file "},
             // A pipe must not be opened: no writer would ever come.
             {"a folder", "a.rom", "<folder>", "", "Not Found", "was Not Found"},
             {"a pipe", "a.rom", "<pipe>", "", "Not Found", "was Not Found"},
@@ -114,6 +118,10 @@ private slots:
         QCOMPARE(r.lblMsg.text(), "Load File Requested " + row.message);
         QVERIFY(r.lblMsg.tint == Tint::Red);
         QVERIFY(row.box != QLatin1String("Cannot be Read") || !seen.detail.isEmpty());
+        // Which file was refused, whatever name led to it.
+        const QString tried = QDir::current().absoluteFilePath(row.file.toLower());
+        QVERIFY2(row.text == "<twins>" || seen.detail.contains(row.detail + tried),
+                 qPrintable(seen.detail));
         if (row.text == "<twins>")
             QVERIFY(seen.detail.contains(at("k2x.rom")) && seen.detail.contains(at("K2x.rom")));
     }

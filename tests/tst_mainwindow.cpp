@@ -302,7 +302,8 @@ private slots:
             window.cmdSave->click();
         }
         QFile file(saved);
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == expected.toUtf8());
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == expected.toUtf8() &&
+                (file.permissions() & 0x0077) == 0); // the logon and records: the owner's alone
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"check.txt"}));
         QVERIFY(prompts.AllAnswered() &&
                 prompts.saveRequests[0].initialPath.startsWith(dir.path()));

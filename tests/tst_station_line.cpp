@@ -108,15 +108,16 @@ private slots:
         Click(rack.row(1)->cmdStart); // no serial: COM 1 is busy
 
         Scan(rack, QStringLiteral("SN-1"));
-        Scan(rack, QStringLiteral("SN-2"));
+        Scan(rack, QStringLiteral("SN-2\x1b[31m")); // a label's control characters, escaped
         QCOMPARE(QStringList({rack.row(2)->Label().serial, rack.row(2)->Label().operator_,
-                              rack.row(2)->lblSerial->text(), rack.row(3)->Label().serial}),
-                 QStringList({"SN-1", "Ana", "SN-1", "SN-2"}));
+                              rack.row(2)->lblSerial->text(), rack.row(3)->lblSerial->text()}),
+                 QStringList({"SN-1", "Ana", "SN-1", "SN-2\\x1b[31m"}));
         QVERIFY(rack.w->txtSerial->text().isEmpty());
         QCOMPARE(rack.w->focusWidget(), rack.w->txtSerial); // the row's click took none
 
         for (const auto& [serial, note] :
-             {std::pair{"", "Nothing was scanned"}, {"SN-2", "SN-2 is on COM 3 already"}}) {
+             {std::pair{"", "Nothing was scanned"},
+              {"SN-2\x1b[31m", "SN-2\\x1b[31m is on COM 3 already"}}) {
             Scan(rack, QLatin1String(serial));
             QVERIFY2(rack.w->lblNote->text().startsWith(QLatin1String(note)),
                      qPrintable(rack.w->lblNote->text()));

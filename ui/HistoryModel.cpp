@@ -1,6 +1,7 @@
 #include "ui/HistoryModel.h"
 
 #include "core/Outcome.h"
+#include "core/Text.h"
 #include "look/Look.h"
 
 #include <QFileInfo>
@@ -61,14 +62,9 @@ QString Text(const HistoryRecord& r, int column) {
 // Empty until shown a history: the window opens before it reads.
 HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-// Every key a run may end with, once each (the refusals share one), then
-// those of a run still going, or cut off before it could say.
+// The keys the command line's --result takes too.
 QStringList HistoryModel::ResultKeys() {
-    QStringList keys;
-    for (const Outcome& outcome : Outcomes)
-        if (!keys.contains(QLatin1String(outcome.key)))
-            keys << QLatin1String(outcome.key);
-    return keys << QStringLiteral("running") << QStringLiteral("interrupted");
+    return ::ResultKeys();
 }
 
 // A new choice starts again from the newest: the old rows say nothing of it.
@@ -113,14 +109,17 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     const HistoryRecord& r = rows_[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        return Text(r, index.column());
+        // Typed by anyone, or sent by a board: a line end would split the
+        // cell and a control character show as nothing.
+        return Printable(Text(r, index.column()), Unprintable::Escaped, true);
     case Qt::ForegroundRole:
         return index.column() == Result ? QVariant(ResultColour(r.result)) : QVariant();
     case Qt::ToolTipRole:
         // What the column leaves out: the file's path, the run's own words.
         if (index.column() == LoadFile)
-            return r.file;
-        return index.column() == Result ? r.message : QVariant();
+            return Printable(r.file, Unprintable::Escaped, true);
+        return index.column() == Result ? Printable(r.message, Unprintable::Escaped, true)
+                                        : QVariant();
     default:
         return {};
     }

@@ -1,6 +1,7 @@
 #include "ui/StationRow.h"
 
 #include "core/Outcome.h"
+#include "core/Text.h"
 #include "look/Look.h"
 #include "ui/ProgressPanel.h"
 #include "ui/frmHistory.h"
@@ -170,7 +171,7 @@ bool StationRow::Start(const Module1& settings, RunTag tag) {
         return false;
     answer(BoxAnswer::Cancel);
     Release();
-    lblSerial->setText(tag.serial);
+    lblSerial->setText(Printable(tag.serial, Unprintable::Escaped, true));
     fraBox->hide();
     lblMsg2->hide();
     outcome_.reset();
@@ -206,7 +207,7 @@ void StationRow::AskAgain(const RunTag& label, const QString& question) {
     checking_ = false;
     label_ = label;
     asking_ = true;
-    lblSerial->setText(label.serial);
+    lblSerial->setText(Printable(label.serial, Unprintable::Escaped, true));
     lblBox->setText(question);
     SetForeColor(*lblBox, Blue);
     cmdRetry->hide();
@@ -267,7 +268,7 @@ void StationRow::show(const SessionView& view) {
     lblMsg2->setVisible(view.failureShown);
     ShowSlowAdapter(*lblSlow, view);
     lblBoard->setText(view.boardType);
-    lblDeviceId->setText(view.deviceId);
+    lblDeviceId->setText(Printable(view.deviceId, Unprintable::Escaped));
 
     const auto bounded = [](qint64 n) { return static_cast<int>(std::min<qint64>(n, INT_MAX)); };
     const ProgressEstimate& e = view.estimate;

@@ -238,7 +238,7 @@ void frmHistory::cmdExport_Click() {
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly);
+    bool ok = OpenPrivate(file); // the records name boards, serials and operators
     HistoryFilter f = Model->Filter();
     f.limit = exportPage;
     for (f.offset = 0; ok; f.offset += exportPage) {

@@ -1,6 +1,7 @@
 // The station as a production line uses it: the rack kept in its file,
 // scans that start the next idle row, and the tally of the shift.
 #include "core/Outcome.h"
+#include "core/Text.h"
 #include "ui/DeviceBox.h"
 #include "ui/StationFile.h"
 #include "ui/frmHistory.h"
@@ -114,10 +115,12 @@ void frmStation::txtSerial_Enter() {
         lblNote->setText(QStringLiteral("Nothing was scanned: scan the board's label"));
         return;
     }
+    // A scanner may send control characters (a GS1 label's separators): shown escaped.
+    const QString shown = Printable(serial, Unprintable::Escaped, true);
     // One board on two sockets at once would be one record overwriting another.
     for (StationRow* row : rows_) {
         if (!row->Idle() && row->Label().serial == serial) {
-            lblNote->setText(QStringLiteral("%1 is on %2 already").arg(serial, row->place.Name()));
+            lblNote->setText(QStringLiteral("%1 is on %2 already").arg(shown, row->place.Name()));
             return;
         }
     }
@@ -125,8 +128,8 @@ void frmStation::txtSerial_Enter() {
         std::find_if(rows_.begin(), rows_.end(), [](StationRow* r) { return r->Idle(); });
     if (idle == rows_.end()) {
         lblNote->setText(rows_.isEmpty()
-                             ? QStringLiteral("%1 not started: the station has no rows").arg(serial)
-                             : QStringLiteral("%1 not started: no row is idle").arg(serial));
+                             ? QStringLiteral("%1 not started: the station has no rows").arg(shown)
+                             : QStringLiteral("%1 not started: no row is idle").arg(shown));
         return;
     }
     lblNote->clear();
@@ -149,6 +152,7 @@ void frmStation::checked(const QString& serial, const SerialVerdict& verdict) {
         return; // skipped, or removed, meanwhile
     StationRow* row = *held;
     const RunTag label = row->Label();
+    const QString shown = Printable(serial, Unprintable::Escaped, true);
     switch (verdict.kind) {
     case SerialVerdict::Kind::New:
         row->Release();
@@ -156,12 +160,12 @@ void frmStation::checked(const QString& serial, const SerialVerdict& verdict) {
         break;
     case SerialVerdict::Kind::Passed:
         row->AskAgain(label, QStringLiteral("%1 was reprogrammed already, %2. Start it again?")
-                                 .arg(serial, verdict.when));
+                                 .arg(shown, Printable(verdict.when, Unprintable::Escaped, true)));
         break;
     case SerialVerdict::Kind::Unknown:
         row->AskAgain(label, QStringLiteral("%1: the history cannot tell whether it was "
                                             "reprogrammed already (%2). Start it?")
-                                 .arg(serial, verdict.reason));
+                                 .arg(shown, Printable(verdict.reason, Unprintable::Escaped, true)));
         break;
     }
 }

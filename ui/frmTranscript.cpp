@@ -1,5 +1,6 @@
 #include "ui/frmTranscript.h"
 
+#include "core/PrivateFiles.h"
 #include "core/Prompts.h"
 #include "link/Transcript.h"
 #include "look/Look.h"
@@ -10,7 +11,6 @@
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -88,13 +88,13 @@ void frmTranscript::cmdSave_Click() {
     const QString path = prompts_.ShowSave(request);
     if (path.isEmpty())
         return;
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text) &&
-        file.write(transcript_.Text().toUtf8()) >= 0 && file.commit())
+    // It holds the device ID, the logon and the records: its owner's alone.
+    QString error;
+    if (SavePrivate(path, transcript_.Text().toUtf8(), &error))
         return;
     Box box = MakeBox(QStringLiteral("Unable to Save the Transcript"),
                       QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
-    box.detail = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    box.detail = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
     prompts_.MsgBox(box);
 }
 
