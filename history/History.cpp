@@ -45,6 +45,7 @@ QString StoredKey(Stored stored) {
                                        : QStringLiteral("lost");
 }
 
+// The record's fate first, then what else the user should know, once.
 QString History::Warning(Stored stored) {
     QStringList lines;
     if (stored == Stored::Spooled)
@@ -62,6 +63,7 @@ QString History::Warning(Stored stored) {
     return lines.join(QStringLiteral("; "));
 }
 
+// Taken, so that a client shows each line once however often it asks.
 QString History::Notice() {
     return std::exchange(notices_, {}).join(QStringLiteral("; "));
 }

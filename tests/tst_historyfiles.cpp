@@ -78,6 +78,7 @@ void Version1(const QString& location, const QString& host, const QString& copyT
     QSqlDatabase::removeDatabase(QStringLiteral("v1"));
 }
 
+// Each record as a reader sees it: its serial and how it ended.
 QStringList Serials(const std::vector<HistoryRecord>& records) {
     QStringList serials;
     for (const HistoryRecord& r : records)
@@ -85,6 +86,7 @@ QStringList Serials(const std::vector<HistoryRecord>& records) {
     return serials;
 }
 
+// A file's permission bits as a user reads them; -1 for no file.
 int Mode(const QString& path) {
     struct stat st {};
     return stat(qPrintable(path), &st) == 0 ? int(st.st_mode & 07777) : -1;
