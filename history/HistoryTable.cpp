@@ -60,8 +60,10 @@ HistoryTable::~HistoryTable() {
 // Keeps why, for the client's warning line; false, for the caller to return.
 // The driver's words may quote the password it was given.
 bool HistoryTable::fail(const QString& what, const QString& error) {
-    problem_ =
-        MaskPasswords(error.isEmpty() ? what : what + QStringLiteral(": ") + error, location_);
+    // A driver's message comes in lines ("...failed\n\tIs the server
+    // running..."): one line for the one line a client shows.
+    problem_ = MaskPasswords(
+        error.isEmpty() ? what : what + QStringLiteral(": ") + error.simplified(), location_);
     return false;
 }
 

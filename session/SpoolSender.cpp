@@ -16,6 +16,11 @@ void SpoolSender::JobEnded(const Session& session) {
         timer_.stop();
 }
 
+void SpoolSender::Resume(int retryMs) {
+    timer_.start(retryMs);
+    QTimer::singleShot(0, this, &SpoolSender::send);
+}
+
 // One answer per sending: the connection goes with it. A job's own record
 // sends the spool first, so a session under way is left to it.
 void SpoolSender::send() {

@@ -19,6 +19,9 @@ public:
     // A job of `session` has ended: its record reached the history, which
     // took the spool with it, or waits, and the sending goes on.
     void JobEnded(const Session& session);
+    // Records left waiting by an earlier process: sent at once, then at
+    // `retryMs` while they wait.
+    void Resume(int retryMs);
 
 signals:
     // The line to show while records wait, empty once none does.

@@ -230,6 +230,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.lblHistory->isHidden(), 5000);
         const std::vector<HistoryRecord> kept = History(location).Find({});
         QVERIFY(kept.size() == 1 && kept.front().result == QLatin1String("ok"));
+
+        // A record an earlier process left in the spool goes on once a
+        // window opens, with no run (reading the history would send it too).
+        QVERIFY(QDir().rename(blocker, blocker + ".aside"));
+        QVERIFY(WriteFile(blocker, "again a file where the history's folder would be"));
+        HistoryRecord left;
+        QCOMPARE(History(location).Begin(left), Stored::Spooled);
+        QVERIFY(QFile::remove(blocker) && QDir().rename(blocker + ".aside", blocker));
+        t.open();
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(History::DefaultSpool(location)), 5000);
     }
 
     // A short session through the recorder: the control underneath does what

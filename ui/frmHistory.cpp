@@ -146,6 +146,7 @@ QString frmHistory::StoredLocation() {
 void frmHistory::openHistory() {
     Model->Show(nullptr, {});
     history_ = std::make_unique<History>(StoredLocation());
+    notice_.clear();
     txtLocation->setText(history_->Where());
 }
 
@@ -167,7 +168,14 @@ void frmHistory::Refresh() {
     typing_.stop();
     Model->Show(history_.get(), filter());
     const bool failed = Model->Failed();
-    lblSummary->setText(failed ? history_->Problem() : TodayLine(history_->Today()));
+    // The history says a notice once (read-only, a folder open to others);
+    // the window keeps it in view for as long as it shows that history.
+    if (const QString notice = history_->Notice(); !notice.isEmpty())
+        notice_ = notice;
+    const QString today = TodayLine(history_->Today());
+    lblSummary->setText(failed              ? history_->Problem()
+                        : notice_.isEmpty() ? today
+                                            : today + QStringLiteral("; ") + notice_);
     SetForeColor(*lblSummary, failed ? Red : palette().color(QPalette::WindowText));
 }
 

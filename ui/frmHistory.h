@@ -68,6 +68,7 @@ private:
 
     Prompts& prompts_;
     std::unique_ptr<History> history_;
+    QString notice_; // what the history said of itself, kept in view
     QTimer typing_; // a filter typed is read once the typing pauses
     QPointer<QPlainTextEdit> transcriptView_;
 };

@@ -51,14 +51,26 @@ frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
       // The place follows the port setting at each start.
       session_(prompts, PromptThread::Owner, BoardPlace::Com(m.PortNumber), claims_,
                QStringLiteral("the main window"), std::move(makePort), std::move(makeClock)),
-      spool_([this] { return busy_ ? nullptr : &session_; }),
+      spool_([this]() -> Session* {
+          if (busy_)
+              return nullptr;
+          // The setting may have changed, or its password come from the
+          // keyring, since the last job.
+          session_.SetHistory(frmHistory::StoredLocation());
+          return &session_;
+      }),
       pacer_(ShowMilliseconds, [this] { showView(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran"));
     buildLayout();
     buildMenus();
     Form_Load();
     // The runs' history may be a server whose password the keyring holds.
-    HistorySetting::Load(this, [] {});
+    // Records an earlier process left in its spool go on once it is known,
+    // without waiting for a run.
+    HistorySetting::Load(this, [this] {
+        if (History(frmHistory::StoredLocation()).Waiting())
+            spool_.Resume(session_.HistoryRetry());
+    });
 
     connect(&session_, &Session::Changed, this, [this] { pacer_.Changed(); });
     // A box shows over the status as it stood when the box was asked for.
