@@ -137,8 +137,6 @@ void BoardRun::Halt() {
             continue;
         b->halted = true;
         b->session.Halt();
-        // As "Halt Load" says it, before whatever the stopped stage says after.
-        b->session.status().Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
     }
 }
 

@@ -27,6 +27,9 @@ public:
     // The second status line, shown in red; it only ever carries the
     // download-failed report. Hidden again at the start of a run.
     virtual void FailureLine(bool shown, const QString& text = {}) = 0;
+    // "Halt Load" as every client shows it, whether the operator pressed it
+    // or a stage found it after the last record: one wording, in red.
+    void Halted() { Message(QStringLiteral("Comm Port Disconnected"), Tint::Red); }
 
     // --- progress; a display that has no use for it ignores it ---
     // `records` is what the download will send (only for Downloading).

@@ -35,12 +35,12 @@ void RunStages(Context& ctx) {
     DownloadFile(ctx);
     ctx.MSComm1.setPortOpen(false);
     // A halt that came after the last record was acknowledged still ends
-    // the run as halted, as the operator's "Comm Port Disconnected" says; a
+    // the run as halted, as the operator's halt message says; a
     // record that had failed already keeps its own ending.
     if (m.AbortRequested) {
         if (ctx.failure == Failure::None)
             ctx.failure = Failure::Halted;
-        ctx.status.Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
+        ctx.status.Halted();
     } else if (m.DownloadOk) {
         ctx.status.Message(QStringLiteral("*** Download Completed Succesfully ****"));
     } else {

@@ -100,17 +100,19 @@ bool Session::Start(Job job, const Module1& settings, const RunTag& tag) {
         return false;
     m_ = settings;
     m_.AbortRequested = false;
-    halted_ = false;
     tag_ = tag;
     QMetaObject::invokeMethod(
         worker_, [this, job] { run(job); }, Qt::QueuedConnection);
     return true;
 }
 
+// The flag the stages look at is the one the ending is decided by; the
+// message goes through the view, so that whatever the stopped stage says
+// after it is shown after it. Between jobs only the message shows: Start
+// lowers the flag again.
 void Session::Halt() {
-    if (running_)
-        halted_ = true;
     m_.AbortRequested = true;
+    view_.Halted();
 }
 
 void Session::DismissPrompts() {
@@ -277,7 +279,7 @@ void Session::run(Job job) {
         CheckBootVersion(ctx);
     }
     const SessionView seen = view_.Peek();
-    const Failure result = JobEnding(ctx.failure, halted_);
+    const Failure result = JobEnding(ctx.failure, m_.AbortRequested);
     EndRecord(record_, result, seen, file_, transcript_);
     stored_ = kept.Finish(record_);
     historyWarning_ = kept.Warning(stored_);

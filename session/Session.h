@@ -57,7 +57,8 @@ public:
     // Starts `job` with a copy of `settings`, its record tagged with `tag`;
     // false while a job runs.
     bool Start(Job job, const Module1& settings, const RunTag& tag = {});
-    // "Halt Load": the stages see it where they look for it. Any thread.
+    // "Halt Load": the stages see it where they look for it, the job's
+    // ending says so, and the status line shows it. Any thread.
     void Halt();
     bool Running() const { return running_; }
     // A box the job waits for is answered as if dismissed.
@@ -151,7 +152,6 @@ private:
     QString historyWarning_;
 
     std::atomic<bool> running_{false};
-    std::atomic<bool> halted_{false}; // "Halt Load" came while the job ran
     std::atomic<bool> closing_{false};
     std::mutex lock_;
     std::condition_variable ended_;

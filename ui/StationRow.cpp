@@ -245,7 +245,6 @@ void StationRow::Halt() {
     if (!Running())
         return;
     session_->Halt();
-    session_->status().Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
     answer(BoxAnswer::Cancel);
 }
 

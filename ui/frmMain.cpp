@@ -265,11 +265,8 @@ void frmMain::jobEnded(Failure result) {
 }
 
 void frmMain::cmdAbort_Click() {
-    // Through the session's status, so that whatever the stopped stage says
-    // after it is shown after it, in the colour it leaves.
-    if (busy_)
-        session_.Halt();
-    session_.status().Message(QStringLiteral("Comm Port Disconnected"), Tint::Red);
+    // Idle, the session only says it: the button answers as it always has.
+    session_.Halt();
     showView();
     // A run comes back to the button itself once its stage has returned.
     if (!busy_)
