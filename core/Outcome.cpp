@@ -23,5 +23,5 @@ QStringList ResultKeys() {
     for (const Outcome& o : Outcomes)
         if (!keys.contains(QLatin1String(o.key)))
             keys << QLatin1String(o.key);
-    return keys << QStringLiteral("running") << QStringLiteral("interrupted");
+    return keys << RunningKey << InterruptedKey;
 }

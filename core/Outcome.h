@@ -43,6 +43,15 @@ inline constexpr Outcome Outcomes[] = {
     {Failure::Halted, 130, "halted", "halted"},
 };
 
+// The key of a run that ended as it should: the first row's.
+static_assert(Outcomes[0].failure == Failure::None);
+inline constexpr QLatin1String OkKey{Outcomes[0].key};
+// What a record holds until it has an ending of the table's: its run not
+// ended yet, or its process gone before it ended. States of a record, not
+// failures: no exit status and no words of their own.
+inline constexpr QLatin1String RunningKey{"running"};
+inline constexpr QLatin1String InterruptedKey{"interrupted"};
+
 // The row of `failure`.
 const Outcome& OutcomeOf(Failure failure);
 
@@ -50,6 +59,5 @@ const Outcome& OutcomeOf(Failure failure);
 QString OutcomeTitle(Failure failure);
 
 // The results a history record may hold: each ending's key once (the
-// refusals share one), then "running" (not ended yet) and "interrupted"
-// (its process gone before it ended).
+// refusals share one), then the two states of a record without one.
 QStringList ResultKeys();

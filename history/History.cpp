@@ -4,6 +4,8 @@
 #include "history/HistoryTable.h"
 #include "history/RunLiveness.h"
 
+#include "core/Outcome.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -179,13 +181,13 @@ QStringList History::waiting() {
 // A run of this host left "running" whose process is gone, and whose end
 // does not wait in the spool.
 bool History::interrupted(const HistoryRecord& run, const QStringList& waiting) const {
-    return run.result == QLatin1String("running") && run.host == QSysInfo::machineHostName() &&
+    return run.result == RunningKey && run.host == QSysInfo::machineHostName() &&
            !waiting.contains(run.uid) && RunGone(run, programs);
 }
 
 Stored History::Begin(HistoryRecord& record) {
     Stamp(record);
-    record.result = QStringLiteral("running");
+    record.result = RunningKey;
     record.ended = {};
     return write(record);
 }
@@ -193,7 +195,7 @@ Stored History::Begin(HistoryRecord& record) {
 Stored History::Finish(HistoryRecord& record) {
     if (!record.ended.isValid())
         record.ended = QDateTime::currentDateTimeUtc();
-    if (record.result == QLatin1String("ok"))
+    if (record.result == OkKey)
         record.transcript.clear();
     else
         record.transcript = record.transcript.right(TranscriptLimit);
@@ -291,7 +293,7 @@ std::vector<HistoryRecord> History::Find(const HistoryFilter& filter) {
     const QStringList spooled = waiting();
     for (HistoryRecord& record : *found)
         if (interrupted(record, spooled))
-            record.result = QStringLiteral("interrupted");
+            record.result = InterruptedKey;
     return std::move(*found);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Outcome.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
@@ -39,8 +41,8 @@ struct HistoryRecord {
     qint64 recordsTotal = 0;
     qint64 bytes = 0; // sent
 
-    QString result = QStringLiteral("running"); // the command line's keys, or "interrupted"
-    int exitStatus = -1;                        // -1 while running or when interrupted
+    QString result = RunningKey; // core/Outcome.h's keys
+    int exitStatus = -1;         // -1 while running or when interrupted
     QString message;
 
     QString serial; // the board's serial number, when given

@@ -118,13 +118,13 @@ std::optional<QDateTime> HistoryDate(const QString& text, bool end) {
 QString TodayLine(const QMap<QString, qint64>& counts) {
     qint64 failed = 0;
     for (auto c = counts.cbegin(); c != counts.cend(); ++c)
-        if (c.key() != QLatin1String("ok") && c.key() != QLatin1String("running"))
+        if (c.key() != OkKey && c.key() != RunningKey)
             failed += c.value();
-    const qint64 ok = counts.value(QStringLiteral("ok"));
+    const qint64 ok = counts.value(OkKey);
     QString line = QStringLiteral("today: %1 reprogrammed, %2 failed").arg(ok).arg(failed);
     if (ok + failed > 0)
         line += QStringLiteral(", %1 %").arg(100.0 * double(ok) / double(ok + failed), 0, 'f', 1);
-    if (const qint64 running = counts.value(QStringLiteral("running")))
+    if (const qint64 running = counts.value(RunningKey))
         line += QStringLiteral(", %1 running").arg(running);
     return line;
 }

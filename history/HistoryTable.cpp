@@ -30,9 +30,9 @@ QString UpsertSql() {
         if (QLatin1String(field.column) != QLatin1String("uid"))
             sets << QStringLiteral("%1 = excluded.%1").arg(QLatin1String(field.column));
     return QStringLiteral("INSERT INTO history (%1) VALUES (%2) ON CONFLICT (uid) DO UPDATE SET "
-                          "%3 WHERE history.result = 'running' OR excluded.result <> 'running' "
+                          "%3 WHERE history.result = '%4' OR excluded.result <> '%4' "
                           "RETURNING id")
-        .arg(Columns(), Placeholders(), sets.join(QStringLiteral(", ")));
+        .arg(Columns(), Placeholders(), sets.join(QStringLiteral(", ")), RunningKey);
 }
 
 void Bind(QSqlQuery& query, const HistoryRecord& record) {
@@ -236,9 +236,8 @@ bool HistoryTable::Remove(qint64 id) {
 
 bool HistoryTable::MarkInterrupted(qint64 id) {
     return atomically(QStringLiteral("cannot mark the run interrupted"), [&](QSqlQuery& query) {
-        query.prepare(QStringLiteral(
-            "UPDATE history SET result = 'interrupted' WHERE id = ? AND result = 'running'"));
-        return Run(query, {id}, problem_);
+        query.prepare(QStringLiteral("UPDATE history SET result = ? WHERE id = ? AND result = ?"));
+        return Run(query, {InterruptedKey, id, RunningKey}, problem_);
     });
 }
 
@@ -343,6 +342,6 @@ QMap<QString, qint64> HistoryTable::Counts(const QDateTime& since, const QDateTi
 }
 
 std::vector<HistoryRecord> HistoryTable::Running(const QString& host) {
-    return select(QStringLiteral(" WHERE result = 'running' AND host = ?"), {host}, false)
+    return select(QStringLiteral(" WHERE result = ? AND host = ?"), {RunningKey, host}, false)
         .value_or(std::vector<HistoryRecord>{});
 }

@@ -14,7 +14,7 @@ SerialVerdict Look(const QString& location, const QString& serial) {
     History history(location);
     HistoryFilter filter;
     filter.serial = serial;
-    filter.result = QString::fromLatin1(OutcomeOf(Failure::None).key);
+    filter.result = OkKey;
     filter.limit = 1;
     const std::vector<HistoryRecord> found = history.Find(filter);
     if (found.empty())

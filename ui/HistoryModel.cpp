@@ -11,9 +11,9 @@ namespace {
 // What a record's result looks like: the key itself, words a reader knows
 // without the colour; the colour only says at a glance which way it went.
 QColor ResultColour(const QString& result) {
-    if (result == QLatin1String("ok"))
+    if (result == OkKey)
         return Blue;
-    if (result == QLatin1String("running") || result == QLatin1String("interrupted"))
+    if (result == RunningKey || result == InterruptedKey)
         return Qt::gray;
     return Red;
 }
