@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/Options.h"
+#include "cli/Report.h"
 #include "core/Module1.h"
 #include "core/Pacer.h"
 #include "link/PortClaims.h"
@@ -11,23 +12,6 @@
 #include <vector>
 
 class Console;
-
-// How one board's job ended.
-struct BoardResult {
-    explicit BoardResult(const BoardPlace& where) : place(where) {}
-
-    BoardPlace place;
-    SessionView view; // as the job left it
-    // What ended it where the status line does not say: the box that ended
-    // the run, or the operator's second Ctrl-C.
-    QString reason;
-    Failure failure = Failure::None;
-    double seconds = 0;
-    // The job's record and where it went; none for a board whose job never
-    // came back (its record reads "interrupted" once the command is gone).
-    HistoryRecord record;
-    std::optional<Stored> stored;
-};
 
 // The boards of one command, each on a session of its own, all started at
 // once with the same settings; progress goes to the console as it comes.

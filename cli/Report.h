@@ -1,11 +1,33 @@
 #pragma once
 
-#include "cli/BoardRun.h"
+#include "cli/Options.h"
+#include "core/Outcome.h"
+#include "history/History.h"
+#include "session/SessionView.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
+
+// How one board's job ended: what the run hands to the report, kept here so
+// that the report needs nothing of the sessions that ran the boards.
+struct BoardResult {
+    explicit BoardResult(const BoardPlace& where) : place(where) {}
+
+    BoardPlace place;
+    SessionView view; // as the job left it
+    // What ended it where the status line does not say: the box that ended
+    // the run, or the operator's second Ctrl-C.
+    QString reason;
+    Failure failure = Failure::None;
+    double seconds = 0;
+    // The job's record and where it went; none for a board whose job never
+    // came back (its record reads "interrupted" once the command is gone).
+    HistoryRecord record;
+    std::optional<Stored> stored;
+};
 
 // The exit status a board's ending stands for, when it is the only board.
 int ExitStatus(Failure failure);
