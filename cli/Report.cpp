@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "core/Outcome.h"
+#include "core/Text.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,10 +10,6 @@
 #include <cmath>
 
 namespace {
-
-QString Seconds(double seconds) {
-    return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
-}
 
 // The boot loader's version line ends in its CR.
 QString Version(const SessionView& view) {
@@ -32,7 +29,7 @@ QString Line(const BoardResult& r, Command command, int mode) {
     QString line = r.place.Described() + QStringLiteral(": ");
     if (command == Command::Check && r.failure == Failure::None)
         return line + QStringLiteral("boot version %1, board %2 (%3)")
-                          .arg(Version(v), v.bootBoard, Seconds(r.seconds));
+                          .arg(Version(v), v.bootBoard, SecondsText(r.seconds));
     line += QLatin1String(OutcomeOf(r.failure).words) + QStringLiteral(": ") + Message(r);
     QStringList facts;
     if (!v.boardType.isEmpty())
@@ -45,7 +42,7 @@ QString Line(const BoardResult& r, Command command, int mode) {
         facts
             << QStringLiteral("records %1 of %2").arg(v.recordsAcknowledged).arg(v.estimate.Total())
             << QStringLiteral("%1 bytes sent").arg(v.bytesSent);
-    facts << Seconds(r.seconds);
+    facts << SecondsText(r.seconds);
     return Console::Printable(line + QStringLiteral(" (") + facts.join(QStringLiteral(", ")) +
                               QLatin1Char(')'));
 }

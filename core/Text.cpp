@@ -33,3 +33,8 @@ QString Printable(QStringView text, Unprintable how, bool keepWide) {
     }
     return out;
 }
+
+// Tenths: a run of a few seconds still reads apart from the next.
+QString SecondsText(double seconds) {
+    return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
+}

@@ -20,6 +20,9 @@ inline QString Printable(QByteArrayView bytes, Unprintable how) {
     return Printable(QString::fromLatin1(bytes), how);
 }
 
+// A run's length as every client shows it, in tenths of a second: "41.0 s".
+QString SecondsText(double seconds);
+
 // The blanks (spaces, nothing else) at both ends removed: a tab or any other
 // character at either end is part of a record or a name.
 template <typename View> View TrimBlanks(View text) {

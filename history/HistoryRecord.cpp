@@ -1,5 +1,7 @@
 #include "history/HistoryRecord.h"
 
+#include "core/Text.h"
+
 #include <QJsonValue>
 #include <QStringList>
 #include <QTimeZone>
@@ -112,4 +114,14 @@ QJsonObject ToJson(const HistoryRecord& record) {
     if (record.started.isValid() && record.ended.isValid())
         o.insert(QStringLiteral("seconds"), record.started.msecsTo(record.ended) / 1000.0);
     return o;
+}
+
+// A run named its board by COM number, or by device when it had none.
+QString PortText(const HistoryRecord& r) {
+    return r.port > 0 ? QStringLiteral("COM %1").arg(r.port) : r.device;
+}
+
+// From the record's own times: a running one has no end yet.
+QString DurationText(const HistoryRecord& r) {
+    return r.ended.isValid() ? SecondsText(double(r.started.msecsTo(r.ended)) / 1000.0) : QString();
 }

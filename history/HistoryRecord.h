@@ -56,6 +56,12 @@ struct HistoryRecord {
 // failure is.
 constexpr qsizetype TranscriptLimit = 64 * 1024;
 
+// The board's port as every client names a record's: "COM 3", or the device
+// when it was named instead.
+QString PortText(const HistoryRecord& record);
+// How long the run took, as SecondsText shows it; empty while it runs.
+QString DurationText(const HistoryRecord& record);
+
 // A time as the history writes it: UTC, ISO 8601 with milliseconds. Text in
 // that form sorts as the times do, in either database.
 QString IsoUtc(const QDateTime& time);

@@ -16,7 +16,7 @@ QString Text(const HistoryRecord& r, int column) {
     case 1:
         return r.client;
     case 2:
-        return r.port > 0 ? QStringLiteral("COM %1").arg(r.port) : r.device;
+        return PortText(r);
     case 3:
         return r.board;
     case 4:
@@ -28,9 +28,7 @@ QString Text(const HistoryRecord& r, int column) {
     case 7:
         return r.result;
     default:
-        return r.ended.isValid() ? QString::number(r.started.msecsTo(r.ended) / 1000.0, 'f', 1) +
-                                       QStringLiteral(" s")
-                                 : QString();
+        return DurationText(r);
     }
 }
 constexpr int TextColumns = 9;

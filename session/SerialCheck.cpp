@@ -22,10 +22,10 @@ SerialVerdict Look(const QString& location, const QString& serial) {
                    ? SerialVerdict{}
                    : SerialVerdict{SerialVerdict::Kind::Unknown, {}, history.Problem()};
     const HistoryRecord& run = found.front();
-    const QString where = run.port > 0 ? QStringLiteral("COM %1").arg(run.port) : run.device;
     return {SerialVerdict::Kind::Passed,
             QStringLiteral("%1 on %2")
-                .arg(run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), where),
+                .arg(run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                     PortText(run)),
             {}};
 }
 

@@ -112,8 +112,8 @@ private slots:
         const QStringList times = Column(model, HistoryModel::Time);
         QCOMPARE(times.first(), First.addSecs((Runs - 1) * 3600LL).toString("yyyy-MM-dd hh:mm:ss"));
         QVERIFY(std::is_sorted(times.rbegin(), times.rend()));
-        QCOMPARE(Column(model, HistoryModel::Duration).first(), QStringLiteral("0:41"));
-        QCOMPARE(Column(model, HistoryModel::Port).first(), QStringLiteral("COM12"));
+        QCOMPARE(Column(model, HistoryModel::Duration).first(), QStringLiteral("41.0 s"));
+        QCOMPARE(Column(model, HistoryModel::Port).first(), QStringLiteral("COM 12"));
         QCOMPARE(Column(model, HistoryModel::Serial).first(), QStringLiteral("SN0299\\x1b[31m"));
         const auto colour = [&](int row) {
             return model.index(row, HistoryModel::Result).data(Qt::ForegroundRole).value<QColor>();

@@ -18,19 +18,6 @@ QColor ResultColour(const QString& result) {
     return Red;
 }
 
-// Minutes and seconds: the runs are short, and a running one has none yet.
-QString Duration(const HistoryRecord& r) {
-    if (!r.started.isValid() || !r.ended.isValid())
-        return {};
-    const qint64 seconds = r.started.secsTo(r.ended);
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
-// A run named its board by COM number, or by device when it had none.
-QString PortText(const HistoryRecord& r) {
-    return r.port > 0 ? QStringLiteral("COM%1").arg(r.port) : r.device;
-}
-
 // One cell as shown: local time, the file's name (its path in the tip).
 QString Text(const HistoryRecord& r, int column) {
     switch (column) {
@@ -51,7 +38,7 @@ QString Text(const HistoryRecord& r, int column) {
     case HistoryModel::Result:
         return r.result;
     case HistoryModel::Duration:
-        return Duration(r);
+        return DurationText(r);
     default:
         return {};
     }
