@@ -1,5 +1,8 @@
 #include "core/PrivateFiles.h"
 
+#include "core/Prompts.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -68,4 +71,22 @@ bool SavePrivate(const QString& path, const QByteArray& bytes, QString* error) {
     if (OpenPrivate(file) && file.write(bytes) == bytes.size() && file.commit())
         return true;
     return Failed(error, file.errorString());
+}
+
+// The window's saves ask, stamp and complain alike: the operator meets one way.
+void SaveStamped(Prompts& prompts, const SaveFileRequest& request, const QString& folder,
+                 const QString& name, const QString& failed,
+                 const std::function<bool(const QString& path, QString& error)>& write) {
+    SaveFileRequest asked = request;
+    asked.initialPath = QDir(folder).filePath(
+        name.arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
+    const QString path = prompts.ShowSave(asked);
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (write(path, error))
+        return;
+    Box box = MakeBox(failed, QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
+    box.detail = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
+    prompts.MsgBox(box);
 }

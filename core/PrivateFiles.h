@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
+class Prompts;
 class QSaveFile;
+struct SaveFileRequest;
 
 // Records and transcripts name boards, serials, device IDs and the logon
 // sent to them: files that hold them are their owner's alone, whatever the
@@ -28,3 +31,11 @@ bool SavePrivate(const QString& path, const QByteArray& bytes, QString* error = 
 // Opens `file` for writing, 0600 before any byte goes in: for what is
 // written in pieces and committed whole, as SavePrivate writes.
 bool OpenPrivate(QSaveFile& file);
+
+// A save the operator asks for: `request`'s dialog offers `name`, its %1
+// the time, in `folder`, so that one save never offers the last one's file;
+// `write` writes the path chosen, saying why when it could not, and a box
+// headed `failed` tells the operator so. Nothing when the dialog is cancelled.
+void SaveStamped(Prompts& prompts, const SaveFileRequest& request, const QString& folder,
+                 const QString& name, const QString& failed,
+                 const std::function<bool(const QString& path, QString& error)>& write);

@@ -236,36 +236,29 @@ void frmHistory::unkept(const QString& why) {
 
 // Every record the filter chooses, not just the rows read so far.
 void frmHistory::cmdExport_Click() {
-    SaveFileRequest request;
-    request.title = QStringLiteral("Export History");
-    request.filter = QStringLiteral("CSV Files (*.csv) | *.csv");
-    request.initialPath = QDir::home().filePath(
-        QStringLiteral("velloran-history-%1.csv")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
-    const QString path = prompts_.ShowSave(request);
-    if (path.isEmpty())
-        return;
-    QSaveFile file(path);
-    bool ok = OpenPrivate(file); // the records name boards, serials and operators
-    HistoryFilter f = Model->Filter();
-    f.limit = exportPage;
-    for (f.offset = 0; ok; f.offset += exportPage) {
-        const std::vector<HistoryRecord> found = history_->Find(f);
-        QByteArray csv = HistoryReport(found, HistoryFormat::Csv);
-        if (f.offset > 0)
-            csv.remove(0, csv.indexOf('\n') + 1); // the header, once
-        ok = !HistoryModel::ReadFailed(*history_, found) && file.write(csv) == csv.size();
-        if (qint64(found.size()) < exportPage)
-            break;
-    }
-    if (ok && file.commit())
-        return;
-    Box box = MakeBox(QStringLiteral("Unable to Export the History"),
-                      QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
-    box.detail = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path),
-                                              file.errorString().isEmpty() ? history_->Problem()
-                                                                           : file.errorString());
-    prompts_.MsgBox(box);
+    const SaveFileRequest request{
+        QStringLiteral("Export History"), QStringLiteral("CSV Files (*.csv) | *.csv"), {}};
+    const auto write = [this](const QString& path, QString& error) {
+        QSaveFile file(path);
+        bool ok = OpenPrivate(file); // the records name boards, serials and operators
+        HistoryFilter f = Model->Filter();
+        f.limit = exportPage;
+        for (f.offset = 0; ok; f.offset += exportPage) {
+            const std::vector<HistoryRecord> found = history_->Find(f);
+            QByteArray csv = HistoryReport(found, HistoryFormat::Csv);
+            if (f.offset > 0)
+                csv.remove(0, csv.indexOf('\n') + 1); // the header, once
+            ok = !HistoryModel::ReadFailed(*history_, found) && file.write(csv) == csv.size();
+            if (qint64(found.size()) < exportPage)
+                break;
+        }
+        if (ok && file.commit())
+            return true;
+        error = file.errorString().isEmpty() ? history_->Problem() : file.errorString();
+        return false;
+    };
+    SaveStamped(prompts_, request, QDir::homePath(), QStringLiteral("velloran-history-%1.csv"),
+                QStringLiteral("Unable to Export the History"), write);
 }
 
 // The list holds no transcripts (up to 64 KB each): the one asked for is read

@@ -5,8 +5,6 @@
 #include "link/Transcript.h"
 #include "look/Look.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
@@ -77,25 +75,15 @@ void frmTranscript::Refresh() {
 
 void frmTranscript::cmdSave_Click() {
     Refresh();
-    SaveFileRequest request;
-    request.title = QStringLiteral("Save Session Transcript");
-    request.filter = QStringLiteral("Text Files (*.txt) | *.txt");
-    request.initialPath =
-        QDir(saveDirectory_)
-            .filePath(
-                QStringLiteral("VELLORAN-%1.TXT")
-                    .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
-    const QString path = prompts_.ShowSave(request);
-    if (path.isEmpty())
-        return;
+    const SaveFileRequest request{QStringLiteral("Save Session Transcript"),
+                                  QStringLiteral("Text Files (*.txt) | *.txt"),
+                                  {}};
     // It holds the device ID, the logon and the records: its owner's alone.
-    QString error;
-    if (SavePrivate(path, transcript_.Text().toUtf8(), &error))
-        return;
-    Box box = MakeBox(QStringLiteral("Unable to Save the Transcript"),
-                      QStringLiteral("Quorvel Velloran"), BoxIcon::Exclamation);
-    box.detail = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
-    prompts_.MsgBox(box);
+    SaveStamped(prompts_, request, saveDirectory_, QStringLiteral("VELLORAN-%1.TXT"),
+                QStringLiteral("Unable to Save the Transcript"),
+                [this](const QString& path, QString& error) {
+                    return SavePrivate(path, transcript_.Text().toUtf8(), &error);
+                });
 }
 
 void frmTranscript::showEvent(QShowEvent* event) {
