@@ -30,6 +30,15 @@ frmPort::frmPort(const Module1& m, QWidget* parent) : QDialog(parent), m_(m) {
     connect(cmdSet, &QPushButton::clicked, this, &frmPort::cmdSet_Click);
 }
 
+// A device's name comes from the environment or the system: one that looks
+// like markup would be shown as markup in a tip.
+QString ComTip(int n) {
+    const QString device = PortDevice(n);
+    const QString tip =
+        PortTip(n, device, PortDeviceNamed(n), !device.isEmpty() && QFileInfo::exists(device));
+    return Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip;
+}
+
 void frmPort::showEvent(QShowEvent* event) {
     // Every opening starts from the stored setting; a window restored by the
     // window manager keeps what the operator was doing.
@@ -41,16 +50,8 @@ void frmPort::showEvent(QShowEvent* event) {
 void frmPort::Form_Load() {
     PendingPort = 0;
     // Adapters come and go between openings, so each opening looks again.
-    for (int i = 0; i < static_cast<int>(optCom.size()); ++i) {
-        const int n = i + 1;
-        const QString device = PortDevice(n);
-        QString tip =
-            PortTip(n, device, PortDeviceNamed(n), !device.isEmpty() && QFileInfo::exists(device));
-        // A tip that looks like markup would be shown as markup.
-        if (Qt::mightBeRichText(tip))
-            tip = Qt::convertFromPlainText(tip);
-        optCom[i]->setToolTip(tip);
-    }
+    for (int i = 0; i < static_cast<int>(optCom.size()); ++i)
+        optCom[i]->setToolTip(ComTip(i + 1));
 
     // A port from the configuration file that no button offers leaves none
     // selected; the operator has to pick one.

@@ -10,6 +10,10 @@ class QGroupBox;
 class QPushButton;
 class QRadioButton;
 
+// The tip of COM n in any list of ports: the device it leads to now and
+// whether it is there, read when asked.
+QString ComTip(int n);
+
 // Chooses the serial port: COM 1 to COM 8, starting from the stored one.
 // "Set" accepts the choice, for the window that opened it to store; the close
 // box rejects it.

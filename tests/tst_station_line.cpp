@@ -171,7 +171,8 @@ private slots:
 
     // Rows, their order, the beep and the operator survive the window and the
     // tool; VELLORAN.CFG is not the station's to write. A file that cannot be
-    // read is said once and the station opens empty.
+    // read is said once and the station opens empty. A device named like
+    // markup reads as text in the port list's tip.
     void rackAndChoicesComeBack() {
         Rack rack;
         rack.add(3);
@@ -190,8 +191,11 @@ private slots:
         const QStringList expected{"COM 1", "COM 3", "/dev/serial/by-id/usb two words"};
         QCOMPARE(names(), expected);
 
+        qputenv("VELLORAN_COM16", "/dev/<b>16");
+        const auto unset = qScopeGuard([] { qunsetenv("VELLORAN_COM16"); });
         rack.open();
         QCOMPARE(names(), expected);
+        QVERIFY(rack.w->cboPort->itemData(15, Qt::ToolTipRole).toString().contains("&lt;b&gt;16"));
         // The port list points at the first COM without a row.
         QCOMPARE(rack.w->cboPort->currentText(), QStringLiteral("COM 2"));
         QVERIFY(!rack.w->chkBeep->isChecked());

@@ -1,8 +1,8 @@
 #include "ui/frmStation.h"
 
+#include "dialogs/frmPort.h"
 #include "history/History.h"
 #include "link/Clock.h"
-#include "link/PortAdvice.h"
 #include "link/PortClaims.h"
 #include "look/Look.h"
 #include "ui/DeviceBox.h"
@@ -10,7 +10,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -170,14 +169,8 @@ QWidget* frmStation::header() {
 
 void frmStation::showEvent(QShowEvent* event) {
     showSettings();
-    for (int i = 0; i < cboPort->count(); ++i) {
-        const int n = i + 1;
-        const QString device = PortDevice(n);
-        cboPort->setItemData(
-            i,
-            PortTip(n, device, PortDeviceNamed(n), !device.isEmpty() && QFileInfo::exists(device)),
-            Qt::ToolTipRole);
-    }
+    for (int i = 0; i < cboPort->count(); ++i)
+        cboPort->setItemData(i, ComTip(i + 1), Qt::ToolTipRole);
     QWidget::showEvent(event);
     txtSerial->setFocus(); // the scanner's keys go there first
 }
