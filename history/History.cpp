@@ -80,12 +80,13 @@ void History::notify(const QString& line) {
 
 // Nothing is opened until a record is written or read: a client starts as
 // fast with a server that is down as with none.
-History::History(const QString& location, const QString& spool)
+History::History(const QString& location, const QString& spool, HistoryTuning tuning)
     : location_(Resolve(location)), spoolPath_(spool.isEmpty() ? DefaultSpool(location_) : spool),
-      table_(std::make_unique<HistoryTable>()), spool_(std::make_unique<HistoryTable>()) {
-    programs << QStringLiteral("velloran") << QStringLiteral("velloran-cli");
+      tuning_(tuning), table_(std::make_unique<HistoryTable>()),
+      spool_(std::make_unique<HistoryTable>()) {
+    programs_ << QStringLiteral("velloran") << QStringLiteral("velloran-cli");
     if (const QString own = ProgramOf(QCoreApplication::applicationPid()); !own.isEmpty())
-        programs << own;
+        programs_ << own;
 }
 
 History::~History() = default;
@@ -150,7 +151,7 @@ bool History::open() {
 bool History::reachable() {
     if (table_->IsOpen() && table_->Writable())
         return true;
-    if (failedAt_.isValid() && failedAt_.msecsTo(QDateTime::currentDateTimeUtc()) < retryMs)
+    if (failedAt_.isValid() && failedAt_.msecsTo(QDateTime::currentDateTimeUtc()) < tuning_.retryMs)
         return false;
     table_->Close();
     if (!open())
@@ -182,7 +183,7 @@ QStringList History::waiting() {
 // does not wait in the spool.
 bool History::interrupted(const HistoryRecord& run, const QStringList& waiting) const {
     return run.result == RunningKey && run.host == QSysInfo::machineHostName() &&
-           !waiting.contains(run.uid) && RunGone(run, programs);
+           !waiting.contains(run.uid) && RunGone(run, programs_);
 }
 
 Stored History::Begin(HistoryRecord& record) {
@@ -203,7 +204,7 @@ Stored History::Finish(HistoryRecord& record) {
 }
 
 // The history failed: the connection goes (a server that restarts leaves it
-// dead), and the next try waits retryMs.
+// dead), and the next try waits the tuning's retryMs.
 void History::failed() {
     problem_ = Where() + QStringLiteral(": ") + table_->Problem();
     table_->Close();

@@ -18,6 +18,16 @@ enum class Stored { Written, Spooled, Lost };
 // "written", "spooled", "lost": the command line's JSON "history".
 QString StoredKey(Stored stored);
 
+// What a history may be told of its pace: a test shortens it, a client
+// takes the default.
+struct HistoryTuning {
+    static constexpr int DefaultRetryMs = 30000;
+    // How long after a failure the history is left alone (records go
+    // straight to the spool), so that a server that is down does not hold up
+    // each run.
+    int retryMs = DefaultRetryMs;
+};
+
 // The record of every run a client makes, kept in the history named by the
 // operator (a SQLite file, the default, or a factory's PostgreSQL server).
 // A record is begun when its run starts and finished when it ends; whatever
@@ -28,7 +38,8 @@ class History {
 public:
     // `location` as the operator gave it (--history, the window's setting),
     // or empty; `spool` empty for its own in the user's data folder.
-    explicit History(const QString& location = {}, const QString& spool = {});
+    explicit History(const QString& location = {}, const QString& spool = {},
+                     HistoryTuning tuning = {});
     ~History();
     History(const History&) = delete;
     History& operator=(const History&) = delete;
@@ -74,13 +85,6 @@ public:
     // Today's records (local day) by result.
     QMap<QString, qint64> Today();
 
-    // How long after a failure the history is left alone (records go straight
-    // to the spool), so that a server that is down does not hold up each run.
-    static constexpr int DefaultRetryMs = 30000;
-    int retryMs = DefaultRetryMs;
-    // The programs whose runs may be alive: ours, and the one running this.
-    QStringList programs;
-
 private:
     bool open();
     bool reachable();
@@ -94,6 +98,9 @@ private:
 
     QString location_;
     QString spoolPath_;
+    HistoryTuning tuning_;
+    // The programs whose runs may be alive: ours, and the one running this.
+    QStringList programs_;
     std::unique_ptr<HistoryTable> table_;
     std::unique_ptr<HistoryTable> spool_;
     QString problem_;

@@ -155,13 +155,15 @@ bool Session::SetHistory(const QString& location) {
 }
 
 // Made when first needed, on the session's thread: a client that never
-// runs a job never touches the history.
+// runs a job never touches the history. Another location or pace makes it
+// again.
 History& Session::history(const QString& location) {
-    if (!history_ || historyMadeAt_ != location) {
-        history_ = std::make_unique<History>(location);
+    const HistoryTuning tuning{retryMs_};
+    if (!history_ || historyMadeAt_ != location || historyRetryMs_ != tuning.retryMs) {
+        history_ = std::make_unique<History>(location, QString(), tuning);
         historyMadeAt_ = location;
+        historyRetryMs_ = tuning.retryMs;
     }
-    history_->retryMs = retryMs_;
     return *history_;
 }
 

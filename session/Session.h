@@ -146,7 +146,8 @@ private:
     std::unique_ptr<History> history_;
     QString historyAt_;
     std::optional<QString> historyMadeAt_;
-    std::atomic<int> retryMs_{History::DefaultRetryMs};
+    int historyRetryMs_ = 0; // the pace the history was made with
+    std::atomic<int> retryMs_{HistoryTuning::DefaultRetryMs};
     HistoryRecord record_;
     Stored stored_ = Stored::Written;
     QString historyWarning_;

@@ -280,8 +280,7 @@ private slots:
     // sending a record and deleting it).
     void serverGoneMidRack() {
         location = server.Database(QStringLiteral("rack"));
-        History history(location, spool);
-        history.retryMs = 0;
+        History history(location, spool, {.retryMs = 0});
         QList<int> missed;
         for (int i = 0; i < 15; ++i) {
             if (i == 5)

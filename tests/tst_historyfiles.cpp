@@ -114,8 +114,7 @@ private slots:
         if (!disk.mounted)
             QSKIP("this user may not mount a tmpfs: a full disk is not tried");
         History history(disk.path + "/history.sqlite",
-                        (spoolThere ? disk.path : dir.path()) + "/spool.sqlite");
-        history.retryMs = 0;
+                        (spoolThere ? disk.path : dir.path()) + "/spool.sqlite", {.retryMs = 0});
         HistoryRecord run;
         run.serial = QStringLiteral("full");
         QCOMPARE(history.Begin(run), Stored::Written);
