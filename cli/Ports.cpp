@@ -1,9 +1,9 @@
 #include "cli/Ports.h"
 
 #include "cli/Console.h"
-#include "link/Adapter.h"
-#include "link/MSComm.h"
-#include "link/PortAdvice.h"
+#include "port/Adapter.h"
+#include "port/MSComm.h"
+#include "port/PortAdvice.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

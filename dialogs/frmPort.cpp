@@ -1,10 +1,10 @@
 #include "dialogs/frmPort.h"
 
 #include "core/Module1.h"
-#include "link/MSComm.h"
-#include "link/PortAdvice.h"
 #include "look/Look.h"
 #include "look/OptionGroup.h"
+#include "port/MSComm.h"
+#include "port/PortAdvice.h"
 
 #include <QFileInfo>
 #include <QGroupBox>

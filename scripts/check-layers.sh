@@ -13,17 +13,17 @@ build=${2:?usage: $0 SOURCE_DIR BUILD_DIR}
 # Lowest first; the folders of one line share a rank.
 order=(
     "core"
-    "link"
-    "download bootcheck history"
+    "port loadfile"
+    "protocol history"
     "session"
     "look"
     "dialogs"
     "ui cli"
 )
 beside=(sim bench)
-engine=(core link download bootcheck history session)
+engine=(core port loadfile protocol history session)
 
-# "core < link < download, bootcheck, history < ..."
+# "core < port, loadfile < protocol, history < ..."
 described=$(for r in "${order[@]}"; do echo "${r// /, }"; done | sed ':a;N;s/\n/ < /;ba')
 
 declare -A rank

@@ -1,10 +1,10 @@
 #include "ui/frmStation.h"
 
 #include "history/History.h"
-#include "link/Clock.h"
-#include "link/PortAdvice.h"
-#include "link/PortClaims.h"
 #include "look/Look.h"
+#include "port/Clock.h"
+#include "port/PortAdvice.h"
+#include "port/PortClaims.h"
 #include "ui/DeviceBox.h"
 
 #include <QCheckBox>

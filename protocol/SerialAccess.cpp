@@ -1,9 +1,9 @@
-#include "link/SerialAccess.h"
+#include "protocol/SerialAccess.h"
 
 #include "core/Context.h"
-#include "link/Clock.h"
-#include "link/MSComm.h"
-#include "link/PortAdvice.h"
+#include "port/Clock.h"
+#include "port/MSComm.h"
+#include "port/PortAdvice.h"
 
 void OpenCommPort(Context& ctx) {
     ctx.m.PortOpened = false;

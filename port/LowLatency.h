@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/Adapter.h"
+#include "port/Adapter.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "link/LowLatency.h"
+#include "port/LowLatency.h"
 
 #include <QFile>
 #include <QJsonValue>

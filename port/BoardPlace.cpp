@@ -1,6 +1,6 @@
-#include "link/BoardPlace.h"
+#include "port/BoardPlace.h"
 
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 
 // A COM number names no device by itself: that is looked up at each opening.
 BoardPlace BoardPlace::Com(int n) {

@@ -1,4 +1,4 @@
-#include "download/LineReader.h"
+#include "loadfile/LineReader.h"
 
 #include <QFileInfo>
 

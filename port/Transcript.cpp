@@ -1,4 +1,4 @@
-#include "link/Transcript.h"
+#include "port/Transcript.h"
 
 #include "core/Text.h"
 

@@ -1,4 +1,4 @@
-#include "link/QtSerialComm.h"
+#include "port/QtSerialComm.h"
 
 #include <QFileInfo>
 #include <QLockFile>

@@ -1,8 +1,8 @@
-#include "link/TranscriptComm.h"
+#include "port/TranscriptComm.h"
 
-#include "link/Clock.h"
-#include "link/LowLatency.h"
-#include "link/Transcript.h"
+#include "port/Clock.h"
+#include "port/LowLatency.h"
+#include "port/Transcript.h"
 
 TranscriptComm::TranscriptComm(MSComm& port, Clock& clock, Transcript& transcript)
     : CommLayer(port), clock_(clock), transcript_(transcript) {}

@@ -1,7 +1,7 @@
-#include "download/RecordCount.h"
+#include "loadfile/RecordCount.h"
 
-#include "download/LineReader.h"
-#include "download/Records.h"
+#include "loadfile/LineReader.h"
+#include "loadfile/Records.h"
 
 qint64 CountRecords(LineReader& file) {
     PendingText pending;

@@ -1,14 +1,14 @@
-#include "session/Sequence.h"
+#include "protocol/Sequence.h"
 
 #include "core/Context.h"
-#include "download/Download.h"
-#include "download/LineReader.h"
-#include "download/LoadFileSelection.h"
-#include "download/RecordCount.h"
-#include "link/Connection.h"
-#include "link/Logon.h"
-#include "link/MSComm.h"
-#include "link/SerialAccess.h"
+#include "loadfile/LineReader.h"
+#include "loadfile/LoadFileSelection.h"
+#include "loadfile/RecordCount.h"
+#include "port/MSComm.h"
+#include "protocol/Connection.h"
+#include "protocol/Download.h"
+#include "protocol/Logon.h"
+#include "protocol/SerialAccess.h"
 
 namespace {
 

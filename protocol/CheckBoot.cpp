@@ -1,9 +1,9 @@
-#include "bootcheck/CheckBoot.h"
+#include "protocol/CheckBoot.h"
 
 #include "core/Context.h"
-#include "link/Clock.h"
-#include "link/MSComm.h"
-#include "link/SerialAccess.h"
+#include "port/Clock.h"
+#include "port/MSComm.h"
+#include "protocol/SerialAccess.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "link/Connection.h"
+#include "protocol/Connection.h"
 
 #include "core/Context.h"
 #include "core/Status.h"
-#include "link/Clock.h"
-#include "link/MSComm.h"
-#include "link/SerialAccess.h"
+#include "port/Clock.h"
+#include "port/MSComm.h"
+#include "protocol/SerialAccess.h"
 
 #include <QStringList>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 
 #include <QStringList>
 #include <QtGlobal>

@@ -1,4 +1,4 @@
-#include "download/Records.h"
+#include "loadfile/Records.h"
 
 #include "core/Text.h"
 

@@ -1,11 +1,11 @@
-#include "download/Download.h"
+#include "protocol/Download.h"
 
 #include "core/Context.h"
 #include "core/Status.h"
-#include "download/LineReader.h"
-#include "download/Records.h"
-#include "link/MSComm.h"
-#include "link/SerialAccess.h"
+#include "loadfile/LineReader.h"
+#include "loadfile/Records.h"
+#include "port/MSComm.h"
+#include "protocol/SerialAccess.h"
 
 namespace {
 

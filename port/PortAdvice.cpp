@@ -1,6 +1,6 @@
-#include "link/PortAdvice.h"
+#include "port/PortAdvice.h"
 
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 
 #include <QStringList>
 

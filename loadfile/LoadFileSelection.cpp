@@ -1,8 +1,8 @@
-#include "download/LoadFileSelection.h"
+#include "loadfile/LoadFileSelection.h"
 
 #include "core/Context.h"
 #include "core/Text.h"
-#include "download/LineReader.h"
+#include "loadfile/LineReader.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 
 #include <QHash>
 #include <QString>

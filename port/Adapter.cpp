@@ -1,4 +1,4 @@
-#include "link/Adapter.h"
+#include "port/Adapter.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "link/PortClaims.h"
+#include "port/PortClaims.h"
 
 #include <QDir>
 #include <QFileInfo>

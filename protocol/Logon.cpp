@@ -1,8 +1,8 @@
-#include "link/Logon.h"
+#include "protocol/Logon.h"
 
 #include "core/Context.h"
-#include "link/MSComm.h"
-#include "link/SerialAccess.h"
+#include "port/MSComm.h"
+#include "protocol/SerialAccess.h"
 
 namespace {
 
