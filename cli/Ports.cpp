@@ -2,7 +2,7 @@
 
 #include "cli/Console.h"
 #include "port/Adapter.h"
-#include "port/MSComm.h"
+#include "port/BoardPlace.h"
 #include "port/PortAdvice.h"
 
 #include <QFileInfo>
@@ -38,8 +38,8 @@ QList<QSerialPortInfo> OtherPorts(const QList<Adapter>& adapters) {
 QByteArray PortsReport(bool json) {
     QByteArray out;
     for (int n = 1; n <= ListedPorts; ++n) {
-        const QString device = PortDevice(n);
-        const bool named = PortDeviceNamed(n);
+        const QString device = BoardPlace::Com(n).Device();
+        const bool named = BoardPlace::Com(n).DeviceFromEnvironment();
         const bool present = !device.isEmpty() && QFileInfo::exists(device);
         out += json ? JsonLine({{QStringLiteral("com"), n},
                                 {QStringLiteral("device"), device},

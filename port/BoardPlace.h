@@ -24,6 +24,13 @@ public:
     // COM n whose device comes from $VELLORAN_COM<n>.
     bool DeviceFromEnvironment() const;
 
+    // The environment variable that names COM n's device: "VELLORAN_COM3".
+    static QString ComVariable(int n);
+    // The platform's device for COM n when no variable names one.
+    static QString PlatformDevice(int n);
+    // That rule in words, for the operator: "COM n is /dev/ttyS<n-1>".
+    static QString PlatformRule();
+
     bool operator==(const BoardPlace& other) const = default;
 
 private:

@@ -38,25 +38,3 @@ void CommLayer::setSettings(const QString& settings) {
     MSComm::setSettings(settings);
     inner_.setSettings(settings);
 }
-
-namespace {
-QByteArray PortVariable(int n) {
-    return "VELLORAN_COM" + QByteArray::number(n);
-}
-} // namespace
-
-bool PortDeviceNamed(int n) {
-    return qEnvironmentVariableIsSet(PortVariable(n).constData());
-}
-
-QString PortDevice(int n) {
-    if (PortDeviceNamed(n))
-        return qEnvironmentVariable(PortVariable(n).constData());
-    if (n < 1)
-        return {};
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(n);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
-#endif
-}

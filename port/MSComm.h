@@ -54,8 +54,6 @@ struct PortTuning;
 
 // The serial control as the tool uses it: six properties and nothing more.
 // Characters are bytes: code n on the line is byte n, both ways.
-QString PortDevice(int n);
-
 class MSComm {
 public:
     virtual ~MSComm() = default;
@@ -118,8 +116,3 @@ public:
 protected:
     MSComm& inner_;
 };
-
-// The device behind COM n: $VELLORAN_COM<n> when set, else the platform's name.
-QString PortDevice(int n);
-// Whether COM n's device comes from $VELLORAN_COM<n>.
-bool PortDeviceNamed(int n);

@@ -6,18 +6,9 @@
 
 namespace {
 
-QString Variable(int n) {
-    return QStringLiteral("VELLORAN_COM%1").arg(n);
-}
-
-// The device COM n is when no variable names one.
-QString DefaultDevice(int n) {
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(n);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
-#endif
-}
+// The advice words the mapping BoardPlace makes, never a copy of it.
+constexpr auto Variable = &BoardPlace::ComVariable;
+constexpr auto DefaultDevice = &BoardPlace::PlatformDevice;
 
 QString Mapping(const PortFault& f) {
     if (f.comPort <= 0)
@@ -26,11 +17,7 @@ QString Mapping(const PortFault& f) {
         return QStringLiteral("COM %1 is %2, as the environment variable %3 names it.")
             .arg(f.comPort)
             .arg(f.device, Variable(f.comPort));
-#ifdef Q_OS_WIN
-    const QString rule = QStringLiteral("COM n is COMn");
-#else
-    const QString rule = QStringLiteral("COM n is /dev/ttyS<n-1>");
-#endif
+    const QString rule = BoardPlace::PlatformRule();
     return QStringLiteral("COM %1 is %2: %3 unless the environment variable %4 names "
                           "another device.")
         .arg(f.comPort)
