@@ -1,7 +1,6 @@
 #include "port/MSComm.h"
 
 #include <QStringList>
-#include <QtGlobal>
 
 std::optional<int> MSComm::BaudOf(const QString& settings) {
     const QStringList parts = settings.split(QLatin1Char(','));
