@@ -1,10 +1,10 @@
 #include "dialogs/frmPort.h"
 
 #include "core/Module1.h"
-#include "link/MSComm.h"
-#include "link/PortAdvice.h"
 #include "look/Look.h"
 #include "look/OptionGroup.h"
+#include "port/BoardPlace.h"
+#include "port/PortAdvice.h"
 
 #include <QFileInfo>
 #include <QGroupBox>
@@ -43,9 +43,9 @@ void frmPort::Form_Load() {
     // Adapters come and go between openings, so each opening looks again.
     for (int i = 0; i < static_cast<int>(optCom.size()); ++i) {
         const int n = i + 1;
-        const QString device = PortDevice(n);
-        QString tip =
-            PortTip(n, device, PortDeviceNamed(n), !device.isEmpty() && QFileInfo::exists(device));
+        const QString device = BoardPlace::Com(n).Device();
+        QString tip = PortTip(n, device, BoardPlace::Com(n).DeviceFromEnvironment(),
+                              !device.isEmpty() && QFileInfo::exists(device));
         // A tip that looks like markup would be shown as markup.
         if (Qt::mightBeRichText(tip))
             tip = Qt::convertFromPlainText(tip);

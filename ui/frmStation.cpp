@@ -1,10 +1,11 @@
 #include "ui/frmStation.h"
 
 #include "history/History.h"
-#include "link/Clock.h"
-#include "link/PortAdvice.h"
-#include "link/PortClaims.h"
 #include "look/Look.h"
+#include "port/BoardPlace.h"
+#include "port/Clock.h"
+#include "port/PortAdvice.h"
+#include "port/PortClaims.h"
 #include "ui/DeviceBox.h"
 
 #include <QCheckBox>
@@ -172,11 +173,11 @@ void frmStation::showEvent(QShowEvent* event) {
     showSettings();
     for (int i = 0; i < cboPort->count(); ++i) {
         const int n = i + 1;
-        const QString device = PortDevice(n);
-        cboPort->setItemData(
-            i,
-            PortTip(n, device, PortDeviceNamed(n), !device.isEmpty() && QFileInfo::exists(device)),
-            Qt::ToolTipRole);
+        const QString device = BoardPlace::Com(n).Device();
+        cboPort->setItemData(i,
+                             PortTip(n, device, BoardPlace::Com(n).DeviceFromEnvironment(),
+                                     !device.isEmpty() && QFileInfo::exists(device)),
+                             Qt::ToolTipRole);
     }
     QWidget::showEvent(event);
     txtSerial->setFocus(); // the scanner's keys go there first
