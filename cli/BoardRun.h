@@ -4,7 +4,7 @@
 #include "cli/Report.h"
 #include "core/Module1.h"
 #include "core/Pacer.h"
-#include "link/PortClaims.h"
+#include "port/PortClaims.h"
 #include "session/Session.h"
 
 #include <QEventLoop>

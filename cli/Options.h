@@ -1,7 +1,7 @@
 #pragma once
 
 #include "history/HistoryRecord.h"
-#include "link/BoardPlace.h"
+#include "port/BoardPlace.h"
 
 #include <QByteArrayList>
 #include <QString>

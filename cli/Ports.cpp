@@ -1,9 +1,9 @@
 #include "cli/Ports.h"
 
 #include "cli/Console.h"
-#include "link/Adapter.h"
-#include "link/MSComm.h"
-#include "link/PortAdvice.h"
+#include "port/Adapter.h"
+#include "port/BoardPlace.h"
+#include "port/PortAdvice.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -38,8 +38,8 @@ QList<QSerialPortInfo> OtherPorts(const QList<Adapter>& adapters) {
 QByteArray PortsReport(bool json) {
     QByteArray out;
     for (int n = 1; n <= ListedPorts; ++n) {
-        const QString device = PortDevice(n);
-        const bool named = PortDeviceNamed(n);
+        const QString device = BoardPlace::Com(n).Device();
+        const bool named = BoardPlace::Com(n).DeviceFromEnvironment();
         const bool present = !device.isEmpty() && QFileInfo::exists(device);
         out += json ? JsonLine({{QStringLiteral("com"), n},
                                 {QStringLiteral("device"), device},

@@ -1,10 +1,10 @@
 #include "dialogs/frmPort.h"
 
 #include "core/Module1.h"
-#include "link/MSComm.h"
-#include "link/PortAdvice.h"
 #include "look/Look.h"
 #include "look/OptionGroup.h"
+#include "port/BoardPlace.h"
+#include "port/PortAdvice.h"
 
 #include <QFileInfo>
 #include <QGroupBox>
@@ -33,9 +33,9 @@ frmPort::frmPort(const Module1& m, QWidget* parent) : QDialog(parent), m_(m) {
 // A device's name comes from the environment or the system: one that looks
 // like markup would be shown as markup in a tip.
 QString ComTip(int n) {
-    const QString device = PortDevice(n);
-    const QString tip =
-        PortTip(n, device, PortDeviceNamed(n), !device.isEmpty() && QFileInfo::exists(device));
+    const QString device = BoardPlace::Com(n).Device();
+    const QString tip = PortTip(n, device, BoardPlace::Com(n).DeviceFromEnvironment(),
+                                !device.isEmpty() && QFileInfo::exists(device));
     return Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip;
 }
 

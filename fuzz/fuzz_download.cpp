@@ -1,9 +1,9 @@
 // The download against a boot loader that says anything at any time: the
 // fuzz input is its replies (see FuzzPeer.h), the first byte picks the size
 // of the load file.
-#include "download/Download.h"
-#include "download/Records.h"
 #include "fuzz/FuzzPeer.h"
+#include "loadfile/Records.h"
+#include "protocol/Download.h"
 #include "sim/BootLoader.h"
 #include "tests/support/Rig.h"
 

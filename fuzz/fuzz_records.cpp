@@ -1,9 +1,9 @@
 // The load file as the download reads it: lines cut by the line reader (from
 // a file on disk, so its buffering is in play) and records cut from them the
 // way DownloadFile does, one line read and one record cut per cycle.
-#include "download/LineReader.h"
-#include "download/Records.h"
 #include "fuzz/FuzzPeer.h"
+#include "loadfile/LineReader.h"
+#include "loadfile/Records.h"
 
 #include <QTemporaryDir>
 

@@ -4,7 +4,9 @@
 # each other. The simulator and the benchmarks stand beside the order: they
 # may use what it holds, nothing in it uses them. The engine (core to
 # session) includes no window header nor Qt Gui or Widgets, and its library
-# is not built against them. Prints each include that runs back up and fails.
+# is not built against them. Nor do files include each other round in a
+# circle, within a folder or across: a source file and its header count as
+# one. Prints each include that runs back up, and each circle, and fails.
 # Usage: scripts/check-layers.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 src=${1:?usage: $0 SOURCE_DIR BUILD_DIR}
@@ -13,17 +15,17 @@ build=${2:?usage: $0 SOURCE_DIR BUILD_DIR}
 # Lowest first; the folders of one line share a rank.
 order=(
     "core"
-    "link"
-    "download bootcheck history"
+    "port loadfile"
+    "protocol history"
     "session"
     "look"
     "dialogs"
     "ui cli"
 )
 beside=(sim bench)
-engine=(core link download bootcheck history session)
+engine=(core port loadfile protocol history session)
 
-# "core < link < download, bootcheck, history < ..."
+# "core < port, loadfile < protocol, history < ..."
 described=$(for r in "${order[@]}"; do echo "${r// /, }"; done | sed ':a;N;s/\n/ < /;ba')
 
 declare -A rank
@@ -56,6 +58,42 @@ while IFS= read -r hit; do
     fi
 done < <(grep -rnE '#include *"[a-z_]+/' $(present "${!rank[@]}") || true)
 
+# The includes between files as "from to", a file named without its
+# extension so that a source file and its header are one; then each circle
+# a walk along them finds, as "a -> b -> a".
+circles=$(
+    grep -roE '#include *"[^"]+"' --include='*.cpp' --include='*.h' \
+        $(present "${!rank[@]}" tests) |
+        while IFS= read -r hit; do
+            file=${hit%%:*}
+            to=${hit#*\"}
+            to=${to%\"}
+            [ -f "$to" ] || continue
+            echo "${file%.*} ${to%.*}"
+        done | sort -u |
+        awk '$1 != $2 { if (!($1 in out)) order[++n] = $1; out[$1] = out[$1] " " $2 }
+            function walk(u,    i, k, next_, j, line) {
+                state[u] = 1; path[++depth] = u
+                k = split(out[u], next_, " ")
+                for (i = 1; i <= k; i++) {
+                    if (state[next_[i]] == 1) {
+                        for (j = depth; path[j] != next_[i]; j--) {}
+                        for (line = ""; j <= depth; j++) line = line path[j] " -> "
+                        print line next_[i]
+                    } else if (!state[next_[i]]) {
+                        walk(next_[i])
+                    }
+                }
+                depth--; state[u] = 2
+            }
+            END { for (i = 1; i <= n; i++) if (!state[order[i]]) walk(order[i]) }'
+)
+if [ -n "$circles" ]; then
+    echo "Files that include each other in a circle (a file and its header as one):"
+    sed 's/^/  /' <<<"$circles"
+    failed=1
+fi
+
 bad=$(grep -nE '#include *["<](QtGui|QtWidgets|Q(Widget|Label|Application|GuiApplication|Color|Font|Palette|Pixmap|Painter)\b)' \
     -r $(present "${engine[@]}") || true)
 if [ -n "$bad" ]; then
@@ -77,4 +115,4 @@ fi
 
 [ $failed = 0 ] || exit 1
 asides="${beside[*]}"
-echo "layers: $described, with ${asides// / and } beside: no include runs back up"
+echo "layers: $described, with ${asides// / and } beside: no include runs back up, none runs in a circle"

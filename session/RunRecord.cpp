@@ -2,11 +2,11 @@
 
 #include "core/Module1.h"
 #include "core/Outcome.h"
-#include "download/LineReader.h"
-#include "download/LoadFileSelection.h"
-#include "link/Adapter.h"
-#include "link/BoardPlace.h"
-#include "link/Transcript.h"
+#include "loadfile/LineReader.h"
+#include "loadfile/LoadFileSelection.h"
+#include "port/Adapter.h"
+#include "port/BoardPlace.h"
+#include "port/Transcript.h"
 #include "session/SessionView.h"
 
 Failure JobEnding(Failure stage, bool halted) {

@@ -1,12 +1,12 @@
 #include "session/Session.h"
 
-#include "bootcheck/CheckBoot.h"
-#include "link/Clock.h"
-#include "link/MSComm.h"
-#include "link/PortClaims.h"
-#include "link/QtSerialComm.h"
-#include "link/TranscriptComm.h"
-#include "session/Sequence.h"
+#include "port/Clock.h"
+#include "port/MSComm.h"
+#include "port/PortClaims.h"
+#include "port/QtSerialComm.h"
+#include "port/TranscriptComm.h"
+#include "protocol/CheckBoot.h"
+#include "protocol/Sequence.h"
 
 #include <QDateTime>
 #include <future>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "core/Context.h"
-#include "download/LineReader.h"
 #include "history/History.h"
-#include "link/BoardPlace.h"
-#include "link/Transcript.h"
+#include "loadfile/LineReader.h"
+#include "port/BoardPlace.h"
+#include "port/Transcript.h"
 #include "session/RunRecord.h"
 #include "session/SessionView.h"
 

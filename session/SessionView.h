@@ -2,7 +2,7 @@
 
 #include "core/ProgressEstimate.h"
 #include "core/Status.h"
-#include "link/LowLatency.h"
+#include "port/LowLatency.h"
 
 #include <QMutex>
 #include <QStringList>

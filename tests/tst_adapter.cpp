@@ -2,8 +2,8 @@
 // back at the closing, with the driver played by the test (it agrees,
 // refuses, or loses its device) and a tree standing for /sys; and adapters
 // of one kind told apart in trees standing for /sys and /dev/serial.
-#include "link/Adapter.h"
-#include "link/LowLatency.h"
+#include "port/Adapter.h"
+#include "port/LowLatency.h"
 #include "tests/support/FakeSysfs.h"
 
 #include <QDir>

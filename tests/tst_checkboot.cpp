@@ -1,6 +1,6 @@
 // The boot version check against a scripted boot loader, on simulated time,
 // and the window that shows what it found.
-#include "bootcheck/CheckBoot.h"
+#include "protocol/CheckBoot.h"
 #include "tests/support/Rig.h"
 #include "ui/frmCheckBoot.h"
 

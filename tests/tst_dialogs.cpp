@@ -3,7 +3,7 @@
 #include "dialogs/frmBaud.h"
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
-#include "link/PortAdvice.h"
+#include "port/PortAdvice.h"
 #include "tests/support/WindowRig.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // The load file: choosing it, finding it again from its upper-case name,
 // checking it, reading it line by line and counting its records.
-#include "download/Download.h"
-#include "download/LoadFileSelection.h"
-#include "download/RecordCount.h"
+#include "loadfile/LoadFileSelection.h"
+#include "loadfile/RecordCount.h"
+#include "protocol/Download.h"
 #include "sim/BootLoader.h"
 #include "tests/support/Rig.h"
 

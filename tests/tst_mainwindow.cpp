@@ -3,7 +3,7 @@
 // session transcript, what its recorder keeps within which bounds, how it reads, and its window,
 // which saves it only when asked.
 #include "history/History.h"
-#include "link/TranscriptComm.h"
+#include "port/TranscriptComm.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/WindowRig.h"
 

@@ -2,11 +2,11 @@
 // the loader and agreeing the speed, the logon and its waits, the exchange
 // per record with its waits, resends and replies, and cutting records; and a
 // long load with faults strewn over it.
-#include "download/Download.h"
-#include "download/Records.h"
-#include "link/Connection.h"
-#include "link/Logon.h"
-#include "link/SerialAccess.h"
+#include "loadfile/Records.h"
+#include "protocol/Connection.h"
+#include "protocol/Download.h"
+#include "protocol/Logon.h"
+#include "protocol/SerialAccess.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/Rig.h"
 #include "tests/support/SimModem.h"

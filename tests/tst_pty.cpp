@@ -5,9 +5,9 @@
 // lowered while the port is open; and a session on its own thread. Only what
 // the operating system and the serial layer decide is here: the stages'
 // rules are shown on simulated time elsewhere.
-#include "link/PortClaims.h"
-#include "link/QtSerialComm.h"
-#include "link/SerialAccess.h"
+#include "port/PortClaims.h"
+#include "port/QtSerialComm.h"
+#include "protocol/SerialAccess.h"
 #include "session/Session.h"
 #include "sim/BootLoader.h"
 #include "sim/TimingLog.h"

@@ -1,6 +1,6 @@
 #include "ui/DeviceBox.h"
 
-#include "link/Adapter.h"
+#include "port/Adapter.h"
 
 #include <QHeaderView>
 #include <QSerialPortInfo>

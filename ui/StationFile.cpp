@@ -2,7 +2,7 @@
 
 #include "core/Module1.h"
 
-#include "download/RecordCount.h"
+#include "loadfile/RecordCount.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/BoardPlace.h"
+#include "port/BoardPlace.h"
 #include "session/Session.h"
 
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 #include "dialogs/frmBaud.h"
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
-#include "download/LoadFileSelection.h"
+#include "loadfile/LoadFileSelection.h"
 #include "look/Logo.h"
 #include "look/Look.h"
 #include "ui/HistorySetting.h"

@@ -2,7 +2,7 @@
 
 #include "core/Module1.h"
 #include "core/Pacer.h"
-#include "link/PortClaims.h"
+#include "port/PortClaims.h"
 #include "session/Session.h"
 #include "session/SpoolSender.h"
 #include "ui/frmCheckBoot.h"

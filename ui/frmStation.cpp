@@ -2,9 +2,10 @@
 
 #include "dialogs/frmPort.h"
 #include "history/History.h"
-#include "link/Clock.h"
-#include "link/PortClaims.h"
 #include "look/Look.h"
+#include "port/BoardPlace.h"
+#include "port/Clock.h"
+#include "port/PortClaims.h"
 #include "ui/DeviceBox.h"
 
 #include <QCheckBox>

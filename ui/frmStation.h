@@ -2,7 +2,7 @@
 
 #include "core/Module1.h"
 #include "core/Pacer.h"
-#include "link/BoardPlace.h"
+#include "port/BoardPlace.h"
 #include "session/SerialCheck.h"
 #include "session/SpoolSender.h"
 #include "ui/StationFile.h"

@@ -1,7 +1,7 @@
 // A station locked for production: the load file, baud rate and mode are
 // its own, shown with the file's fingerprint, and a file that changes on
 // disk stops new starts.
-#include "download/LoadFileSelection.h"
+#include "loadfile/LoadFileSelection.h"
 #include "look/Look.h"
 #include "ui/frmStation.h"
 

@@ -2,8 +2,8 @@
 
 #include "core/PrivateFiles.h"
 #include "core/Prompts.h"
-#include "link/Transcript.h"
 #include "look/Look.h"
+#include "port/Transcript.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/LowLatency.h"
-#include "link/MSComm.h"
+#include "port/LowLatency.h"
+#include "port/MSComm.h"
 
 #include <functional>
 #include <vector>

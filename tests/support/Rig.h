@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Context.h"
-#include "download/LineReader.h"
+#include "loadfile/LineReader.h"
 #include "tests/support/MemoryComm.h"
 #include "tests/support/Rows.h"
 #include "tests/support/ScriptedPrompts.h"

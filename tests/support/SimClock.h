@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/Clock.h"
+#include "port/Clock.h"
 
 #include <QCoreApplication>
 #include <algorithm>

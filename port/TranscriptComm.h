@@ -1,0 +1,33 @@
+#pragma once
+
+#include "port/MSComm.h"
+
+class Clock;
+class Transcript;
+
+// The serial control with a recorder on the line: everything sent and
+// received, and every opening, closing and failure of the port, goes into
+// the transcript with the time and the line speed. What the tool does with
+// the port is passed on unchanged.
+class TranscriptComm : public CommLayer {
+public:
+    TranscriptComm(MSComm& port, Clock& clock, Transcript& transcript);
+
+    void setPortOpen(bool open) override;
+    int InBufferCount() override;
+    QByteArray Input() override;
+    void setOutput(const QByteArray& bytes) override;
+
+private:
+    // The port as the operator chose it: "COM 1", or the device's path.
+    QString name() const;
+    void note(const QString& text);
+    void noteTuning();
+    template <class Use> auto noting(Use use) -> decltype(use());
+
+    Clock& clock_;
+    Transcript& transcript_;
+    // The adapter line last written, and in which of the transcript's sessions.
+    QString tuningNoted_;
+    int tuningSession_ = 0;
+};
