@@ -90,13 +90,13 @@ void ParseUrl(const QString& text, qsizetype begin, Parsed& p) {
     if (slash < 0 || slash > end)
         slash = end;
     QStringList hosts, ports;
-    for (const QString& spec : text.mid(hostStart, slash - hostStart).split(QLatin1Char(','))) {
+    for (const QString& entry : text.mid(hostStart, slash - hostStart).split(QLatin1Char(','))) {
         // An IPv6 address comes in brackets, its colons its own.
-        const qsizetype close = spec.startsWith(QLatin1Char('[')) ? spec.indexOf(']') : -1;
-        const qsizetype colon = spec.indexOf(QLatin1Char(':'), std::max<qsizetype>(close, 0));
-        const QString host = spec.left(colon < 0 ? spec.size() : colon);
+        const qsizetype close = entry.startsWith(QLatin1Char('[')) ? entry.indexOf(']') : -1;
+        const qsizetype colon = entry.indexOf(QLatin1Char(':'), std::max<qsizetype>(close, 0));
+        const QString host = entry.left(colon < 0 ? entry.size() : colon);
         hosts << (close > 0 ? host.mid(1, close - 1) : Decoded(host));
-        ports << (colon < 0 ? QString() : spec.mid(colon + 1));
+        ports << (colon < 0 ? QString() : entry.mid(colon + 1));
     }
     if (!hosts.join(QString()).isEmpty())
         p.set(QStringLiteral("host"), hosts.join(QLatin1Char(',')));
