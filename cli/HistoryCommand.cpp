@@ -19,8 +19,9 @@ HistoryAnswer ShowHistory(const Options& o) {
         // Nothing run on this computer yet is no error; a history named and absent is.
         if (o.history.isEmpty() && qEnvironmentVariableIsEmpty("VELLORAN_HISTORY"))
             return {HistoryReport({}, format), {}, 0};
-        return {
-            {}, Console::Said(QStringLiteral("no history at %1").arg(location)), HistoryUnreadable};
+        return {{},
+                Console::Said(QStringLiteral("no history at %1").arg(ShownLocation(location))),
+                HistoryUnreadable};
     }
     History history(location);
     HistoryFilter filter = o.filter;
