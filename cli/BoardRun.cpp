@@ -96,7 +96,8 @@ struct BoardRun::Board {
 
 BoardRun::BoardRun(const Options& options, const Module1& settings, Console& console)
     : job_(options.command == Command::Check ? Job::CheckBoot : Job::Reprogram),
-      settings_(settings), tag_{QStringLiteral("cli"), options.serial, options.operatorName},
+      settings_(settings), tag_{QStringLiteral("cli"), options.serial, options.operatorName,
+                                options.job, options.jobSha256},
       console_(console),
       pacer_(console.mode() == Console::Mode::Live ? LiveMilliseconds : PlainMilliseconds,
              [this] { look(); }) {

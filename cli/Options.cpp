@@ -18,6 +18,7 @@ enum Allowed : unsigned {
     InCheck = 2,
     InPorts = 4,
     InHistory = 8,
+    InJob = 16,
     InRuns = InFlash | InCheck,
 };
 
@@ -31,16 +32,20 @@ constexpr KnownOption Known[] = {
     {"port", true, InRuns | InHistory},
     {"ports", true, InRuns},
     {"device", true, InRuns},
-    {"baud", true, InRuns},
-    {"mode", true, InFlash},
+    {"baud", true, InRuns | InJob},
+    {"mode", true, InFlash | InJob},
     {"retries", true, InFlash},
     {"transcript", true, InRuns},
     {"quiet", false, InRuns},
-    {"json", false, InRuns | InPorts | InHistory},
+    {"json", false, InRuns | InPorts | InHistory | InJob},
     {"replace-boot-loader", false, InFlash},
     {"serial", true, InFlash | InHistory},
     {"operator", true, InFlash},
-    {"history", true, InRuns | InHistory},
+    {"history", true, InRuns | InHistory | InJob},
+    {"job", true, InFlash},
+    {"name", true, InJob},
+    {"supervisor", true, InJob},
+    {"events", false, InHistory},
     {"since", true, InHistory},
     {"until", true, InHistory},
     {"result", true, InHistory},
@@ -146,6 +151,8 @@ std::optional<QString> ApplyFilter(Options& o, const QString& name, const QStrin
         f.limit = *n;
     } else if (name == QLatin1String("csv")) {
         o.csv = true;
+    } else if (name == QLatin1String("events")) {
+        o.events = true;
     } else {
         return std::nullopt;
     }
@@ -196,12 +203,17 @@ QString Apply(Options& o, const QString& name, const QString& value) {
             return QStringLiteral("--transcript: %1 is a directory").arg(Quoted(value));
         o.transcript = value;
     } else if (name == QLatin1String("serial") || name == QLatin1String("operator") ||
-               name == QLatin1String("history")) {
+               name == QLatin1String("history") || name == QLatin1String("supervisor")) {
         if (value.isEmpty())
             return QStringLiteral("--%1 needs a value").arg(name);
-        (name == QLatin1String("serial")     ? o.serial
-         : name == QLatin1String("operator") ? o.operatorName
-                                             : o.history) = value;
+        (name == QLatin1String("serial")       ? o.serial
+         : name == QLatin1String("operator")   ? o.operatorName
+         : name == QLatin1String("supervisor") ? o.supervisor
+                                               : o.history) = value;
+    } else if (name == QLatin1String("job") || name == QLatin1String("name")) {
+        if (value.trimmed().isEmpty())
+            return QStringLiteral("--%1 needs a job's name").arg(name);
+        o.job = value;
     } else if (name == QLatin1String("quiet")) {
         o.quiet = true;
     } else if (name == QLatin1String("replace-boot-loader")) {
@@ -212,11 +224,35 @@ QString Apply(Options& o, const QString& name, const QString& value) {
     return {};
 }
 
+// `job ACTION ...`: each action's arguments, and --name only to publish.
+QString CheckJob(const Options& o, const QStringList& positional) {
+    const QString action = o.jobAction;
+    const qsizetype wanted = action == QLatin1String("list") ? 0 : 1;
+    if (action == QLatin1String("publish") && o.job.isEmpty())
+        return QStringLiteral("job publish needs --name NAME");
+    if (action != QLatin1String("publish") && (!o.job.isEmpty() || o.baud || o.mode))
+        return QStringLiteral("--name, --baud and --mode are job publish's");
+    if (positional.size() != wanted)
+        return action == QLatin1String("list")
+                   ? QStringLiteral("job list takes no further argument")
+                   : QStringLiteral("job %1 needs one %2")
+                         .arg(action, action == QLatin1String("publish")
+                                          ? QStringLiteral("LOADFILE")
+                                          : QStringLiteral("NAME"));
+    return {};
+}
+
 // What no single option shows wrong: the arguments, and options that do not go together.
 QString Check(const Options& o, const QStringList& positional, const QString& command) {
-    const qsizetype wanted = o.command == Command::Flash ? 1 : 0;
+    if (o.command == Command::Job)
+        return CheckJob(o, positional);
+    const qsizetype wanted = o.command == Command::Flash && o.job.isEmpty() ? 1 : 0;
     if (positional.size() < wanted)
-        return QStringLiteral("flash needs a LOADFILE");
+        return QStringLiteral("flash needs a LOADFILE or --job NAME");
+    // A job is its bytes, baud rate and mode, as approved.
+    if (!o.job.isEmpty() && (o.baud || o.mode))
+        return QStringLiteral("--job runs at the job's baud rate and mode: leave out --baud and "
+                              "--mode");
     if (positional.size() > wanted)
         return QStringLiteral("%1 takes no further argument %2")
             .arg(command, Quoted(positional[wanted]));
@@ -230,6 +266,8 @@ QString Check(const Options& o, const QStringList& positional, const QString& co
             .arg(o.boards.size());
     if (o.json && o.csv)
         return QStringLiteral("--json or --csv, not both");
+    if (o.events && o.csv)
+        return QStringLiteral("--events prints text or --json");
     if (o.filter.since.isValid() && o.filter.until.isValid() && o.filter.since >= o.filter.until)
         return QStringLiteral("--since is not before --until");
     return {};
@@ -273,16 +311,24 @@ ParsedOptions ParseOptions(const QByteArrayList& bytes) {
     } else if (command == QLatin1String("history")) {
         o.command = Command::History;
         allowed = InHistory;
+    } else if (command == QLatin1String("job")) {
+        o.command = Command::Job;
+        allowed = InJob;
+        o.jobAction = arguments.value(1);
+        if (!QStringList{QStringLiteral("publish"), QStringLiteral("list"),
+                         QStringLiteral("retire")}
+                 .contains(o.jobAction))
+            return fail(QStringLiteral("job takes publish, list or retire"));
     } else {
         return fail(QStringLiteral("unknown command %1").arg(Quoted(command)));
     }
 
     QStringList positional;
     bool optionsEnded = false;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
+    for (qsizetype i = o.command == Command::Job ? 2 : 1; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
         if (optionsEnded || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
-            if (garbled[size_t(i)] && o.command == Command::Flash)
+            if (garbled[size_t(i)] && (o.command == Command::Flash || o.command == Command::Job))
                 return fail(NotText(QStringLiteral("LOADFILE"), bytes[i]));
             positional << arg;
             continue;
@@ -317,9 +363,12 @@ ParsedOptions ParseOptions(const QByteArrayList& bytes) {
         if (const QString why = Apply(o, name, value); !why.isEmpty())
             return fail(why);
     }
-    if (o.command == Command::Flash && !positional.isEmpty())
+    if ((o.command == Command::Flash || o.jobAction == QLatin1String("publish")) &&
+        !positional.isEmpty())
         o.loadFile = positional.front();
     if (const QString why = Check(o, positional, command); !why.isEmpty())
         return fail(why);
+    if (o.jobAction == QLatin1String("retire"))
+        o.job = positional.front();
     return result;
 }

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-enum class Command { Flash, Check, Ports, History, Help, Version };
+enum class Command { Flash, Check, Ports, History, Job, Help, Version };
 
 // What the command line asked for. Settings left out stay unset here: the
 // configuration file or the defaults fill them in.
@@ -29,6 +29,13 @@ struct Options {
     QString history;      // where records are kept and read; empty: the default
     HistoryFilter filter; // history: which records (its serial is `serial`)
     bool csv = false;
+    bool events = false; // history: the supervisors' actions instead of the runs
+    // job: "publish", "list" or "retire"; the job (flash --job, publish
+    // --name, retire NAME); the supervisor's name (a login on a server).
+    QString jobAction;
+    QString job;
+    QString jobSha256; // flash --job: the job's, once found
+    QString supervisor;
 };
 
 struct ParsedOptions {

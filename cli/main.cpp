@@ -6,9 +6,12 @@
 //   velloran-cli check --device /dev/ttyUSB0
 //   velloran-cli ports
 //   velloran-cli history --since 2026-03-31 --result download-failed
+//   velloran-cli job publish --name "MODEM-6620 2.4.1" MYFILE.ROM
+//   velloran-cli flash --ports 1-4 --job "MODEM-6620 2.4.1"
 #include "cli/BoardRun.h"
 #include "cli/Console.h"
 #include "cli/HistoryCommand.h"
+#include "cli/JobCommand.h"
 #include "cli/Options.h"
 #include "cli/Ports.h"
 #include "cli/Report.h"
@@ -65,7 +68,14 @@ void WriteTranscripts(const QString& path, const QString& text) {
 }
 
 int RunBoards(Options o, const sigset_t& stops) {
-    const Module1 settings = Settings(o);
+    Module1 settings = Settings(o);
+    if (!o.job.isEmpty()) {
+        const HistoryAnswer job = TakeJob(o, settings);
+        if (job.status != 0) {
+            Print(stderr, job.err);
+            return job.status;
+        }
+    }
     // Where the window would ask before replacing a boot loader, a script
     // cannot answer: it has to have said so beforehand.
     if (o.command == Command::Flash && settings.LoadMode == 1 && !o.replaceBootLoader) {
@@ -152,8 +162,12 @@ int main(int argc, char* argv[]) {
     case Command::Ports:
         Print(stdout, PortsReport(parsed.options.json));
         return 0;
-    case Command::History: {
-        const HistoryAnswer answer = ShowHistory(parsed.options);
+    case Command::History:
+    case Command::Job: {
+        const Options& o = parsed.options;
+        const HistoryAnswer answer = o.command == Command::Job ? RunJobCommand(o)
+                                     : o.events                ? ShowEvents(o)
+                                                               : ShowHistory(o);
         Print(stdout, answer.out);
         Print(stderr, answer.err);
         return answer.status;

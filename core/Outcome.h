@@ -16,6 +16,7 @@ enum class Failure {
     Download,        // error replies, a time-out, or the tries for a record spent
     DeviceGone,      // the port failed under a stage (device pulled out, I/O error)
     Halted,          // the operator stopped it; the stage that saw the halt says so
+    JobMismatch,     // the approved job's bytes, taken for the run, are not the ones approved
 };
 
 // How a run or a check ended, as every client names it: the key a script
@@ -41,6 +42,7 @@ inline constexpr Outcome Outcomes[] = {
     {Failure::Download, 8, "download-failed", "download failed"},
     {Failure::DeviceGone, 9, "device-gone", "device gone"},
     {Failure::Halted, 130, "halted", "halted"},
+    {Failure::JobMismatch, 14, "job-mismatch", "job's bytes do not match"},
 };
 
 // The key of a run that ended as it should: the first row's.

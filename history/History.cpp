@@ -19,14 +19,6 @@
 
 namespace {
 
-// One folder whichever client asks: Qt's folder for an application is
-// named after it, and the window and the command line go by different
-// names, which would give each a history of its own.
-QString DataFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/velloran");
-}
-
 // What only the process that runs it knows of a run: the record's key, the
 // start, where it runs and which tool.
 void Stamp(HistoryRecord& record) {
@@ -103,6 +95,14 @@ QString History::Resolve(const QString& given) {
 // Named after the history without its password, which may change while
 // records wait; a file by its full path, however it was named. An address
 // goes through QUrl as it always has, so that a spool keeps its name.
+// One folder whichever client asks: Qt's folder for an application is
+// named after it, and the window and the command line go by different
+// names, which would give each a history of its own.
+QString History::DataFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/velloran");
+}
+
 QString History::DefaultSpool(const QString& location) {
     const HistoryAddress address = ParseHistoryAddress(location);
     const QString without = WithoutPassword(location);

@@ -50,6 +50,9 @@ public:
     // The spool of the history at `location` (as Resolve gives it): one for
     // each history, so that a record waits for the one it was meant for.
     static QString DefaultSpool(const QString& location);
+    // The user's data folder: the default history, the spools, the jobs'
+    // snapshots.
+    static QString DataFolder();
     // The location as it may be shown: its password masked.
     QString Where() const;
     // Why the last record was spooled, or the last reading failed.

@@ -253,18 +253,36 @@ QString PasswordOf(const QString& location) {
     return Parse(location).address.Value(QStringLiteral("password"));
 }
 
+namespace {
+
+// `keyword` added to an address, as its form writes one; a later one
+// replaces an earlier, as libpq takes them.
+QString WithKeyword(const QString& text, bool url, const QString& keyword, const QString& value) {
+    if (url)
+        return text + (text.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
+               keyword + QLatin1Char('=') + QString::fromLatin1(QUrl::toPercentEncoding(value));
+    QString quoted = value;
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace('\'', QStringLiteral("\\'"));
+    return text + QLatin1Char(' ') + keyword + QStringLiteral("='") + quoted + QLatin1Char('\'');
+}
+
+} // namespace
+
 QString WithPassword(const QString& location, const QString& password) {
     const Parsed p = Parse(location);
     if (p.address.kind == HistoryAddress::Kind::File || password.isEmpty())
         return WithoutPassword(location);
-    const QString without = WithoutPassword(location);
-    if (p.url)
-        return without +
-               (without.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) +
-               QStringLiteral("password=") + QString::fromLatin1(QUrl::toPercentEncoding(password));
-    QString quoted = password;
-    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace('\'', QStringLiteral("\\'"));
-    return without + QStringLiteral(" password='") + quoted + QLatin1Char('\'');
+    return WithKeyword(WithoutPassword(location), p.url, QStringLiteral("password"), password);
+}
+
+// Without a password of its own the login finds one as libpq does (the
+// address's, ~/.pgpass), or asks for it.
+QString WithLogin(const QString& location, const QString& user, const QString& password) {
+    const Parsed p = Parse(location);
+    if (p.address.kind != HistoryAddress::Kind::Server)
+        return location;
+    const QString with = password.isEmpty() ? location : WithPassword(location, password);
+    return user.isEmpty() ? with : WithKeyword(with, p.url, QStringLiteral("user"), user);
 }
 
 QString MaskPasswords(const QString& text, const QString& location) {

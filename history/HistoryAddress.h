@@ -39,6 +39,9 @@ QString WithoutPassword(const QString& location);
 QString PasswordOf(const QString& location);
 // The location with `password` in place of any it had; a file's as it is.
 QString WithPassword(const QString& location, const QString& password);
+// The location logged on as `user` (empty: its own) with `password`: a
+// supervisor's login for one action.
+QString WithLogin(const QString& location, const QString& user, const QString& password);
 // `text` with every password of `location` in it masked: a driver's error
 // may quote what it was given.
 QString MaskPasswords(const QString& text, const QString& location);

@@ -95,6 +95,8 @@ const std::vector<HistoryField>& HistoryFields() {
          [](const R& r) { return r.transcript.isEmpty() ? QVariant() : QVariant(r.transcript); },
          [](R& r, const QVariant& v) { r.transcript = v.toByteArray(); }},
         {"search", nullptr, SearchText, nullptr},
+        Text<&R::job>("job_name", "job"),
+        Text<&R::jobSha256>("job_sha256"),
     };
     return fields;
 }

@@ -50,6 +50,9 @@ struct HistoryRecord {
     QString toolVersion;
     qint64 pid = 0;
     QByteArray transcript; // the end of a failed run's transcript
+
+    QString job;       // the approved job run, when the run was one's
+    QString jobSha256; // the hash that job was approved with
 };
 
 // The most of a failed run's transcript a record keeps: its end, where the

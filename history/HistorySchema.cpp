@@ -33,8 +33,24 @@ const std::vector<std::vector<const char*>> Steps{
         // into the records already there by fillSearch.
         "ALTER TABLE history ADD COLUMN search TEXT",
     },
+    {
+        // The jobs a supervisor approved, the job each run ran, and what
+        // supervisors did or were refused. A job is never changed: a new
+        // version is a new name. The supervisor's password hash serves a
+        // SQLite history alone; a server's roles decide who is one there.
+        "ALTER TABLE history ADD COLUMN job_name TEXT",
+        "ALTER TABLE history ADD COLUMN job_sha256 TEXT",
+        "CREATE TABLE IF NOT EXISTS jobs (id %ID%, name TEXT NOT NULL UNIQUE, bytes %BLOB% NOT "
+        "NULL,"
+        " size BIGINT, records BIGINT, sha256 TEXT NOT NULL, baud BIGINT, mode BIGINT,"
+        " approved_by TEXT, approved_at TEXT, retired_by TEXT, retired_at TEXT)",
+        "CREATE TABLE IF NOT EXISTS job_events (id %ID%, time TEXT, host TEXT, station TEXT,"
+        " supervisor TEXT, action TEXT, job TEXT, result TEXT, detail TEXT)",
+        "CREATE INDEX IF NOT EXISTS job_events_time ON job_events (time)",
+        "CREATE TABLE IF NOT EXISTS supervisor (hash TEXT NOT NULL)",
+    },
 };
-static_assert(HistoryTable::Version == 3, "one step per version");
+static_assert(HistoryTable::Version == 4, "one step per version");
 constexpr int SearchVersion = 3;
 
 constexpr qint64 PostgresSchemaLock = 0x56454c4c; // any number, the same in every writer

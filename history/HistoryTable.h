@@ -25,7 +25,7 @@ public:
     HistoryTable& operator=(const HistoryTable&) = delete;
 
     // The version of the table this build writes.
-    static constexpr int Version = 3;
+    static constexpr int Version = 4;
 
     // Connects to `location` and readies the table; false when it cannot be
     // read at all. A table it may read but not write (a newer version, a
@@ -69,6 +69,8 @@ public:
     bool MarkInterrupted(qint64 id);
 
 private:
+    // The jobs share the history's database and its connection.
+    friend class Jobs;
     bool connect(const QString& location);
     bool prepareFile(const QString& location);
     void fileOpened();

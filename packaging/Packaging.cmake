@@ -54,7 +54,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its SQL drivers as plugins, which dpkg-shlibdeps cannot see: the
 # history is a SQLite file unless a factory names its PostgreSQL server. The
 # window keeps a server's password in the keyring through libqt6keychain1.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6keychain1")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6keychain1, libsodium23")
 # The window's font, where the layout was drawn with its metrics.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, libqt6sql6-psql")
 # A Wayland session runs the tool through XWayland without it.

@@ -5,9 +5,10 @@ set -euo pipefail
 # on; desktop-file-utils checks its desktop entry. The history's two Qt SQL
 # drivers, and the PostgreSQL server its tests start a cluster of their own on
 # (openssl makes their certificate); the keyring the History window keeps a
-# server's password in.
+# server's password in; libsodium hashes a SQLite history's supervisor password.
 packages=(cmake g++ make qt6-base-dev qt6-serialport-dev dpkg-dev file desktop-file-utils
-          libqt6sql6-sqlite libqt6sql6-psql postgresql openssl qtkeychain-qt6-dev "$@")
+          libqt6sql6-sqlite libqt6sql6-psql postgresql openssl qtkeychain-qt6-dev libsodium-dev
+          pkg-config "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -22,6 +22,8 @@ HistoryRecord StartRecord(bool flash, const RunTag& tag, const BoardPlace& place
     r.operation = flash ? QStringLiteral("flash") : QStringLiteral("check");
     r.serial = tag.serial;
     r.operatorName = tag.operator_;
+    r.job = tag.job;
+    r.jobSha256 = tag.jobSha256;
     r.port = place.Numbered() ? place.ComPort() : 0;
     r.device = place.Device();
     // A link (by-id, by-path, $VELLORAN_COMn) is kept as given; the device

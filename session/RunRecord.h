@@ -12,11 +12,15 @@ struct SessionView;
 enum class Failure;
 
 // Who starts a job, for its record: the client ("window", "station", "cli"),
-// and the board's serial number and the operator where the client has them.
+// the board's serial number and the operator where the client has them, and
+// the approved job whose bytes it runs, if any.
 struct RunTag {
     QString client;
     QString serial;
     QString operator_;
+    // The approved job run, and the SHA-256 the client was shown for it.
+    QString job;
+    QString jobSha256;
 };
 
 // How a job ended, decided once for its record and every client that shows

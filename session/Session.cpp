@@ -7,6 +7,7 @@
 #include "port/TranscriptComm.h"
 #include "protocol/CheckBoot.h"
 #include "protocol/Sequence.h"
+#include "session/JobSnapshot.h"
 
 #include <QDateTime>
 #include <future>
@@ -275,9 +276,11 @@ void Session::run(Job job) {
 
     Prompts& prompts = where_ == PromptThread::Owner ? *forwarder_ : prompts_;
     Context ctx{m_, *seen_, *clock_, prompts, view_, file_};
-    if (flash) {
+    if (flash && !tag_.job.isEmpty())
+        TakeJobSnapshot(ctx, historyAt_, tag_);
+    if (flash && ctx.failure == Failure::None) {
         ReprogramModem(ctx);
-    } else {
+    } else if (!flash) {
         CheckBootVersion(ctx);
     }
     const SessionView seen = view_.Peek();
