@@ -64,7 +64,7 @@ QJsonObject Json(const BoardResult& r, Command command, int mode) {
     // What the history keeps of it, by the names its own listing gives them.
     const QJsonObject kept = ToJson(r.record);
     for (const char* name :
-         {"started", "ended", "file_sha256", "tool_version", "serial", "operator"})
+         {"started", "ended", "file_sha256", "job", "tool_version", "serial", "operator"})
         o.insert(QLatin1String(name), kept.value(QLatin1String(name)));
     o.insert(QStringLiteral("history"), r.stored ? QJsonValue(StoredKey(*r.stored)) : QJsonValue());
     if (command == Command::Check) {

@@ -90,9 +90,9 @@ int Jobs::RefusalDelayMs(int refused) {
     return refused < 3 ? 0 : std::min(LongestDelayMs, 1000 << std::min(refused - 3, 5));
 }
 
-bool Jobs::record(HistoryTable& table, const QString& supervisor, const QString& action,
+// On the query given: inside a transaction, its error is the one told.
+bool Jobs::record(QSqlQuery& query, const QString& supervisor, const QString& action,
                   const QString& job, const QString& result, const QString& detail) {
-    QSqlQuery query(table.db_);
     query.prepare(QStringLiteral("INSERT INTO job_events (time, host, station, supervisor, action,"
                                  " job, result, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant& value :
@@ -100,10 +100,7 @@ bool Jobs::record(HistoryTable& table, const QString& supervisor, const QString&
           QVariant(station_), QVariant(supervisor), QVariant(action), QVariant(job),
           QVariant(result), QVariant(detail)})
         query.addBindValue(value);
-    if (query.exec())
-        return true;
-    table.fail(QStringLiteral("cannot record the event"), query.lastError().text());
-    return false;
+    return query.exec();
 }
 
 bool Jobs::SupervisorSet() {
@@ -138,7 +135,7 @@ JobAnswer Jobs::SetSupervisorPassword(const SupervisorLogin& who) {
                                          "(SELECT 1 FROM supervisor)"));
             query.addBindValue(QString::fromLatin1(hash));
             return query.exec() && query.numRowsAffected() == 1 &&
-                   record(*table_, who.user, QStringLiteral("set-password"), {},
+                   record(query, who.user, QStringLiteral("set-password"), {},
                           QStringLiteral("done"), {});
         });
     return set ? JobAnswer::Done : fail(JobAnswer::Failed, table_->Problem());
@@ -162,7 +159,7 @@ JobAnswer Jobs::checkPassword(const SupervisorLogin& who, const QString& action,
                                                   quint64(password.size())) == 0)
         return JobAnswer::Done;
     const QString why = QStringLiteral("wrong supervisor password");
-    record(*table_, who.user, action, job, QStringLiteral("refused"), why);
+    record(query, who.user, action, job, QStringLiteral("refused"), why);
     return fail(JobAnswer::Refused, why);
 }
 
@@ -170,12 +167,12 @@ JobAnswer Jobs::checkPassword(const SupervisorLogin& who, const QString& action,
 // password is right, on a server on the supervisor's own connection, which
 // is closed after, so that the server's grants decide.
 JobAnswer Jobs::act(const SupervisorLogin& who, const QString& action, const QString& job,
-                    const std::function<bool(HistoryTable&, const QString& by)>& work) {
+                    const std::function<bool(QSqlQuery&, const QString& by)>& work) {
     if (!open())
         return JobAnswer::Failed;
     const auto done = [&](HistoryTable& table, const QString& by) {
-        return table.atomically(QStringLiteral("cannot %1").arg(action), [&](QSqlQuery&) {
-            return work(table, by) && record(table, by, action, job, QStringLiteral("done"), {});
+        return table.atomically(QStringLiteral("cannot %1").arg(action), [&](QSqlQuery& query) {
+            return work(query, by) && record(query, by, action, job, QStringLiteral("done"), {});
         });
     };
     if (!Server()) {
@@ -187,23 +184,26 @@ JobAnswer Jobs::act(const SupervisorLogin& who, const QString& action, const QSt
     const QString user = who.user.isEmpty()
                              ? ParseHistoryAddress(location_).Value(QStringLiteral("user"))
                              : who.user;
+    const auto refused = [&](const QString& why) {
+        QSqlQuery query(table_->db_);
+        record(query, user, action, job, QStringLiteral("refused"), why);
+        return fail(JobAnswer::Refused, why);
+    };
     HistoryTable login;
     if (!login.Open(WithLogin(location_, who.user, who.password))) {
         if (login.Problem().contains(QLatin1String("no password supplied")))
             return fail(JobAnswer::NeedsPassword, login.Problem());
-        record(*table_, user, action, job, QStringLiteral("refused"), login.Problem());
-        return fail(JobAnswer::Refused, login.Problem());
+        return refused(login.Problem());
     }
     if (done(login, user))
         return JobAnswer::Done;
     if (!Forbidden(login.Problem()))
         return fail(JobAnswer::Failed, login.Problem());
-    record(*table_, user, action, job, QStringLiteral("refused"), login.Problem());
-    return fail(JobAnswer::Refused, login.Problem());
+    return refused(login.Problem());
 }
 
 JobAnswer Jobs::Approve(const SupervisorLogin& who, const QString& action, const QString& job) {
-    return act(who, action, job, [](HistoryTable&, const QString&) { return true; });
+    return act(who, action, job, [](QSqlQuery&, const QString&) { return true; });
 }
 
 JobAnswer Jobs::Publish(const QString& name, const QString& path, int baud, int mode,
@@ -220,8 +220,7 @@ JobAnswer Jobs::Publish(const QString& name, const QString& path, int baud, int 
                    ? known
                    : fail(JobAnswer::NameTaken, QStringLiteral("a job of that name exists"));
     const qint64 records = CountRecords(path);
-    return act(who, QStringLiteral("publish"), name, [&](HistoryTable& table, const QString& by) {
-        QSqlQuery query(table.db_);
+    return act(who, QStringLiteral("publish"), name, [&](QSqlQuery& query, const QString& by) {
         query.prepare(QStringLiteral("INSERT INTO jobs (name, bytes, size, records, sha256, baud, "
                                      "mode, approved_by, approved_at) VALUES (?, ?, ?, ?, ?, ?, ?, "
                                      "?, ?)"));
@@ -232,8 +231,7 @@ JobAnswer Jobs::Publish(const QString& name, const QString& path, int baud, int 
               QVariant(baud), QVariant(mode), QVariant(by),
               QVariant(IsoUtc(QDateTime::currentDateTimeUtc()))})
             query.addBindValue(value);
-        return query.exec() ||
-               table.fail(QStringLiteral("cannot publish"), query.lastError().text());
+        return query.exec();
     });
 }
 
@@ -241,16 +239,14 @@ JobAnswer Jobs::Retire(const QString& name, const SupervisorLogin& who) {
     ApprovedJob found;
     if (const JobAnswer known = Find(name, found); known != JobAnswer::Done)
         return known;
-    return act(who, QStringLiteral("retire"), name, [&](HistoryTable& table, const QString& by) {
-        QSqlQuery query(table.db_);
+    return act(who, QStringLiteral("retire"), name, [&](QSqlQuery& query, const QString& by) {
         query.prepare(
             QStringLiteral("UPDATE jobs SET retired_by = ?, retired_at = ? WHERE name = ? "
                            "AND retired_at IS NULL"));
         query.addBindValue(by);
         query.addBindValue(IsoUtc(QDateTime::currentDateTimeUtc()));
         query.addBindValue(name);
-        return query.exec() ||
-               table.fail(QStringLiteral("cannot retire"), query.lastError().text());
+        return query.exec();
     });
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 class HistoryTable;
+class QSqlQuery;
 
 // What a line runs, as a supervisor approved it: the load file's bytes
 // themselves (not a path, which anyone may overwrite), its baud rate and
@@ -112,9 +113,9 @@ public:
 private:
     bool open();
     JobAnswer act(const SupervisorLogin& who, const QString& action, const QString& job,
-                  const std::function<bool(HistoryTable&, const QString& by)>& work);
+                  const std::function<bool(QSqlQuery&, const QString& by)>& work);
     JobAnswer checkPassword(const SupervisorLogin& who, const QString& action, const QString& job);
-    bool record(HistoryTable& table, const QString& supervisor, const QString& action,
+    bool record(QSqlQuery& query, const QString& supervisor, const QString& action,
                 const QString& job, const QString& result, const QString& detail);
     JobAnswer fail(JobAnswer answer, const QString& why);
 

@@ -19,8 +19,8 @@ struct RunTag {
     QString serial;
     QString operator_;
     // The approved job run, and the SHA-256 the client was shown for it.
-    QString job;
-    QString jobSha256;
+    QString job = {};
+    QString jobSha256 = {};
 };
 
 // How a job ended, decided once for its record and every client that shows
