@@ -33,13 +33,18 @@ QString HelpText() {
                R"(Usage: velloran-cli flash [BOARDS] [--baud RATE] [--mode 0|1|2] [--retries K]
                           [--replace-boot-loader] [--json] [--transcript FILE]
                           [--quiet] [--serial S] [--operator NAME]
-                          [--history LOCATION] LOADFILE
+                          [--history LOCATION] LOADFILE | --job NAME
        velloran-cli check [BOARDS] [--baud RATE] [--json] [--transcript FILE]
                           [--quiet] [--history LOCATION]
        velloran-cli ports [--json]
        velloran-cli history [--since DATE] [--until DATE] [--result KEY]
                           [--serial S] [--port N] [--limit N] [--json | --csv]
                           [--history LOCATION]
+       velloran-cli history --events [--limit N] [--json] [--history LOCATION]
+       velloran-cli job publish --name NAME [--baud RATE] [--mode 0|1|2]
+                          [--supervisor USER] [--history LOCATION] LOADFILE
+       velloran-cli job list [--json] [--history LOCATION]
+       velloran-cli job retire [--supervisor USER] [--history LOCATION] NAME
        velloran-cli --help | --version
 BOARDS: --port N, --ports LIST, --device PATH, each as often as needed.
 
@@ -59,6 +64,18 @@ Commands:
   history
          Print the history's records of runs, newest first: a line each,
          with --json an object each, with --csv a header and a row each.
+         With --events, the supervisors' actions and refusals instead.
+  job    publish: LOADFILE's bytes become the job NAME (such as "MODEM-6620
+         2.4.1"), kept in the history's database with their size, records
+         and SHA-256, the baud rate and mode (default 115200, 2), who
+         approved it and when. A job is never changed: a new version is a
+         new name. list: every job. retire: NAME is run no more.
+         Publishing and retiring need a supervisor: on a SQLite history its
+         password (set at first use, typed twice, at least 10 characters);
+         on a PostgreSQL server a login the server lets write jobs, its
+         password where LOCATION and ~/.pgpass give none. The password is
+         read from the terminal without echo, else one line of stdin;
+         never from an option.
 
 Boards:
   --port N       COM N, from 1 to %1: the device VELLORAN_COM<N> names, else
@@ -97,6 +114,15 @@ Options:
                  postgresql://user@host:port/database?sslmode=verify-full&...,
                  "host=... dbname=...", or service=NAME. Its password from
                  ~/.pgpass or a service file: in LOCATION others see it in ps.
+  --job NAME     flash: run the approved job NAME: its bytes, taken from the
+                 history into a file of the user's own and checked against
+                 the job's SHA-256 before anything is sent, its baud rate
+                 and mode (so no --baud, --mode nor LOADFILE). The records
+                 keep the job's name and hash.
+  --supervisor USER
+                 job: on a server, the supervisor's database login (default:
+                 LOCATION's); on a SQLite history, the name the event keeps
+                 (default: the user's).
   --help         This text.
   --version      The version.
 
@@ -140,8 +166,14 @@ Exit status:
   8    The download failed: error replies, "$BTMO", or five tries spent.
   9    The device went away during the run.
   10   With several boards: at least one did not succeed.
-  11   history: the history could not be read (no such file, not a
-       history, a server that is down or refuses the login).
+  11   history, job: the history could not be read or written (no such
+       file, not a history, a server that is down or refuses the login).
+  12   job: the supervisor was refused (a wrong password, recorded, or a
+       login the server does not let write jobs).
+  13   job, flash --job: no such job, or it is retired; publish: a job of
+       that name exists.
+  14   flash --job: the job's bytes do not match its SHA-256; nothing was
+       sent.
   130  Halted by Ctrl-C or SIGTERM, with one board or several.
 
 Environment:

@@ -9,21 +9,27 @@
 
 // Reading never makes a history: a mistyped path would otherwise answer
 // "no runs" from a fresh empty file, and leave that file behind.
+std::optional<HistoryAnswer> Absent(const Options& o, const QByteArray& none) {
+    const QString location = History::Resolve(o.history);
+    if (ParseHistoryAddress(location).kind != HistoryAddress::Kind::File ||
+        QFileInfo::exists(location))
+        return std::nullopt;
+    // Nothing run on this computer yet is no error; a history named and absent is.
+    if (o.history.isEmpty() && qEnvironmentVariableIsEmpty("VELLORAN_HISTORY"))
+        return HistoryAnswer{none, {}, 0};
+    return HistoryAnswer{
+        {},
+        Console::Said(QStringLiteral("no history at %1").arg(ShownLocation(location))),
+        HistoryUnreadable};
+}
+
 HistoryAnswer ShowHistory(const Options& o) {
     const HistoryFormat format = o.json  ? HistoryFormat::Json
                                  : o.csv ? HistoryFormat::Csv
                                          : HistoryFormat::Text;
-    const QString location = History::Resolve(o.history);
-    if (ParseHistoryAddress(location).kind == HistoryAddress::Kind::File &&
-        !QFileInfo::exists(location)) {
-        // Nothing run on this computer yet is no error; a history named and absent is.
-        if (o.history.isEmpty() && qEnvironmentVariableIsEmpty("VELLORAN_HISTORY"))
-            return {HistoryReport({}, format), {}, 0};
-        return {{},
-                Console::Said(QStringLiteral("no history at %1").arg(ShownLocation(location))),
-                HistoryUnreadable};
-    }
-    History history(location);
+    if (auto absent = Absent(o, HistoryReport({}, format)))
+        return *absent;
+    History history(History::Resolve(o.history));
     HistoryFilter filter = o.filter;
     filter.serial = o.serial;
     // One more than shown tells whether the limit left any out.

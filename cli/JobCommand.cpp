@@ -148,6 +148,8 @@ QByteArray Listed(const std::vector<ApprovedJob>& jobs, bool json) {
 HistoryAnswer RunJobCommand(const Options& o) {
     Jobs jobs(o.history, QStringLiteral("cli"));
     if (o.jobAction == QLatin1String("list")) {
+        if (auto absent = Absent(o, {}))
+            return *absent;
         const auto listed = jobs.List();
         if (!listed)
             return Answered(JobAnswer::Failed, QStringLiteral("the jobs could not be read"), jobs);
@@ -175,28 +177,37 @@ HistoryAnswer RunJobCommand(const Options& o) {
 }
 
 HistoryAnswer ShowEvents(const Options& o) {
+    if (auto absent = Absent(o, {}))
+        return *absent;
     Jobs jobs(o.history, QStringLiteral("cli"));
     const auto events = jobs.Events(o.filter.limit);
     if (!events)
         return Answered(JobAnswer::Failed, QStringLiteral("the events could not be read"), jobs);
+    // The JSON names, in the order of a text line's columns.
+    static const QStringList names{"time",   "host", "station", "supervisor",
+                                   "action", "job",  "result",  "detail"};
     QByteArray out;
-    for (const JobEvent& e : *events)
-        out += o.json ? QJsonDocument(QJsonObject{{QStringLiteral("time"), IsoUtc(e.time)},
-                                                  {QStringLiteral("host"), e.host},
-                                                  {QStringLiteral("station"), e.station},
-                                                  {QStringLiteral("supervisor"), e.supervisor},
-                                                  {QStringLiteral("action"), e.action},
-                                                  {QStringLiteral("job"), e.job},
-                                                  {QStringLiteral("result"), e.result},
-                                                  {QStringLiteral("detail"), e.detail}})
-                                .toJson(QJsonDocument::Compact) +
-                            '\n'
-                      : Line({Local(e.time), e.host, e.station, e.supervisor, e.action, e.job,
-                              e.result, e.detail});
+    for (const JobEvent& e : *events) {
+        QStringList values{IsoUtc(e.time), e.host, e.station, e.supervisor,
+                           e.action,       e.job,  e.result,  e.detail};
+        if (!o.json) {
+            values.front() = Local(e.time);
+            out += Line(values);
+            continue;
+        }
+        QJsonObject line;
+        for (qsizetype i = 0; i < names.size(); ++i)
+            line.insert(names[i], values[i]);
+        out += QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    }
     return {out, {}, 0};
 }
 
 HistoryAnswer TakeJob(Options& o, Module1& settings) {
+    if (auto absent = Absent(o, {}))
+        return {{},
+                Console::Said(QStringLiteral("job %1: no history, so no jobs").arg(o.job)),
+                absent->status == 0 ? JobUnavailable : absent->status};
     Jobs jobs(o.history, QStringLiteral("cli"));
     ApprovedJob job;
     if (const JobAnswer found = jobs.Find(o.job, job); found != JobAnswer::Done)

@@ -266,8 +266,10 @@ QString Check(const Options& o, const QStringList& positional, const QString& co
             .arg(o.boards.size());
     if (o.json && o.csv)
         return QStringLiteral("--json or --csv, not both");
-    if (o.events && o.csv)
-        return QStringLiteral("--events prints text or --json");
+    const HistoryFilter& f = o.filter;
+    if (o.events && (o.csv || f.since.isValid() || f.until.isValid() || !f.result.isEmpty() ||
+                     !o.serial.isEmpty() || f.port > 0))
+        return QStringLiteral("--events takes only --limit, --json and --history");
     if (o.filter.since.isValid() && o.filter.until.isValid() && o.filter.since >= o.filter.until)
         return QStringLiteral("--since is not before --until");
     return {};

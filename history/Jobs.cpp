@@ -195,7 +195,11 @@ JobAnswer Jobs::act(const SupervisorLogin& who, const QString& action, const QSt
             return fail(JobAnswer::NeedsPassword, login.Problem());
         return refused(login.Problem());
     }
-    if (done(login, user))
+    // The server's name for who logged on, whatever spelling found it.
+    QSqlQuery me(login.db_);
+    if (done(login, me.exec(QStringLiteral("SELECT session_user")) && me.next()
+                        ? me.value(0).toString()
+                        : user))
         return JobAnswer::Done;
     if (!Forbidden(login.Problem()))
         return fail(JobAnswer::Failed, login.Problem());
