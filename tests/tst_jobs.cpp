@@ -9,6 +9,7 @@
 #include "tests/support/SimProcess.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -26,7 +27,7 @@ enum class Before { Nothing, OverwriteFile, CorruptJob };
 // @rom is the load file published, 20 records. Every line of `said` is in
 // what it printed; @sha stands for that file's SHA-256 as published. With
 // `board` a simulated board is on COM 1, and hears the run only when the
-// command succeeds.
+// command succeeds. The command takes at least `waits` seconds.
 struct Step {
     const char* name;
     bool server;
@@ -36,10 +37,12 @@ struct Step {
     QString said;
     Before before = Before::Nothing;
     bool board = false;
+    double waits = 0;
 };
 
 const QByteArray Password = "line supervisor\n";
 const QStringList Flash{"flash", "--port", "1", "--json", "--job", "A 1"};
+const QStringList PublishC{"job", "publish", "--name", "C 1", "@rom"};
 
 // As README's "Jobs" gives them: the owner (here the server's superuser)
 // made the tables; the stations may read jobs and write runs, supervisors
@@ -110,6 +113,9 @@ void TestJobs::whoMayDoWhat_data() {
         {"bytes unlike their job's hash are never sent", false, Flash, {}, 14, "\"result\":\"job-mismatch\"", Before::CorruptJob, true},
         {"the supervisor retires it", false, {"job", "retire", "A 1"}, Password, 0, "job A 1 retired"},
         {"a retired job is not run", false, Flash, {}, 13, "the job is retired", Before::Nothing, true},
+        {"a second wrong password", false, PublishC, "guess number 2\n", 12, "wrong supervisor password"},
+        {"a third", false, PublishC, "guess number 3\n", 12, "wrong supervisor password"},
+        {"the fourth in a quarter hour waits first", false, PublishC, "guess number 4\n", 12, "wrong supervisor password", Before::Nothing, false, 1.0},
         {"each action on record", false, {"history", "--events"}, {}, 0, "publish  A 1  done\nretire  A 1  refused  wrong supervisor password\nretire  A 1  done"},
         {"the station's role may not publish", true, {"job", "publish", "--name", "B 1", "@rom"}, {}, 12, "permission denied for table jobs"},
         {"a supervisor's role may", true, {"job", "publish", "--supervisor", "boss", "--name", "B 1", "@rom"}, {}, 0, "job B 1 published"},
@@ -141,6 +147,8 @@ void TestJobs::whoMayDoWhat() {
     args.replaceInStrings(QStringLiteral("@rom"), rom_);
     args << QStringLiteral("--history") << (row.server ? station_ : file_);
     QProcess cli;
+    QElapsedTimer took;
+    took.start();
     cli.start(QStringLiteral(VELLORAN_CLI_PROGRAM), args);
     cli.write(row.typed);
     cli.closeWriteChannel();
@@ -148,6 +156,7 @@ void TestJobs::whoMayDoWhat() {
     const QString said =
         QString::fromUtf8(cli.readAllStandardOutput() + cli.readAllStandardError());
     QVERIFY2(cli.exitCode() == row.status, qPrintable(said));
+    QVERIFY(took.elapsed() >= row.waits * 1000);
     const QString sha = QString::fromLatin1(
         QCryptographicHash::hash(published, QCryptographicHash::Sha256).toHex());
     for (const QString& line : row.said.split(QLatin1Char('\n')))
