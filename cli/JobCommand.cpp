@@ -163,17 +163,10 @@ HistoryAnswer RunJobCommand(const Options& o) {
                                       o.mode.value_or(defaults.LoadMode), who)
                        : jobs.Retire(o.job, who);
     });
+    const QString done = publish ? QStringLiteral("published") : QStringLiteral("retired");
     if (answer != JobAnswer::Done)
-        return Answered(
-            answer,
-            QStringLiteral("job %1 not %2")
-                .arg(o.job, publish ? QStringLiteral("published") : QStringLiteral("retired")),
-            jobs);
-    return {{},
-            Console::Said(
-                QStringLiteral("job %1 %2")
-                    .arg(o.job, publish ? QStringLiteral("published") : QStringLiteral("retired"))),
-            0};
+        return Answered(answer, QStringLiteral("job %1 not %2").arg(o.job, done), jobs);
+    return {{}, Console::Said(QStringLiteral("job %1 %2").arg(o.job, done)), 0};
 }
 
 HistoryAnswer ShowEvents(const Options& o) {
