@@ -38,6 +38,7 @@ QString ReadSecret(const QString& prompt) {
     return QString::fromStdString(line);
 }
 
+// One status for each kind of answer a script may act on differently.
 int StatusOf(JobAnswer answer) {
     switch (answer) {
     case JobAnswer::Done:
@@ -58,6 +59,7 @@ int StatusOf(JobAnswer answer) {
     return HistoryUnreadable;
 }
 
+// Why not, in the command's sentence; nothing when it was done.
 HistoryAnswer Answered(JobAnswer answer, const QString& what, const Jobs& jobs) {
     if (answer == JobAnswer::Done)
         return {};
@@ -100,6 +102,7 @@ JobAnswer AsSupervisor(Jobs& jobs, const Options& o,
     return action(who);
 }
 
+// By the names the history's own columns have, for scripts that read both.
 QJsonObject ToJson(const ApprovedJob& job) {
     return {{QStringLiteral("name"), job.name},
             {QStringLiteral("size"), job.size},
@@ -114,6 +117,7 @@ QJsonObject ToJson(const ApprovedJob& job) {
              job.Retired() ? QJsonValue(IsoUtc(job.retiredAt)) : QJsonValue()}};
 }
 
+// As `history` shows its times: local, to the second.
 QString Local(const QDateTime& time) {
     return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
@@ -127,6 +131,7 @@ QByteArray Line(const QStringList& fields) {
     return shown.join(QStringLiteral("  ")).toUtf8() + '\n';
 }
 
+// Retired jobs stay listed: a record names the job it ran.
 QByteArray Listed(const std::vector<ApprovedJob>& jobs, bool json) {
     QByteArray out;
     for (const ApprovedJob& job : jobs)
@@ -158,11 +163,14 @@ HistoryAnswer RunJobCommand(const Options& o) {
     const bool publish = o.jobAction == QLatin1String("publish");
     Module1 defaults;
     InitDefaults(defaults);
-    const JobAnswer answer = AsSupervisor(jobs, o, [&](const SupervisorLogin& who) {
-        return publish ? jobs.Publish(o.job, o.loadFile, o.baud.value_or(defaults.BaudRate),
-                                      o.mode.value_or(defaults.LoadMode), who)
-                       : jobs.Retire(o.job, who);
-    });
+    // A job that cannot be published or retired needs no password.
+    JobAnswer answer = jobs.Allowed(publish, o.job);
+    if (answer == JobAnswer::Done)
+        answer = AsSupervisor(jobs, o, [&](const SupervisorLogin& who) {
+            return publish ? jobs.Publish(o.job, o.loadFile, o.baud.value_or(defaults.BaudRate),
+                                          o.mode.value_or(defaults.LoadMode), who)
+                           : jobs.Retire(o.job, who);
+        });
     const QString done = publish ? QStringLiteral("published") : QStringLiteral("retired");
     if (answer != JobAnswer::Done)
         return Answered(answer, QStringLiteral("job %1 not %2").arg(o.job, done), jobs);

@@ -61,12 +61,15 @@ bool SodiumReady() {
 
 } // namespace
 
+// Nothing is opened until asked: a client that never looks at jobs never
+// touches the database for them.
 Jobs::Jobs(const QString& location, QString station)
     : location_(History::Resolve(location)), station_(std::move(station)),
       table_(std::make_unique<HistoryTable>()) {}
 
 Jobs::~Jobs() = default;
 
+// By the location's form, without connecting.
 bool Jobs::Server() const {
     return ParseHistoryAddress(location_).kind == HistoryAddress::Kind::Server;
 }
@@ -210,6 +213,16 @@ JobAnswer Jobs::Approve(const SupervisorLogin& who, const QString& action, const
     return act(who, action, job, [](QSqlQuery&, const QString&) { return true; });
 }
 
+JobAnswer Jobs::Allowed(bool publish, const QString& name) {
+    ApprovedJob found;
+    const JobAnswer known = Find(name, found);
+    if (!publish || known == JobAnswer::Failed)
+        return known;
+    return known == JobAnswer::NoSuchJob
+               ? JobAnswer::Done
+               : fail(JobAnswer::NameTaken, QStringLiteral("a job of that name exists"));
+}
+
 JobAnswer Jobs::Publish(const QString& name, const QString& path, int baud, int mode,
                         const SupervisorLogin& who) {
     QFile file(path);
@@ -218,11 +231,8 @@ JobAnswer Jobs::Publish(const QString& name, const QString& path, int baud, int 
     const QByteArray bytes = file.readAll();
     if (!bytes.startsWith('%'))
         return fail(JobAnswer::FileRefused, QStringLiteral("it does not begin with \"%\""));
-    ApprovedJob found;
-    if (const JobAnswer known = Find(name, found); known != JobAnswer::NoSuchJob)
-        return known == JobAnswer::Failed
-                   ? known
-                   : fail(JobAnswer::NameTaken, QStringLiteral("a job of that name exists"));
+    if (const JobAnswer allowed = Allowed(true, name); allowed != JobAnswer::Done)
+        return allowed;
     const qint64 records = CountRecords(path);
     return act(who, QStringLiteral("publish"), name, [&](QSqlQuery& query, const QString& by) {
         query.prepare(QStringLiteral("INSERT INTO jobs (name, bytes, size, records, sha256, baud, "
@@ -240,9 +250,8 @@ JobAnswer Jobs::Publish(const QString& name, const QString& path, int baud, int 
 }
 
 JobAnswer Jobs::Retire(const QString& name, const SupervisorLogin& who) {
-    ApprovedJob found;
-    if (const JobAnswer known = Find(name, found); known != JobAnswer::Done)
-        return known;
+    if (const JobAnswer allowed = Allowed(false, name); allowed != JobAnswer::Done)
+        return allowed;
     return act(who, QStringLiteral("retire"), name, [&](QSqlQuery& query, const QString& by) {
         query.prepare(
             QStringLiteral("UPDATE jobs SET retired_by = ?, retired_at = ? WHERE name = ? "

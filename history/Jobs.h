@@ -90,6 +90,10 @@ public:
     // A supervisor's word for `action` on `job` (a lock, an unlock): Done
     // records it as done, Refused as refused.
     JobAnswer Approve(const SupervisorLogin& who, const QString& action, const QString& job);
+    // Whether a job `name` may be published (none has that name), or
+    // retired (one in use has it): Done, or why not, before a supervisor
+    // is asked for nothing.
+    JobAnswer Allowed(bool publish, const QString& name);
     // The load file at `path` becomes the job `name`, run at `baud` in `mode`.
     JobAnswer Publish(const QString& name, const QString& path, int baud, int mode,
                       const SupervisorLogin& who);
