@@ -226,7 +226,8 @@ private slots:
         Board b;
         QCOMPARE(b.Run(), Failure::None);
         const QString said = b.session.transcript().Text();
-        QVERIFY2(said.count("lowered to 1 ms") == 1 && said.count("put back to 16 ms") == 1,
+        QVERIFY2(said.count("latency timer") == 2 && said.contains("16 ms, lowered to 1 ms\n") &&
+                     said.contains("put back to 16 ms\n"),
                  qPrintable(said));
         QVERIFY(sim.Stop());
         qunsetenv("VELLORAN_SYSFS");
