@@ -122,12 +122,14 @@ QString PortTuning::SlowWarning() const {
         .arg(Remedy());
 }
 
-Latency LowLatency::Lower(int fd, const QString& device) {
+Latency LowLatency::Lower(int fd, const Adapter& adapter) {
     Latency l;
 #ifdef Q_OS_LINUX
-    const QString name = TtyName(device);
-    const QString timerFile = name.isEmpty() ? QString() : LatencyTimerFile(name);
-    l.before = l.after = timerFile.isEmpty() ? -1 : ReadSysfsNumber(timerFile);
+    // An adapter's device is its real path under /dev; only one with a
+    // timer was found in sysfs.
+    const QString timerFile =
+        adapter.latencyTimer < 0 ? QString() : LatencyTimerFile(adapter.device.mid(5));
+    l.before = l.after = adapter.latencyTimer;
     int flags = 0;
     int refused = flags_.Read(fd, flags);
     if (refused == 0 && !(flags & LowLatencyFlag)) {
@@ -155,16 +157,20 @@ Latency LowLatency::Lower(int fd, const QString& device) {
                     .arg(qt_error_string(refused), timerFile, why, Remedy());
 #else
     Q_UNUSED(fd);
-    Q_UNUSED(device);
+    Q_UNUSED(adapter);
 #endif
     return l;
 }
 
-void LowLatency::Restore(int fd) {
-    if (savedFlags_)
-        (void)flags_.Write(fd, *savedFlags_);
-    if (!timerFile_.isEmpty())
+QString LowLatency::Restore(int fd) {
+    QString said;
+    if (savedFlags_ && flags_.Write(fd, *savedFlags_) == 0)
+        said = QStringLiteral("low-latency flag cleared");
+    if (!timerFile_.isEmpty()) {
         (void)WriteNumber(timerFile_, savedTimer_);
+        said = QStringLiteral("latency timer put back to %1 ms").arg(savedTimer_);
+    }
     savedFlags_.reset();
     timerFile_.clear();
+    return said;
 }

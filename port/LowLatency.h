@@ -52,21 +52,25 @@ struct PortTuning {
     QString SlowWarning() const;
 };
 
-// Asks for low latency at each opening and puts things back at the closing:
-// the flag first (a user who may open the port may set it, and the driver
-// then uses a 1 ms timer), else the timer in sysfs (root, or a udev rule).
+// Asks for low latency once a port is held and puts things back when it is
+// let go: the flag first (a user who may open the port may set it, and the
+// driver then uses a 1 ms timer), else the timer in sysfs (root, or a udev
+// rule).
 class LowLatency {
 public:
     explicit LowLatency(SerialFlags& flags) : flags_(flags) {}
 
-    // `fd` is the open port of `device`. Nothing is attempted off Linux.
-    Latency Lower(int fd, const QString& device);
-    // Before the port closes. A device gone meanwhile is no error.
-    void Restore(int fd);
+    // `fd` is the open port of `adapter`, whose timer was read as it was
+    // identified. Nothing is attempted off Linux.
+    Latency Lower(int fd, const Adapter& adapter);
+    // Best while the port is still open: the flag is the open port's. A
+    // device gone meanwhile is no error. What was put back, for a
+    // transcript; empty when nothing had been changed.
+    QString Restore(int fd);
 
 private:
     SerialFlags& flags_;
     std::optional<int> savedFlags_;
-    QString timerFile_; // written to 1 at the opening
+    QString timerFile_; // written to 1 by Lower
     int savedTimer_ = -1;
 };

@@ -20,6 +20,14 @@ void MSComm::setSettings(const QString& settings) {
     baud_ = BaudOf(settings);
 }
 
+void MSComm::Reopen(const QString& settings) {
+    // Each step by the control's own calls, so that every layer above the
+    // device sees the close and the opening as it would any other.
+    setPortOpen(false);
+    setSettings(settings);
+    setPortOpen(true);
+}
+
 CommLayer::CommLayer(MSComm& inner) : inner_(inner) {
     // Starts in step with what it lies over.
     MSComm::setCommPort(inner.CommPort());

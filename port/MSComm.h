@@ -1,6 +1,7 @@
 #pragma once
 
 #include "port/BoardPlace.h"
+#include "port/LowLatency.h"
 
 #include <QByteArray>
 #include <QString>
@@ -50,8 +51,6 @@ private:
     PortFault fault_;
 };
 
-struct PortTuning;
-
 // The serial control as the tool uses it: six properties and nothing more.
 // Characters are bytes: code n on the line is byte n, both ways.
 class MSComm {
@@ -83,9 +82,17 @@ public:
     // device named by itself.
     virtual BoardPlace PlaceOf(int n) const { return BoardPlace::Com(n); }
 
-    // The adapter behind the last opening and what was done to its latency;
-    // none where no real device was opened.
-    virtual const PortTuning* LastTuning() const { return nullptr; }
+    // For the port's owner, once it has opened the port for a job: who the
+    // adapter is and its latency lowered, kept so through the job's
+    // reopenings (a driver keeps what it was told across them). None where
+    // no real device is open.
+    virtual std::optional<PortTuning> Tune() { return std::nullopt; }
+    // Puts back what Tune changed, before the owner lets the port go: the
+    // line to note, empty when there was nothing to put back.
+    virtual QString Untune() { return {}; }
+    // Closes and opens again at `settings`, through whatever lies above: the
+    // close drops DTR, which a modem may need to hear the new speed.
+    virtual void Reopen(const QString& settings);
 
 private:
     // The baud rate of a settings string, or nothing when it is malformed.
@@ -102,6 +109,8 @@ private:
 class CommLayer : public MSComm {
 public:
     explicit CommLayer(MSComm& inner);
+    // Laid over a layer, it goes over that layer, not over what lies under it.
+    CommLayer(const CommLayer&) = delete;
 
     void setCommPort(std::int16_t port) override;
     void setSettings(const QString& settings) override;
@@ -111,7 +120,8 @@ public:
     QByteArray Input() override { return inner_.Input(); }
     void setOutput(const QByteArray& bytes) override { inner_.setOutput(bytes); }
     BoardPlace PlaceOf(int n) const override { return inner_.PlaceOf(n); }
-    const PortTuning* LastTuning() const override { return inner_.LastTuning(); }
+    std::optional<PortTuning> Tune() override { return inner_.Tune(); }
+    QString Untune() override { return inner_.Untune(); }
 
 protected:
     MSComm& inner_;

@@ -116,10 +116,24 @@ QtSerialComm::~QtSerialComm() {
 }
 
 void QtSerialComm::shut() {
-    // What the opening changed in the driver belongs to the device, not to
-    // this opening: it outlives the port unless it is put back first.
-    lowLatency_.Restore(static_cast<int>(port_.handle()));
+    // Only where the port ends for good (the device gone, the control
+    // destroyed): what was done to the driver belongs to the device and
+    // outlives the port unless it is put back first. A close between two
+    // openings of one job leaves it to the owner.
+    (void)lowLatency_.Restore(static_cast<int>(port_.handle()));
     port_.close();
+}
+
+std::optional<PortTuning> QtSerialComm::Tune() {
+    // The adapter is read once; its timer as read is the one lowered.
+    requireOpen();
+    const Adapter adapter = AdapterOf(name_);
+    return PortTuning{adapter, lowLatency_.Lower(static_cast<int>(port_.handle()), adapter)};
+}
+
+QString QtSerialComm::Untune() {
+    // A closed port has no handle: the timer goes back, the flag cannot.
+    return lowLatency_.Restore(static_cast<int>(port_.handle()));
 }
 
 bool QtSerialComm::PortOpen() const {
@@ -131,7 +145,7 @@ void QtSerialComm::setPortOpen(bool open) {
         if (port_.isOpen()) {
             // What was written must leave before the line speed changes.
             port_.waitForBytesWritten(200);
-            shut();
+            port_.close();
         }
         return;
     }
@@ -145,7 +159,6 @@ void QtSerialComm::setPortOpen(bool open) {
     if (device.isEmpty())
         throw CommError(QStringLiteral("COM%1 does not exist").arg(CommPort()));
     fault_.clear();
-    tuning_.reset();
     name_ = device;
     // Opened by its real name, after which Qt names its lock: through a link
     // (a hub socket's name) a program holding the device would go unseen,
@@ -164,8 +177,6 @@ void QtSerialComm::setPortOpen(bool open) {
     // what the line held from an earlier session (a reply the last run never
     // read) must not be taken for an answer to this one.
     port_.clear(QSerialPort::Input);
-    tuning_ =
-        PortTuning{AdapterOf(device), lowLatency_.Lower(static_cast<int>(port_.handle()), device)};
 }
 
 bool QtSerialComm::deviceHasNews() const {

@@ -22,7 +22,8 @@ public:
     QByteArray Input() override;
     void setOutput(const QByteArray& bytes) override;
     BoardPlace PlaceOf(int n) const override;
-    const PortTuning* LastTuning() const override { return tuning_ ? &*tuning_ : nullptr; }
+    std::optional<PortTuning> Tune() override;
+    QString Untune() override;
 
 private:
     void requireOpen() const;
@@ -35,5 +36,4 @@ private:
     std::optional<BoardPlace> named_; // a device named by itself
     QString name_;                    // the device as the last opening named it, for the operator
     LowLatency lowLatency_{SystemSerialFlags()};
-    std::optional<PortTuning> tuning_;
 };

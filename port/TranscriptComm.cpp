@@ -1,7 +1,6 @@
 #include "port/TranscriptComm.h"
 
 #include "port/Clock.h"
-#include "port/LowLatency.h"
 #include "port/Transcript.h"
 
 TranscriptComm::TranscriptComm(MSComm& port, Clock& clock, Transcript& transcript)
@@ -11,30 +10,16 @@ QString TranscriptComm::name() const {
     return inner_.PlaceOf(CommPort()).Name();
 }
 
-void TranscriptComm::note(const QString& text) {
+void TranscriptComm::Note(const QString& text) {
+    // Timed by the clock the line's bytes are timed by.
     transcript_.Note(clock_.Timer(), text);
-}
-
-// The adapter and its latency under the heading, once a session: a run
-// reopens its port at each change of speed, mostly on the same adapter, but
-// a socket's name may lead to another one after a re-plug.
-void TranscriptComm::noteTuning() {
-    const PortTuning* tuning = inner_.LastTuning();
-    if (!tuning)
-        return;
-    const QString text = tuning->Text();
-    if (text == tuningNoted_ && transcript_.Session() == tuningSession_)
-        return;
-    tuningNoted_ = text;
-    tuningSession_ = transcript_.Session();
-    note(text);
 }
 
 template <class Use> auto TranscriptComm::noting(Use use) -> decltype(use()) {
     try {
         return use();
     } catch (const CommError& e) {
-        note(QStringLiteral("%1 failed: %2").arg(name(), e.text()));
+        Note(QStringLiteral("%1 failed: %2").arg(name(), e.text()));
         throw;
     }
 }
@@ -44,17 +29,16 @@ void TranscriptComm::setPortOpen(bool open) {
         const bool wasOpen = inner_.PortOpen();
         inner_.setPortOpen(false);
         if (wasOpen)
-            note(name() + QStringLiteral(" closed"));
+            Note(name() + QStringLiteral(" closed"));
         return;
     }
     try {
         inner_.setPortOpen(true);
     } catch (const CommError& e) {
-        note(QStringLiteral("%1 would not open at %2: %3").arg(name(), Settings(), e.text()));
+        Note(QStringLiteral("%1 would not open at %2: %3").arg(name(), Settings(), e.text()));
         throw;
     }
-    note(QStringLiteral("%1 opened at %2").arg(name(), Settings()));
-    noteTuning();
+    Note(QStringLiteral("%1 opened at %2").arg(name(), Settings()));
 }
 
 int TranscriptComm::InBufferCount() {

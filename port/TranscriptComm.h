@@ -17,17 +17,14 @@ public:
     int InBufferCount() override;
     QByteArray Input() override;
     void setOutput(const QByteArray& bytes) override;
+    // What the port's owner did to the device, at this moment of the line.
+    void Note(const QString& text);
 
 private:
     // The port as the operator chose it: "COM 1", or the device's path.
     QString name() const;
-    void note(const QString& text);
-    void noteTuning();
     template <class Use> auto noting(Use use) -> decltype(use());
 
     Clock& clock_;
     Transcript& transcript_;
-    // The adapter line last written, and in which of the transcript's sessions.
-    QString tuningNoted_;
-    int tuningSession_ = 0;
 };

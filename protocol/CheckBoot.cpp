@@ -58,7 +58,7 @@ void CheckBootVersion(Context& ctx) {
         if (!ctx.m.ModemConnected) {
             ctx.status.Message(QStringLiteral("Connection Failed"));
             ctx.failure = Failure::NoAnswer;
-            ctx.MSComm1.setPortOpen(false);
+            ClosePort(ctx);
             return;
         }
 
@@ -71,7 +71,7 @@ void CheckBootVersion(Context& ctx) {
         ctx.status.BootVersion(QString::fromLatin1(reply), BoardTypeFlag == Board::Q70
                                                                ? QStringLiteral("Q70")
                                                                : QStringLiteral("6620"));
-        ctx.MSComm1.setPortOpen(false);
+        ClosePort(ctx);
         ctx.status.Message(QStringLiteral("No Connection"));
     } catch (const CommError& e) {
         ReportCommFault(ctx, e);

@@ -135,7 +135,7 @@ void ConnectToModem(Context& ctx) {
         Caption(ctx, QStringLiteral("Connection Failed !!"));
         ctx.status.SetTint(Tint::Red);
         ctx.failure = Failure::NoAnswer;
-        ctx.MSComm1.setPortOpen(false);
+        ClosePort(ctx);
         if (ctx.prompts.MsgBox(FailureBox()) != BoxAnswer::Retry)
             return;
         ctx.failure = Failure::None;

@@ -28,12 +28,12 @@ void RunStages(Context& ctx) {
         return;
     LogonAndSetMode(ctx);
     if (!m.ModeSetOk) {
-        ctx.MSComm1.setPortOpen(false);
+        ClosePort(ctx);
         return;
     }
     ctx.status.EnterPhase(Phase::Downloading, records);
     DownloadFile(ctx);
-    ctx.MSComm1.setPortOpen(false);
+    ClosePort(ctx);
     // A halt that came after the last record was acknowledged still ends
     // the run as halted, as the operator's halt message says; a
     // record that had failed already keeps its own ending.

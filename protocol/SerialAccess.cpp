@@ -9,7 +9,7 @@ void OpenCommPort(Context& ctx) {
     ctx.m.PortOpened = false;
     try {
         if (ctx.MSComm1.PortOpen())
-            ctx.MSComm1.setPortOpen(false);
+            ClosePort(ctx);
         ctx.MSComm1.setCommPort(ctx.m.PortNumber);
         ctx.MSComm1.setSettings(WakeUpSettings);
         ctx.MSComm1.setPortOpen(true);
@@ -70,10 +70,16 @@ void YieldingPause(Context& ctx, double start, double seconds) {
 }
 
 void ReopenPort(Context& ctx, const QString& settings) {
-    // The port number stays as the opening set it.
+    // A close and an opening rather than a change of speed on the open
+    // port: the close drops DTR, which the boot loader may need to take the
+    // new speed, as it always has. The port's owner keeps the adapter as the
+    // job's first opening set it. The port number stays as that opening set it.
+    ctx.MSComm1.Reopen(settings);
+}
+
+void ClosePort(Context& ctx) {
+    // The port's owner puts the adapter back before the port goes.
     ctx.MSComm1.setPortOpen(false);
-    ctx.MSComm1.setSettings(settings);
-    ctx.MSComm1.setPortOpen(true);
 }
 
 void SwitchSpeed(Context& ctx, const QString& settings) {
@@ -85,7 +91,7 @@ void SwitchSpeed(Context& ctx, const QString& settings) {
 }
 
 void ReportCommFault(Context& ctx, const CommError& error) {
-    ctx.MSComm1.setPortOpen(false);
+    ClosePort(ctx);
     ctx.failure = Failure::DeviceGone;
     ctx.status.Message(QStringLiteral("Comm Port Failed - ") + error.text());
     ctx.status.SetTint(Tint::Red);

@@ -24,6 +24,10 @@ void ReopenPort(Context& ctx, const QString& settings);
 // closed, it lost its device on the way, and this raises why.
 void SwitchSpeed(Context& ctx, const QString& settings);
 
+// Where every stage lets the port go, having ended well or not: the one
+// close a stage makes other than at a change of speed.
+void ClosePort(Context& ctx);
+
 class CommError;
 
 // A stage whose port failed under it (device gone, port closed) ends here:

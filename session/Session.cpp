@@ -7,6 +7,7 @@
 #include "port/TranscriptComm.h"
 #include "protocol/CheckBoot.h"
 #include "protocol/Sequence.h"
+#include "session/JobPort.h"
 #include "session/JobSnapshot.h"
 
 #include <QDateTime>
@@ -27,30 +28,6 @@ public:
 
 private:
     Session& session_;
-};
-
-// The stages' port, telling the view what each opening found: a client
-// warns of a slow latency timer while the load is under way, and tells a
-// device pulled out from one that would not open.
-class Session::OpeningSeen : public CommLayer {
-public:
-    OpeningSeen(MSComm& port, ViewStatus& view) : CommLayer(port), view_(view) {}
-    void setPortOpen(bool open) override {
-        if (!open) {
-            inner_.setPortOpen(false);
-            return;
-        }
-        try {
-            inner_.setPortOpen(true);
-        } catch (const CommError& e) {
-            view_.OpenFailed(e.kind() == CommFault::NoDevice);
-            throw;
-        }
-        view_.Tuning(inner_.LastTuning());
-    }
-
-private:
-    ViewStatus& view_;
 };
 
 Session::Session(Prompts& prompts, PromptThread where, const BoardPlace& place, PortClaims& claims,
@@ -132,8 +109,8 @@ void Session::ClosePort() {
     QMetaObject::invokeMethod(
         worker_,
         [this] {
-            if (port_ && port_->PortOpen())
-                recorded_->setPortOpen(false);
+            if (seen_)
+                seen_->setPortOpen(false);
         },
         Qt::BlockingQueuedConnection);
 }
@@ -142,8 +119,8 @@ void Session::CloseUnderStage() {
     QMetaObject::invokeMethod(
         worker_,
         [this] {
-            if (recorded_)
-                recorded_->setPortOpen(false);
+            if (seen_)
+                seen_->setPortOpen(false);
         },
         Qt::QueuedConnection);
 }
@@ -236,8 +213,8 @@ void Session::startClock() {
 // A port is made for one place: one left open by the last job goes, and
 // its claim with it, before the port for the new place is made.
 void Session::makePort() {
-    if (recorded_)
-        recorded_->setPortOpen(false);
+    if (seen_)
+        seen_->setPortOpen(false);
     seen_.reset();
     recorded_.reset();
     port_.reset();
@@ -245,7 +222,7 @@ void Session::makePort() {
         makePort_ ? makePort_() : std::make_unique<QtSerialComm>(place_);
     port_ = std::make_unique<ClaimedComm>(std::move(serial), claims_, holder_);
     recorded_ = std::make_unique<TranscriptComm>(*port_, *clock_, transcript_);
-    seen_ = std::make_unique<OpeningSeen>(*recorded_, view_);
+    seen_ = std::make_unique<JobPort>(*recorded_, view_);
     portPlace_ = place_;
 }
 
@@ -283,6 +260,7 @@ void Session::run(Job job) {
     } else if (!flash) {
         CheckBootVersion(ctx);
     }
+    seen_->EndJob();
     const SessionView seen = view_.Peek();
     const Failure result = JobEnding(ctx.failure, m_.AbortRequested);
     EndRecord(record_, result, seen, file_, transcript_);

@@ -18,6 +18,7 @@
 #include <optional>
 
 class Clock;
+class JobPort;
 class MSComm;
 class PortClaims;
 class TranscriptComm;
@@ -111,7 +112,6 @@ signals:
 private:
     struct Pending;
     class Forwarder;
-    class OpeningSeen;
     void run(Job job); // on the session's thread
     void startClock();
     void makePort();
@@ -135,7 +135,7 @@ private:
     std::unique_ptr<Clock> clock_;
     std::atomic<Clock*> clockSeen_{nullptr};
     std::unique_ptr<TranscriptComm> recorded_;
-    std::unique_ptr<MSComm> seen_; // over recorded_: the stages' port
+    std::unique_ptr<JobPort> seen_; // over recorded_: the stages' port, held for each job
     LineReader file_;
     Transcript transcript_;
     ViewStatus view_;

@@ -89,7 +89,7 @@ private slots:
         driver.readError = row.readError;
         driver.writeError = row.writeError;
         LowLatency tuner(driver);
-        const Latency latency = tuner.Lower(slave, device);
+        const Latency latency = tuner.Lower(slave, AdapterOf(device));
         QVERIFY2(latency.Text().contains(row.said), qPrintable(latency.Text()));
         QCOMPARE(driver.flags, row.flagsOpen);
         QCOMPARE(Read(file), row.timerOpen.isEmpty() ? found : row.timerOpen);

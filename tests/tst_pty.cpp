@@ -11,6 +11,7 @@
 #include "session/Session.h"
 #include "sim/BootLoader.h"
 #include "sim/TimingLog.h"
+#include "tests/support/FakeSysfs.h"
 #include "tests/support/Rig.h"
 #include "tests/support/SimProcess.h"
 
@@ -175,8 +176,9 @@ private slots:
     }
 
     // A pseudo-terminal refuses the low-latency flag, as a driver without it
-    // would: the timer in a tree standing for /sys goes to 1 ms at each
-    // opening and back at each closing, also when the device goes away.
+    // would: the timer in a tree standing for /sys goes to 1 ms when tuned,
+    // stays so through a change of speed, and goes back when put back or
+    // when the device goes away.
     // COM 1 names a hub socket's link: once the cable is plugged in again,
     // the same port opens the device now behind that socket.
     void lowLatency() {
@@ -198,12 +200,14 @@ private slots:
             };
             for (const char* settings : {"9600,N,8,1", "115200,N,8,1"}) {
                 ReopenPort(r.ctx, QLatin1String(settings));
+                const auto tuning = settings[0] == '9' ? r.port.Tune() : std::nullopt;
                 QCOMPARE(timerNow(), "1");
-                const PortTuning* tuning = r.port.LastTuning();
-                QVERIFY(tuning && tuning->Text() == device + ": no USB adapter; latency timer "
-                                                             "16 ms, lowered to 1 ms");
+                QVERIFY(settings[0] != '9' ||
+                        (tuning && tuning->Text() == device + ": no USB adapter; latency timer "
+                                                              "16 ms, lowered to 1 ms"));
             }
             if (!pulled) {
+                QCOMPARE(r.port.Untune(), "latency timer put back to 16 ms");
                 r.port.setPortOpen(false);
             } else {
                 close(std::exchange(r.master, -1));
@@ -213,6 +217,19 @@ private slots:
             }
             QCOMPARE(timerNow(), "16");
         }
+        // A job holds its port from its first opening to its end: lowered once
+        // and put back once, whatever speed changes lie between.
+        SimProcess sim;
+        QVERIFY2(sim.Start(), qPrintable(sim.ToldTail()));
+        const QString line = QFileInfo(sim.Link()).canonicalFilePath();
+        QVERIFY(Put(sys.filePath("class/tty" + line.mid(4) + "/device/latency_timer"), "16\n"));
+        Board b;
+        QCOMPARE(b.Run(), Failure::None);
+        const QString said = b.session.transcript().Text();
+        QVERIFY2(said.count("latency timer") == 2 && said.contains("16 ms, lowered to 1 ms\n") &&
+                     said.contains("put back to 16 ms\n"),
+                 qPrintable(said));
+        QVERIFY(sim.Stop());
         qunsetenv("VELLORAN_SYSFS");
     }
 

@@ -30,8 +30,8 @@ public:
     std::vector<Write> writes;
     std::vector<QString> openings;    // Settings of each successful opening
     QString refuseOpen;               // non-empty: the next openings fail with this reason
-    std::optional<PortTuning> tuning; // the adapter an opening reports, if any
-    const PortTuning* LastTuning() const override { return tuning ? &*tuning : nullptr; }
+    std::optional<PortTuning> tuning; // the adapter the owner's tuning reports, if any
+    std::optional<PortTuning> Tune() override { return tuning; }
     std::function<void(const QByteArray&)> onOutput;
     std::function<void(bool open)> onOpenChange;
 
