@@ -107,11 +107,15 @@ bool Jobs::record(QSqlQuery& query, const QString& supervisor, const QString& ac
 }
 
 bool Jobs::SupervisorSet() {
+    problem_.clear();
     if (!open())
         return false;
     QSqlQuery query(table_->db_);
-    return query.exec(QStringLiteral("SELECT COUNT(*) FROM supervisor")) && query.next() &&
-           query.value(0).toInt() > 0;
+    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM supervisor"))) {
+        problem_ = query.lastError().text();
+        return false;
+    }
+    return query.next() && query.value(0).toInt() > 0;
 }
 
 // Only the first: a password once set is changed by no one through here.

@@ -82,8 +82,9 @@ public:
     // password kept in it (SQLite).
     bool Server() const;
 
-    // SQLite: whether a supervisor password was set; it is set once, by
-    // whoever comes first, and never has a default.
+    // SQLite: whether a supervisor password was set (false, with the
+    // Problem, when that cannot be read); it is set once, by whoever comes
+    // first, and never has a default.
     bool SupervisorSet();
     JobAnswer SetSupervisorPassword(const SupervisorLogin& who);
 
