@@ -184,13 +184,10 @@ HistoryAnswer ShowEvents(const Options& o) {
     const auto events = jobs.Events(o.filter.limit);
     if (!events)
         return Answered(JobAnswer::Failed, QStringLiteral("the events could not be read"), jobs);
-    // The JSON names, in the order of a text line's columns.
-    static const QStringList names{"time",   "host", "station", "supervisor",
-                                   "action", "job",  "result",  "detail"};
+    const QStringList names = EventNames();
     QByteArray out;
     for (const JobEvent& e : *events) {
-        QStringList values{IsoUtc(e.time), e.host, e.station, e.supervisor,
-                           e.action,       e.job,  e.result,  e.detail};
+        QStringList values = EventValues(e);
         if (!o.json) {
             values.front() = Local(e.time);
             out += Line(values);

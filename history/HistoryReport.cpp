@@ -73,24 +73,41 @@ QString CsvField(const QJsonValue& value) {
     return text;
 }
 
+// Fields made fit by CsvField (the names are fit already), as one line.
+QByteArray CsvRow(const QStringList& fields) {
+    return fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
 QByteArray Csv(const std::vector<HistoryRecord>& records) {
     // The transcript's bytes are for the window and the JSON, not a cell.
     QStringList names = ToJson(HistoryRecord()).keys();
     names.removeAll(QStringLiteral("transcript"));
     names.removeAll(QStringLiteral("id"));
     names.prepend(QStringLiteral("id"));
-    QByteArray text = names.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    QByteArray text = CsvRow(names);
     for (const HistoryRecord& r : records) {
         const QJsonObject o = ToJson(r);
         QStringList fields;
         for (const QString& name : names)
             fields << CsvField(o.value(name));
-        text += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+        text += CsvRow(fields);
     }
     return text;
 }
 
 } // namespace
+
+// As the records' export: every field made safe for a spreadsheet.
+QByteArray EventsCsv(const std::vector<JobEvent>& events) {
+    QByteArray text = CsvRow(EventNames());
+    for (const JobEvent& e : events) {
+        QStringList fields;
+        for (const QString& value : EventValues(e))
+            fields << CsvField(value);
+        text += CsvRow(fields);
+    }
+    return text;
+}
 
 QByteArray HistoryReport(const std::vector<HistoryRecord>& records, HistoryFormat format) {
     if (format == HistoryFormat::Csv)

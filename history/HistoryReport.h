@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/HistoryRecord.h"
+#include "history/Jobs.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -17,6 +18,8 @@ enum class HistoryFormat {
 };
 
 QByteArray HistoryReport(const std::vector<HistoryRecord>& records, HistoryFormat format);
+// The supervisor's events as the window exports them: a header, a row each.
+QByteArray EventsCsv(const std::vector<JobEvent>& events);
 
 // A --since or --until value: a day (YYYY-MM-DD, local) or an ISO 8601 time.
 // With `end` a day stands for the moment after it, so --until takes the day

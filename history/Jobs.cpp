@@ -61,6 +61,18 @@ bool SodiumReady() {
 
 } // namespace
 
+// One list of names for every reader of events, so that none drifts.
+QStringList EventNames() {
+    return {QStringLiteral("time"),       QStringLiteral("host"),   QStringLiteral("station"),
+            QStringLiteral("supervisor"), QStringLiteral("action"), QStringLiteral("job"),
+            QStringLiteral("result"),     QStringLiteral("detail")};
+}
+
+// In EventNames' order.
+QStringList EventValues(const JobEvent& e) {
+    return {IsoUtc(e.time), e.host, e.station, e.supervisor, e.action, e.job, e.result, e.detail};
+}
+
 // Nothing is opened until asked: a client that never looks at jobs never
 // touches the database for them.
 Jobs::Jobs(const QString& location, QString station)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,6 +51,11 @@ struct JobEvent {
     QString result; // "done" or "refused"
     QString detail;
 };
+
+// An event's fields by their names, in the order a line shows them, its time
+// in ISO 8601 UTC: what the command line's JSON and the window's export write.
+QStringList EventNames();
+QStringList EventValues(const JobEvent& event);
 
 enum class JobAnswer {
     Done,
