@@ -1,8 +1,11 @@
 // The History window on a SQLite history of a few hundred runs: newest first,
 // read a page at a time, narrowed by its filters, exported as the filter
-// chooses, a failed run's transcript on a double-click, and its location.
+// chooses, a failed run's transcript on a double-click, and its location;
+// beside the runs, the supervisor's events.
 #include "history/HistoryAddress.h"
+#include "history/Jobs.h"
 #include "look/Look.h"
+#include "sim/BootLoader.h"
 #include "tests/support/Rows.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "ui/HistorySetting.h"
@@ -48,7 +51,7 @@ HistoryRecord Run(int i) {
     return r;
 }
 
-QStringList Column(const HistoryModel& model, int column) {
+QStringList Column(const QAbstractItemModel& model, int column) {
     QStringList values;
     for (int row = 0; row < model.rowCount(); ++row)
         values << model.index(row, column).data().toString();
@@ -241,6 +244,42 @@ private slots:
         QCOMPARE(QFile::permissions(conf) & 0x0077, 0); // neither group nor others
         window.txtLocation->clear();
         window.cmdApply->click();
+    }
+
+    // A job published and an attempt refused, newest first, the refusal in
+    // red, a name typed with markup and an escape shown as text; narrowed by
+    // the text filter, and exported as shown.
+    void events() {
+        const QString rom = dir_.filePath(QStringLiteral("a.rom"));
+        QVERIFY(WriteFile(rom, BootLoader::SampleLoadFile(3)));
+        {
+            Jobs jobs({}, QStringLiteral("line 1"));
+            const SupervisorLogin boss{QStringLiteral("<b>boss</b>\x1b"), "line supervisor"};
+            QCOMPARE(jobs.SetSupervisorPassword(boss), JobAnswer::Done);
+            QCOMPARE(jobs.Publish("MODEM 1", rom, 115200, 0, boss), JobAnswer::Done);
+            QCOMPARE(jobs.Retire("MODEM 1", {"eve", "guessed wrong"}), JobAnswer::Refused);
+        }
+        ScriptedPrompts prompts;
+        frmHistory window(prompts);
+        window.cboResult->setCurrentText(QStringLiteral("Events"));
+        const EventModel& model = *window.Events;
+        QCOMPARE(window.grdRuns->model(), &model);
+        QCOMPARE(Column(model, EventModel::Action),
+                 QStringList({"retire", "publish", "set-password"}));
+        QCOMPARE(Column(model, EventModel::Supervisor)[1], QStringLiteral("<b>boss</b>\\x1b"));
+        QCOMPARE(model.index(0, EventModel::Detail).data(Qt::ForegroundRole).value<QColor>(), Red);
+        QVERIFY(!model.index(1, EventModel::Result).data(Qt::ForegroundRole).isValid());
+        QCOMPARE(window.lblSummary->text(), QStringLiteral("3 events, 1 refused"));
+        window.txtFilter->setText(QStringLiteral("modem"));
+        window.Refresh();
+        QCOMPARE(Column(model, EventModel::Result), QStringList({"refused", "done"}));
+        prompts.ExpectSave(dir_.filePath(QStringLiteral("events.csv")));
+        window.cmdExport->click();
+        QFile file(dir_.filePath(QStringLiteral("events.csv")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 4); // the header, two events, the last line's end
+        QVERIFY(lines[1].contains(",retire,MODEM 1,refused,"));
     }
 };
 

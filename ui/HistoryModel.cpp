@@ -22,7 +22,7 @@ QColor ResultColour(const QString& result) {
 QString Text(const HistoryRecord& r, int column) {
     switch (column) {
     case HistoryModel::Time:
-        return r.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        return ShownTime(r.started);
     case HistoryModel::Client:
         return r.client;
     case HistoryModel::Port:
@@ -46,8 +46,27 @@ QString Text(const HistoryRecord& r, int column) {
 
 } // namespace
 
+// Escaped rather than dropped: the cell still says something was there.
+QString ShownCell(const QString& text) {
+    return Printable(text, Unprintable::Escaped, true);
+}
+
+// One form for every table, so that runs and events read alike.
+QString ShownTime(const QDateTime& time) {
+    return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+// Only the horizontal header has titles: the vertical one is hidden.
+QVariant ColumnTitle(const QStringList& titles, int section, Qt::Orientation orientation,
+                     int role) {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= titles.size())
+        return {};
+    return titles[section];
+}
+
 // Empty until shown a history: the window opens before it reads.
-HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
+HistoryModel::HistoryModel(QObject* parent) : RowTable(Columns, parent) {}
 
 // The keys the command line's --result takes too.
 QStringList HistoryModel::ResultKeys() {
@@ -80,33 +99,24 @@ std::vector<HistoryRecord> HistoryModel::page() {
     return found;
 }
 
-// A flat table: only the root has rows, the ones read so far.
-int HistoryModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(rows_.size());
-}
-
-int HistoryModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : Columns;
-}
-
 // Words first; the colour only repeats the result, for a glance down the list.
 QVariant HistoryModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount())
+    const HistoryRecord* row = at(index);
+    if (!row)
         return {};
-    const HistoryRecord& r = rows_[size_t(index.row())];
+    const HistoryRecord& r = *row;
     switch (role) {
     case Qt::DisplayRole:
         // Typed by anyone, or sent by a board: a line end would split the
         // cell and a control character show as nothing.
-        return Printable(Text(r, index.column()), Unprintable::Escaped, true);
+        return ShownCell(Text(r, index.column()));
     case Qt::ForegroundRole:
         return index.column() == Result ? QVariant(ResultColour(r.result)) : QVariant();
     case Qt::ToolTipRole:
         // What the column leaves out: the file's path, the run's own words.
         if (index.column() == LoadFile)
-            return Printable(r.file, Unprintable::Escaped, true);
-        return index.column() == Result ? Printable(r.message, Unprintable::Escaped, true)
-                                        : QVariant();
+            return ShownCell(r.file);
+        return index.column() == Result ? ShownCell(r.message) : QVariant();
     default:
         return {};
     }
@@ -114,12 +124,9 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
 
 // The columns' names as the operator's manual names them.
 QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    static const char* const Titles[] = {"Time",   "Client",    "Port",   "Board",   "Device ID",
-                                         "Serial", "Load File", "Result", "Duration"};
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= Columns)
-        return QAbstractTableModel::headerData(section, orientation, role);
-    return QString::fromLatin1(Titles[section]);
+    static const QStringList titles{"Time",   "Client",    "Port",   "Board",   "Device ID",
+                                    "Serial", "Load File", "Result", "Duration"};
+    return ColumnTitle(titles, section, orientation, role);
 }
 
 // More while the last page was a whole one: the view asks as it scrolls.

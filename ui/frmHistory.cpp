@@ -63,6 +63,8 @@ frmHistory::frmHistory(Prompts& prompts, QWidget* parent)
     cboResult = new QComboBox(this);
     cboResult->addItem(QStringLiteral("All results"));
     cboResult->addItems(HistoryModel::ResultKeys());
+    cboResult->insertSeparator(cboResult->count());
+    cboResult->addItem(QString::fromLatin1(EventsChoice));
     auto* filters = new QHBoxLayout;
     filters->addWidget(PlainLabel(new QLabel(QStringLiteral("Filter:"), this)));
     filters->addWidget(txtFilter, 1);
@@ -70,6 +72,7 @@ frmHistory::frmHistory(Prompts& prompts, QWidget* parent)
         filters->addWidget(w);
 
     Model = new HistoryModel(this);
+    Events = new EventModel(this);
     grdRuns = new QTableView(this);
     QFont plain = font();
     plain.setBold(false); // the window's own font is bold; a table of it tires
@@ -145,7 +148,9 @@ QString frmHistory::StoredLocation() {
 // must be; the location shown is the one it resolved, its password masked.
 void frmHistory::openHistory() {
     Model->Show(nullptr, {});
+    Events->Show(nullptr, {});
     history_ = std::make_unique<History>(StoredLocation());
+    jobs_ = std::make_unique<Jobs>(StoredLocation(), QStringLiteral("history window"));
     notice_.clear();
     txtLocation->setText(history_->Where());
 }
@@ -154,7 +159,7 @@ void frmHistory::openHistory() {
 HistoryFilter frmHistory::filter() const {
     HistoryFilter f;
     f.text = txtFilter->text().trimmed();
-    if (cboResult->currentIndex() > 0)
+    if (cboResult->currentIndex() > 0 && !showingEvents())
         f.result = cboResult->currentText();
     if (chkFrom->isChecked())
         f.since = DayBound(dtpFrom, false);
@@ -163,19 +168,33 @@ HistoryFilter frmHistory::filter() const {
     return f;
 }
 
+// The events are a choice of what to show, beside the results of runs.
+bool frmHistory::showingEvents() const {
+    return cboResult->currentText() == QLatin1String(EventsChoice);
+}
+
 // A history that cannot be read says why in the summary's place, in red.
 void frmHistory::Refresh() {
     typing_.stop();
-    Model->Show(history_.get(), filter());
-    const bool failed = Model->Failed();
+    const bool events = showingEvents();
+    QAbstractItemModel* shown = events ? static_cast<QAbstractItemModel*>(Events) : Model;
+    if (events)
+        Events->Show(jobs_.get(), filter());
+    else
+        Model->Show(history_.get(), filter());
+    if (grdRuns->model() != shown) {
+        grdRuns->setModel(shown);
+        grdRuns->resizeColumnsToContents();
+    }
+    const bool failed = events ? Events->Failed() : Model->Failed();
     // The history says a notice once (read-only, a folder open to others);
     // the window keeps it in view for as long as it shows that history.
     if (const QString notice = history_->Notice(); !notice.isEmpty())
         notice_ = notice;
-    const QString today = TodayLine(history_->Today());
-    lblSummary->setText(failed              ? history_->Problem()
-                        : notice_.isEmpty() ? today
-                                            : today + QStringLiteral("; ") + notice_);
+    const QString counted = events ? Events->Summary() : TodayLine(history_->Today());
+    lblSummary->setText(failed              ? (events ? jobs_->Problem() : history_->Problem())
+                        : notice_.isEmpty() ? counted
+                                            : counted + QStringLiteral("; ") + notice_);
     SetForeColor(*lblSummary, failed ? Red : palette().color(QPalette::WindowText));
 }
 
@@ -241,9 +260,14 @@ void frmHistory::cmdExport_Click() {
     const auto write = [this](const QString& path, QString& error) {
         QSaveFile file(path);
         bool ok = OpenPrivate(file); // the records name boards, serials and operators
+        // The events were read at once: the export is the rows shown.
+        if (showingEvents()) {
+            const QByteArray csv = EventsCsv(Events->Events());
+            ok = ok && file.write(csv) == csv.size();
+        }
         HistoryFilter f = Model->Filter();
         f.limit = exportPage;
-        for (f.offset = 0; ok; f.offset += exportPage) {
+        for (f.offset = 0; ok && !showingEvents(); f.offset += exportPage) {
             const std::vector<HistoryRecord> found = history_->Find(f);
             QByteArray csv = HistoryReport(found, HistoryFormat::Csv);
             if (f.offset > 0)
@@ -257,14 +281,16 @@ void frmHistory::cmdExport_Click() {
         error = file.errorString().isEmpty() ? history_->Problem() : file.errorString();
         return false;
     };
-    SaveStamped(prompts_, request, QDir::homePath(), QStringLiteral("velloran-history-%1.csv"),
+    SaveStamped(prompts_, request, QDir::homePath(),
+                showingEvents() ? QStringLiteral("velloran-events-%1.csv")
+                                : QStringLiteral("velloran-history-%1.csv"),
                 QStringLiteral("Unable to Export the History"), write);
 }
 
 // The list holds no transcripts (up to 64 KB each): the one asked for is read
 // now, among the runs that started no later than it, found by its key.
 void frmHistory::grdRuns_DoubleClick(const QModelIndex& index) {
-    if (!index.isValid())
+    if (!index.isValid() || showingEvents())
         return;
     const HistoryRecord& run = Model->Record(index.row());
     HistoryFilter f = Model->Filter();

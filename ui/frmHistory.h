@@ -1,6 +1,8 @@
 #pragma once
 
 #include "history/History.h"
+#include "history/Jobs.h"
+#include "ui/EventModel.h"
 #include "ui/HistoryModel.h"
 
 #include <QPointer>
@@ -19,8 +21,9 @@ class QPushButton;
 class QTableView;
 
 // Every run the history holds, newest first, for the operator to look
-// through, narrow down, export, and read a failed run's transcript of.
-// Modeless. Its History is made and read on the window's own thread.
+// through, narrow down, export, and read a failed run's transcript of; or,
+// chosen as "Events", the supervisor's actions and refusals.
+// Modeless. Its History and Jobs are made and read on the window's own thread.
 class frmHistory : public QWidget {
     Q_OBJECT
 public:
@@ -45,6 +48,9 @@ public:
     QPushButton* cmdExport;
     QPushButton* cmdClose;
     HistoryModel* Model;
+    EventModel* Events;
+    // The result choice that shows the supervisor's events instead of runs.
+    static constexpr auto EventsChoice = "Events";
 
     // Records read at a time while exporting: a year of a factory's runs
     // never sits in memory whole.
@@ -62,13 +68,15 @@ public slots:
 
 private:
     HistoryFilter filter() const;
+    bool showingEvents() const;
     void openHistory();
     bool madeOrThere(const QString& location);
     void unkept(const QString& why);
 
     Prompts& prompts_;
     std::unique_ptr<History> history_;
+    std::unique_ptr<Jobs> jobs_;
     QString notice_; // what the history said of itself, kept in view
-    QTimer typing_; // a filter typed is read once the typing pauses
+    QTimer typing_;  // a filter typed is read once the typing pauses
     QPointer<QPlainTextEdit> transcriptView_;
 };
