@@ -185,6 +185,10 @@ void frmHistory::Refresh() {
     if (grdRuns->model() != shown) {
         grdRuns->setModel(shown);
         grdRuns->resizeColumnsToContents();
+        // Sized to their contents, the last column no longer reaches the
+        // table's edge until the window is resized: stretched again now.
+        grdRuns->horizontalHeader()->setStretchLastSection(false);
+        grdRuns->horizontalHeader()->setStretchLastSection(true);
     }
     const bool failed = events ? Events->Failed() : Model->Failed();
     // The history says a notice once (read-only, a folder open to others);
