@@ -16,6 +16,22 @@ inline void SetForeColor(QLabel& label, const QColor& colour) {
     label.setPalette(p);
 }
 
+// A station lamp's fills, read from a step away: idle grey, running blue,
+// passed green, failed red.
+inline const QColor LampGrey{0xb0, 0xb0, 0xb0};
+inline const QColor LampBlue{0x20, 0x60, 0xe0};
+inline const QColor LampGreen{0x10, 0xa0, 0x30};
+inline const QColor LampRed{0xe0, 0x10, 0x10};
+
+// A lamp is a filled label: its word black on the light fill, white on the dark ones.
+inline void SetLampColor(QLabel& label, const QColor& fill) {
+    QPalette p = label.palette();
+    p.setColor(QPalette::Window, fill);
+    p.setColor(QPalette::WindowText, fill == LampGrey ? Qt::black : Qt::white);
+    label.setPalette(p);
+    label.setAutoFillBackground(true);
+}
+
 inline QColor ForeColor(const QLabel& label) {
     return label.palette().color(QPalette::WindowText);
 }

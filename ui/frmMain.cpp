@@ -371,7 +371,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
                 box->reject();
         }
         if (stationBusy)
-            station_->cmdHaltAll_Click();
+            station_->HaltAll();
         event->ignore();
         return;
     }
