@@ -159,6 +159,9 @@ void frmMain::buildMenus() {
                                                 &frmMain::mnuAdvancedStation_Click);
     QMenu* mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = mnuHelp->addAction(QStringLiteral("About"), this, &frmMain::mnuHelpAbout_Click);
+    // A greyed setting says why, when the reason is the station's lock.
+    for (QMenu* menu : {mnuFile, mnuPort, mnuAdvanced})
+        menu->setToolTipsVisible(true);
 }
 
 void frmMain::Form_Load() {
@@ -205,8 +208,12 @@ void frmMain::SetSettingsLocked(bool locked) {
 // could send a mode to a board that was checked for another; a locked
 // station keeps the settings fixed besides.
 void frmMain::enableMenus() {
-    for (QAction* a : {mnuFileSelect, mnuPortSelect, mnuAdvancedBaud, mnuAdvancedMode})
+    for (QAction* a : {mnuFileSelect, mnuPortSelect, mnuAdvancedBaud, mnuAdvancedMode}) {
         a->setEnabled(!busy_ && !settingsLocked_);
+        a->setToolTip(settingsLocked_
+                          ? QStringLiteral("Locked by the station: unlock it there to change")
+                          : QString());
+    }
     mnuAdvancedCheckBoot->setEnabled(!busy_);
 }
 
