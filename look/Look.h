@@ -56,6 +56,12 @@ inline void DressWindow(QWidget& window, const QString& caption, QSize client) {
     window.setFixedSize(client);
 }
 
+// A widget found by its name, by the tests as by an accessibility tool.
+template <class W> W* Named(W* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
 // Captions carry file names and modem text: never let them be read as markup.
 inline QLabel* PlainLabel(QLabel* label) {
     label->setTextFormat(Qt::PlainText);

@@ -44,14 +44,6 @@ QToolButton* StationColumns::SmallButton(const QString& text) {
     return button;
 }
 
-namespace {
-// Each widget is found by its name, by the tests as by an accessibility tool.
-template <class W> W* Named(W* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-} // namespace
-
 StationRow::StationRow(StationBoard& board, Prompts& prompts, QString saveDirectory,
                        QWidget* parent)
     : QWidget(parent), board_(board), prompts_(prompts), saveDirectory_(std::move(saveDirectory)) {

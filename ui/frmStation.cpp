@@ -2,8 +2,6 @@
 
 #include "dialogs/frmPort.h"
 #include "look/Look.h"
-#include "port/Clock.h"
-#include "port/PortClaims.h"
 #include "ui/DeviceBox.h"
 #include "ui/frmHistory.h"
 
@@ -34,20 +32,17 @@ constexpr int TitleAllowance = 40;
 constexpr int RowsShown = 16;
 constexpr int RowsAtLeast = 4;
 
-template <class W> W* Named(W* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
 } // namespace
 
 // The station is the engine's; the records go to the history the History
 // window names, which only a window may ask.
-frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, StationBoards boards,
-                       QWidget* parent)
-    : QWidget(parent, Qt::Window), m_(m), prompts_(prompts), boards_(std::move(boards)),
-      station_(std::make_unique<Station>(
-          m, claims, StationReach{boards_.port, boards_.clock, &frmHistory::StoredLocation})),
+frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, StationReach boards,
+                       std::function<void()> beep, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_(m), prompts_(prompts), beep_(std::move(beep)),
+      station_(
+          std::make_unique<Station>(m, claims,
+                                    StationReach{std::move(boards.port), std::move(boards.clock),
+                                                 &frmHistory::StoredLocation})),
       pacer_(ShowMilliseconds, [this] { showRows(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran - Station"));
     setFont(WindowFont());
@@ -124,8 +119,7 @@ void frmStation::connectEngine() {
     connect(s, &Station::Counted, this, &frmStation::showSummary);
     connect(s, &Station::HistoryWarning, this,
             [this](const QString& line) { ShowWarning(*lblHistory, line); });
-    connect(s, &Station::Beep, this,
-            [this] { boards_.beep ? boards_.beep() : QApplication::beep(); });
+    connect(s, &Station::Beep, this, [this] { beep_ ? beep_() : QApplication::beep(); });
     connect(s, &Station::AllEnded, this, [this] {
         emit AllEnded();
         if (closeWhenIdle_)

@@ -17,14 +17,6 @@ class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
 
-// How a station reaches its boards. Unset: real ports and the steady clock.
-struct StationBoards {
-    std::function<std::unique_ptr<MSComm>(const BoardPlace&)> port;
-    std::function<std::unique_ptr<Clock>(const BoardPlace&)> clock;
-    // The failure's sound; unset: the system's beep.
-    std::function<void()> beep;
-};
-
 // The station window: it shows the engine's station, a row for each of its
 // boards, and passes the operator's clicks, keys and scans to it. Its
 // widgets are reached by their object names.
@@ -33,9 +25,11 @@ class frmStation : public QWidget {
 public:
     // `m` is the main window's state (settings read at each start), `prompts`
     // its dialogs (for saving a transcript), `claims` the devices the tool
-    // holds, which the main window consults too.
-    frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, StationBoards boards = {},
-               QWidget* parent = nullptr);
+    // holds, which the main window consults too; `boards` how its boards are
+    // reached (its history is the one the History window names); `beep` a
+    // failure's sound, unset: the system's beep.
+    frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, StationReach boards = {},
+               std::function<void()> beep = {}, QWidget* parent = nullptr);
     ~frmStation() override;
 
     Station& Engine() { return *station_; }
@@ -75,7 +69,7 @@ private:
 
     const Module1& m_;
     Prompts& prompts_;
-    StationBoards boards_;
+    std::function<void()> beep_;
     std::unique_ptr<Station> station_;
     QList<StationRow*> rows_;
     bool closeWhenIdle_ = false;

@@ -56,7 +56,7 @@ struct Rack {
     void open() {
         w.reset();
         alone.reset();
-        StationBoards reach;
+        StationReach reach{{}, {}, [this] { return history; }};
         if (simulated) {
             reach.port = [this](const BoardPlace& p) {
                 return std::make_unique<WindowRig::PortRef>(boards.at(p.ComPort())->port);
@@ -65,14 +65,12 @@ struct Rack {
                 return std::make_unique<WindowRig::ClockRef>(boards.at(p.ComPort())->clock);
             };
         }
-        reach.beep = [this] { ++beeps; };
         if (windowed) {
-            w = std::make_unique<frmStation>(m, prompts, claims, reach);
+            w = std::make_unique<frmStation>(m, prompts, claims, reach, [this] { ++beeps; });
             w->show();
             return;
         }
-        alone = std::make_unique<Station>(
-            m, claims, StationReach{reach.port, reach.clock, [this] { return history; }});
+        alone = std::make_unique<Station>(m, claims, reach);
         QObject::connect(alone.get(), &Station::Beep, [this] { ++beeps; });
         QObject::connect(alone.get(), &Station::Note, [this](const QString& n) { note = n; });
         QObject::connect(alone.get(), &Station::LockNote,
