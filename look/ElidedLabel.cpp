@@ -8,6 +8,7 @@ ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(parent) 
     SetText(text);
 }
 
+// The tip follows the text.
 void ElidedLabel::SetText(const QString& text) {
     if (text == this->text())
         return;
@@ -20,6 +21,7 @@ QSize ElidedLabel::minimumSizeHint() const {
     return {fontMetrics().averageCharWidth() * 4, QLabel::minimumSizeHint().height()};
 }
 
+// A wider window may show the whole text, and then needs no tip.
 void ElidedLabel::resizeEvent(QResizeEvent* event) {
     QLabel::resizeEvent(event);
     fit();
@@ -31,6 +33,7 @@ void ElidedLabel::fit() {
     setToolTip(whole ? QString() : text());
 }
 
+// Drawn cut to the width, in the label's colour and alignment.
 void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect room = contentsRect();

@@ -15,6 +15,7 @@ Station::Station(const Module1& m, PortClaims& claims, StationReach reach, QObje
     connect(&spool_, &SpoolSender::Warning, this, &Station::HistoryWarning);
 }
 
+// Each board's session waits for its job: halted together, they end together.
 Station::~Station() {
     for (StationBoard* board : boards_)
         board->Halt();
@@ -40,6 +41,7 @@ void Station::Restore() {
     LockHolds();
 }
 
+// A station with a board under way is not closed, nor its settings changed.
 bool Station::Busy() const {
     return std::any_of(boards_.begin(), boards_.end(),
                        [](StationBoard* b) { return b->Running(); });
@@ -71,6 +73,7 @@ StationBoard* Station::Add(const BoardPlace& place) {
     return board;
 }
 
+// A running board keeps its row: its session still holds the port.
 void Station::Remove(StationBoard* board) {
     if (!boards_.contains(board) || board->Running())
         return;
@@ -81,6 +84,7 @@ void Station::Remove(StationBoard* board) {
     emit RackChanged();
 }
 
+// The rack's order is the scans' order, and kept as soon as it changes.
 void Station::Move(StationBoard* board, int by) {
     const auto from = boards_.indexOf(board);
     const auto to = from + by;
@@ -100,6 +104,7 @@ int Station::FreePort(int from) const {
     return 0;
 }
 
+// A board's own button: the operator's name goes with a start as with Start All.
 void Station::Press(StationBoard* board) {
     if (board->Running())
         board->Halt();
@@ -107,12 +112,14 @@ void Station::Press(StationBoard* board) {
         start(board, {{}, {}, operator_});
 }
 
+// A board held on a question or under way is the operator's to decide.
 void Station::StartAll() {
     for (StationBoard* board : boards_)
         if (board->Idle())
             start(board, {{}, {}, operator_});
 }
 
+// Every board stops where its stage next looks, as Halt Load would.
 void Station::HaltAll() {
     for (StationBoard* board : boards_)
         board->Halt();
@@ -124,10 +131,12 @@ void Station::start(StationBoard* board, const RunTag& label) {
         emit Counted();
 }
 
+// The window names it; without one, the history found as usual.
 QString Station::history() const {
     return reach_.history ? reach_.history() : QString();
 }
 
+// A scanner sends the label and Enter: each scan starts one board or says why not.
 void Station::Scan(const QString& raw) {
     const QString serial = raw.trimmed();
     if (serial.isEmpty()) {
@@ -213,34 +222,26 @@ Session* Station::idleSession() {
     return idle == boards_.end() ? nullptr : &(*idle)->BoardSession();
 }
 
-namespace {
-QString BoardCount(qsizetype n) {
-    return n == 1 ? QStringLiteral("1 board") : QStringLiteral("%1 boards").arg(n);
-}
-} // namespace
-
 // The rack as it stands and the shift's runs, in one wording.
 QString Station::Summary() const {
-    if (boards_.isEmpty())
-        return QStringLiteral("Add a board for each port of the rack");
-    const auto running =
-        std::count_if(boards_.begin(), boards_.end(), [](StationBoard* b) { return b->Running(); });
-    QString rack = BoardCount(boards_.size());
-    if (running > 0)
-        rack += QStringLiteral(", %1 under way").arg(running);
-    return QStringLiteral("%1. Since opened: %2").arg(rack, tally_.Text());
+    return tally_.Summary(boards_.size(),
+                          std::count_if(boards_.begin(), boards_.end(),
+                                        [](StationBoard* b) { return b->Running(); }));
 }
 
+// Kept at once: the next shift finds the name it left.
 void Station::SetOperator(const QString& name) {
     if (std::exchange(operator_, name.trimmed()) != operator_)
         save();
 }
 
+// Kept at once, as the operator's other choices.
 void Station::SetBeepOnFailure(bool on) {
     if (std::exchange(beep_, on) != on)
         save();
 }
 
+// Only a file that reads whole can be fingerprinted and so locked.
 bool Station::Lock() {
     const ResolvedPath file = RunLoadFile(m_);
     const LoadFingerprint print = Fingerprint(file.path);
@@ -256,6 +257,7 @@ bool Station::Lock() {
     return true;
 }
 
+// The main window's settings apply again, from the next start.
 void Station::Unlock() {
     lock_ = {};
     save();
@@ -263,12 +265,14 @@ void Station::Unlock() {
     emit LockChanged(false);
 }
 
+// Asked before every start, and as the station opens.
 bool Station::LockHolds() {
     const QString problem = LockProblem(lock_);
     emit LockNote(problem);
     return problem.isEmpty();
 }
 
+// The text is the file's, so that every display of it agrees.
 QString Station::SettingsText() const {
     return ::SettingsText(m_, lock_);
 }

@@ -97,11 +97,13 @@ void StationBoard::ChooseStartAgain() {
     emit StartAgainChosen(this);
 }
 
+// Every change of the question is shown.
 void StationBoard::ask(BoardQuestion question) {
     question_ = std::move(question);
     emit StateChanged();
 }
 
+// A question the run waits on is answered Cancel, or the halt would wait on it.
 void StationBoard::Halt() {
     if (!Running())
         return;
@@ -109,6 +111,7 @@ void StationBoard::Halt() {
     Answer(BoxAnswer::Cancel);
 }
 
+// Nobody answers at once: the box is said and dismissed.
 BoxAnswer StationBoard::MsgBox(const Box& box) {
     MsgBoxLater(box, nullptr);
     return DismissAnswer(box.buttons);

@@ -32,3 +32,14 @@ QString StationTally::Text() const {
         text += QStringLiteral(", %1 halted").arg(halted_);
     return text;
 }
+
+// An empty rack says what to do first.
+QString StationTally::Summary(qsizetype boards, qsizetype running) const {
+    if (boards == 0)
+        return QStringLiteral("Add a board for each port of the rack");
+    QString rack =
+        boards == 1 ? QStringLiteral("1 board") : QStringLiteral("%1 boards").arg(boards);
+    if (running > 0)
+        rack += QStringLiteral(", %1 under way").arg(running);
+    return QStringLiteral("%1. Since opened: %2").arg(rack, Text());
+}

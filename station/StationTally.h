@@ -17,6 +17,8 @@ public:
     std::optional<double> Yield() const;
     // "2 passed, 1 failed, yield 66.7%, 41.0 s a board", or that none has run.
     QString Text() const;
+    // A rack of `boards`, `running` of them under way, and the runs, on one line.
+    QString Summary(qsizetype boards, qsizetype running) const;
 
 private:
     int passed_ = 0;

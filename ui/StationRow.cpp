@@ -19,31 +19,6 @@
 
 using namespace StationColumns;
 
-// The message column takes the room the others leave; the rest are fixed,
-// so that titles and cells line up.
-ElidedLabel* StationColumns::Cell(QBoxLayout* line, Column column, const QString& text) {
-    auto* label = new ElidedLabel(text);
-    if (Widths[column] > 0) {
-        label->setFixedWidth(Widths[column]);
-        line->addWidget(label);
-    } else {
-        label->setMinimumWidth(120);
-        line->addWidget(label, 1);
-    }
-    return label;
-}
-
-// Small, so that five fit beside the columns; a click leaves the keyboard
-// where it was, in the station's serial field, for the scanner's next
-// board, and Tab still reaches each one.
-QToolButton* StationColumns::SmallButton(const QString& text) {
-    auto* button = new QToolButton;
-    button->setText(text);
-    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    button->setFocusPolicy(Qt::TabFocus);
-    return button;
-}
-
 StationRow::StationRow(StationBoard& board, Prompts& prompts, QString saveDirectory,
                        QWidget* parent)
     : QWidget(parent), board_(board), prompts_(prompts), saveDirectory_(std::move(saveDirectory)) {
@@ -156,11 +131,13 @@ StationRow::~StationRow() {
     delete transcript_;
 }
 
+// The window's pacer asks every row; only those with news draw.
 void StationRow::Refresh() {
     if (dirty_)
         showView();
 }
 
+// The window orders Tab across rows; each row knows its own buttons.
 QList<QWidget*> StationRow::TabStops() const {
     return {cmdStart, cmdTranscript, cmdUp,    cmdDown,  cmdRemove,
             cmdAgain, cmdSkip,       cmdRetry, cmdCancel};
@@ -181,6 +158,7 @@ void StationRow::showState() {
         barProgress->setRange(0, 1);
         barProgress->setValue(0);
         barProgress->setFormat({});
+        barProgress->setToolTip({});
     }
     shownRunning_ = running;
     cmdStart->setText(running ? QStringLiteral("Halt") : QStringLiteral("Start"));
@@ -203,6 +181,7 @@ void StationRow::showState() {
         cmdRetry->setFocus();
 }
 
+// The session's view, taken once: its messages are the row's alone.
 void StationRow::showView() {
     dirty_ = false;
     const SessionView view = board_.BoardSession().TakeView();
@@ -237,8 +216,10 @@ void StationRow::showView() {
     // A row that has ended says how in its bar, not what a stage long past
     // was doing ("autobaud 1 of 66" on a wrong board); the fill still shows
     // how far it got.
-    if (!board_.Running() && board_.Outcome())
+    if (!board_.Running() && board_.Outcome()) {
         barProgress->setFormat(OutcomeTitle(*board_.Outcome()));
+        barProgress->setToolTip(barProgress->format()); // a long one is cut in the bar
+    }
 }
 
 // The ending the session decided and recorded, in its colour.
@@ -249,6 +230,7 @@ void StationRow::showEnding() {
     SetForeColor(*lblResult, result == Failure::None ? Blue : Red);
 }
 
+// One transcript window per row, raised again when asked twice.
 void StationRow::showTranscript() {
     if (!transcript_) {
         transcript_ =

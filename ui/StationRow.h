@@ -1,6 +1,7 @@
 #pragma once
 
 #include "station/StationBoard.h"
+#include "ui/StationColumns.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -13,20 +14,6 @@ class QProgressBar;
 class QToolButton;
 class QPushButton;
 class frmTranscript;
-
-// The columns of the station's header and of every row, in pixels; the
-// messages take what is left. Narrow enough for a 1280-pixel screen.
-namespace StationColumns {
-enum Column { State, Board, Progress, Message, Type, Id, Records, Rate, Result, Columns };
-inline constexpr int Widths[Columns] = {96, 104, 116, 0, 40, 64, 84, 72, 116};
-// Set on each line: a layout inside another takes its parent's spacing.
-inline constexpr int Gap = 6;
-// A cell of the column's width (the message column stretching), added to `line`.
-ElidedLabel* Cell(QBoxLayout* line, Column column, const QString& text = {});
-// The row's buttons, as the header reserves their room.
-QToolButton* SmallButton(const QString& text);
-inline const char* const Buttons[] = {"Start", "Transcript", "Up", "Down", "Remove"};
-} // namespace StationColumns
 
 // One board's line of the station window: it shows its board and speaks
 // for its buttons through signals. The widgets are reached by their object

@@ -16,7 +16,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -25,12 +24,12 @@ namespace {
 // Like the main window: more pictures than the eye follows, far fewer than
 // a rack of fast boot loaders acknowledges records.
 constexpr int ShowMilliseconds = 25;
-// What a window manager's frame may add to the window's size.
-constexpr int FrameAllowance = 16;
-constexpr int TitleAllowance = 40;
+// Room enough for long messages; what a window manager's frame may add.
+constexpr int WidthWanted = 1400, FrameAllowance = 16, TitleAllowance = 40;
 // Rows the window makes room for before they scroll, and at the least.
 constexpr int RowsShown = 16;
 constexpr int RowsAtLeast = 4;
+constexpr int EmptyRowHeight = 44;
 
 } // namespace
 
@@ -65,7 +64,7 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     layout->addLayout(lockLines());
     layout->addLayout(scanLine());
     layout->addLayout(addingLine());
-    layout->addWidget(header());
+    layout->addWidget(StationColumns::Titles(scroll_->verticalScrollBar()->sizeHint().width()));
     layout->addWidget(scroll_, 1);
     layout->addLayout(commandLine());
     lblHistory = Named(PlainLabel(new QLabel), "historyWarning");
@@ -80,10 +79,9 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     showSettings();
     showSummary(); // an empty rack says what to do first
 
-    int width = std::max(minimumSizeHint().width(), 1400);
-    if (const QScreen* shown = screen())
-        width = std::min(width, shown->availableGeometry().width() - FrameAllowance);
-    resize(std::max(width, minimumSizeHint().width()), sizeHint().height());
+    const QScreen* shown = screen();
+    const int room = shown ? shown->availableGeometry().width() - FrameAllowance : WidthWanted;
+    resize(std::max(minimumSizeHint().width(), std::min(room, WidthWanted)), sizeHint().height());
     fitHeight();
 }
 
@@ -93,14 +91,14 @@ frmStation::~frmStation() {
     station_->HaltAll();
     qDeleteAll(rows_);
     rows_.clear();
-    station_.reset();
 }
 
+// The engine speaks through signals, as a Session does: the window only shows.
 void frmStation::connectEngine() {
     Station* s = station_.get();
     connect(s, &Station::Note, lblNote, &QLabel::setText);
     connect(s, &Station::LockNote, this, [this](const QString& why) {
-        lblLocked->setText(why);
+        ShowWarning(*lblLocked, why);
         showSettings();
     });
     connect(s, &Station::LockChanged, this, [this](bool locked) {
@@ -127,6 +125,7 @@ void frmStation::connectEngine() {
     });
 }
 
+// The settings, the lock, the question before unlocking, and why starts are stopped.
 QLayout* frmStation::lockLines() {
     lblSettings = Named(PlainLabel(new QLabel), "settings");
     lblSettings->setWordWrap(true);
@@ -150,8 +149,8 @@ QLayout* frmStation::lockLines() {
     fraUnlock->hide();
 
     lblLocked = Named(PlainLabel(new QLabel), "lockNote");
-    SetForeColor(*lblLocked, Red);
     lblLocked->setWordWrap(true);
+    ShowWarning(*lblLocked, {});
 
     auto* lines = new QVBoxLayout;
     lines->addLayout(top);
@@ -166,6 +165,7 @@ QLayout* frmStation::lockLines() {
     return lines;
 }
 
+// Where the scanner types, and who works the station.
 QLayout* frmStation::scanLine() {
     txtSerial = Named(new QLineEdit, "serialEntry");
     txtSerial->setPlaceholderText(QStringLiteral("scan the board's label"));
@@ -189,6 +189,7 @@ QLayout* frmStation::scanLine() {
     return line;
 }
 
+// Rows are added by COM number or by device, and why one was not.
 QLayout* frmStation::addingLine() {
     cboPort = Named(new QComboBox, "comPort");
     for (int n = 1; n <= Station::Ports; ++n)
@@ -213,29 +214,7 @@ QLayout* frmStation::addingLine() {
     return line;
 }
 
-// The titles over the rows' columns, with the room of the rows' buttons
-// and of the scroll bar beside them, so that each stands over its cells.
-QWidget* frmStation::header() {
-    head_ = new QWidget;
-    auto* line = new QHBoxLayout(head_);
-    line->setContentsMargins(0, 0, scroll_->verticalScrollBar()->sizeHint().width(), 0);
-    line->setSpacing(StationColumns::Gap);
-    const char* titles[StationColumns::Columns] = {
-        "State", "Board", "Progress", "Messages", "Type", "Device ID", "Records", "Rate", "Result"};
-    for (int c = 0; c < StationColumns::Columns; ++c)
-        StationColumns::Cell(line, static_cast<StationColumns::Column>(c),
-                             QLatin1String(titles[c]));
-    for (const char* text : StationColumns::Buttons) {
-        QToolButton* room = StationColumns::SmallButton(QLatin1String(text));
-        QSizePolicy policy = room->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        room->setSizePolicy(policy);
-        room->hide();
-        line->addWidget(room);
-    }
-    return head_;
-}
-
+// What works on the whole rack, and the one summary line.
 QLayout* frmStation::commandLine() {
     cmdStartAll = Named(new QPushButton(QStringLiteral("&Start All")), "startAll");
     cmdHaltAll = Named(new QPushButton(QStringLiteral("&Halt All")), "haltAll");
@@ -243,8 +222,7 @@ QLayout* frmStation::commandLine() {
     lblSummary->setWordWrap(true);
     chkBeep = Named(new QCheckBox(QStringLiteral("&Beep on a failure")), "beep");
     // As the rows' buttons: a click leaves the serial field its focus.
-    for (QWidget* w : {static_cast<QWidget*>(cmdStartAll), static_cast<QWidget*>(cmdHaltAll),
-                       static_cast<QWidget*>(chkBeep)})
+    for (QWidget* w : QWidgetList{cmdStartAll, cmdHaltAll, chkBeep})
         w->setFocusPolicy(Qt::TabFocus);
     auto* line = new QHBoxLayout;
     line->addWidget(cmdStartAll);
@@ -259,6 +237,7 @@ QLayout* frmStation::commandLine() {
     return line;
 }
 
+// The main window's settings and the ports' devices may have changed meanwhile.
 void frmStation::showEvent(QShowEvent* event) {
     showSettings();
     for (int i = 0; i < cboPort->count(); ++i)
@@ -276,6 +255,7 @@ void frmStation::addPort() {
             cboPort->setCurrentIndex(next - 1);
 }
 
+// A device typed in is added as it is named, a by-path name kept as such.
 void frmStation::addDevice() {
     const QString device = cboDevice->currentText().trimmed();
     if (device.isEmpty())
@@ -292,11 +272,13 @@ void frmStation::scanned() {
     station_->Scan(serial);
 }
 
+// The rows show at once that they are halting, not at the next picture.
 void frmStation::HaltAll() {
     station_->HaltAll();
     showRows();
 }
 
+// Locking is one click; unlocking is asked first, in the station.
 void frmStation::lockClicked() {
     if (!station_->Locked()) {
         station_->Lock();
@@ -306,21 +288,25 @@ void frmStation::lockClicked() {
     cmdKeepLocked->setFocus(); // Enter by mistake keeps the lock
 }
 
+// The scanner's field takes the keys again.
 void frmStation::unlock() {
     station_->Unlock();
     fraUnlock->hide();
     txtSerial->setFocus();
 }
 
+// The lock's word on its button and the settings the next start uses.
 void frmStation::showSettings() {
     cmdLock->setText(station_->Locked() ? QStringLiteral("Un&lock") : QStringLiteral("&Lock"));
     lblSettings->setText(station_->SettingsText());
 }
 
+// One line, in the engine's words, so that it never disagrees with itself.
 void frmStation::showSummary() {
     lblSummary->setText(station_->Summary());
 }
 
+// Each row draws only what its session has news of.
 void frmStation::showRows() {
     pacer_.Shown();
     for (StationRow* row : rows_)
@@ -337,6 +323,9 @@ void frmStation::syncRows() {
         if (!row) {
             row = new StationRow(*board, prompts_, m_.AppDirectory);
             connect(row, &StationRow::Changed, this, [this] { pacer_.Changed(); });
+            // Queued: once the row has laid out its question.
+            connect(board, &StationBoard::StateChanged, this, &frmStation::fitHeight,
+                    Qt::QueuedConnection);
             connect(row, &StationRow::StartPressed, station_.get(), &Station::Press);
             connect(row, &StationRow::MoveAsked, station_.get(), &Station::Move);
             // Queued: the row goes, and its button with it, once the click is over.
@@ -356,17 +345,26 @@ void frmStation::syncRows() {
     fitHeight();
 }
 
-// Tall enough for its rows, up to sixteen, within the screen: a rack is
-// seen whole without scrolling where the screen has the room.
+// Tall enough for its rows, up to sixteen, questions and all, within the
+// screen: a rack is seen whole without scrolling where the screen has the
+// room. It grows as a row's question opens, and never shrinks under the
+// operator's hands.
 void frmStation::fitHeight() {
-    const int rowHeight = rows_.isEmpty() ? 44 : rows_.first()->sizeHint().height();
-    const int shown = std::clamp(static_cast<int>(rows_.size()), RowsAtLeast, RowsShown);
-    const int others = sizeHint().height() - scroll_->sizeHint().height();
-    int wanted = others + shown * rowHeight;
-    if (const QScreen* screen = this->screen())
-        wanted = std::min(wanted, screen->availableGeometry().height() - TitleAllowance);
-    if (wanted > height())
-        resize(width(), wanted);
+    int rowsHeight = 0;
+    for (int i = 0; i < RowsShown; ++i)
+        rowsHeight += i < rows_.size()  ? rows_[i]->sizeHint().height()
+                      : i < RowsAtLeast ? EmptyRowHeight
+                                        : 0;
+    int wanted = sizeHint().height() - scroll_->sizeHint().height() + rowsHeight;
+    const QScreen* shown = screen();
+    const QRect room = shown ? shown->availableGeometry() : QRect();
+    if (shown)
+        wanted = std::min(wanted, room.height() - TitleAllowance);
+    if (wanted <= height())
+        return;
+    resize(width(), wanted);
+    if (shown && isVisible() && frameGeometry().bottom() > room.bottom())
+        move(x(), std::max(room.top(), room.bottom() - frameGeometry().height()));
 }
 
 // Tab goes through the lock, the top, then row by row as they stand, then the bottom.
@@ -380,6 +378,7 @@ void frmStation::fixTabOrder() {
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
+// A station with boards under way stops them first.
 void frmStation::closeEvent(QCloseEvent* event) {
     if (Busy()) {
         // As the main window does: stop, and close once every board has returned.

@@ -52,7 +52,6 @@ private:
     QLayout* lockLines();
     QLayout* scanLine();
     QLayout* addingLine();
-    QWidget* header();
     QLayout* commandLine();
     void connectEngine();
     void addPort();
@@ -87,7 +86,6 @@ private:
     DeviceBox* cboDevice; // the devices present, with what each is; a path may be typed in
     QPushButton* cmdAddDevice;
     QLabel* lblNote; // why a board was not added or a scan started nothing
-    QWidget* head_;
     QScrollArea* scroll_;
     QVBoxLayout* rowsLayout_;
     QPushButton* cmdStartAll;
