@@ -11,9 +11,9 @@ class QWidget;
 // messages take what is left. Narrow enough for a 1280-pixel screen.
 namespace StationColumns {
 enum Column { State, Board, Progress, Message, Type, Id, Records, Rate, Result, Columns };
-inline constexpr int Widths[Columns] = {96, 104, 150, 0, 40, 64, 84, 72, 116};
+inline constexpr int Widths[Columns] = {90, 96, 140, 0, 40, 64, 76, 66, 110};
 // Set on each line: a layout inside another takes its parent's spacing.
-inline constexpr int Gap = 6;
+inline constexpr int Gap = 5;
 // A cell of the column's width (the message column stretching), added to `line`.
 ElidedLabel* Cell(QBoxLayout* line, Column column, const QString& text = {});
 // The row's buttons, as the header reserves their room.
