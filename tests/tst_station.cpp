@@ -159,9 +159,10 @@ private slots:
         QTest::newRow("second up") << 1 << "Up";
         QTest::newRow("first down") << 0 << "Down";
     }
-    // A row moved, and nothing else, is in the station file at once; a
-    // reopened station shows that order and points at the first free COM,
-    // whose tip reads a device named like markup as text.
+    // A row moved, and nothing else, is in the station file at once, and the
+    // scanner's field keeps the keys; a reopened station shows that order and
+    // points at the first free COM, whose tip reads a device named like
+    // markup as text.
     void movedRowIsKeptAtOnce() {
         QFETCH(int, row);
         QFETCH(QString, button);
@@ -169,6 +170,7 @@ private slots:
         rack.add(3);
         rack.add(1);
         Click(Part<QToolButton>(rack.w->Rows().at(row), qPrintable(button)));
+        QCOMPARE(rack.w->focusWidget(), Part(rack.w.get(), "serialEntry")); // the click took none
         QFile file(rack.dir.filePath(QStringLiteral("VELLORAN.STN")));
         QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().startsWith("com 1\ncom 3\n"));
         qputenv("VELLORAN_COM16", "/dev/<b>16");

@@ -59,6 +59,9 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
     // titles keep over their cells with the scroll bar always beside them.
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A click on a row's button would otherwise give it the keys, away from
+    // the scanner's field, and scroll to whatever it deems focused.
+    scroll_->setFocusPolicy(Qt::NoFocus);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(lockLines());
