@@ -109,14 +109,14 @@ void Station::Press(StationBoard* board) {
     if (board->Running())
         board->Halt();
     else
-        start(board, {{}, {}, operator_});
+        start(board, tag({}));
 }
 
 // A board held on a question or under way is the operator's to decide.
 void Station::StartAll() {
     for (StationBoard* board : boards_)
         if (board->Idle())
-            start(board, {{}, {}, operator_});
+            start(board, tag({}));
 }
 
 // Every board stops where its stage next looks, as Halt Load would.
@@ -129,6 +129,12 @@ void Station::HaltAll() {
 void Station::start(StationBoard* board, const RunTag& label) {
     if (LockHolds() && board->Start(WithLock(m_, lock_), label, history()))
         emit Counted();
+}
+
+// Every run of the station is tagged one way: the board's serial, if
+// scanned, and who worked the station.
+RunTag Station::tag(const QString& serial) const {
+    return {{}, serial, operator_};
 }
 
 // The window names it; without one, the history found as usual.
@@ -163,14 +169,11 @@ void Station::Scan(const QString& raw) {
     emit Note({});
     if (!LockHolds())
         return;
-    (*idle)->Check({{}, serial, operator_});
+    (*idle)->Check(tag(serial));
     check_.Ask(history(), serial, checkWaitMs);
 }
 
-// A history that cannot tell starts nothing by itself: the operator, who
-// knows where the board came from, decides, as for one it knows. Starting
-// blind might reprogram a board twice; refusing would stop the line while
-// the server is down.
+// The answer goes to the board that holds the serial, if one still does.
 void Station::checked(const QString& serial, const SerialVerdict& verdict) {
     const auto held = std::find_if(boards_.begin(), boards_.end(), [&serial](StationBoard* b) {
         return b->Checking() && b->Label().serial == serial;
@@ -179,24 +182,8 @@ void Station::checked(const QString& serial, const SerialVerdict& verdict) {
         return; // skipped, or removed, meanwhile
     StationBoard* board = *held;
     const RunTag label = board->Label();
-    const QString shown = Printable(serial, Unprintable::Escaped, true);
-    switch (verdict.kind) {
-    case SerialVerdict::Kind::New:
-        board->Release();
+    if (board->Heard(verdict))
         start(board, label);
-        break;
-    case SerialVerdict::Kind::Passed:
-        board->AskAgain(label,
-                        QStringLiteral("%1 was reprogrammed already, %2. Start it again?")
-                            .arg(shown, Printable(verdict.when, Unprintable::Escaped, true)));
-        break;
-    case SerialVerdict::Kind::Unknown:
-        board->AskAgain(label,
-                        QStringLiteral("%1: the history cannot tell whether it was "
-                                       "reprogrammed already (%2). Start it?")
-                            .arg(shown, Printable(verdict.reason, Unprintable::Escaped, true)));
-        break;
-    }
 }
 
 // A record that reached the history means the spool has gone there too:

@@ -117,6 +117,7 @@ private:
     void checked(const QString& serial, const SerialVerdict& verdict);
     Session* idleSession();
     QString history() const;
+    RunTag tag(const QString& serial) const;
     void save();
 
     const Module1& m_;

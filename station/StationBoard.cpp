@@ -78,6 +78,29 @@ void StationBoard::AskAgain(const RunTag& label, const QString& question) {
     ask({BoardQuestion::Kind::StartAgain, question, false});
 }
 
+// A history that cannot tell starts nothing by itself: the operator, who
+// knows where the board came from, decides, as for one it knows. Starting
+// blind might reprogram a board twice; refusing would stop the line while
+// the server is down.
+bool StationBoard::Heard(const SerialVerdict& verdict) {
+    const QString shown = Printable(label_.serial, Unprintable::Escaped, true);
+    switch (verdict.kind) {
+    case SerialVerdict::Kind::New:
+        Release();
+        return true;
+    case SerialVerdict::Kind::Passed:
+        AskAgain(label_, QStringLiteral("%1 was reprogrammed already, %2. Start it again?")
+                             .arg(shown, Printable(verdict.when, Unprintable::Escaped, true)));
+        break;
+    case SerialVerdict::Kind::Unknown:
+        AskAgain(label_, QStringLiteral("%1: the history cannot tell whether it was "
+                                        "reprogrammed already (%2). Start it?")
+                             .arg(shown, Printable(verdict.reason, Unprintable::Escaped, true)));
+        break;
+    }
+    return false;
+}
+
 // The serial goes with the board held; a start names it again.
 void StationBoard::Release() {
     checking_ = false;

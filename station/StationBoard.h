@@ -1,6 +1,7 @@
 #pragma once
 
 #include "port/BoardPlace.h"
+#include "session/SerialCheck.h"
 #include "session/Session.h"
 
 #include <QElapsedTimer>
@@ -66,6 +67,9 @@ public:
     // Holds `label` for a board the history knows as reprogrammed already,
     // or cannot tell about, and asks whether to start it again or skip it.
     void AskAgain(const RunTag& label, const QString& question);
+    // The history's word on the serial checked: true when the board is to
+    // start at once, else it asks the operator, with the reason.
+    bool Heard(const SerialVerdict& verdict);
     // Lets a held board go without starting it.
     void Release();
     // The operator's answer to the held board: StartAgainChosen follows.
