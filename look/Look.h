@@ -3,9 +3,11 @@
 #include <QColor>
 #include <QFont>
 #include <QLabel>
+#include <QScreen>
 #include <QSize>
 #include <QString>
 #include <QWidget>
+#include <algorithm>
 
 inline const QColor Blue{0, 0, 255};
 inline const QColor Red{255, 0, 0};
@@ -54,6 +56,19 @@ inline void DressWindow(QWidget& window, const QString& caption, QSize client) {
     window.setWindowTitle(caption);
     window.setFont(WindowFont());
     window.setFixedSize(client);
+}
+
+// Moves `window` to `at`, but never off its screen's free room where it fits:
+// a window opened over another, or grown, stays within reach.
+inline void MoveOnScreen(QWidget& window, QPoint at) {
+    if (const QScreen* screen = window.screen()) {
+        const QRect room = screen->availableGeometry();
+        at.setX(
+            std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - window.width())));
+        at.setY(
+            std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - window.height())));
+    }
+    window.move(at);
 }
 
 // A widget found by its name, by the tests as by an accessibility tool.

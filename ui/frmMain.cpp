@@ -345,15 +345,7 @@ void frmMain::mnuAdvancedStation_Click() {
                 close();
         });
         // Over the main window, but never off the screen: it is the wider.
-        QPoint at = geometry().center() - station_->rect().center();
-        if (const QScreen* screen = this->screen()) {
-            const QRect room = screen->availableGeometry();
-            at.setX(std::clamp(at.x(), room.left(),
-                               std::max(room.left(), room.right() - station_->width())));
-            at.setY(std::clamp(at.y(), room.top(),
-                               std::max(room.top(), room.bottom() - station_->height())));
-        }
-        station_->move(at);
+        MoveOnScreen(*station_, geometry().center() - station_->rect().center());
     }
     station_->show();
     station_->raise();

@@ -359,15 +359,13 @@ void frmStation::fitHeight() {
                       : i < RowsAtLeast ? EmptyRowHeight
                                         : 0;
     int wanted = sizeHint().height() - scroll_->sizeHint().height() + rowsHeight;
-    const QScreen* shown = screen();
-    const QRect room = shown ? shown->availableGeometry() : QRect();
-    if (shown)
-        wanted = std::min(wanted, room.height() - TitleAllowance);
+    if (const QScreen* shown = screen())
+        wanted = std::min(wanted, shown->availableGeometry().height() - TitleAllowance);
     if (wanted <= height())
         return;
     resize(width(), wanted);
-    if (shown && isVisible() && frameGeometry().bottom() > room.bottom())
-        move(x(), std::max(room.top(), room.bottom() - frameGeometry().height()));
+    if (isVisible())
+        MoveOnScreen(*this, pos());
 }
 
 // Tab goes through the lock, the top, then row by row as they stand, then the bottom.
