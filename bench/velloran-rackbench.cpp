@@ -10,6 +10,7 @@
 //   velloran-rackbench lines [--baud B] TIMINGLOG...
 //       each board's line use, from the simulator's --timing logs
 #include "core/Module1.h"
+#include "core/Outcome.h"
 #include "sim/TimingLog.h"
 #include "ui/QtPrompts.h"
 #include "ui/frmMain.h"
@@ -203,8 +204,8 @@ int Window(int boards, const QString& loadFile, const QString& shot) {
     window.show();
     window.mnuAdvancedStation_Click();
     frmStation* station = window.StationWindow();
-    for (int n = 0; n < boards; ++n)
-        station->cmdAddPort_Click();
+    for (int n = 1; n <= boards; ++n)
+        station->Engine().Add(BoardPlace::Com(n));
     // Every row in sight, so that every row is painted: as tall as the screen.
     if (const QScreen* screen = station->screen())
         station->resize(station->width(), screen->availableGeometry().height());
@@ -224,7 +225,7 @@ int Window(int boards, const QString& loadFile, const QString& shot) {
     QElapsedTimer wall;
     wall.start();
     stalls.Start();
-    station->cmdStartAll_Click();
+    station->Engine().StartAll();
     const bool ended = RunFor(loop, 600000);
     stalls.Stop();
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
@@ -234,12 +235,12 @@ int Window(int boards, const QString& loadFile, const QString& shot) {
     if (!shot.isEmpty())
         station->grab().save(shot);
     int ok = 0;
-    for (StationRow* row : station->Rows()) {
-        if (row->Outcome() == Failure::None)
+    for (StationBoard* board : station->Engine().Boards()) {
+        if (board->Outcome() == Failure::None)
             ++ok;
         else
-            std::fprintf(stderr, "velloran-rackbench: %s: %s\n", qPrintable(row->place.Name()),
-                         qPrintable(row->lblMsg->text()));
+            std::fprintf(stderr, "velloran-rackbench: %s: %s\n", qPrintable(board->place.Name()),
+                         qPrintable(OutcomeTitle(board->Outcome().value_or(Failure::None))));
     }
     Put("boards", boards);
     Put("reprogrammed", ok);
@@ -251,7 +252,7 @@ int Window(int boards, const QString& loadFile, const QString& shot) {
     Put("stall_p99_ms", stalls.Quantile(0.99));
     if (!ended) {
         std::fprintf(stderr, "velloran-rackbench: the station did not end; halting\n");
-        station->cmdHaltAll_Click();
+        station->HaltAll();
         RunFor(loop, 10000);
     }
     return ended && ok == boards ? 0 : 1;
@@ -348,7 +349,7 @@ int main(int argc, char* argv[]) {
         else
             loadFile = rest[i];
     }
-    if (boards < 1 || boards > frmStation::Ports || loadFile.isEmpty())
+    if (boards < 1 || boards > Station::Ports || loadFile.isEmpty())
         return Usage();
     return Window(boards, loadFile, shot);
 }

@@ -3,9 +3,11 @@
 #include <QColor>
 #include <QFont>
 #include <QLabel>
+#include <QScreen>
 #include <QSize>
 #include <QString>
 #include <QWidget>
+#include <algorithm>
 
 inline const QColor Blue{0, 0, 255};
 inline const QColor Red{255, 0, 0};
@@ -14,6 +16,22 @@ inline void SetForeColor(QLabel& label, const QColor& colour) {
     QPalette p = label.palette();
     p.setColor(QPalette::WindowText, colour);
     label.setPalette(p);
+}
+
+// A station lamp's fills, read from a step away: idle grey, running blue,
+// passed green, failed red.
+inline const QColor LampGrey{0xb0, 0xb0, 0xb0};
+inline const QColor LampBlue{0x20, 0x60, 0xe0};
+inline const QColor LampGreen{0x10, 0xa0, 0x30};
+inline const QColor LampRed{0xe0, 0x10, 0x10};
+
+// A lamp is a filled label: its word black on the light fill, white on the dark ones.
+inline void SetLampColor(QLabel& label, const QColor& fill) {
+    QPalette p = label.palette();
+    p.setColor(QPalette::Window, fill);
+    p.setColor(QPalette::WindowText, fill == LampGrey ? Qt::black : Qt::white);
+    label.setPalette(p);
+    label.setAutoFillBackground(true);
 }
 
 inline QColor ForeColor(const QLabel& label) {
@@ -38,6 +56,25 @@ inline void DressWindow(QWidget& window, const QString& caption, QSize client) {
     window.setWindowTitle(caption);
     window.setFont(WindowFont());
     window.setFixedSize(client);
+}
+
+// Moves `window` to `at`, but never off its screen's free room where it fits:
+// a window opened over another, or grown, stays within reach.
+inline void MoveOnScreen(QWidget& window, QPoint at) {
+    if (const QScreen* screen = window.screen()) {
+        const QRect room = screen->availableGeometry();
+        at.setX(
+            std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - window.width())));
+        at.setY(
+            std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - window.height())));
+    }
+    window.move(at);
+}
+
+// A widget found by its name, by the tests as by an accessibility tool.
+template <class W> W* Named(W* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
 }
 
 // Captions carry file names and modem text: never let them be read as markup.

@@ -3,7 +3,7 @@
 # to the windows and the command line, and folders of one rank stay out of
 # each other. The simulator and the benchmarks stand beside the order: they
 # may use what it holds, nothing in it uses them. The engine (core to
-# session) includes no window header nor Qt Gui or Widgets, and its library
+# station) includes no window header nor Qt Gui or Widgets, and its library
 # is not built against them. Nor do files include each other round in a
 # circle, within a folder or across: a source file and its header count as
 # one. Prints each include that runs back up, and each circle, and fails.
@@ -18,12 +18,13 @@ order=(
     "port loadfile"
     "protocol history"
     "session"
+    "station"
     "look"
     "dialogs"
     "ui cli"
 )
 beside=(sim bench)
-engine=(core port loadfile protocol history session)
+engine=(core port loadfile protocol history session station)
 
 # "core < port, loadfile < protocol, history < ..."
 described=$(for r in "${order[@]}"; do echo "${r// /, }"; done | sed ':a;N;s/\n/ < /;ba')

@@ -159,6 +159,9 @@ void frmMain::buildMenus() {
                                                 &frmMain::mnuAdvancedStation_Click);
     QMenu* mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelpAbout = mnuHelp->addAction(QStringLiteral("About"), this, &frmMain::mnuHelpAbout_Click);
+    // A greyed setting says why, when the reason is the station's lock.
+    for (QMenu* menu : {mnuFile, mnuPort, mnuAdvanced})
+        menu->setToolTipsVisible(true);
 }
 
 void frmMain::Form_Load() {
@@ -205,8 +208,12 @@ void frmMain::SetSettingsLocked(bool locked) {
 // could send a mode to a board that was checked for another; a locked
 // station keeps the settings fixed besides.
 void frmMain::enableMenus() {
-    for (QAction* a : {mnuFileSelect, mnuPortSelect, mnuAdvancedBaud, mnuAdvancedMode})
+    for (QAction* a : {mnuFileSelect, mnuPortSelect, mnuAdvancedBaud, mnuAdvancedMode}) {
         a->setEnabled(!busy_ && !settingsLocked_);
+        a->setToolTip(settingsLocked_
+                          ? QStringLiteral("Locked by the station: unlock it there to change")
+                          : QString());
+    }
     mnuAdvancedCheckBoot->setEnabled(!busy_);
 }
 
@@ -338,15 +345,7 @@ void frmMain::mnuAdvancedStation_Click() {
                 close();
         });
         // Over the main window, but never off the screen: it is the wider.
-        QPoint at = geometry().center() - station_->rect().center();
-        if (const QScreen* screen = this->screen()) {
-            const QRect room = screen->availableGeometry();
-            at.setX(std::clamp(at.x(), room.left(),
-                               std::max(room.left(), room.right() - station_->width())));
-            at.setY(std::clamp(at.y(), room.top(),
-                               std::max(room.top(), room.bottom() - station_->height())));
-        }
-        station_->move(at);
+        MoveOnScreen(*station_, geometry().center() - station_->rect().center());
     }
     station_->show();
     station_->raise();
@@ -371,7 +370,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
                 box->reject();
         }
         if (stationBusy)
-            station_->cmdHaltAll_Click();
+            station_->HaltAll();
         event->ignore();
         return;
     }

@@ -1,13 +1,11 @@
 #include "ui/frmStation.h"
 
 #include "dialogs/frmPort.h"
-#include "history/History.h"
 #include "look/Look.h"
-#include "port/BoardPlace.h"
-#include "port/Clock.h"
-#include "port/PortClaims.h"
 #include "ui/DeviceBox.h"
+#include "ui/frmHistory.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -26,148 +24,223 @@ namespace {
 // Like the main window: more pictures than the eye follows, far fewer than
 // a rack of fast boot loaders acknowledges records.
 constexpr int ShowMilliseconds = 25;
-
-// What a window manager's frame may add to the window's width.
-constexpr int FrameAllowance = 16;
+// Room enough for long messages; what a window manager's frame may add.
+constexpr int WidthWanted = 1400, FrameAllowance = 16, TitleAllowance = 40;
+// Rows the window makes room for before they scroll, and at the least.
+constexpr int RowsShown = 16;
+constexpr int RowsAtLeast = 4;
+constexpr int EmptyRowHeight = 44;
 
 } // namespace
 
-frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, StationBoards boards,
-                       QWidget* parent)
-    : QWidget(parent, Qt::Window), m_(m), prompts_(prompts), claims_(claims),
-      boards_(std::move(boards)), spool_([this] { return idleSession(); }),
+// The station is the engine's; the records go to the history the History
+// window names, which only a window may ask.
+frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, StationReach boards,
+                       std::function<void()> beep, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_(m), prompts_(prompts), beep_(std::move(beep)),
+      station_(
+          std::make_unique<Station>(m, claims,
+                                    StationReach{std::move(boards.port), std::move(boards.clock),
+                                                 &frmHistory::StoredLocation})),
       pacer_(ShowMilliseconds, [this] { showRows(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran - Station"));
     setFont(WindowFont());
-
-    cboPort = new QComboBox;
-    for (int n = 1; n <= Ports; ++n)
-        cboPort->addItem(QStringLiteral("COM %1").arg(n), n);
-    cmdAddPort = new QPushButton(QStringLiteral("Add &Port"));
-    cboDevice = new DeviceBox;
-    cboDevice->setMinimumContentsLength(24);
-    cmdAddDevice = new QPushButton(QStringLiteral("Add &Device"));
-    lblNote = PlainLabel(new QLabel);
-    SetForeColor(*lblNote, Red);
-    auto* adding = new QHBoxLayout;
-    adding->addWidget(cboPort);
-    adding->addWidget(cmdAddPort);
-    adding->addSpacing(24);
-    adding->addWidget(cboDevice);
-    adding->addWidget(cmdAddDevice);
-    adding->addSpacing(12);
-    adding->addWidget(lblNote, 1);
 
     auto* rowsArea = new QWidget;
     rowsLayout_ = new QVBoxLayout(rowsArea);
     rowsLayout_->setContentsMargins(0, 0, 0, 0);
     rowsLayout_->setSpacing(0);
     rowsLayout_->addStretch(1);
-    auto* scroll = new QScrollArea;
-    scroll->setWidget(rowsArea);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    // Sideways the rows move only with the header, in the area around both.
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-
-    cmdStartAll = new QPushButton(QStringLiteral("&Start All"));
-    cmdHaltAll = new QPushButton(QStringLiteral("&Halt All"));
-    lblSummary = PlainLabel(new QLabel);
-    lblTally = PlainLabel(new QLabel);
-    chkBeep = new QCheckBox(QStringLiteral("&Beep on a failure"));
-    chkBeep->setChecked(true);
-    // As the rows' buttons: a click leaves the serial field its focus.
-    for (QWidget* w : {static_cast<QWidget*>(cmdStartAll), static_cast<QWidget*>(cmdHaltAll),
-                       static_cast<QWidget*>(chkBeep)})
-        w->setFocusPolicy(Qt::TabFocus);
-    auto* commands = new QHBoxLayout;
-    commands->addWidget(cmdStartAll);
-    commands->addWidget(cmdHaltAll);
-    commands->addSpacing(24);
-    commands->addWidget(lblSummary, 1);
-    commands->addWidget(lblTally);
-    commands->addSpacing(12);
-    commands->addWidget(chkBeep);
-
-    // Sideways the header and the rows move as one: on a screen narrower
-    // than the columns the window fits the screen and scrolls, each title
-    // staying over its cells.
-    auto* table = new QWidget;
-    auto* tableLayout = new QVBoxLayout(table);
-    tableLayout->setContentsMargins(0, 0, 0, 0);
-    QWidget* head = header();
-    tableLayout->addWidget(head);
-    tableLayout->addWidget(scroll, 1);
-    auto* sideways = new QScrollArea;
-    sideways->setWidget(table);
-    sideways->setWidgetResizable(true);
-    sideways->setFrameShape(QFrame::NoFrame);
-    sideways->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_ = new QScrollArea;
+    scroll_->setWidget(rowsArea);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    // The columns fit the window: rows scroll up and down only, and the
+    // titles keep over their cells with the scroll bar always beside them.
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A click on a row's button would otherwise give it the keys, away from
+    // the scanner's field, and scroll to whatever it deems focused.
+    scroll_->setFocusPolicy(Qt::NoFocus);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(lockLine());
+    layout->addLayout(lockLines());
     layout->addLayout(scanLine());
-    layout->addLayout(adding);
-    layout->addWidget(sideways, 1);
-    layout->addLayout(commands);
-    lblHistory = PlainLabel(new QLabel);
+    layout->addLayout(addingLine());
+    layout->addWidget(StationColumns::Titles(scroll_->verticalScrollBar()->sizeHint().width()));
+    layout->addWidget(scroll_, 1);
+    layout->addLayout(commandLine());
+    lblHistory = Named(PlainLabel(new QLabel), "historyWarning");
     ShowWarning(*lblHistory, {});
     layout->addWidget(lblHistory);
 
-    connect(cmdAddPort, &QPushButton::clicked, this, &frmStation::cmdAddPort_Click);
-    connect(cmdAddDevice, &QPushButton::clicked, this, &frmStation::cmdAddDevice_Click);
-    connect(cmdStartAll, &QPushButton::clicked, this, &frmStation::cmdStartAll_Click);
-    connect(cmdHaltAll, &QPushButton::clicked, this, &frmStation::cmdHaltAll_Click);
-    connect(chkBeep, &QCheckBox::toggled, this, &frmStation::save);
-    connect(&check_, &SerialCheck::Answered, this, &frmStation::checked);
-    connect(&spool_, &SpoolSender::Warning, this,
-            [this](const QString& line) { ShowWarning(*lblHistory, line); });
-
-    restore();
+    connectEngine();
+    station_->Restore();
+    cboPort->setCurrentIndex(std::max(station_->FreePort(1), 1) - 1);
+    chkBeep->setChecked(station_->BeepOnFailure());
+    txtOperator->setText(station_->Operator());
     showSettings();
     showSummary(); // an empty rack says what to do first
-    scroll->setMinimumWidth(head->sizeHint().width() +
-                            scroll->verticalScrollBar()->sizeHint().width());
-    const QMargins margins = layout->contentsMargins();
-    int width = table->minimumSizeHint().width() + margins.left() + margins.right();
-    if (const QScreen* shown = screen())
-        width = std::min(width, shown->availableGeometry().width() - FrameAllowance);
-    resize(std::max(width, minimumSizeHint().width()), 360);
+
+    const QScreen* shown = screen();
+    const int room = shown ? shown->availableGeometry().width() - FrameAllowance : WidthWanted;
+    resize(std::max(minimumSizeHint().width(), std::min(room, WidthWanted)), sizeHint().height());
+    fitHeight();
 }
 
+// Each board's session waits for its job: halted together, they end
+// together; the rows go before the boards they show.
 frmStation::~frmStation() {
-    // Each row's destructor waits for its job: halted together, they end together.
-    for (StationRow* row : rows_)
-        row->Halt();
+    station_->HaltAll();
     qDeleteAll(rows_);
+    rows_.clear();
 }
 
-QWidget* frmStation::header() {
-    auto* bar = new QWidget;
-    auto* line = new QHBoxLayout(bar);
-    line->setContentsMargins(0, 0, 0, 0);
-    line->setSpacing(StationColumns::Gap);
-    const char* titles[StationColumns::Columns] = {
-        "State", "Board", "Progress", "Messages", "Type", "Device ID", "Records", "Rate", "Result"};
-    for (int c = 0; c < StationColumns::Columns; ++c)
-        StationColumns::Cell(line, static_cast<StationColumns::Column>(c),
-                             QLatin1String(titles[c]));
-    // The rows' buttons take room the header must count, for the window's
-    // width; unseen here.
-    for (const QString& text :
-         {QStringLiteral("Start"), QStringLiteral("Transcript"), QStringLiteral("Up"),
-          QStringLiteral("Down"), QStringLiteral("Remove")}) {
-        auto* room = new QPushButton(text);
-        QSizePolicy policy = room->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        room->setSizePolicy(policy);
-        room->hide();
-        line->addWidget(room);
-    }
+// The engine speaks through signals, as a Session does: the window only shows.
+void frmStation::connectEngine() {
+    Station* s = station_.get();
+    connect(s, &Station::Note, lblNote, &QLabel::setText);
+    connect(s, &Station::LockNote, this, [this](const QString& why) {
+        ShowWarning(*lblLocked, why);
+        showSettings();
+    });
+    connect(s, &Station::LockChanged, this, [this](bool locked) {
+        showSettings();
+        emit LockChanged(locked);
+    });
+    connect(s, &Station::RackChanged, this, &frmStation::syncRows);
+    connect(s, &Station::Leaving, this, [this](StationBoard* board) {
+        for (StationRow* row : rows_)
+            if (&row->Board() == board) {
+                rows_.removeOne(row);
+                delete row;
+                return;
+            }
+    });
+    connect(s, &Station::Counted, this, &frmStation::showSummary);
+    connect(s, &Station::HistoryWarning, this,
+            [this](const QString& line) { ShowWarning(*lblHistory, line); });
+    connect(s, &Station::Beep, this, [this] { beep_ ? beep_() : QApplication::beep(); });
+    connect(s, &Station::AllEnded, this, [this] {
+        emit AllEnded();
+        if (closeWhenIdle_)
+            close();
+    });
+}
+
+// The settings, the lock, the question before unlocking, and why starts are stopped.
+QLayout* frmStation::lockLines() {
+    lblSettings = Named(PlainLabel(new QLabel), "settings");
+    lblSettings->setWordWrap(true);
+    SetForeColor(*lblSettings, Blue);
+    cmdLock = Named(new QPushButton(QStringLiteral("&Lock")), "lock");
+    cmdLock->setFocusPolicy(Qt::TabFocus);
+    auto* top = new QHBoxLayout;
+    top->addWidget(lblSettings, 1);
+    top->addWidget(cmdLock);
+
+    fraUnlock = Named(new QWidget, "unlockQuestion");
+    auto* asking = new QHBoxLayout(fraUnlock);
+    asking->setContentsMargins(0, 0, 0, 0);
+    cmdUnlock = Named(new QPushButton(QStringLiteral("&Yes, unlock")), "unlock");
+    cmdKeepLocked = Named(new QPushButton(QStringLiteral("&No, keep it")), "keepLocked");
+    asking->addWidget(PlainLabel(new QLabel(QStringLiteral(
+        "Unlock? The main window's load file, baud rate and mode will then apply."))));
+    asking->addWidget(cmdUnlock);
+    asking->addWidget(cmdKeepLocked);
+    asking->addStretch(1);
+    fraUnlock->hide();
+
+    lblLocked = Named(PlainLabel(new QLabel), "lockNote");
+    lblLocked->setWordWrap(true);
+    ShowWarning(*lblLocked, {});
+
+    auto* lines = new QVBoxLayout;
+    lines->addLayout(top);
+    lines->addWidget(fraUnlock);
+    lines->addWidget(lblLocked);
+    connect(cmdLock, &QPushButton::clicked, this, &frmStation::lockClicked);
+    connect(cmdUnlock, &QPushButton::clicked, this, &frmStation::unlock);
+    connect(cmdKeepLocked, &QPushButton::clicked, this, [this] {
+        fraUnlock->hide();
+        txtSerial->setFocus();
+    });
+    return lines;
+}
+
+// Where the scanner types, and who works the station.
+QLayout* frmStation::scanLine() {
+    txtSerial = Named(new QLineEdit, "serialEntry");
+    txtSerial->setPlaceholderText(QStringLiteral("scan the board's label"));
+    txtSerial->setMinimumWidth(220);
+    txtOperator = Named(new QLineEdit, "operator");
+    txtOperator->setMaximumWidth(180);
+    auto* serial = new QLabel(QStringLiteral("S&erial"));
+    serial->setBuddy(txtSerial);
+    auto* who = new QLabel(QStringLiteral("&Operator"));
+    who->setBuddy(txtOperator);
+    auto* line = new QHBoxLayout;
+    line->addWidget(serial);
+    line->addWidget(txtSerial);
+    line->addSpacing(24);
+    line->addWidget(who);
+    line->addWidget(txtOperator);
     line->addStretch(1);
-    return bar;
+    connect(txtSerial, &QLineEdit::returnPressed, this, &frmStation::scanned);
+    connect(txtOperator, &QLineEdit::editingFinished, this,
+            [this] { station_->SetOperator(txtOperator->text()); });
+    return line;
 }
 
+// Rows are added by COM number or by device, and why one was not.
+QLayout* frmStation::addingLine() {
+    cboPort = Named(new QComboBox, "comPort");
+    for (int n = 1; n <= Station::Ports; ++n)
+        cboPort->addItem(QStringLiteral("COM %1").arg(n), n);
+    cmdAddPort = Named(new QPushButton(QStringLiteral("Add &Port")), "addPort");
+    cboDevice = Named(new DeviceBox, "device");
+    cboDevice->setMinimumContentsLength(24);
+    cmdAddDevice = Named(new QPushButton(QStringLiteral("Add &Device")), "addDevice");
+    lblNote = Named(PlainLabel(new QLabel), "note");
+    lblNote->setWordWrap(true);
+    SetForeColor(*lblNote, Red);
+    auto* line = new QHBoxLayout;
+    line->addWidget(cboPort);
+    line->addWidget(cmdAddPort);
+    line->addSpacing(24);
+    line->addWidget(cboDevice);
+    line->addWidget(cmdAddDevice);
+    line->addSpacing(12);
+    line->addWidget(lblNote, 1);
+    connect(cmdAddPort, &QPushButton::clicked, this, &frmStation::addPort);
+    connect(cmdAddDevice, &QPushButton::clicked, this, &frmStation::addDevice);
+    return line;
+}
+
+// What works on the whole rack, and the one summary line.
+QLayout* frmStation::commandLine() {
+    cmdStartAll = Named(new QPushButton(QStringLiteral("&Start All")), "startAll");
+    cmdHaltAll = Named(new QPushButton(QStringLiteral("&Halt All")), "haltAll");
+    lblSummary = Named(PlainLabel(new QLabel), "summary");
+    lblSummary->setWordWrap(true);
+    chkBeep = Named(new QCheckBox(QStringLiteral("&Beep on a failure")), "beep");
+    // As the rows' buttons: a click leaves the serial field its focus.
+    for (QWidget* w : QWidgetList{cmdStartAll, cmdHaltAll, chkBeep})
+        w->setFocusPolicy(Qt::TabFocus);
+    auto* line = new QHBoxLayout;
+    line->addWidget(cmdStartAll);
+    line->addWidget(cmdHaltAll);
+    line->addSpacing(24);
+    line->addWidget(lblSummary, 1);
+    line->addSpacing(12);
+    line->addWidget(chkBeep);
+    connect(cmdStartAll, &QPushButton::clicked, station_.get(), &Station::StartAll);
+    connect(cmdHaltAll, &QPushButton::clicked, this, &frmStation::HaltAll);
+    connect(chkBeep, &QCheckBox::toggled, station_.get(), &Station::SetBeepOnFailure);
+    return line;
+}
+
+// The main window's settings and the ports' devices may have changed meanwhile.
 void frmStation::showEvent(QShowEvent* event) {
     showSettings();
     for (int i = 0; i < cboPort->count(); ++i)
@@ -176,177 +249,142 @@ void frmStation::showEvent(QShowEvent* event) {
     txtSerial->setFocus(); // the scanner's keys go there first
 }
 
-// An idle row whose last record was spooled sends the spool of the history
-// that record was meant for.
-Session* frmStation::idleSession() {
-    const auto idle = std::find_if(rows_.begin(), rows_.end(), [](StationRow* r) {
-        return !r->Running() && r->Outcome() && r->BoardSession().LastStored() == Stored::Spooled;
-    });
-    return idle == rows_.end() ? nullptr : &(*idle)->BoardSession();
-}
-
-bool frmStation::Busy() const {
-    return std::any_of(rows_.begin(), rows_.end(), [](StationRow* r) { return r->Running(); });
-}
-
-StationRow* frmStation::AddBoard(const BoardPlace& place) {
-    const QString key = PortClaims::Key(place.Device());
-    for (StationRow* row : rows_) {
-        if (PortClaims::Key(row->place.Device()) == key) {
-            lblNote->setText(
-                QStringLiteral("%1 has a row already (%2)").arg(row->place.Name(), key));
-            return nullptr;
-        }
-    }
-    lblNote->clear();
-
-    Session::PortMaker makePort;
-    if (boards_.port)
-        makePort = [this, place] { return boards_.port(place); };
-    Session::ClockMaker makeClock;
-    if (boards_.clock)
-        makeClock = [this, place] { return boards_.clock(place); };
-
-    auto* row = new StationRow(place, claims_, std::move(makePort), std::move(makeClock));
-    rows_.append(row);
-    rowsLayout_->insertWidget(rowsLayout_->count() - 1, row);
-    connect(row, &StationRow::Changed, this, &frmStation::rowChanged);
-    connect(row, &StationRow::Ended, this, &frmStation::rowEnded);
-    connect(row->cmdTranscript, &QPushButton::clicked, this,
-            [this, row] { row->ShowTranscript(prompts_, m_.AppDirectory); });
-    // Queued: the row goes, and its button with it, once the click is over.
-    connect(
-        row->cmdRemove, &QPushButton::clicked, this, [this, row] { RemoveBoard(row); },
-        Qt::QueuedConnection);
-    connect(row->cmdStart, &QPushButton::clicked, this, [this, row] { rowButton(row); });
-    connect(row->cmdUp, &QPushButton::clicked, this, [this, row] { MoveBoard(row, -1); });
-    connect(row->cmdDown, &QPushButton::clicked, this, [this, row] { MoveBoard(row, 1); });
-    connect(row, &StationRow::StartAgain, this,
-            [this](StationRow* held) { startRow(held, held->Label()); });
-    save();
-    fixTabOrder();
-    showSummary();
-    return row;
-}
-
-void frmStation::RemoveBoard(StationRow* row) {
-    if (!rows_.contains(row) || row->Running())
-        return;
-    rows_.removeOne(row);
-    delete row;
-    save();
-    fixTabOrder();
-    showSummary();
-}
-
-void frmStation::cmdAddPort_Click() {
+// The port list then shows the next COM without a row: a rack is added by
+// pressing Add again.
+void frmStation::addPort() {
     const int n = cboPort->currentData().toInt();
-    if (AddBoard(BoardPlace::Com(n)))
-        pointAtFreePort(n + 1);
+    if (station_->Add(BoardPlace::Com(n)))
+        if (const int next = station_->FreePort(n + 1))
+            cboPort->setCurrentIndex(next - 1);
 }
 
-// The port list shows the first COM from `from` on without a row, so that a
-// rack is added (or grown after it was restored) by pressing Add again.
-void frmStation::pointAtFreePort(int from) {
-    for (int n = from; n <= Ports; ++n) {
-        const bool taken = std::any_of(rows_.begin(), rows_.end(), [n](StationRow* r) {
-            return r->place == BoardPlace::Com(n);
-        });
-        if (!taken) {
-            cboPort->setCurrentIndex(n - 1);
-            return;
-        }
-    }
-}
-
-void frmStation::cmdAddDevice_Click() {
+// A device typed in is added as it is named, a by-path name kept as such.
+void frmStation::addDevice() {
     const QString device = cboDevice->currentText().trimmed();
-    if (device.isEmpty()) {
+    if (device.isEmpty())
         lblNote->setText(QStringLiteral("Name a device, such as /dev/ttyUSB0"));
-        return;
-    }
-    AddBoard(BoardPlace::Path(device));
+    else
+        station_->Add(BoardPlace::Path(device));
 }
 
-void frmStation::cmdStartAll_Click() {
-    for (StationRow* row : rows_)
-        if (row->Idle())
-            startRow(row, {{}, {}, txtOperator->text().trimmed()});
+// The scanner's Enter: the field is ready for the next board at once.
+void frmStation::scanned() {
+    const QString serial = txtSerial->text();
+    txtSerial->clear();
+    txtSerial->setFocus();
+    station_->Scan(serial);
 }
 
-void frmStation::cmdHaltAll_Click() {
-    for (StationRow* row : rows_)
-        row->Halt();
+// The rows show at once that they are halting, not at the next picture.
+void frmStation::HaltAll() {
+    station_->HaltAll();
     showRows();
 }
 
-void frmStation::rowChanged() {
-    pacer_.Changed();
+// Locking is one click; unlocking is asked first, in the station.
+void frmStation::lockClicked() {
+    if (!station_->Locked()) {
+        station_->Lock();
+        return;
+    }
+    fraUnlock->show();
+    cmdKeepLocked->setFocus(); // Enter by mistake keeps the lock
 }
 
+// The scanner's field takes the keys again.
+void frmStation::unlock() {
+    station_->Unlock();
+    fraUnlock->hide();
+    txtSerial->setFocus();
+}
+
+// The lock's word on its button and the settings the next start uses.
+void frmStation::showSettings() {
+    cmdLock->setText(station_->Locked() ? QStringLiteral("Un&lock") : QStringLiteral("&Lock"));
+    lblSettings->setText(station_->SettingsText());
+}
+
+// One line, in the engine's words, so that it never disagrees with itself.
+void frmStation::showSummary() {
+    lblSummary->setText(station_->Summary());
+}
+
+// Each row draws only what its session has news of.
 void frmStation::showRows() {
     pacer_.Shown();
     for (StationRow* row : rows_)
-        if (row->dirty)
-            row->ShowView();
+        row->Refresh();
 }
 
-// A record that reached the history means the spool has gone there too:
-// the warning stands until one does.
-void frmStation::rowEnded(StationRow* row) {
-    ShowWarning(*lblHistory, row->BoardSession().HistoryWarning());
-    spool_.JobEnded(row->BoardSession());
-    tally(row);
-    showSummary();
-    if (Busy())
-        return;
-    emit AllEnded();
-    if (closeWhenIdle_)
-        close();
-}
-
-namespace {
-QString Boards(qsizetype n) {
-    return n == 1 ? QStringLiteral("1 board") : QStringLiteral("%1 boards").arg(n);
-}
-} // namespace
-
-void frmStation::showSummary() {
-    const auto running =
-        std::count_if(rows_.begin(), rows_.end(), [](StationRow* r) { return r->Running(); });
-    if (running > 0) {
-        lblSummary->setText(
-            QStringLiteral("%1 of %2 under way").arg(running).arg(Boards(rows_.size())));
-        return;
-    }
-    int done = 0, failed = 0, halted = 0;
-    for (StationRow* row : rows_) {
-        if (const auto outcome = row->Outcome()) {
-            done += *outcome == Failure::None;
-            halted += *outcome == Failure::Halted;
-            failed += *outcome != Failure::None && *outcome != Failure::Halted;
+// The rows follow the rack: one for each board, in its order.
+void frmStation::syncRows() {
+    QList<StationRow*> now;
+    for (StationBoard* board : station_->Boards()) {
+        const auto shown = std::find_if(rows_.begin(), rows_.end(),
+                                        [board](StationRow* r) { return &r->Board() == board; });
+        StationRow* row = shown != rows_.end() ? *shown : nullptr;
+        if (!row) {
+            row = new StationRow(*board, prompts_, m_.AppDirectory);
+            connect(row, &StationRow::Changed, this, [this] { pacer_.Changed(); });
+            // Queued: once the row has laid out its question.
+            connect(board, &StationBoard::StateChanged, this, &frmStation::fitHeight,
+                    Qt::QueuedConnection);
+            connect(row, &StationRow::StartPressed, station_.get(), &Station::Press);
+            connect(row, &StationRow::MoveAsked, station_.get(), &Station::Move);
+            // Queued: the row goes, and its button with it, once the click is over.
+            connect(row, &StationRow::RemoveAsked, station_.get(), &Station::Remove,
+                    Qt::QueuedConnection);
         }
+        now << row;
     }
-    if (done + failed + halted == 0) {
-        lblSummary->setText(rows_.isEmpty()
-                                ? QStringLiteral("Add a board for each port of the rack")
-                                : Boards(rows_.size()));
-        return;
-    }
-    QString text = QStringLiteral("%1: %2 reprogrammed, %3 failed")
-                       .arg(Boards(rows_.size()))
-                       .arg(done)
-                       .arg(failed);
-    if (halted > 0)
-        text += QStringLiteral(", %1 halted").arg(halted);
-    lblSummary->setText(text);
+    for (int i = 0; i < now.size(); ++i)
+        if (rowsLayout_->indexOf(now[i]) != i) {
+            rowsLayout_->removeWidget(now[i]);
+            rowsLayout_->insertWidget(i, now[i]);
+        }
+    rows_ = now;
+    fixTabOrder();
+    showSummary();
+    fitHeight();
 }
 
+// Tall enough for its rows, up to sixteen, questions and all, within the
+// screen: a rack is seen whole without scrolling where the screen has the
+// room. It grows as a row's question opens, and never shrinks under the
+// operator's hands.
+void frmStation::fitHeight() {
+    int rowsHeight = 0;
+    for (int i = 0; i < RowsShown; ++i)
+        rowsHeight += i < rows_.size()  ? rows_[i]->sizeHint().height()
+                      : i < RowsAtLeast ? EmptyRowHeight
+                                        : 0;
+    int wanted = sizeHint().height() - scroll_->sizeHint().height() + rowsHeight;
+    if (const QScreen* shown = screen())
+        wanted = std::min(wanted, shown->availableGeometry().height() - TitleAllowance);
+    if (wanted <= height())
+        return;
+    resize(width(), wanted);
+    if (isVisible())
+        MoveOnScreen(*this, pos());
+}
+
+// Tab goes through the lock, the top, then row by row as they stand, then the bottom.
+void frmStation::fixTabOrder() {
+    QList<QWidget*> order{cmdLock, cmdUnlock,  cmdKeepLocked, txtSerial,   txtOperator,
+                          cboPort, cmdAddPort, cboDevice,     cmdAddDevice};
+    for (StationRow* row : rows_)
+        order << row->TabStops();
+    order << cmdStartAll << cmdHaltAll << chkBeep;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+// A station with boards under way stops them first.
 void frmStation::closeEvent(QCloseEvent* event) {
     if (Busy()) {
         // As the main window does: stop, and close once every board has returned.
         closeWhenIdle_ = true;
-        cmdHaltAll_Click();
+        HaltAll();
         event->ignore();
         return;
     }

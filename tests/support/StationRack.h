@@ -17,8 +17,14 @@ inline QString Id(int n) {
     return QStringLiteral("ID%1").arg(n, 2, 10, QLatin1Char('0'));
 }
 
+// A widget of the station window by its object name.
+template <class W = QWidget> W* Part(QObject* window, const char* name) {
+    return window->findChild<W*>(QLatin1String(name));
+}
+
 // A rack of simulated boards on COM 1..n, each with its own device ID; or,
-// on Devices, of the real devices its rows name.
+// on Devices, of the real devices its boards name. Shown in a station
+// window, or the engine's station alone.
 struct Rack {
     struct Board {
         Board(int n, BootLoader::Config c) : config(std::move(c)) {
@@ -32,20 +38,25 @@ struct Rack {
     };
 
     enum Boards { Simulated, Devices };
-    explicit Rack(PortClaims* shared = nullptr, Boards on = Simulated)
-        : claims(shared ? *shared : own), simulated(on == Simulated) {
+    enum Shown { Window, Alone };
+    explicit Rack(PortClaims* shared = nullptr, Boards on = Simulated, Shown how = Window)
+        : claims(shared ? *shared : own), simulated(on == Simulated), windowed(how == Window) {
         QDir::setCurrent(dir.path());
         WriteFile(dir.filePath(QStringLiteral("MYFILE.ROM")), BootLoader::SampleLoadFile(5));
         InitDefaults(m);
         open();
     }
-    ~Rack() { w.reset(); }
+    ~Rack() {
+        w.reset();
+        alone.reset();
+    }
 
-    // A station window, as the main window opens one: a reopened one reads
-    // what the last one kept.
+    // A station, as the main window opens one: a reopened one reads what the
+    // last one kept.
     void open() {
         w.reset();
-        StationBoards reach;
+        alone.reset();
+        StationReach reach{{}, {}, [this] { return history; }};
         if (simulated) {
             reach.port = [this](const BoardPlace& p) {
                 return std::make_unique<WindowRig::PortRef>(boards.at(p.ComPort())->port);
@@ -54,25 +65,41 @@ struct Rack {
                 return std::make_unique<WindowRig::ClockRef>(boards.at(p.ComPort())->clock);
             };
         }
-        reach.beep = [this] { ++beeps; };
-        w = std::make_unique<frmStation>(m, prompts, claims, reach);
-        w->show();
+        if (windowed) {
+            w = std::make_unique<frmStation>(m, prompts, claims, reach, [this] { ++beeps; });
+            w->show();
+            return;
+        }
+        alone = std::make_unique<Station>(m, claims, reach);
+        QObject::connect(alone.get(), &Station::Beep, [this] { ++beeps; });
+        QObject::connect(alone.get(), &Station::Note, [this](const QString& n) { note = n; });
+        QObject::connect(alone.get(), &Station::LockNote,
+                         [this](const QString& n) { lockNote = n; });
+        alone->Restore();
     }
+    Station& s() { return w ? w->Engine() : *alone; }
 
-    // A simulated board on COM n (in place of the one there) and its row.
-    StationRow* add(int n, BootLoader::Config config = {}) {
+    // A simulated board on COM n (in place of the one there).
+    StationBoard* add(int n, BootLoader::Config config = {}) {
         boards[n] = std::make_unique<Board>(n, std::move(config));
-        return w->AddBoard(BoardPlace::Com(n));
+        return s().Add(BoardPlace::Com(n));
     }
-    StationRow* row(int n) const {
+    StationBoard* board(int n) {
+        for (StationBoard* b : s().Boards())
+            if (b->place == BoardPlace::Com(n))
+                return b;
+        return nullptr;
+    }
+    // The window's row of COM n.
+    StationRow* row(int n) {
         for (StationRow* r : w->Rows())
-            if (r->place == BoardPlace::Com(n))
+            if (r->Board().place == BoardPlace::Com(n))
                 return r;
         return nullptr;
     }
     bool runAll() {
-        QSignalSpy ended(w.get(), &frmStation::AllEnded);
-        w->cmdStartAll_Click();
+        QSignalSpy ended(&s(), &Station::AllEnded);
+        s().StartAll();
         return ended.wait(20000);
     }
 
@@ -82,8 +109,12 @@ struct Rack {
     PortClaims own;
     PortClaims& claims;
     bool simulated;
+    bool windowed;
     std::map<int, std::unique_ptr<Rack::Board>> boards;
     std::unique_ptr<frmStation> w;
+    std::unique_ptr<Station> alone;
+    QString history;        // where the engine's station keeps its records
+    QString note, lockNote; // the station's latest Note and LockNote
     int beeps = 0;
 };
 

@@ -37,6 +37,12 @@ struct StationLock {
 // `settings` with the lock's file, baud rate and mode in place of its own.
 Module1 WithLock(Module1 settings, const StationLock& lock);
 
+// Why a station locked on `lock` may start nothing: its file has changed
+// on disk. Empty while unlocked or while the file is as it was.
+QString LockProblem(const StationLock& lock);
+// The settings a station's next start uses, so the operator can check them by eye.
+QString SettingsText(const Module1& m, const StationLock& lock);
+
 // What a station keeps from one opening to the next: its rack in row order
 // and the operator's own choices. VELLORAN.CFG keeps the main window's four
 // settings and nothing else, so the station has a file of its own beside it.

@@ -1,4 +1,4 @@
-#include "ui/StationFile.h"
+#include "station/StationFile.h"
 
 #include "core/Module1.h"
 
@@ -113,6 +113,25 @@ Module1 WithLock(Module1 settings, const StationLock& lock) {
     SetBaudRate(settings, lock.baud);
     settings.LoadMode = lock.mode;
     return settings;
+}
+
+QString LockProblem(const StationLock& lock) {
+    if (!lock.on || Fingerprint(lock.file.path).Same(lock.file))
+        return {};
+    return QStringLiteral("The load file %1 has changed on disk since the station was locked "
+                          "(size, time or contents): no new starts. Unlock, check the file and "
+                          "lock again.")
+        .arg(lock.file.path);
+}
+
+QString SettingsText(const Module1& m, const StationLock& lock) {
+    if (!lock.on)
+        return QStringLiteral("Load file %1, baud rate%2, mode%3 (from the main window)")
+            .arg(m.LoadFileName, FormatNumber(m.BaudRate), FormatNumber(m.LoadMode));
+    return QStringLiteral("Locked: load file %1 (SHA-256 %2, %3 records), baud rate%4, mode%5")
+        .arg(lock.file.path, lock.file.sha256.left(12))
+        .arg(lock.file.records)
+        .arg(FormatNumber(lock.baud), FormatNumber(lock.mode));
 }
 
 bool StationLockedAtStart(const Module1& m) {
