@@ -2,6 +2,7 @@
 // tells its board's ending by its lamp, its lines and its columns, all
 // within a 1280-pixel screen; the rack it shows is kept as the operator
 // orders it; the main window's settings follow its lock.
+#include "history/History.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/StationRack.h"
 #include "ui/DeviceBox.h"
@@ -182,10 +183,12 @@ private slots:
         QVERIFY(ports->itemData(15, Qt::ToolTipRole).toString().contains("&lt;b&gt;16"));
     }
 
-    // While the station is locked the main window's settings menus are
-    // disabled, from start-up too, and say why; unlocking, asked first in
-    // the station, gives them back.
-    void mainMenusFollowTheLock() {
+    // While the station is locked to a job, a supervisor's word, the main
+    // window's settings menus are disabled, from start-up too, and say why;
+    // its Reprogram Modem Now runs the job's bytes and nothing else, whatever
+    // the file on disk or its own setting; unlocking gives them back.
+    void mainWindowRunsOnlyTheJob() {
+        PublishedJob();
         WindowRig main;
         main.writeLoadFile(5);
         const auto settingsMenus = [&](bool enabled) {
@@ -196,18 +199,25 @@ private slots:
                     return false;
             return main.w->mnuAdvancedCheckBoot->isEnabled();
         };
-        main.open().mnuAdvancedStation_Click();
-        Click(Part<QPushButton>(main.w->StationWindow(), "lock"));
-        QVERIFY(settingsMenus(false));
-        main.w.reset(); // the tool restarts
-        main.open();
-        QVERIFY(settingsMenus(false));
+        const auto clickLock = [&] {
+            frmStation* station = main.w->StationWindow();
+            QSignalSpy changed(station, &frmStation::LockChanged);
+            Click(Part<QPushButton>(station, "lock"));
+            return changed.wait(10000);
+        };
+        main.open().JobActs().askSupervisor = Supervisor;
         main.w->mnuAdvancedStation_Click();
-        frmStation* station = main.w->StationWindow();
-        Click(Part<QPushButton>(station, "lock"));
-        QVERIFY(settingsMenus(false)); // only asked
-        Click(Part<QPushButton>(station, "unlock"));
-        QVERIFY(settingsMenus(true));
+        QVERIFY(clickLock() && settingsMenus(false));
+        main.w.reset(); // the tool restarts
+        main.open().JobActs().askSupervisor = Supervisor;
+        main.m.LoadFileName = QStringLiteral("OTHER.ROM");
+        QVERIFY(settingsMenus(false) && main.w->lblFile->text() == "Job A 1");
+        QVERIFY(main.run([&] { Click(main.w->cmdLoad); }));
+        const HistoryRecord run = History(QString()).Find({}).front();
+        QVERIFY(run.job == "A 1" && run.recordsTotal == 21 && run.client == "window");
+        main.w->mnuAdvancedStation_Click();
+        QVERIFY(clickLock() && settingsMenus(true));
+        QCOMPARE(main.w->lblFile->text(), QStringLiteral("OTHER.ROM"));
     }
 
     // Two adapters, the one without a serial number plugged into a socket
