@@ -48,6 +48,7 @@ frmSupervisor::frmSupervisor(const SupervisorAsk& ask, QWidget* parent)
     form->addRow(ask.firstUse ? QStringLiteral("New &password:") : QStringLiteral("&Password:"),
                  txtPassword);
     connect(txtPassword, &QLineEdit::textChanged, this, &frmSupervisor::check);
+    connect(txtUser, &QLineEdit::textChanged, this, &frmSupervisor::check);
     if (ask.firstUse && !ask.server) {
         txtAgain = Secret("passwordAgain");
         form->addRow(QStringLiteral("The same &again:"), txtAgain);
@@ -72,8 +73,10 @@ void frmSupervisor::check() {
         why = QStringLiteral("At least %1 characters").arg(Jobs::ShortestPassword);
     else if (txtAgain && txtAgain->text() != txtPassword->text())
         why = QStringLiteral("The two passwords differ");
-    else if (txtPassword->text().isEmpty() && !ask_.server)
-        why = QStringLiteral("The supervisor's password");
+    else if (!ask_.server && txtUser->text().trimmed().isEmpty())
+        why = QStringLiteral("Type the supervisor's name, for the history's events");
+    else if (!ask_.server && txtPassword->text().isEmpty())
+        why = QStringLiteral("Type the supervisor's password");
     lblWhy->setText(why);
     buttons->button(QDialogButtonBox::Ok)->setEnabled(why.isEmpty());
 }
