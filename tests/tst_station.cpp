@@ -3,6 +3,7 @@
 // within a 1280-pixel screen; the rack it shows is kept as the operator
 // orders it; the main window's settings follow its lock.
 #include "history/History.h"
+#include "history/Jobs.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/StationRack.h"
 #include "ui/DeviceBox.h"
@@ -218,6 +219,53 @@ private slots:
         main.w->mnuAdvancedStation_Click();
         QVERIFY(clickLock() && settingsMenus(true));
         QCOMPARE(main.w->lblFile->text(), QStringLiteral("OTHER.ROM"));
+    }
+
+    void supervisorLocksAndUnlocks_data() {
+        QTest::addColumn<bool>("locked");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("event");
+        QTest::newRow("lock, the supervisor's password")
+            << false << "lock" << SupervisorPassword << "lock done";
+        QTest::newRow("lock, a wrong one") << false << "lock"
+                                           << "guess number 1"
+                                           << "lock refused";
+        QTest::newRow("unlock, a wrong one") << true << "unlock"
+                                             << "guess number 2"
+                                             << "unlock refused";
+        QTest::newRow("unlock, the supervisor's password")
+            << true << "unlock" << SupervisorPassword << "unlock done";
+    }
+    // Locking and unlocking, the station's Lock button, take the supervisor's
+    // password; every attempt stays in the history's events, a refused one
+    // changing nothing.
+    void supervisorLocksAndUnlocks() {
+        QFETCH(bool, locked);
+        QFETCH(QString, action);
+        QFETCH(QString, password);
+        QFETCH(QString, event);
+        PublishedJob();
+        Rack rack;
+        const auto supervise = [&](const QString& secret) {
+            rack.w->askSupervisor = [secret](const SupervisorAsk&) {
+                return SupervisorReply{"A 1", {"boss", secret}};
+            };
+            QSignalSpy heard(&rack.s(), &Station::Supervised);
+            Click(Part<QPushButton>(rack.w.get(), "lock"));
+            return heard.wait(10000);
+        };
+        QVERIFY(!locked || supervise(SupervisorPassword));
+        QVERIFY(supervise(password));
+        const bool done = event.endsWith("done");
+        QCOMPARE(rack.s().Locked(), done == (action == "lock"));
+        QCOMPARE(Part<QLabel>(rack.w.get(), "lockNote")->text().contains("wrong supervisor"),
+                 !done);
+        const JobEvent last = Jobs().Events(1).value().front();
+        QCOMPARE(last.action + ' ' + last.result, event);
+        QVERIFY(last.job == "A 1" && last.supervisor == "boss" && last.station == "station");
+        rack.open();
+        QCOMPARE(rack.s().Locked(), done == (action == "lock"));
     }
 
     // Two adapters, the one without a serial number plugged into a socket

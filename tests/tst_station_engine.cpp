@@ -4,7 +4,6 @@
 // of the shift. What one board does never reaches another, and nothing of
 // a board stays behind once it has gone.
 #include "history/History.h"
-#include "history/Jobs.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/HeapUse.h"
 #include "tests/support/Kept.h"
@@ -287,48 +286,6 @@ private slots:
         QCOMPARE(run.recordsTotal, refused.isEmpty() ? 21 : 6);
         rack.open();
         QCOMPARE(rack.s().Locked(), refused.isEmpty()); // a refused lock is not kept
-    }
-
-    void supervisorLocksAndUnlocks_data() {
-        QTest::addColumn<bool>("locked");
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("event");
-        QTest::newRow("lock, the supervisor's password")
-            << false << "lock" << SupervisorPassword << "lock done";
-        QTest::newRow("lock, a wrong one") << false << "lock"
-                                           << "guess number 1"
-                                           << "lock refused";
-        QTest::newRow("unlock, a wrong one") << true << "unlock"
-                                             << "guess number 2"
-                                             << "unlock refused";
-        QTest::newRow("unlock, the supervisor's password")
-            << true << "unlock" << SupervisorPassword << "unlock done";
-    }
-    // Locking and unlocking take the supervisor's password; every attempt
-    // stays in the history's events, a refused one changing nothing.
-    void supervisorLocksAndUnlocks() {
-        QFETCH(bool, locked);
-        QFETCH(QString, action);
-        QFETCH(QString, password);
-        QFETCH(QString, event);
-        PublishedJob();
-        Rack rack(nullptr, Rack::Simulated, Rack::Alone);
-        const auto supervise = [&](const QString& what, const QString& secret) {
-            QSignalSpy heard(&rack.s(), &Station::Supervised);
-            rack.s().Supervise({{}, {}, what, "A 1", {"boss", secret}});
-            return heard.wait(10000);
-        };
-        QVERIFY(!locked || supervise("lock", SupervisorPassword));
-        QVERIFY(supervise(action, password));
-        const bool done = event.endsWith("done");
-        QCOMPARE(rack.s().Locked(), done == (action == "lock"));
-        QCOMPARE(rack.lockNote.contains("wrong supervisor password"), !done);
-        const JobEvent last = Jobs().Events(1).value().front();
-        QCOMPARE(last.action + ' ' + last.result, event);
-        QVERIFY(last.job == "A 1" && last.supervisor == "boss" && last.station == "station");
-        rack.open();
-        QCOMPARE(rack.s().Locked(), done == (action == "lock"));
     }
 
     // The cable is pulled under a run, then the board is started with the
