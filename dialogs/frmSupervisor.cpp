@@ -81,6 +81,7 @@ void frmSupervisor::check() {
     buttons->button(QDialogButtonBox::Ok)->setEnabled(why.isEmpty());
 }
 
+// The name as typed, less the blanks a slip adds; the password exactly.
 SupervisorReply frmSupervisor::Reply() const {
     const QString job = cboJob ? cboJob->currentText() : txtName ? txtName->text().trimmed() : "";
     return {job, {txtUser->text().trimmed(), txtPassword->text()}};
@@ -94,6 +95,7 @@ std::optional<SupervisorReply> frmSupervisor::Ask(const SupervisorAsk& ask, QWid
     return dialog.Reply();
 }
 
+// The jobs in use are offered newest last; an unlock names the job it ends.
 std::optional<SupervisorWord> LockWord(bool locking, const JobsAtHand& hand, const QString& job,
                                        const SupervisorAsker& ask, QWidget* parent, QString& why) {
     if (locking && hand.jobs.isEmpty()) {

@@ -88,6 +88,7 @@ bool readLock(const QString& key, const QString& value, StationLock& lock) {
 
 } // namespace
 
+// No path: the session's snapshot of the job's bytes is the file a run opens.
 Module1 WithLock(Module1 settings, const StationLock& lock) {
     if (!lock.on)
         return settings;

@@ -22,6 +22,7 @@ QString Shown(const QString& text) {
 
 } // namespace
 
+// Retired jobs are not offered: a lock to one would be refused.
 JobsAtHand LookAtJobs(const QString& history) {
     Jobs jobs(history, QStringLiteral("station"));
     JobsAtHand hand;
@@ -40,6 +41,7 @@ JobsAtHand LookAtJobs(const QString& history) {
     return hand;
 }
 
+// A new password is set only in the same breath as the action it is for.
 SupervisorVerdict AskSupervisor(const SupervisorWord& word) {
     Jobs jobs(word.history, word.client);
     SupervisorVerdict verdict;
@@ -66,6 +68,7 @@ SupervisorVerdict AskSupervisor(const SupervisorWord& word) {
     return answered(jobs.Approve(word.who, word.action, word.job));
 }
 
+// A history that cannot be read refuses nothing: the run asks it again.
 QString RefusedLock(StationLock& lock, const QString& history) {
     if (!lock.on)
         return {};

@@ -7,6 +7,7 @@
 
 #include <QWidget>
 
+// A child of the window: its threads' answers go with it.
 JobActions::JobActions(const Module1& m, Prompts& prompts, QWidget* window)
     : QObject(window), m_(m), prompts_(prompts), window_(window) {}
 

@@ -13,7 +13,7 @@ class Prompts;
 class QWidget;
 class frmStation;
 
-// The main window's part in the approved jobs: while the station is locked
+// What the main window does with the approved jobs: while the station is locked
 // its runs are the job's (bytes, baud rate, mode) and nothing else, and a
 // supervisor may publish its own settings as a job from it.
 class JobActions : public QObject {
