@@ -187,7 +187,8 @@ private slots:
     // While the station is locked to a job, a supervisor's word, the main
     // window's settings menus are disabled, from start-up too, and say why;
     // its Reprogram Modem Now runs the job's bytes and nothing else, whatever
-    // the file on disk or its own setting; unlocking gives them back.
+    // the file on disk or its own setting; unlocking gives them back. A lock
+    // the history does not stand behind locks nothing.
     void mainWindowRunsOnlyTheJob() {
         PublishedJob();
         WindowRig main;
@@ -206,6 +207,11 @@ private slots:
             Click(Part<QPushButton>(station, "lock"));
             return changed.wait(10000);
         };
+        const QByteArray otherHash = "lock on\nlock-job A 1\nlock-sha256 " + QByteArray(64, 'a');
+        QVERIFY(WriteFile(main.dir.filePath("VELLORAN.STN"), otherHash + "\n"));
+        main.open();
+        QTRY_VERIFY(settingsMenus(true)); // a hand-written lock holds nothing
+        main.w.reset();
         main.open().JobActs().askSupervisor = Supervisor;
         main.w->mnuAdvancedStation_Click();
         QVERIFY(clickLock() && settingsMenus(false));

@@ -11,11 +11,28 @@
 JobActions::JobActions(const Module1& m, Prompts& prompts, QWidget* window)
     : QObject(window), m_(m), prompts_(prompts), window_(window) {}
 
-// Read before the station opens, so that the window is never a way round it.
-void JobActions::LockAtStart(const QString& history) {
+// Read before the station opens, so that the window is never a way round
+// it; locked at once as the file says (a run checks the job's hash again),
+// then unlocked if the history, asked off this thread, refuses the lock.
+void JobActions::LockAtStart(const QString& history, const std::function<void(bool)>& locked) {
     lock_ = StationLockAtStart(m_);
-    if (!RefusedLock(lock_, history).isEmpty())
+    if (lock_.job.isEmpty())
         lock_ = {};
+    locked(lock_.on);
+    if (!lock_.on)
+        return;
+    OffThread<StationLock>(
+        this,
+        [checked = lock_, history]() mutable {
+            return RefusedLock(checked, history).isEmpty() ? checked : StationLock{};
+        },
+        [this, locked, asRead = lock_](const StationLock& checked) {
+            // The station, opened meanwhile, has the last word.
+            if (lock_.job != asRead.job || lock_.sha256 != asRead.sha256)
+                return;
+            lock_ = checked;
+            locked(lock_.on);
+        });
 }
 
 // Connected once, as the station opens; the connection goes with it.

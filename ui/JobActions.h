@@ -24,9 +24,10 @@ public:
     // Asks a supervisor's word; unset, the dialog does.
     SupervisorAsker askSupervisor;
 
-    // The station file's lock as the tool starts, once the history stands
-    // behind it: a refused one locks nothing (the station says why).
-    void LockAtStart(const QString& history);
+    // The station file's lock as the tool starts, kept once the history
+    // stands behind it: a refused one locks nothing (the station says why).
+    // `locked` hears whether the window is locked, now and once checked.
+    void LockAtStart(const QString& history, const std::function<void(bool)>& locked);
     // The window runs the station's job from its every lock, or its own
     // settings again (`locked` tells it), and asks the supervisor as it does.
     void Follow(frmStation& station, const std::function<void(bool)>& locked);

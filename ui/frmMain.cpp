@@ -168,8 +168,7 @@ void frmMain::Form_Load() {
     InitDefaults(m_);
     ReadConfigFile(m_);
     showSettings();
-    jobs_->LockAtStart(frmHistory::StoredLocation());
-    SetSettingsLocked(jobs_->Locked());
+    jobs_->LockAtStart(frmHistory::StoredLocation(), [this](bool on) { SetSettingsLocked(on); });
 
     adjustSize();
     setFixedSize(sizeHint());
