@@ -288,6 +288,19 @@ private slots:
         QCOMPARE(rack.s().Locked(), refused.isEmpty()); // a refused lock is not kept
     }
 
+    // A run under a job at another baud rate or mode than the job's (as a
+    // lock written by hand might have it) sends nothing.
+    void jobRunsOnlyAtItsOwnSettings() {
+        const QString sha = PublishedJob();
+        Rack rack(nullptr, Rack::Simulated, Rack::Alone);
+        StationBoard* board = rack.add(1);
+        QSignalSpy ended(board, &StationBoard::Ended);
+        Module1 m = rack.m;
+        m.LoadMode = 0;
+        QVERIFY(board->Start(m, {{}, {}, {}, "A 1", sha}, {}) && ended.wait(10000));
+        QCOMPARE(board->Outcome(), Failure::JobMismatch);
+    }
+
     // The cable is pulled under a run, then the board is started with the
     // socket empty: each time its ending is what its record says. Plugged in
     // again, a new device behind the same socket, the same board reprograms,
