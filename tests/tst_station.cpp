@@ -225,6 +225,16 @@ private slots:
         main.w->mnuAdvancedStation_Click();
         QVERIFY(clickLock() && settingsMenus(true));
         QCOMPARE(main.w->lblFile->text(), QStringLiteral("OTHER.ROM"));
+        // The window's own settings become a job with the supervisor's word.
+        main.m.LoadFileName = QStringLiteral("MYFILE.ROM");
+        main.w->JobActs().askSupervisor = [](const SupervisorAsk&) {
+            return SupervisorReply{"B 2", {"boss", SupervisorPassword}};
+        };
+        main.prompts.Expect(QStringLiteral("Job B 2 published"));
+        QSignalSpy said(&main.w->JobActs(), &JobActions::Said);
+        main.w->mnuFilePublish->trigger();
+        QVERIFY(said.wait(10000) && main.prompts.AllAnswered());
+        QCOMPARE(Jobs().Allowed(true, "B 2"), JobAnswer::NameTaken);
     }
 
     void supervisorLocksAndUnlocks_data() {
