@@ -1,6 +1,7 @@
 #include "session/JobSnapshot.h"
 
 #include "core/Context.h"
+#include "core/Module1.h"
 #include "history/Jobs.h"
 #include "session/RunRecord.h"
 
@@ -13,6 +14,15 @@ void TakeJobSnapshot(Context& ctx, const QString& history, const RunTag& tag) {
     ApprovedJob job;
     if (jobs.Find(tag.job, job) != JobAnswer::Done)
         return refuse(Failure::FileRefused, jobs.Problem());
+    // The job is its baud rate and mode too: a client that would send its
+    // bytes otherwise (a lock written by hand) sends nothing.
+    if (job.baud != ctx.m.BaudRate || job.mode != ctx.m.LoadMode)
+        return refuse(Failure::JobMismatch,
+                      QStringLiteral("it runs at baud rate %1 in mode %2, not %3 in mode %4")
+                          .arg(job.baud)
+                          .arg(job.mode)
+                          .arg(ctx.m.BaudRate)
+                          .arg(ctx.m.LoadMode));
     // The job the client was shown is the one run, or none.
     QString why;
     const QString path = tag.jobSha256.isEmpty() || job.sha256 == tag.jobSha256

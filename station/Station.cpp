@@ -1,7 +1,7 @@
 #include "station/Station.h"
 
+#include "core/OffThread.h"
 #include "core/Text.h"
-#include "loadfile/LoadFileSelection.h"
 #include "port/Clock.h"
 #include "port/PortClaims.h"
 
@@ -36,9 +36,14 @@ void Station::Restore() {
     restoring_ = false;
     if (!read)
         emit Note(problem);
-    // A lock that no longer matches its file is said as the station opens,
-    // not first when a scan is refused.
-    LockHolds();
+    // Nothing runs from a lock the history does not stand behind: one
+    // written by hand, or before locks named jobs, is said and dropped.
+    const QString refused = RefusedLock(lock_, history());
+    if (!refused.isEmpty()) {
+        lock_ = {};
+        save();
+    }
+    emit LockNote(refused);
 }
 
 // A station with a board under way is not closed, nor its settings changed.
@@ -125,9 +130,14 @@ void Station::HaltAll() {
         board->Halt();
 }
 
-// The one way a board starts, from its own button, Start All or a scan.
-void Station::start(StationBoard* board, const RunTag& label) {
-    if (LockHolds() && board->Start(WithLock(m_, lock_), label, history()))
+// The one way a board starts, from its own button, Start All or a scan:
+// locked, it runs the job's bytes as the history keeps them.
+void Station::start(StationBoard* board, RunTag label) {
+    if (lock_.on) {
+        label.job = lock_.job;
+        label.jobSha256 = lock_.sha256;
+    }
+    if (board->Start(WithLock(m_, lock_), label, history()))
         emit Counted();
 }
 
@@ -167,8 +177,6 @@ void Station::Scan(const QString& raw) {
         return;
     }
     emit Note({});
-    if (!LockHolds())
-        return;
     (*idle)->Check(tag(serial));
     check_.Ask(history(), serial, checkWaitMs);
 }
@@ -228,35 +236,29 @@ void Station::SetBeepOnFailure(bool on) {
         save();
 }
 
-// Only a file that reads whole can be fingerprinted and so locked.
-bool Station::Lock() {
-    const ResolvedPath file = RunLoadFile(m_);
-    const LoadFingerprint print = Fingerprint(file.path);
-    if (file.Ambiguous() || print.path.isEmpty()) {
-        emit LockNote(
-            QStringLiteral("Not locked: the load file %1 cannot be read").arg(m_.LoadFileName));
-        return false;
-    }
-    lock_ = {true, print, m_.BaudRate, m_.LoadMode};
-    save();
-    emit LockNote({});
-    emit LockChanged(true);
-    return true;
-}
-
-// The main window's settings apply again, from the next start.
-void Station::Unlock() {
-    lock_ = {};
-    save();
-    emit LockNote({});
-    emit LockChanged(false);
-}
-
-// Asked before every start, and as the station opens.
-bool Station::LockHolds() {
-    const QString problem = LockProblem(lock_);
-    emit LockNote(problem);
-    return problem.isEmpty();
+// One word at a time: the lock changes only once it is heard.
+void Station::Supervise(SupervisorWord word) {
+    if (std::exchange(supervising_, true))
+        return;
+    word.history = history();
+    word.client = QStringLiteral("station");
+    const bool locking = word.action == QLatin1String("lock");
+    OffThread<SupervisorVerdict>(
+        this, [word] { return AskSupervisor(word); },
+        [this, locking](const SupervisorVerdict& verdict) {
+            supervising_ = false;
+            if (verdict.answer == JobAnswer::Done) {
+                lock_ = locking ? verdict.lock : StationLock{};
+                save();
+                emit LockChanged(lock_.on);
+            }
+            emit LockNote(verdict.answer == JobAnswer::Done
+                              ? QString()
+                              : (locking ? QStringLiteral("Not locked: %1")
+                                         : QStringLiteral("Not unlocked: %1"))
+                                    .arg(verdict.problem));
+            emit Supervised(verdict.answer);
+        });
 }
 
 // The text is the file's, so that every display of it agrees.

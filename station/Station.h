@@ -6,6 +6,7 @@
 #include "session/SpoolSender.h"
 #include "station/StationBoard.h"
 #include "station/StationFile.h"
+#include "station/StationJob.h"
 #include "station/StationTally.h"
 
 #include <QList>
@@ -28,8 +29,8 @@ struct StationReach {
 };
 
 // The station: a rack of boards reprogrammed at once, one session each,
-// with the main window's load file, baud rate and mode or its own locked
-// ones; scans that go to the next idle board; the rack and the operator's
+// with the main window's load file, baud rate and mode or, locked, an
+// approved job's; scans that go to the next idle board; the rack and the operator's
 // choices kept in the station file; the tally of the shift. A display shows
 // it and hears from it through its signals, as from a Session.
 class Station : public QObject {
@@ -71,15 +72,16 @@ public:
     bool BeepOnFailure() const { return beep_; }
     void SetBeepOnFailure(bool on);
 
-    // The load file, baud rate and mode are the station's own, fixed.
+    // The station runs an approved job, whatever the main window is set to.
     bool Locked() const { return lock_.on; }
-    // Locks on the main window's settings; false (and why, in LockNote)
-    // when its load file cannot be read.
-    bool Lock();
-    void Unlock();
-    // Whether a start may go ahead: unlocked, or the locked file as it was.
-    // Says so in LockNote either way.
-    bool LockHolds();
+    const StationLock& JobLock() const { return lock_; }
+    // A supervisor's word to lock to `word.job` ("lock") or to unlock
+    // ("unlock"), asked off this thread: Supervised follows, and on Done
+    // the lock changes. Refused attempts stay in the history's events.
+    void Supervise(SupervisorWord word);
+    bool Supervising() const { return supervising_; }
+    // Where the records, and the jobs, are.
+    QString HistoryAt() const { return history(); }
     // The settings the next start uses, so the operator can check them by eye.
     QString SettingsText() const;
     // The rack and the runs since the station opened, on one line.
@@ -95,8 +97,10 @@ signals:
     // Why a board was not added, a scan started nothing, or the file failed;
     // empty once that no longer stands.
     void Note(const QString& text);
-    // Why a locked station starts nothing; empty while the lock holds.
+    // Why the lock was refused or not changed, in red; empty once it was.
     void LockNote(const QString& text);
+    // The supervisor's word was heard, whatever it was.
+    void Supervised(JobAnswer answer);
     // A board was added, removed or moved.
     void RackChanged();
     // `board` is about to go: what shows it goes first.
@@ -112,7 +116,7 @@ signals:
     void AllEnded();
 
 private:
-    void start(StationBoard* board, const RunTag& label);
+    void start(StationBoard* board, RunTag label);
     void ended(StationBoard* board);
     void checked(const QString& serial, const SerialVerdict& verdict);
     Session* idleSession();
@@ -127,6 +131,7 @@ private:
     QString filePath_;
     bool restoring_ = false; // boards come back from the file: nothing to save
     StationLock lock_;
+    bool supervising_ = false;
     QString operator_;
     bool beep_ = true;
     StationTally tally_;

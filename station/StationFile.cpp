@@ -2,9 +2,8 @@
 
 #include "core/Module1.h"
 
-#include "loadfile/RecordCount.h"
+#include "core/Text.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,25 +39,18 @@ const LockLine LockLines[] = {
          l.on = v == QLatin1String("on");
          return l.on || v == QLatin1String("off");
      }},
-    {"lock-file", [](const StationLock& l) { return l.file.path; },
+    {"lock-job", [](const StationLock& l) { return l.job; },
      [](StationLock& l, const QString& v) {
-         l.file.path = v;
+         l.job = v;
          return !v.isEmpty();
      }},
-    {"lock-size", [](const StationLock& l) { return QString::number(l.file.size); },
-     [](StationLock& l, const QString& v) { return Number(v, l.file.size); }},
-    {"lock-time", [](const StationLock& l) { return l.file.modified.toString(Qt::ISODateWithMs); },
+    {"lock-sha256", [](const StationLock& l) { return l.sha256; },
      [](StationLock& l, const QString& v) {
-         l.file.modified = QDateTime::fromString(v, Qt::ISODateWithMs).toUTC();
-         return l.file.modified.isValid();
-     }},
-    {"lock-sha256", [](const StationLock& l) { return l.file.sha256; },
-     [](StationLock& l, const QString& v) {
-         l.file.sha256 = v;
+         l.sha256 = v;
          return v.size() == 64;
      }},
-    {"lock-records", [](const StationLock& l) { return QString::number(l.file.records); },
-     [](StationLock& l, const QString& v) { return Number(v, l.file.records); }},
+    {"lock-records", [](const StationLock& l) { return QString::number(l.records); },
+     [](StationLock& l, const QString& v) { return Number(v, l.records); }},
     {"lock-baud", [](const StationLock& l) { return QString::number(l.baud); },
      [](StationLock& l, const QString& v) {
          qint64 n = 0;
@@ -77,8 +69,17 @@ const LockLine LockLines[] = {
      }},
 };
 
+// An old lock's lines: its file is kept to be named when it is refused.
+const char* const OldLockLines[] = {"lock-file", "lock-size", "lock-time"};
+
 // False for a line that is no lock's, or a lock's that does not read.
 bool readLock(const QString& key, const QString& value, StationLock& lock) {
+    for (const char* old : OldLockLines)
+        if (key == QLatin1String(old)) {
+            if (key == QLatin1String("lock-file"))
+                lock.file = value;
+            return true;
+        }
     for (const LockLine& line : LockLines)
         if (key == QLatin1String(line.key))
             return line.set(lock, value);
@@ -87,58 +88,32 @@ bool readLock(const QString& key, const QString& value, StationLock& lock) {
 
 } // namespace
 
-LoadFingerprint Fingerprint(const QString& path) {
-    LoadFingerprint print;
-    const QFileInfo info(path);
-    QFile file(info.absoluteFilePath());
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
-        return print;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return print;
-    print.path = info.absoluteFilePath();
-    print.size = info.size();
-    print.modified = info.lastModified().toUTC();
-    print.sha256 = QString::fromLatin1(hash.result().toHex());
-    print.records = CountRecords(print.path);
-    return print;
-}
-
+// No path: the session's snapshot of the job's bytes is the file a run opens.
 Module1 WithLock(Module1 settings, const StationLock& lock) {
     if (!lock.on)
         return settings;
-    // The name stands for the path as given, so the run opens this very file.
-    settings.LoadFilePath = lock.file.path;
-    settings.LoadFileName = lock.file.path.toUpper();
+    settings.LoadFileName = lock.job;
+    settings.LoadFilePath.clear();
     SetBaudRate(settings, lock.baud);
     settings.LoadMode = lock.mode;
     return settings;
-}
-
-QString LockProblem(const StationLock& lock) {
-    if (!lock.on || Fingerprint(lock.file.path).Same(lock.file))
-        return {};
-    return QStringLiteral("The load file %1 has changed on disk since the station was locked "
-                          "(size, time or contents): no new starts. Unlock, check the file and "
-                          "lock again.")
-        .arg(lock.file.path);
 }
 
 QString SettingsText(const Module1& m, const StationLock& lock) {
     if (!lock.on)
         return QStringLiteral("Load file %1, baud rate%2, mode%3 (from the main window)")
             .arg(m.LoadFileName, FormatNumber(m.BaudRate), FormatNumber(m.LoadMode));
-    return QStringLiteral("Locked: load file %1 (SHA-256 %2, %3 records), baud rate%4, mode%5")
-        .arg(lock.file.path, lock.file.sha256.left(12))
-        .arg(lock.file.records)
+    return QStringLiteral("Locked to the job %1 (SHA-256 %2, %3 records), baud rate%4, mode%5")
+        .arg(Printable(lock.job, Unprintable::Escaped, true), lock.sha256.left(12))
+        .arg(lock.records)
         .arg(FormatNumber(lock.baud), FormatNumber(lock.mode));
 }
 
-bool StationLockedAtStart(const Module1& m) {
+StationLock StationLockAtStart(const Module1& m) {
     StationSetup setup;
     QString problem;
     ReadStationFile(StationFilePath(m), setup, problem);
-    return setup.lock.on;
+    return setup.lock;
 }
 
 QString StationFilePath(const Module1& m) {

@@ -8,38 +8,24 @@
 
 struct Module1;
 
-// A load file as the operator checks it by eye, and as the station checks
-// that it has not changed since: where it is, its size and time, its SHA-256
-// and how many records it sends.
-struct LoadFingerprint {
-    QString path; // absolute; empty when the file cannot be read
-    qint64 size = -1;
-    QDateTime modified; // UTC, to the millisecond
-    QString sha256;     // hex
-    qint64 records = 0;
-
-    // The same file, unchanged (records follow from the bytes).
-    bool Same(const LoadFingerprint& other) const {
-        return path == other.path && size == other.size && modified == other.modified &&
-               sha256 == other.sha256;
-    }
-};
-// Reads the whole file: its hash and its records.
-LoadFingerprint Fingerprint(const QString& path);
-
-// What a locked station runs with, whatever the main window is set to.
+// What a locked station runs, whatever the main window is set to: an
+// approved job, by its name and the SHA-256 it was approved with (a run
+// takes the job's bytes from the history and checks them against it), at
+// the job's baud rate and mode. An old lock named a load file instead,
+// which anyone could overwrite or write in by hand: it is read, to be
+// refused, and never run.
 struct StationLock {
     bool on = false;
-    LoadFingerprint file;
+    QString job;
+    QString sha256;
+    qint64 records = 0;
     qint32 baud = 0;
     qint16 mode = 0;
+    QString file; // an old lock's load file
 };
-// `settings` with the lock's file, baud rate and mode in place of its own.
+// `settings` with the job's baud rate and mode, and its name where the
+// load file's would be shown: the session's snapshot is the file run.
 Module1 WithLock(Module1 settings, const StationLock& lock);
-
-// Why a station locked on `lock` may start nothing: its file has changed
-// on disk. Empty while unlocked or while the file is as it was.
-QString LockProblem(const StationLock& lock);
 // The settings a station's next start uses, so the operator can check them by eye.
 QString SettingsText(const Module1& m, const StationLock& lock);
 
@@ -60,8 +46,8 @@ QString StationFilePath(const Module1& m);
 // `problem`, for one that is there and cannot be read; `setup` then holds
 // what could be read of it.
 bool ReadStationFile(const QString& path, StationSetup& setup, QString& problem);
-// Whether the station file at `m`'s folder holds a lock: the main window
-// keeps its settings fixed from start-up, before the station opens.
-bool StationLockedAtStart(const Module1& m);
+// The lock the station file at `m`'s folder holds, as written: the main
+// window keeps its settings fixed from start-up, before the station opens.
+StationLock StationLockAtStart(const Module1& m);
 // Whole or not at all: a failed write leaves the old file as it was.
 bool WriteStationFile(const QString& path, const StationSetup& setup, QString& problem);

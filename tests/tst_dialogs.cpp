@@ -3,9 +3,12 @@
 #include "dialogs/frmBaud.h"
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
+#include "dialogs/frmSupervisor.h"
 #include "port/PortAdvice.h"
 #include "tests/support/WindowRig.h"
 
+#include <QDialogButtonBox>
+#include <QLineEdit>
 #include <algorithm>
 #include <memory>
 
@@ -118,6 +121,38 @@ private slots:
             prompts.Expect(box.text, BoxAnswer::Ok);
             Click(cmdSet);
             QVERIFY(Chosen(*dialog) == 1 && !dialog->isVisible());
+        }
+    }
+
+    // A supervisor's password is never shown, and OK waits for an answer
+    // that can be tried: a name for the events, and a new password long
+    // enough and typed the same twice, so that a slip never becomes one.
+    void supervisor() {
+        const struct {
+            bool server, firstUse;
+            QString user, password, again;
+            bool ok;
+        } rows[] = {
+            {false, false, "boss", "kept one", "", true},
+            {false, false, "", "kept one", "", false},
+            {false, true, "boss", "long enough 1", "long enough 1", true},
+            {false, true, "boss", "long enough 1", "long enough 2", false},
+            {false, true, "boss", "too short", "too short", false},
+            {true, false, "", "", "", true}, // the login's own, or ~/.pgpass
+        };
+        for (const auto& row : rows) {
+            frmSupervisor d({"Lock", {"A 1"}, false, row.server, row.firstUse});
+            const auto field = [&d](const char* name) { return d.findChild<QLineEdit*>(name); };
+            field("supervisor")->setText(row.user);
+            field("password")->setText(row.password);
+            if (QLineEdit* again = field("passwordAgain"))
+                again->setText(row.again);
+            QVERIFY(!field("passwordAgain") ||
+                    field("passwordAgain")->echoMode() == QLineEdit::Password);
+            QVERIFY(field("password")->echoMode() == QLineEdit::Password);
+            QCOMPARE(d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled(),
+                     row.ok);
+            QVERIFY(d.Reply().job == "A 1" && d.Reply().login.password == row.password);
         }
     }
 

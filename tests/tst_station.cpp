@@ -2,6 +2,8 @@
 // tells its board's ending by its lamp, its lines and its columns, all
 // within a 1280-pixel screen; the rack it shows is kept as the operator
 // orders it; the main window's settings follow its lock.
+#include "history/History.h"
+#include "history/Jobs.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/StationRack.h"
 #include "ui/DeviceBox.h"
@@ -182,10 +184,13 @@ private slots:
         QVERIFY(ports->itemData(15, Qt::ToolTipRole).toString().contains("&lt;b&gt;16"));
     }
 
-    // While the station is locked the main window's settings menus are
-    // disabled, from start-up too, and say why; unlocking, asked first in
-    // the station, gives them back.
-    void mainMenusFollowTheLock() {
+    // While the station is locked to a job, a supervisor's word, the main
+    // window's settings menus are disabled, from start-up too, and say why;
+    // its Reprogram Modem Now runs the job's bytes and nothing else, whatever
+    // the file on disk or its own setting; unlocking gives them back. A lock
+    // the history does not stand behind locks nothing.
+    void mainWindowRunsOnlyTheJob() {
+        PublishedJob();
         WindowRig main;
         main.writeLoadFile(5);
         const auto settingsMenus = [&](bool enabled) {
@@ -196,18 +201,87 @@ private slots:
                     return false;
             return main.w->mnuAdvancedCheckBoot->isEnabled();
         };
-        main.open().mnuAdvancedStation_Click();
-        Click(Part<QPushButton>(main.w->StationWindow(), "lock"));
-        QVERIFY(settingsMenus(false));
-        main.w.reset(); // the tool restarts
+        const auto clickLock = [&] {
+            frmStation* station = main.w->StationWindow();
+            QSignalSpy changed(station, &frmStation::LockChanged);
+            Click(Part<QPushButton>(station, "lock"));
+            return changed.wait(10000);
+        };
+        const QByteArray otherHash = "lock on\nlock-job A 1\nlock-sha256 " + QByteArray(64, 'a');
+        QVERIFY(WriteFile(main.dir.filePath("VELLORAN.STN"), otherHash + "\n"));
         main.open();
-        QVERIFY(settingsMenus(false));
+        QTRY_VERIFY(settingsMenus(true)); // a hand-written lock holds nothing
+        main.w.reset();
+        main.open().JobActs().askSupervisor = Supervisor;
         main.w->mnuAdvancedStation_Click();
-        frmStation* station = main.w->StationWindow();
-        Click(Part<QPushButton>(station, "lock"));
-        QVERIFY(settingsMenus(false)); // only asked
-        Click(Part<QPushButton>(station, "unlock"));
-        QVERIFY(settingsMenus(true));
+        QVERIFY(clickLock() && settingsMenus(false));
+        main.w.reset(); // the tool restarts
+        main.open().JobActs().askSupervisor = Supervisor;
+        main.m.LoadFileName = QStringLiteral("OTHER.ROM");
+        QVERIFY(settingsMenus(false) && main.w->lblFile->text() == "Job A 1");
+        QVERIFY(main.run([&] { Click(main.w->cmdLoad); }));
+        const HistoryRecord run = History(QString()).Find({}).front();
+        QVERIFY(run.job == "A 1" && run.recordsTotal == 21 && run.client == "window");
+        main.w->mnuAdvancedStation_Click();
+        QVERIFY(clickLock() && settingsMenus(true));
+        QCOMPARE(main.w->lblFile->text(), QStringLiteral("OTHER.ROM"));
+        // The window's own settings become a job with the supervisor's word.
+        main.m.LoadFileName = QStringLiteral("MYFILE.ROM");
+        main.w->JobActs().askSupervisor = [](const SupervisorAsk&) {
+            return SupervisorReply{"B 2", {"boss", SupervisorPassword}};
+        };
+        main.prompts.Expect(QStringLiteral("Job B 2 published"));
+        QSignalSpy said(&main.w->JobActs(), &JobActions::Said);
+        main.w->mnuFilePublish->trigger();
+        QVERIFY(said.wait(10000) && main.prompts.AllAnswered());
+        QCOMPARE(Jobs().Allowed(true, "B 2"), JobAnswer::NameTaken);
+    }
+
+    void supervisorLocksAndUnlocks_data() {
+        QTest::addColumn<bool>("locked");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("event");
+        QTest::newRow("lock, the supervisor's password")
+            << false << "lock" << SupervisorPassword << "lock done";
+        QTest::newRow("lock, a wrong one") << false << "lock"
+                                           << "guess number 1"
+                                           << "lock refused";
+        QTest::newRow("unlock, a wrong one") << true << "unlock"
+                                             << "guess number 2"
+                                             << "unlock refused";
+        QTest::newRow("unlock, the supervisor's password")
+            << true << "unlock" << SupervisorPassword << "unlock done";
+    }
+    // Locking and unlocking, the station's Lock button, take the supervisor's
+    // password; every attempt stays in the history's events, a refused one
+    // changing nothing.
+    void supervisorLocksAndUnlocks() {
+        QFETCH(bool, locked);
+        QFETCH(QString, action);
+        QFETCH(QString, password);
+        QFETCH(QString, event);
+        PublishedJob();
+        Rack rack;
+        const auto supervise = [&](const QString& secret) {
+            rack.w->askSupervisor = [secret](const SupervisorAsk&) {
+                return SupervisorReply{"A 1", {"boss", secret}};
+            };
+            QSignalSpy heard(&rack.s(), &Station::Supervised);
+            Click(Part<QPushButton>(rack.w.get(), "lock"));
+            return heard.wait(10000);
+        };
+        QVERIFY(!locked || supervise(SupervisorPassword));
+        QVERIFY(supervise(password));
+        const bool done = event.endsWith("done");
+        QCOMPARE(rack.s().Locked(), done == (action == "lock"));
+        QCOMPARE(Part<QLabel>(rack.w.get(), "lockNote")->text().contains("wrong supervisor"),
+                 !done);
+        const JobEvent last = Jobs().Events(1).value().front();
+        QCOMPARE(last.action + ' ' + last.result, event);
+        QVERIFY(last.job == "A 1" && last.supervisor == "boss" && last.station == "station");
+        rack.open();
+        QCOMPARE(rack.s().Locked(), done == (action == "lock"));
     }
 
     // Two adapters, the one without a serial number plugged into a socket

@@ -242,45 +242,63 @@ private slots:
         QVERIFY(rack.s().Boards().isEmpty() && rack.note.contains("cannot be read"));
     }
 
-    void changedLoadFileStopsLockedStarts_data() {
-        QTest::addColumn<bool>("sameSizeAndTime");
-        QTest::newRow("grown") << false;
-        QTest::newRow("one byte, same size and time") << true;
+    void lockStandsOnTheHistory_data() {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<QString>("refused");
+        const QString tail = QStringLiteral("lock-baud 9600\nlock-mode 0\n");
+        QTest::newRow("the job, its baud rate and mode the history's")
+            << "lock on\nlock-job A 1\nlock-sha256 @sha\n" + tail << "";
+        QTest::newRow("another hash")
+            << "lock on\nlock-job A 1\nlock-sha256 " + QString(64, 'a') + "\n" + tail
+            << "with a SHA-256 that is not the job's";
+        QTest::newRow("a job the history lacks")
+            << "lock on\nlock-job B 9\nlock-sha256 @sha\n" + tail << "no job of that name";
+        QTest::newRow("the old form, a file only")
+            << "lock on\nlock-file @rom\nlock-size 9\nlock-time 2026-01-02T03:04:05.000Z\n"
+               "lock-sha256 @sha\nlock-records 21\n" +
+                   tail
+            << "names the load file @rom, not an approved job";
     }
-    // A lock shows the file's fingerprint and outlives the station; the file
-    // changed under it (even where only its hash tells) is said as the
-    // station opens and stops every new start until it is unlocked.
-    void changedLoadFileStopsLockedStarts() {
-        QFETCH(bool, sameSizeAndTime);
+    // A lock in the station file runs only when it names a job the history
+    // has, by its hash; then each row runs the job's bytes, whatever the
+    // load file on disk, and its record names the job. Any other is said in
+    // red and dropped, and the station runs the main window's file.
+    void lockStandsOnTheHistory() {
+        QFETCH(QString, lock);
+        QFETCH(QString, refused);
+        const QString sha = PublishedJob();
         Rack rack(nullptr, Rack::Simulated, Rack::Alone);
+        const QString rom = rack.dir.filePath(QStringLiteral("MYFILE.ROM"));
+        lock.replace("@sha", sha).replace("@rom", rom);
+        refused.replace("@rom", rom);
+        QVERIFY(
+            WriteFile(rack.dir.filePath("VELLORAN.STN"), "operator Ana\ncom 1\n" + lock.toUtf8()));
+        rack.open();
         rack.add(1);
-        QFile rom(rack.dir.filePath(QStringLiteral("MYFILE.ROM")));
-        QVERIFY(rom.open(QIODevice::ReadWrite));
-        const QByteArray bytes = rom.readAll();
-        const QDateTime modified = rom.fileTime(QFileDevice::FileModificationTime);
-        QVERIFY(rack.s().Lock());
-        const QString hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-        QVERIFY2(rack.s().SettingsText().contains(hash.left(12) + QStringLiteral(", 6 records")),
-                 qPrintable(rack.s().SettingsText()));
+        QVERIFY2(rack.lockNote.contains(refused) && rack.lockNote.isEmpty() == refused.isEmpty(),
+                 qPrintable(rack.lockNote));
+        QCOMPARE(rack.s().Locked(), refused.isEmpty());
+        QCOMPARE(rack.s().Operator(), QStringLiteral("Ana"));
+        QVERIFY(rack.runAll());
+        const HistoryRecord run = History(rack.history).Find({}).front();
+        QCOMPARE(run.job, refused.isEmpty() ? QStringLiteral("A 1") : QString());
+        QCOMPARE(run.jobSha256 == sha && run.fileSha256 == sha, refused.isEmpty());
+        QCOMPARE(run.recordsTotal, refused.isEmpty() ? 21 : 6);
         rack.open();
-        QVERIFY(rack.s().Locked() && rack.runAll() && rack.lockNote.isEmpty());
+        QCOMPARE(rack.s().Locked(), refused.isEmpty()); // a refused lock is not kept
+    }
 
-        QByteArray changed = bytes;
-        if (sameSizeAndTime)
-            changed[changed.size() - 3] = changed.at(changed.size() - 3) == '0' ? '1' : '0';
-        else
-            changed += "\r\n";
-        QVERIFY(rom.seek(0) && rom.write(changed) == changed.size() && rom.flush());
-        if (sameSizeAndTime)
-            QVERIFY(rom.setFileTime(modified, QFileDevice::FileModificationTime));
-        rack.open();
-        QVERIFY2(rack.lockNote.contains("has changed on disk"), qPrintable(rack.lockNote));
-        StationBoard* board = rack.board(1);
-        rack.s().Scan(QStringLiteral("SN-LOCKED"));
-        rack.s().StartAll();
-        QVERIFY(!board->Running() && board->Idle());
-        rack.s().Unlock();
-        QVERIFY(!rack.s().Locked() && rack.lockNote.isEmpty() && rack.runAll());
+    // A run under a job at another baud rate or mode than the job's (as a
+    // lock written by hand might have it) sends nothing.
+    void jobRunsOnlyAtItsOwnSettings() {
+        const QString sha = PublishedJob();
+        Rack rack(nullptr, Rack::Simulated, Rack::Alone);
+        StationBoard* board = rack.add(1);
+        QSignalSpy ended(board, &StationBoard::Ended);
+        Module1 m = rack.m;
+        m.LoadMode = 0;
+        QVERIFY(board->Start(m, {{}, {}, {}, "A 1", sha}, {}) && ended.wait(10000));
+        QCOMPARE(board->Outcome(), Failure::JobMismatch);
     }
 
     // The cable is pulled under a run, then the board is started with the

@@ -37,9 +37,6 @@ QLabel* valueLabel(QWidget* parent, int x, int y, int w, int h) {
     return label;
 }
 
-} // namespace
-
-namespace {
 // About 50 pictures a second: more than the eye follows, far less than a
 // fast boot loader acknowledges records.
 constexpr int ShowMilliseconds = 20;
@@ -61,6 +58,7 @@ frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
       }),
       pacer_(ShowMilliseconds, [this] { showView(); }) {
     setWindowTitle(QStringLiteral("Quorvel Velloran"));
+    jobs_ = new JobActions(m_, prompts_, this);
     buildLayout();
     buildMenus();
     Form_Load();
@@ -137,6 +135,8 @@ void frmMain::buildMenus() {
     QMenu* mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFileSelect = mnuFile->addAction(QStringLiteral("&Select File to Load"), this,
                                        &frmMain::mnuFileSelect_Click);
+    mnuFilePublish = mnuFile->addAction(QStringLiteral("&Publish as Job..."), this,
+                                        [this] { jobs_->Publish(frmHistory::StoredLocation()); });
     QMenu* mnuPort = menuBar()->addMenu(QStringLiteral("&Port"));
     mnuPortSelect = mnuPort->addAction(QStringLiteral("&Choose Comm Port"), this,
                                        &frmMain::mnuPortSelect_Click);
@@ -168,7 +168,7 @@ void frmMain::Form_Load() {
     InitDefaults(m_);
     ReadConfigFile(m_);
     showSettings();
-    SetSettingsLocked(StationLockedAtStart(m_));
+    jobs_->LockAtStart(frmHistory::StoredLocation(), [this](bool on) { SetSettingsLocked(on); });
 
     adjustSize();
     setFixedSize(sizeHint());
@@ -177,11 +177,12 @@ void frmMain::Form_Load() {
 }
 
 void frmMain::showSettings() {
-    // The labels are only ever painted from the settings, so they cannot drift.
-    lblFile->setText(m_.LoadFileName);
+    // The labels are only ever painted from what a run uses, so they cannot drift.
+    const Module1 run = jobs_->Settings();
+    lblFile->setText(jobs_->FileCaption());
     lblPort->setText(QStringLiteral("COM") + FormatNumber(m_.PortNumber));
-    lblBaud->setText(FormatNumber(m_.BaudRate));
-    lblMode->setText(FormatNumber(m_.LoadMode));
+    lblBaud->setText(FormatNumber(run.BaudRate));
+    lblMode->setText(FormatNumber(run.LoadMode));
 }
 
 void frmMain::applySetting(const std::function<void(Module1&)>& change) {
@@ -201,6 +202,7 @@ void frmMain::setBusy(bool busy) {
 
 void frmMain::SetSettingsLocked(bool locked) {
     settingsLocked_ = locked;
+    showSettings();
     enableMenus();
 }
 
@@ -253,7 +255,7 @@ void frmMain::start(Job job) {
     cmdLoad->setEnabled(false);
     session_.SetPlace(BoardPlace::Com(m_.PortNumber));
     session_.SetHistory(frmHistory::StoredLocation());
-    session_.Start(job, m_, {QStringLiteral("window"), {}, {}});
+    session_.Start(job, jobs_->Settings(), jobs_->Tag(job == Job::Reprogram));
 }
 
 void frmMain::jobEnded(Failure result) {
@@ -337,8 +339,7 @@ void frmMain::mnuAdvancedStation_Click() {
         // A window of its own, not a child: a box the main window waits on
         // (the power-cycle question) must not hold the station's rows up.
         station_ = new frmStation(m_, prompts_, claims_);
-        connect(station_, &frmStation::LockChanged, this, &frmMain::SetSettingsLocked);
-        SetSettingsLocked(station_->Locked());
+        jobs_->Follow(*station_, [this](bool locked) { SetSettingsLocked(locked); });
         // A close asked for while the station still ran waits for it too.
         connect(station_, &frmStation::AllEnded, this, [this] {
             if (closeWhenIdle_ && !busy_)

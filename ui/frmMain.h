@@ -5,6 +5,7 @@
 #include "port/PortClaims.h"
 #include "session/Session.h"
 #include "session/SpoolSender.h"
+#include "ui/JobActions.h"
 #include "ui/frmCheckBoot.h"
 #include "ui/frmHistory.h"
 #include "ui/frmStation.h"
@@ -43,6 +44,7 @@ public:
     QPushButton* cmdLoad;
     QPushButton* cmdAbort;
     QAction* mnuFileSelect;
+    QAction* mnuFilePublish;
     QAction* mnuPortSelect;
     QAction* mnuAdvancedBaud;
     QAction* mnuAdvancedMode;
@@ -64,6 +66,8 @@ public:
     // the station's rows keep out of each other's way through it.
     PortClaims& Claims() { return claims_; }
     Session& BoardSession() { return session_; }
+    // The runs under the station's job, and publishing one.
+    JobActions& JobActs() { return *jobs_; }
     // Brings the window up to date with its session at once, rather than at
     // the next picture.
     void ShowNow() { showView(); }
@@ -73,8 +77,8 @@ signals:
     void Finished(Failure result);
 
 public slots:
-    // A locked station fixes the load file, baud rate and mode: their menus
-    // stay disabled until it unlocks.
+    // A locked station fixes the load file, baud rate and mode (the job's):
+    // their menus stay disabled until it unlocks.
     void SetSettingsLocked(bool locked);
     void cmdLoad_Click();
     void cmdAbort_Click();
@@ -107,6 +111,7 @@ private:
 
     Module1& m_;
     Prompts& prompts_;
+    JobActions* jobs_;
     PortClaims claims_; // before the sessions, whose ports hold claims
     Session session_;
     SpoolSender spool_; // a record that did not reach the history goes on by itself

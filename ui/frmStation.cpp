@@ -1,5 +1,6 @@
 #include "ui/frmStation.h"
 
+#include "core/OffThread.h"
 #include "dialogs/frmPort.h"
 #include "look/Look.h"
 #include "ui/DeviceBox.h"
@@ -108,6 +109,10 @@ void frmStation::connectEngine() {
         showSettings();
         emit LockChanged(locked);
     });
+    connect(s, &Station::Supervised, this, [this] {
+        cmdLock->setEnabled(true);
+        txtSerial->setFocus();
+    });
     connect(s, &Station::RackChanged, this, &frmStation::syncRows);
     connect(s, &Station::Leaving, this, [this](StationBoard* board) {
         for (StationRow* row : rows_)
@@ -128,7 +133,7 @@ void frmStation::connectEngine() {
     });
 }
 
-// The settings, the lock, the question before unlocking, and why starts are stopped.
+// The settings, the lock, and why it was refused or not changed.
 QLayout* frmStation::lockLines() {
     lblSettings = Named(PlainLabel(new QLabel), "settings");
     lblSettings->setWordWrap(true);
@@ -139,32 +144,14 @@ QLayout* frmStation::lockLines() {
     top->addWidget(lblSettings, 1);
     top->addWidget(cmdLock);
 
-    fraUnlock = Named(new QWidget, "unlockQuestion");
-    auto* asking = new QHBoxLayout(fraUnlock);
-    asking->setContentsMargins(0, 0, 0, 0);
-    cmdUnlock = Named(new QPushButton(QStringLiteral("&Yes, unlock")), "unlock");
-    cmdKeepLocked = Named(new QPushButton(QStringLiteral("&No, keep it")), "keepLocked");
-    asking->addWidget(PlainLabel(new QLabel(QStringLiteral(
-        "Unlock? The main window's load file, baud rate and mode will then apply."))));
-    asking->addWidget(cmdUnlock);
-    asking->addWidget(cmdKeepLocked);
-    asking->addStretch(1);
-    fraUnlock->hide();
-
     lblLocked = Named(PlainLabel(new QLabel), "lockNote");
     lblLocked->setWordWrap(true);
     ShowWarning(*lblLocked, {});
 
     auto* lines = new QVBoxLayout;
     lines->addLayout(top);
-    lines->addWidget(fraUnlock);
     lines->addWidget(lblLocked);
     connect(cmdLock, &QPushButton::clicked, this, &frmStation::lockClicked);
-    connect(cmdUnlock, &QPushButton::clicked, this, &frmStation::unlock);
-    connect(cmdKeepLocked, &QPushButton::clicked, this, [this] {
-        fraUnlock->hide();
-        txtSerial->setFocus();
-    });
     return lines;
 }
 
@@ -281,21 +268,26 @@ void frmStation::HaltAll() {
     showRows();
 }
 
-// Locking is one click; unlocking is asked first, in the station.
+// Locking and unlocking are a supervisor's: the jobs at hand are read off
+// this thread first, to offer those in use.
 void frmStation::lockClicked() {
-    if (!station_->Locked()) {
-        station_->Lock();
+    if (station_->Supervising() || !cmdLock->isEnabled())
         return;
-    }
-    fraUnlock->show();
-    cmdKeepLocked->setFocus(); // Enter by mistake keeps the lock
-}
-
-// The scanner's field takes the keys again.
-void frmStation::unlock() {
-    station_->Unlock();
-    fraUnlock->hide();
-    txtSerial->setFocus();
+    cmdLock->setEnabled(false);
+    OffThread<JobsAtHand>(
+        this, [at = station_->HistoryAt()] { return LookAtJobs(at); },
+        [this, locking = !station_->Locked()](const JobsAtHand& hand) {
+            cmdLock->setEnabled(true);
+            QString why;
+            const auto word =
+                LockWord(locking, hand, station_->JobLock().job, askSupervisor, this, why);
+            if (!why.isEmpty())
+                ShowWarning(*lblLocked, why);
+            if (!word)
+                return;
+            cmdLock->setEnabled(false);
+            station_->Supervise(*word);
+        });
 }
 
 // The lock's word on its button and the settings the next start uses.
@@ -370,8 +362,8 @@ void frmStation::fitHeight() {
 
 // Tab goes through the lock, the top, then row by row as they stand, then the bottom.
 void frmStation::fixTabOrder() {
-    QList<QWidget*> order{cmdLock, cmdUnlock,  cmdKeepLocked, txtSerial,   txtOperator,
-                          cboPort, cmdAddPort, cboDevice,     cmdAddDevice};
+    QList<QWidget*> order{cmdLock,    txtSerial, txtOperator, cboPort,
+                          cmdAddPort, cboDevice, cmdAddDevice};
     for (StationRow* row : rows_)
         order << row->TabStops();
     order << cmdStartAll << cmdHaltAll << chkBeep;

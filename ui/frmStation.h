@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Pacer.h"
+#include "dialogs/frmSupervisor.h"
 #include "station/Station.h"
 #include "ui/StationRow.h"
 
@@ -37,6 +38,8 @@ public:
     bool Busy() const { return station_->Busy(); }
     bool Locked() const { return station_->Locked(); }
     void HaltAll();
+    // Asks a supervisor's word; unset, the dialog does.
+    SupervisorAsker askSupervisor;
 
 signals:
     // The last board under way has returned.
@@ -58,7 +61,6 @@ private:
     void addDevice();
     void scanned();
     void lockClicked();
-    void unlock();
     void showSettings();
     void showSummary();
     void showRows();
@@ -75,10 +77,7 @@ private:
 
     QLabel* lblSettings;
     QPushButton* cmdLock; // "Unlock" while locked
-    QLabel* lblLocked;    // in red: why a locked station starts nothing
-    QWidget* fraUnlock;   // the question before unlocking
-    QPushButton* cmdUnlock;
-    QPushButton* cmdKeepLocked;
+    QLabel* lblLocked;    // in red: why the lock was refused or not changed
     QLineEdit* txtSerial; // a scanner types here: serial, Enter
     QLineEdit* txtOperator;
     QComboBox* cboPort;

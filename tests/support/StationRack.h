@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/Jobs.h"
 #include "tests/support/WindowRig.h"
 #include "ui/frmStation.h"
 
@@ -15,6 +16,32 @@
 // The device ID board n reports.
 inline QString Id(int n) {
     return QStringLiteral("ID%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+// The supervisor's password of the test history, and an answer with it.
+inline const QString SupervisorPassword = QStringLiteral("long enough 1");
+inline std::optional<SupervisorReply> Supervisor(const SupervisorAsk&) {
+    return SupervisorReply{QStringLiteral("A 1"), {QStringLiteral("boss"), SupervisorPassword}};
+}
+
+// The job "A 1", 20 records at the default baud rate and mode, published
+// once in the test history; its SHA-256.
+inline QString PublishedJob() {
+    Jobs jobs;
+    const SupervisorLogin boss{QStringLiteral("boss"), SupervisorPassword};
+    if (!jobs.SupervisorSet())
+        jobs.SetSupervisorPassword(boss);
+    ApprovedJob job;
+    if (jobs.Find(QStringLiteral("A 1"), job) != JobAnswer::Done) {
+        QTemporaryDir dir;
+        Module1 m;
+        InitDefaults(m);
+        const QString rom = dir.filePath(QStringLiteral("JOB.ROM"));
+        WriteFile(rom, BootLoader::SampleLoadFile(20));
+        jobs.Publish(QStringLiteral("A 1"), rom, m.BaudRate, m.LoadMode, boss);
+        jobs.Find(QStringLiteral("A 1"), job);
+    }
+    return job.sha256;
 }
 
 // A widget of the station window by its object name.
