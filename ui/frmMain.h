@@ -19,6 +19,7 @@
 class QAction;
 class QLabel;
 class QPushButton;
+class MainPanel;
 class ProgressPanel;
 
 // The tool's main window: the four settings, the two status lines and the
@@ -105,6 +106,7 @@ private:
     void present(const SessionView& view);
     void jobEnded(Failure result);
 
+    MainPanel* panel_ = nullptr; // the face: settings, messages, the two buttons
     Module1& m_;
     Prompts& prompts_;
     PortClaims claims_; // before the sessions, whose ports hold claims
