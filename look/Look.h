@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QLabel>
+#include <QPointer>
 #include <QScreen>
 #include <QSize>
 #include <QString>
@@ -69,6 +70,25 @@ inline void MoveOnScreen(QWidget& window, QPoint at) {
             std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - window.height())));
     }
     window.move(at);
+}
+
+// A window asked for again comes to the front, with the keys, rather than
+// staying behind the one it was asked from.
+inline void Raise(QWidget& window) {
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+// A window of which there is one: made (and let go on closing) the first
+// time it is asked for, brought to the front every time.
+template <class W, class Make> W* Bring(QPointer<W>& window, Make make) {
+    if (!window) {
+        window = make();
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    Raise(*window);
+    return window;
 }
 
 // A widget found by its name, by the tests as by an accessibility tool.

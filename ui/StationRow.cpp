@@ -232,13 +232,10 @@ void StationRow::showEnding() {
 
 // One transcript window per row, raised again when asked twice.
 void StationRow::showTranscript() {
-    if (!transcript_) {
-        transcript_ =
+    Bring(transcript_, [this] {
+        auto* window =
             new frmTranscript(board_.BoardSession().transcript(), prompts_, saveDirectory_, this);
-        transcript_->setAttribute(Qt::WA_DeleteOnClose);
-        transcript_->setWindowTitle(
-            QStringLiteral("Session Transcript - %1").arg(board_.place.Name()));
-    }
-    transcript_->show();
-    transcript_->raise();
+        window->setWindowTitle(QStringLiteral("Session Transcript - %1").arg(board_.place.Name()));
+        return window;
+    });
 }

@@ -6,9 +6,9 @@
 #include "dialogs/frmMode.h"
 #include "dialogs/frmPort.h"
 #include "loadfile/LoadFileSelection.h"
-#include "look/Logo.h"
 #include "look/Look.h"
 #include "ui/HistorySetting.h"
+#include "ui/MainPanel.h"
 #include "ui/ProgressPanel.h"
 
 #include <QCloseEvent>
@@ -19,24 +19,8 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
-#include <algorithm>
 
 namespace {
-
-QLabel* placeLabel(QWidget* parent, const QString& text, int x, int y, int w, int h) {
-    auto* label = PlainLabel(new QLabel(text, parent));
-    // Where the font on this machine is wider than the one the layout was
-    // drawn for, a caption grows to the right rather than being cut off.
-    label->setGeometry(x, y, std::max(w, label->sizeHint().width()), h);
-    return label;
-}
-
-QLabel* valueLabel(QWidget* parent, int x, int y, int w, int h) {
-    QLabel* label = placeLabel(parent, {}, x, y, w, h);
-    SetForeColor(*label, Blue);
-    return label;
-}
-
 // About 50 pictures a second: more than the eye follows, far less than a
 // fast boot loader acknowledges records.
 constexpr int ShowMilliseconds = 20;
@@ -44,7 +28,7 @@ constexpr int ShowMilliseconds = 20;
 
 frmMain::frmMain(Module1& m, Prompts& prompts, Session::PortMaker makePort,
                  Session::ClockMaker makeClock, QWidget* parent)
-    : QMainWindow(parent), lblMsg(new QLabel), m_(m), prompts_(prompts),
+    : QMainWindow(parent), m_(m), prompts_(prompts),
       // The place follows the port setting at each start.
       session_(prompts, PromptThread::Owner, BoardPlace::Com(m.PortNumber), claims_,
                QStringLiteral("the main window"), std::move(makePort), std::move(makeClock)),
@@ -89,36 +73,8 @@ frmMain::~frmMain() {
 
 void frmMain::buildLayout() {
     setFont(WindowFont());
-
-    auto* client = new QWidget(this);
-    client->setFixedSize(558, 268);
-    setCentralWidget(client);
-
-    Picture1 = new LogoLabel(client);
-    Picture1->setGeometry(200, 24, 144, 29);
-
-    placeLabel(client, QStringLiteral("File to Load"), 16, 88, 68, 13);
-    lblFile = valueLabel(client, 96, 88, 401, 17);
-    placeLabel(client, QStringLiteral("Comm Port"), 16, 120, 61, 13);
-    lblPort = valueLabel(client, 96, 120, 65, 17);
-    placeLabel(client, QStringLiteral("Mode"), 184, 120, 32, 13);
-    lblMode = valueLabel(client, 224, 120, 65, 17);
-    placeLabel(client, QStringLiteral("Baud Rate"), 312, 120, 61, 13);
-    lblBaud = valueLabel(client, 384, 120, 113, 17);
-    placeLabel(client, QStringLiteral("Messages"), 16, 160, 57, 13);
-
-    lblMsg->setParent(client);
-    PlainLabel(lblMsg)->setGeometry(96, 160, 401, 17);
-    SetForeColor(*lblMsg, Blue);
-    lblMsg2 = valueLabel(client, 96, 184, 401, 17);
-    lblMsg2->hide();
-
-    cmdLoad = new QPushButton(QStringLiteral("Reprogram Modem Now"), client);
-    cmdLoad->setGeometry(24, 216, 193, 25);
-    cmdAbort = new QPushButton(QStringLiteral("Halt Load"), client);
-    cmdAbort->setGeometry(408, 216, 97, 25);
-    cmdAbort->setEnabled(false);
-    setTabOrder(cmdLoad, cmdAbort);
+    panel_ = new MainPanel(*this, this);
+    setCentralWidget(panel_);
     connect(cmdLoad, &QPushButton::clicked, this, &frmMain::cmdLoad_Click);
     connect(cmdAbort, &QPushButton::clicked, this, &frmMain::cmdAbort_Click);
 
@@ -177,12 +133,8 @@ void frmMain::Form_Load() {
 }
 
 void frmMain::showSettings() {
-    // The labels are only ever painted from what a run uses, so they cannot drift.
-    const Module1 run = jobs_->Settings();
-    lblFile->setText(jobs_->FileCaption());
-    lblPort->setText(QStringLiteral("COM") + FormatNumber(m_.PortNumber));
-    lblBaud->setText(FormatNumber(run.BaudRate));
-    lblMode->setText(FormatNumber(run.LoadMode));
+    // What a run uses, which a locked station's job decides.
+    panel_->ShowSettings(jobs_->Settings(), jobs_->FileCaption());
 }
 
 void frmMain::applySetting(const std::function<void(Module1&)>& change) {
@@ -225,24 +177,14 @@ void frmMain::showView() {
 
 void frmMain::present(const SessionView& view) {
     pacer_.Shown();
-    if (lblMsg->text() != view.message)
-        lblMsg->setText(view.message);
-    SetForeColor(*lblMsg, view.tint == Tint::Red ? Red : Blue);
-    if (view.failureShown) {
-        lblMsg2->setText(view.failureText);
-        SetForeColor(*lblMsg2, Red);
-        lblMsg2->show();
-    } else {
-        lblMsg2->hide();
-    }
+    panel_->ShowMessages(view);
     Progress->Show(view);
 }
 
 void frmMain::cmdLoad_Click() {
     if (busy_)
         return;
-    lblMsg2->hide();
-    SetForeColor(*lblMsg, Blue);
+    panel_->ClearFailure();
     cmdAbort->setEnabled(true);
     start(Job::Reprogram);
 }
@@ -313,25 +255,14 @@ void frmMain::mnuAdvancedCheckBoot_Click() {
 }
 
 void frmMain::mnuAdvancedTranscript_Click() {
-    if (!transcriptWindow_) {
-        transcriptWindow_ =
-            new frmTranscript(session_.transcript(), prompts_, m_.AppDirectory, this);
-        transcriptWindow_->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    transcriptWindow_->show();
-    transcriptWindow_->raise();
-    transcriptWindow_->activateWindow();
+    Bring(transcriptWindow_, [this] {
+        return new frmTranscript(session_.transcript(), prompts_, m_.AppDirectory, this);
+    });
 }
 
 // Read afresh each time it opens: the runs since go on being recorded.
 void frmMain::mnuAdvancedHistory_Click() {
-    if (!historyWindow_) {
-        historyWindow_ = new frmHistory(prompts_, this);
-        historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    historyWindow_->show();
-    historyWindow_->raise();
-    historyWindow_->activateWindow();
+    Bring(historyWindow_, [this] { return new frmHistory(prompts_, this); });
 }
 
 void frmMain::mnuAdvancedStation_Click() {
@@ -348,9 +279,7 @@ void frmMain::mnuAdvancedStation_Click() {
         // Over the main window, but never off the screen: it is the wider.
         MoveOnScreen(*station_, geometry().center() - station_->rect().center());
     }
-    station_->show();
-    station_->raise();
-    station_->activateWindow();
+    Raise(*station_);
 }
 
 void frmMain::mnuHelpAbout_Click() {

@@ -6,6 +6,7 @@
 #include "session/Session.h"
 #include "session/SpoolSender.h"
 #include "ui/JobActions.h"
+#include "ui/MainPanel.h"
 #include "ui/frmCheckBoot.h"
 #include "ui/frmHistory.h"
 #include "ui/frmStation.h"
@@ -25,7 +26,7 @@ class ProgressPanel;
 // The tool's main window: the four settings, the two status lines and the
 // menus. Its runs and boot checks go to a session of its own, on another
 // thread; the window shows what the session reports and answers its boxes.
-class frmMain : public QMainWindow {
+class frmMain : public QMainWindow, public MainControls {
     Q_OBJECT
 public:
     // Without makers the session opens real ports on the steady clock.
@@ -33,16 +34,7 @@ public:
             Session::ClockMaker makeClock = {}, QWidget* parent = nullptr);
     ~frmMain() override;
 
-    // The controls, named as the operator's manual names them.
-    QLabel* Picture1;
-    QLabel* lblFile;
-    QLabel* lblPort;
-    QLabel* lblMode;
-    QLabel* lblBaud;
-    QLabel* lblMsg;
-    QLabel* lblMsg2;
-    QPushButton* cmdLoad;
-    QPushButton* cmdAbort;
+    // The menus, named as the operator's manual names them.
     QAction* mnuFileSelect;
     QAction* mnuFilePublish;
     QAction* mnuPortSelect;
@@ -109,6 +101,7 @@ private:
     void present(const SessionView& view);
     void jobEnded(Failure result);
 
+    MainPanel* panel_ = nullptr; // the face: settings, messages, the two buttons
     Module1& m_;
     Prompts& prompts_;
     JobActions* jobs_;

@@ -4,6 +4,7 @@
 #include "dialogs/frmPort.h"
 #include "look/Look.h"
 #include "ui/DeviceBox.h"
+#include "ui/RackView.h"
 #include "ui/frmHistory.h"
 
 #include <QApplication>
@@ -15,22 +16,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
 namespace {
 
-// Like the main window: more pictures than the eye follows, far fewer than
-// a rack of fast boot loaders acknowledges records.
-constexpr int ShowMilliseconds = 25;
 // Room enough for long messages; what a window manager's frame may add.
 constexpr int WidthWanted = 1400, FrameAllowance = 16, TitleAllowance = 40;
 // Rows the window makes room for before they scroll, and at the least.
 constexpr int RowsShown = 16;
 constexpr int RowsAtLeast = 4;
-constexpr int EmptyRowHeight = 44;
 
 } // namespace
 
@@ -42,34 +38,19 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
       station_(
           std::make_unique<Station>(m, claims,
                                     StationReach{std::move(boards.port), std::move(boards.clock),
-                                                 &frmHistory::StoredLocation})),
-      pacer_(ShowMilliseconds, [this] { showRows(); }) {
+                                                 &frmHistory::StoredLocation})) {
     setWindowTitle(QStringLiteral("Quorvel Velloran - Station"));
     setFont(WindowFont());
 
-    auto* rowsArea = new QWidget;
-    rowsLayout_ = new QVBoxLayout(rowsArea);
-    rowsLayout_->setContentsMargins(0, 0, 0, 0);
-    rowsLayout_->setSpacing(0);
-    rowsLayout_->addStretch(1);
-    scroll_ = new QScrollArea;
-    scroll_->setWidget(rowsArea);
-    scroll_->setWidgetResizable(true);
-    scroll_->setFrameShape(QFrame::NoFrame);
-    // The columns fit the window: rows scroll up and down only, and the
-    // titles keep over their cells with the scroll bar always beside them.
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // A click on a row's button would otherwise give it the keys, away from
-    // the scanner's field, and scroll to whatever it deems focused.
-    scroll_->setFocusPolicy(Qt::NoFocus);
+    rack_ = new RackView(*station_, prompts_, m_.AppDirectory);
+    connect(rack_, &RackView::RowGrew, this, &frmStation::fitHeight);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(lockLines());
     layout->addLayout(scanLine());
     layout->addLayout(addingLine());
-    layout->addWidget(StationColumns::Titles(scroll_->verticalScrollBar()->sizeHint().width()));
-    layout->addWidget(scroll_, 1);
+    layout->addWidget(StationColumns::Titles(rack_->verticalScrollBar()->sizeHint().width()));
+    layout->addWidget(rack_, 1);
     layout->addLayout(commandLine());
     lblHistory = Named(PlainLabel(new QLabel), "historyWarning");
     ShowWarning(*lblHistory, {});
@@ -93,8 +74,7 @@ frmStation::frmStation(const Module1& m, Prompts& prompts, PortClaims& claims, S
 // together; the rows go before the boards they show.
 frmStation::~frmStation() {
     station_->HaltAll();
-    qDeleteAll(rows_);
-    rows_.clear();
+    delete rack_;
 }
 
 // The engine speaks through signals, as a Session does: the window only shows.
@@ -114,14 +94,7 @@ void frmStation::connectEngine() {
         txtSerial->setFocus();
     });
     connect(s, &Station::RackChanged, this, &frmStation::syncRows);
-    connect(s, &Station::Leaving, this, [this](StationBoard* board) {
-        for (StationRow* row : rows_)
-            if (&row->Board() == board) {
-                rows_.removeOne(row);
-                delete row;
-                return;
-            }
-    });
+    connect(s, &Station::Leaving, rack_, &RackView::Drop);
     connect(s, &Station::Counted, this, &frmStation::showSummary);
     connect(s, &Station::HistoryWarning, this,
             [this](const QString& line) { ShowWarning(*lblHistory, line); });
@@ -262,10 +235,15 @@ void frmStation::scanned() {
     station_->Scan(serial);
 }
 
+// The rows are the rack view's; the tests read them here.
+const QList<StationRow*>& frmStation::Rows() const {
+    return rack_->Rows();
+}
+
 // The rows show at once that they are halting, not at the next picture.
 void frmStation::HaltAll() {
     station_->HaltAll();
-    showRows();
+    rack_->Refresh();
 }
 
 // Locking and unlocking are a supervisor's: the jobs at hand are read off
@@ -301,40 +279,9 @@ void frmStation::showSummary() {
     lblSummary->setText(station_->Summary());
 }
 
-// Each row draws only what its session has news of.
-void frmStation::showRows() {
-    pacer_.Shown();
-    for (StationRow* row : rows_)
-        row->Refresh();
-}
-
 // The rows follow the rack: one for each board, in its order.
 void frmStation::syncRows() {
-    QList<StationRow*> now;
-    for (StationBoard* board : station_->Boards()) {
-        const auto shown = std::find_if(rows_.begin(), rows_.end(),
-                                        [board](StationRow* r) { return &r->Board() == board; });
-        StationRow* row = shown != rows_.end() ? *shown : nullptr;
-        if (!row) {
-            row = new StationRow(*board, prompts_, m_.AppDirectory);
-            connect(row, &StationRow::Changed, this, [this] { pacer_.Changed(); });
-            // Queued: once the row has laid out its question.
-            connect(board, &StationBoard::StateChanged, this, &frmStation::fitHeight,
-                    Qt::QueuedConnection);
-            connect(row, &StationRow::StartPressed, station_.get(), &Station::Press);
-            connect(row, &StationRow::MoveAsked, station_.get(), &Station::Move);
-            // Queued: the row goes, and its button with it, once the click is over.
-            connect(row, &StationRow::RemoveAsked, station_.get(), &Station::Remove,
-                    Qt::QueuedConnection);
-        }
-        now << row;
-    }
-    for (int i = 0; i < now.size(); ++i)
-        if (rowsLayout_->indexOf(now[i]) != i) {
-            rowsLayout_->removeWidget(now[i]);
-            rowsLayout_->insertWidget(i, now[i]);
-        }
-    rows_ = now;
+    rack_->Sync();
     fixTabOrder();
     showSummary();
     fitHeight();
@@ -345,12 +292,8 @@ void frmStation::syncRows() {
 // room. It grows as a row's question opens, and never shrinks under the
 // operator's hands.
 void frmStation::fitHeight() {
-    int rowsHeight = 0;
-    for (int i = 0; i < RowsShown; ++i)
-        rowsHeight += i < rows_.size()  ? rows_[i]->sizeHint().height()
-                      : i < RowsAtLeast ? EmptyRowHeight
-                                        : 0;
-    int wanted = sizeHint().height() - scroll_->sizeHint().height() + rowsHeight;
+    int wanted = sizeHint().height() - rack_->sizeHint().height() +
+                 rack_->RowsHeight(RowsShown, RowsAtLeast);
     if (const QScreen* shown = screen())
         wanted = std::min(wanted, shown->availableGeometry().height() - TitleAllowance);
     if (wanted <= height())
@@ -364,9 +307,7 @@ void frmStation::fitHeight() {
 void frmStation::fixTabOrder() {
     QList<QWidget*> order{cmdLock,    txtSerial, txtOperator, cboPort,
                           cmdAddPort, cboDevice, cmdAddDevice};
-    for (StationRow* row : rows_)
-        order << row->TabStops();
-    order << cmdStartAll << cmdHaltAll << chkBeep;
+    order << rack_->TabStops() << cmdStartAll << cmdHaltAll << chkBeep;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/Pacer.h"
 #include "dialogs/frmSupervisor.h"
 #include "station/Station.h"
 #include "ui/StationRow.h"
@@ -15,8 +14,7 @@ class QComboBox;
 class QLineEdit;
 class QLabel;
 class QPushButton;
-class QScrollArea;
-class QVBoxLayout;
+class RackView;
 
 // The station window: it shows the engine's station, a row for each of its
 // boards, and passes the operator's clicks, keys and scans to it. Its
@@ -34,7 +32,7 @@ public:
     ~frmStation() override;
 
     Station& Engine() { return *station_; }
-    const QList<StationRow*>& Rows() const { return rows_; }
+    const QList<StationRow*>& Rows() const;
     bool Busy() const { return station_->Busy(); }
     bool Locked() const { return station_->Locked(); }
     void HaltAll();
@@ -63,7 +61,6 @@ private:
     void lockClicked();
     void showSettings();
     void showSummary();
-    void showRows();
     void syncRows();
     void fitHeight();
     void fixTabOrder();
@@ -72,7 +69,6 @@ private:
     Prompts& prompts_;
     std::function<void()> beep_;
     std::unique_ptr<Station> station_;
-    QList<StationRow*> rows_;
     bool closeWhenIdle_ = false;
 
     QLabel* lblSettings;
@@ -85,14 +81,11 @@ private:
     DeviceBox* cboDevice; // the devices present, with what each is; a path may be typed in
     QPushButton* cmdAddDevice;
     QLabel* lblNote; // why a board was not added or a scan started nothing
-    QScrollArea* scroll_;
-    QVBoxLayout* rowsLayout_;
+    RackView* rack_; // the rows
     QPushButton* cmdStartAll;
     QPushButton* cmdHaltAll;
     QLabel* lblSummary; // the rack and this station's runs since it opened
     QCheckBox* chkBeep; // a failure sounds
     // Why the last record did not reach the history, while it has not.
     QLabel* lblHistory;
-    // All rows are shown together, at a pace the eye follows.
-    Pacer pacer_;
 };
