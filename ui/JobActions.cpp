@@ -2,6 +2,7 @@
 
 #include "core/OffThread.h"
 #include "core/Prompts.h"
+#include "core/Text.h"
 #include "loadfile/LoadFileSelection.h"
 #include "ui/frmStation.h"
 
@@ -58,7 +59,10 @@ RunTag JobActions::Tag(bool flash) const {
 
 // The operator sees which job a press runs, not a file that is not sent.
 QString JobActions::FileCaption() const {
-    return lock_.on ? QStringLiteral("Job %1").arg(lock_.job) : m_.LoadFileName;
+    // A job's name comes from the history, where anyone with a login may
+    // have written it: shown escaped, as a serial is.
+    return lock_.on ? QStringLiteral("Job %1").arg(Printable(lock_.job, Unprintable::Escaped, true))
+                    : m_.LoadFileName;
 }
 
 // Says every ending, in a box, as the window's other outcomes.
@@ -87,7 +91,8 @@ void JobActions::Publish(const QString& history) {
                                       m_.LoadMode};
             OffThread<SupervisorVerdict>(
                 this, [word] { return AskSupervisor(word); },
-                [this, name = reply->job](const SupervisorVerdict& verdict) {
+                [this, name = Printable(reply->job, Unprintable::Escaped, true)](
+                    const SupervisorVerdict& verdict) {
                     const bool done = verdict.answer == JobAnswer::Done;
                     const QString said =
                         done
